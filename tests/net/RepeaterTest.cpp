@@ -169,7 +169,10 @@ TEST(Repeater, BufferSizeOutsideTheRangeFallsBackToTheDefault) {
   EXPECT_EQ(tooLarge.sendBufferSize, 131072u);
   EXPECT_EQ(smallest.sendBufferSize, 1024u);
   EXPECT_FALSE(tooLarge.sendQueueAllocated());
+  CTcpRepeater repeater;
+  repeater.setBufferSize(-5);  // once for the slot, not twice per pair
   std::string t = trace.text();
+  EXPECT_NE(t.find("Error:CTcpRepeater::setBufferSize() size=-5KB, using 128KB"), std::string::npos);
   EXPECT_NE(t.find("Error:CTcpSockStream::setBuffers() size=0KB"), std::string::npos);
   EXPECT_NE(t.find("Error:CTcpSockStream::setBuffers() size=65537KB"), std::string::npos);
 }
