@@ -1,0 +1,188 @@
+#include "slot/IniDocument.h"
+
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <filesystem>
+
+#include "net/Trace.h"
+#include "slot/AtomicFile.h"
+
+namespace ini {
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r\f\v";
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+std::string_view trim(std::string_view s) {
+  size_t b = s.find_first_not_of(kBlanks);
+  if (b == std::string_view::npos) return {};
+  size_t e = s.find_last_not_of(kBlanks);
+  return s.substr(b, e - b + 1);
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+bool isComment(std::string_view line) {
+  std::string_view t = trim(line);
+  return !t.empty() && (t[0] == ';' || t[0] == '#');
+}
+
+// The section name of a header line, or nothing for any other line.
+std::optional<std::string_view> headerName(std::string_view line) {
+  std::string_view t = trim(line);
+  if (t.empty() || t[0] != '[') return std::nullopt;
+  size_t close = t.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return trim(t.substr(1, close - 1));
+}
+
+// Position of the '=' of a key line, or npos for comments and lines without one.
+size_t equalsPos(std::string_view line) {
+  if (isComment(line)) return std::string_view::npos;
+  return line.find('=');
+}
+
+std::string_view unquote(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+    return v.substr(1, v.size() - 2);
+  return v;
+}
+
+bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+}  // namespace
+
+Document Document::parse(std::string_view bytes) {
+  Document doc;
+  if (bytes.substr(0, kBom.size()) == kBom) {
+    doc.bom_ = kBom;
+    bytes.remove_prefix(kBom.size());
+  }
+  while (!bytes.empty()) {
+    size_t nl = bytes.find('\n');
+    Line line;
+    if (nl == std::string_view::npos) {
+      line.content = bytes;
+      bytes = {};
+    } else {
+      bool crlf = nl > 0 && bytes[nl - 1] == '\r';
+      line.content = bytes.substr(0, crlf ? nl - 1 : nl);
+      line.eol = crlf ? "\r\n" : "\n";
+      bytes.remove_prefix(nl + 1);
+    }
+    doc.lines_.push_back(std::move(line));
+  }
+  if (!doc.lines_.empty() && !doc.lines_.front().eol.empty()) doc.eol_ = doc.lines_.front().eol;
+  return doc;
+}
+
+Document Document::load(const std::string& path) {
+  std::error_code ec;
+  auto status = std::filesystem::status(path, ec);
+  if (status.type() == std::filesystem::file_type::not_found) return Document{};
+  std::ifstream in;
+  if (!ec && status.type() != std::filesystem::file_type::directory)
+    in.open(path, std::ios::binary);
+  std::ostringstream bytes;
+  if (in) bytes << in.rdbuf();
+  if (!in.is_open() || in.bad()) {
+    trace("Error:ini::Document::load() cannot read %s\n", path.c_str());
+    Document doc;
+    doc.readable_ = false;
+    return doc;
+  }
+  return parse(bytes.str());
+}
+
+std::optional<size_t> Document::findSection(std::string_view section) const {
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    auto name = headerName(lines_[i].content);
+    if (name && sameName(*name, section)) return i;
+  }
+  return std::nullopt;
+}
+
+size_t Document::sectionEnd(size_t header) const {
+  size_t i = header + 1;
+  while (i < lines_.size() && !headerName(lines_[i].content)) ++i;
+  return i;
+}
+
+std::optional<size_t> Document::findKey(size_t header, std::string_view key) const {
+  size_t end = sectionEnd(header);
+  for (size_t i = header + 1; i < end; ++i) {
+    std::string_view c = lines_[i].content;
+    size_t eq = equalsPos(c);
+    if (eq != std::string_view::npos && sameName(trim(c.substr(0, eq)), key)) return i;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Document::get(std::string_view section, std::string_view key) const {
+  auto header = findSection(section);
+  if (!header) return std::nullopt;
+  auto at = findKey(*header, key);
+  if (!at) return std::nullopt;
+  std::string_view c = lines_[*at].content;
+  return std::string(unquote(trim(c.substr(c.find('=') + 1))));
+}
+
+void Document::insertLine(size_t at, std::string content) {
+  // The line before may have been the file's last line without an ending.
+  if (at > 0 && lines_[at - 1].eol.empty()) lines_[at - 1].eol = eol_;
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(content), eol_});
+}
+
+bool Document::set(std::string_view section, std::string_view key, std::string_view value) {
+  section = trim(section);
+  key = trim(key);
+  if (section.empty() || key.empty() || hasLineBreak(section) || hasLineBreak(key) ||
+      hasLineBreak(value) || key.find('=') != std::string_view::npos ||
+      section.find(']') != std::string_view::npos) {
+    trace("Error:ini::Document::set() refused [%.*s] %.*s\n", int(section.size()), section.data(),
+          int(key.size()), key.data());
+    return false;
+  }
+  std::string newLine = std::string(key) + "=" + std::string(value);
+  auto header = findSection(section);
+  if (!header) {
+    insertLine(lines_.size(), "[" + std::string(section) + "]");
+    insertLine(lines_.size(), std::move(newLine));
+    return true;
+  }
+  if (auto at = findKey(*header, key)) {
+    std::string& c = lines_[*at].content;
+    size_t keep = c.find_first_not_of(" \t", c.find('=') + 1);
+    c = c.substr(0, keep == std::string::npos ? c.size() : keep) + std::string(value);
+    return true;
+  }
+  size_t last = *header;
+  for (size_t i = *header + 1, end = sectionEnd(*header); i < end; ++i)
+    if (!trim(lines_[i].content).empty() && !isComment(lines_[i].content)) last = i;
+  insertLine(last + 1, std::move(newLine));
+  return true;
+}
+
+std::string Document::text() const {
+  std::string out = bom_;
+  for (const Line& l : lines_) out += l.content + l.eol;
+  return out;
+}
+
+bool Document::save(const std::string& path) const {
+  if (!readable_) {
+    trace("Error:ini::Document::save() not saved over unreadable %s\n", path.c_str());
+    return false;
+  }
+  return writeFileAtomically(path, text());
+}
+
+}  // namespace ini

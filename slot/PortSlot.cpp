@@ -1,0 +1,113 @@
+#include "slot/PortSlot.h"
+
+#include "slot/IniDocument.h"
+#include "slot/IniFile.h"
+
+namespace {
+
+// Byte count of the UTF-8 sequence a lead byte opens; 0 for a byte that opens none.
+size_t sequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
+// The host as the fixed-size buffer holds it: at most `limit` bytes, and a cut that would
+// split a UTF-8 character drops that character's first bytes too.
+std::string cutHost(std::string host, size_t limit) {
+  if (host.size() <= limit) return host;
+  host.resize(limit);
+  size_t start = host.size();
+  while (start > 0 && host.size() - start < 4 &&
+         (static_cast<unsigned char>(host[start - 1]) & 0xC0) == 0x80)
+    --start;
+  if (start > 0) {
+    size_t len = sequenceLength(static_cast<unsigned char>(host[start - 1]));
+    if (len > 1 && start - 1 + len > host.size()) host.resize(start - 1);
+  }
+  return host;
+}
+
+}  // namespace
+
+CPortSlot::~CPortSlot() {
+  // The panel part of this object is already gone; the repeater must not call back into it.
+  repeater.setListener(nullptr);
+}
+
+std::string CPortSlot::sectionName() const { return "TCP-PORT" + std::to_string(slotIndex); }
+
+void CPortSlot::loadSettings() {
+  const ini::Document doc = ini::Document::load(iniPath);
+  const std::string section = sectionName();
+  auto readInt = [&](const char* key, int def) {
+    auto value = doc.get(section, key);
+    return value ? ini::parseInt(*value, def) : def;
+  };
+  act = readInt("ACT", 0);
+  listenPort = readInt("PORT", 0);
+  forwardHost = cutHost(doc.get(section, "FORWARDHOST").value_or(kDefaultHost), kMaxHostBytes);
+  forwardPort = readInt("FORWARDPORT", 0);
+  bufferSize = readInt("BUFFERSIZE", kDefaultBufferSize);
+}
+
+bool CPortSlot::saveSettings() {
+  ini::Document doc = ini::Document::load(iniPath);
+  const std::string section = sectionName();
+  // Each key is set even when another was refused, so one bad value loses no other setting.
+  bool ok = doc.set(section, "ACT", std::to_string(act));
+  ok = doc.set(section, "PORT", std::to_string(listenPort)) && ok;
+  ok = doc.set(section, "FORWARDHOST", forwardHost) && ok;
+  ok = doc.set(section, "FORWARDPORT", std::to_string(forwardPort)) && ok;
+  return doc.save(iniPath) && ok;
+}
+
+std::string CPortSlot::switchOnRefusal() const {
+  if (listenPort == 0) return kListenPortInvalid;
+  if (forwardPort == 0) return kForwardPortInvalid;
+  return {};
+}
+
+std::string CPortSlot::toggleSlot(int newAct) {
+  // A check box knows only on and off; a hand-edited ACT=2 or -1 counts as on and is validated.
+  act = newAct != 0 ? 1 : 0;
+  if (act == 1) {
+    std::string refusal = switchOnRefusal();
+    if (!refusal.empty()) {
+      act = 0;
+      return refusal;
+    }
+  }
+  applyState();
+  saveSettings();
+  return {};
+}
+
+std::string CPortSlot::startSlot() {
+  connectionCount = 0;
+  loadSettings();
+  return toggleSlot(act);
+}
+
+void CPortSlot::applyState() {
+  if (act == 0) {
+    repeater.stop();
+    return;
+  }
+  if (listenPort == 0 || forwardPort == 0 || forwardHost.empty()) return;
+  repeater.setListener(this);
+  repeater.setBufferSize(bufferSize);
+  repeater.setListenBindAddress(0, "localhost");
+  repeater.setConnectBindAddress(0, "localhost");
+  repeater.filter = &filter;
+  repeater.start(listenPort, forwardHost, forwardPort);
+}
+
+void CPortSlot::shutdownSlot() {
+  saveSettings();
+  repeater.stop();
+}
+
+void CPortSlot::notifyOnConnectionCount(int count) { connectionCount = count; }
