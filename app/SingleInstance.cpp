@@ -40,12 +40,15 @@ std::string CSingleInstance::lockPath() {
 CSingleInstance::Result CSingleInstance::acquire() {
   if (fd >= 0) return Acquired;
   int lockFd = ::open(lockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lockFd < 0) return Failed;
+  if (lockFd < 0) {
+    error = errno;
+    return Failed;
+  }
   while (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
-    int err = errno;
+    error = errno;
     ::close(lockFd);
-    return err == EWOULDBLOCK ? AlreadyRunning : Failed;
+    return error == EWOULDBLOCK ? AlreadyRunning : Failed;
   }
   fd = lockFd;
   return Acquired;

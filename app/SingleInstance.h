@@ -19,9 +19,12 @@ class CSingleInstance {
   static std::string lockPath();
 
   Result acquire();
+  // errno of the last Failed acquire.
+  int lastError() const { return error; }
 
  private:
   int fd = -1;  // owned; held open for the process lifetime once acquired
+  int error = 0;
 };
 
 extern const char* const alreadyRunningText;     // "     既に起動されています.     "
