@@ -1,0 +1,30 @@
+#pragma once
+// The application object: start-up in order, then the program's one run.
+#include "app/SingleInstance.h"
+
+class CRelvaneDlg;  // the main window (windowed program)
+
+// 1 once "-D583" was seen; only start-up reads it.
+extern int debugMode;
+// The running main window, not owned; null until the windowed program runs one.
+extern CRelvaneDlg* mainDialog;
+
+class CRelvaneApp {
+ public:
+  CRelvaneApp() = default;
+  virtual ~CRelvaneApp() = default;
+  CRelvaneApp(const CRelvaneApp&) = delete;
+  CRelvaneApp& operator=(const CRelvaneApp&) = delete;
+
+  // Runs start-up and then the program until it is closed. Returns 0 after the run (or
+  // when sockets cannot be started), -1 when another instance runs or the lock cannot be
+  // taken. The process ends when it returns, with exitCode().
+  virtual int startInstance(int argc, char** argv);
+
+  // 0 after a run that ended in order, 1 after any refused start.
+  int exitCode() const { return exit; }
+
+ private:
+  CSingleInstance instance;  // held for the process lifetime
+  int exit = 0;
+};

@@ -1,0 +1,24 @@
+#pragma once
+// Termination signals reach the program through a self-pipe: the handler only writes the
+// signal number into the pipe; whoever watches readFd() (the headless loop here, a
+// QSocketNotifier in the windowed program) reads it back and decides what to do.
+#include <vector>
+
+// What a termination signal means for the running program.
+enum class SignalAction { Ignore, CloseInOrder };
+
+// SIGTERM and SIGHUP close in order in every mode. SIGINT is ignored by the windowed
+// program in debug mode (the interrupt key is at hand in its terminal) and closes in
+// order otherwise; a headless run always closes in order on it.
+SignalAction signalAction(int signo, int debugMode, bool headless);
+
+class CSignalPipe {
+ public:
+  // Creates the process-wide pipe and installs the handler for SIGTERM, SIGHUP and SIGINT.
+  // Safe to call more than once; later calls reuse what is there. False if the pipe fails.
+  static bool install();
+  // The read end (non-blocking, close-on-exec); -1 before install().
+  static int readFd();
+  // Reads every signal number waiting in the pipe, without blocking.
+  static std::vector<int> drain();
+};

@@ -1,0 +1,10 @@
+#include "app/RelvaneApp.h"
+
+namespace {
+CRelvaneApp theApp;  // the one application object, built before main as the framework expects
+}
+
+int main(int argc, char** argv) {
+  theApp.startInstance(argc, argv);
+  return theApp.exitCode();
+}
