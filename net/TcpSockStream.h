@@ -74,6 +74,7 @@ private:
 
   net::ByteRing sendQueue_;
   bool readPaused_ = false;
+  bool sendBlocked_ = false;     // waiting for the write event after a send would block
   bool peerClosed_ = false;      // this stream's peer has closed its sending side
   bool inputDelivered_ = false;  // ... and every byte of it reached the partner's peer
 };

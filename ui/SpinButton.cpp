@@ -21,14 +21,10 @@ CSpinButton::CSpinButton(QWidget* parent)
 }
 
 void CSpinButton::setBuddy(QLineEdit* buddy) {
-  if (buddy_) {
-    buddy_->removeEventFilter(this);
-    disconnect(buddy_, nullptr, this, nullptr);
-  }
+  if (buddy_) buddy_->removeEventFilter(this);
   buddy_ = buddy;
   if (!buddy_) return;
   buddy_->installEventFilter(this);
-  connect(buddy_, &QLineEdit::textChanged, this, &CSpinButton::followText);
   writeBuddy();
 }
 
@@ -39,15 +35,21 @@ void CSpinButton::setRange(int lower, int upper) {
   if (clamped != pos_) setPos(clamped);
 }
 
+int CSpinButton::pos() const {
+  followText();
+  return pos_;
+}
+
 int CSpinButton::setPos(int pos) {
+  followText();
   const int previous = pos_;
   pos_ = clamp(pos);
   writeBuddy();
-  if (pos_ != previous) emit posChanged(pos_);
   return previous;
 }
 
 void CSpinButton::step(int steps) {
+  followText();
   const long direction = upper_ >= lower_ ? 1 : -1;
   const long target = long{pos_} + direction * steps;
   const long low = std::min(lower_, upper_);
@@ -62,19 +64,14 @@ int CSpinButton::clamp(int value) const {
 void CSpinButton::writeBuddy() {
   if (!buddy_) return;
   const QString text = QString::number(pos_);  // plain digits: no group separators
-  if (buddy_->text() == text) return;
-  writing_ = true;
-  buddy_->setText(text);
-  writing_ = false;
+  if (buddy_->text() != text) buddy_->setText(text);
 }
 
-void CSpinButton::followText(const QString& text) {
-  if (writing_) return;
+void CSpinButton::followText() const {
+  if (!buddy_) return;
   bool ok = false;
-  const int value = text.trimmed().toInt(&ok, 10);
-  if (!ok || value != clamp(value) || value == pos_) return;  // keep the last valid position
-  pos_ = value;
-  emit posChanged(pos_);
+  const int value = buddy_->text().trimmed().toInt(&ok, 10);
+  if (ok && value == clamp(value)) pos_ = value;  // otherwise keep the last valid position
 }
 
 bool CSpinButton::eventFilter(QObject* watched, QEvent* event) {

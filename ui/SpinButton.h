@@ -1,7 +1,8 @@
 // Up-down arrows bound to an edit box (their buddy). The position is an integer within a
-// range; it is written into the buddy as a plain integer, and when the user types, it
-// follows the text only while the text is a number within the range -- otherwise it keeps
-// its last valid value. The buddy itself accepts any characters.
+// range and is written into the buddy as a plain integer. Whatever the user types stays
+// in the buddy as typed; whenever the position is asked for or stepped, it takes the
+// buddy's text if that is a number within the range and otherwise keeps its last valid
+// value -- so "70000" or "abc" leave the previous port in force.
 #pragma once
 
 #include <QLineEdit>
@@ -32,20 +33,18 @@ public:
 
   // Clamped to the range and written into the buddy. Returns the previous position.
   int setPos(int pos);
-  int pos() const { return pos_; }
+  // The buddy's number when it is a valid one, else the last valid position.
+  int pos() const;
 
   // One step towards `upper` (steps > 0) or `lower` (steps < 0), stopping at the ends.
   void step(int steps);
-
-signals:
-  void posChanged(int pos);
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
 private:
-  void followText(const QString& text);
+  void followText() const;
   void writeBuddy();
   int clamp(int value) const;
 
@@ -54,9 +53,8 @@ private:
   QToolButton* down_;
   int lower_ = 0;
   int upper_ = 100;
-  int pos_ = 0;
+  mutable int pos_ = 0;  // adopts valid buddy text when read
   bool arrowKeys_ = false;
-  bool writing_ = false;  // our own write into the buddy, not the user's typing
 };
 
 }  // namespace ui
