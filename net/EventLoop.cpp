@@ -157,12 +157,12 @@ void EventLoop::descriptorFreed() {
 
 void EventLoop::armRetryTimer(bool on) {
   if (timerFd_ < 0) return;
-  itimerspec spec{};
+  itimerspec period{};
   if (on) {
-    spec.it_value.tv_nsec = kDescriptorRetryNs;
-    spec.it_interval.tv_nsec = kDescriptorRetryNs;
+    period.it_value.tv_nsec = kDescriptorRetryNs;
+    period.it_interval.tv_nsec = kDescriptorRetryNs;
   }
-  ::timerfd_settime(timerFd_, 0, &spec, nullptr);
+  ::timerfd_settime(timerFd_, 0, &period, nullptr);
 }
 
 void EventLoop::onRetryTimer() {
