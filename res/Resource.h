@@ -1,0 +1,51 @@
+// Resource identifiers: dialog templates, strings, icon, menu, control and command ids.
+// The numbers are part of the program's identity (settings dialogs, commands and tests
+// refer to them), so they never change.
+#pragma once
+
+// Standard commands every dialog understands.
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int IDC_STATIC = -1;   // controls that nobody addresses
+
+// Dialog templates.
+inline constexpr int IDD_ABOUTBOX = 100;
+inline constexpr int IDD_RELVANE_DIALOG = 102;
+inline constexpr int IDD_PORT_PANEL = 130;
+inline constexpr int IDD_SETTING = 131;
+inline constexpr int IDD_STATUS = 132;
+
+// Strings.
+inline constexpr int IDS_ABOUTBOX = 101;
+inline constexpr int IDP_SOCKETS_INIT_FAILED = 103;
+
+// Icon and menu.
+inline constexpr int IDR_MAINFRAME = 128;
+inline constexpr int IDR_TRAY_MENU = 137;
+
+// Controls of the port panel (130).
+inline constexpr int IDC_FORWARD_PORT = 1011;      // static: destination port
+inline constexpr int IDC_CONFIRM = 1012;           // button: connection status
+inline constexpr int IDC_SETTINGS = 1013;          // button: settings dialog
+inline constexpr int IDC_FORWARD_HOST = 1015;      // static: destination host
+inline constexpr int IDC_ACTIVE = 1017;            // push-like check box: ON/OFF
+inline constexpr int IDC_COUNT = 1018;             // static: connection count
+inline constexpr int IDC_LISTEN_GROUP = 1019;      // group box: "TCP:<port>"
+
+// Controls of the settings dialog (131).
+inline constexpr int IDC_LISTEN_PORT_EDIT = 1021;
+inline constexpr int IDC_HOST_EDIT = 1022;
+inline constexpr int IDC_LOCALHOST = 1023;
+inline constexpr int IDC_FORWARD_PORT_EDIT = 1024;
+inline constexpr int IDC_FORWARD_PORT_SPIN = 1026;
+inline constexpr int IDC_LISTEN_PORT_SPIN = 1027;
+
+// About box (100), status dialog (132), main window (102).
+inline constexpr int IDC_VERSION = 1028;
+inline constexpr int IDC_CONNECTION_LIST = 1029;
+inline constexpr int IDC_HOMEPAGE_LINK = 1057;
+
+// Commands.
+inline constexpr int ID_SYS_ABOUT = 0x0010;
+inline constexpr int ID_OPEN_MAINWINDOW = 32771;
+inline constexpr int ID_EXIT_APP = 32772;

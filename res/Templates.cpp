@@ -1,0 +1,114 @@
+// The program's dialog templates and string table.
+#include "res/DialogTemplate.h"
+#include "res/Resource.h"
+
+#include <array>
+
+namespace res {
+namespace {
+
+constexpr const char* kFont = "ＭＳ Ｐゴシック";
+constexpr int kFontSize = 9;
+
+using K = ControlKind;
+
+constexpr uint32_t kPanelValue = VCenter | NoPrefix;
+constexpr uint32_t kPortEdit = Border | AlignRight | AutoHScroll | TabStop;
+constexpr uint32_t kPortSpin = SpinAutoBuddy | SpinAlignRight | SpinSetBuddyInt;
+
+// About box.
+constexpr std::array kAbout{
+    ControlTemplate{IDC_STATIC, K::Icon, "", 11, 17, 20, 20, 0},
+    ControlTemplate{IDC_VERSION, K::Static, "Relvane Version 1.0", 40, 10, 135, 8, NoPrefix},
+    ControlTemplate{IDC_STATIC, K::Static, "Copyright (C) Bramblecote", 40, 25, 119, 8, 0},
+    ControlTemplate{IDOK, K::PushButton, "OK", 178, 7, 50, 14, Default | TabStop},
+    ControlTemplate{IDC_HOMEPAGE_LINK, K::Link, "<a>Bramblecoteホームページ</a>", 40, 37, 80, 11,
+                    TabStop},
+};
+
+// Main window: only the link in the band above the panels.
+constexpr std::array kMain{
+    ControlTemplate{IDC_HOMEPAGE_LINK, K::Link, "<a>Powered By Bramblecote</a>", 110, 0, 82, 12,
+                    TabStop},
+};
+
+// Port panel.
+constexpr std::array kPortPanel{
+    ControlTemplate{IDC_LISTEN_GROUP, K::GroupBox, "TCP ：65535", 2, 2, 48, 37, 0},
+    ControlTemplate{IDC_ACTIVE, K::CheckBox, "OFF", 9, 16, 23, 14, PushLike | AlignCenter | TabStop},
+    ControlTemplate{IDC_SETTINGS, K::PushButton, "設定", 54, 5, 20, 16, TabStop},
+    ControlTemplate{IDC_CONFIRM, K::PushButton, "確認", 79, 5, 20, 15, TabStop},
+    ControlTemplate{IDC_STATIC, K::Static, "接続数", 54, 24, 20, 11, AlignRight | kPanelValue},
+    ControlTemplate{IDC_COUNT, K::Static, "0000", 79, 23, 19, 12, AlignRight | kPanelValue},
+    ControlTemplate{IDC_STATIC, K::GroupBox, "転送先", 104, 2, 82, 37, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "Ip/Host", 119, 10, 25, 11, kPanelValue},
+    ControlTemplate{IDC_FORWARD_HOST, K::Static, "255.255.255.255", 108, 22, 48, 13,
+                    AlignCenter | kPanelValue},
+    ControlTemplate{IDC_STATIC, K::Static, "Port No.", 159, 10, 24, 11, kPanelValue},
+    ControlTemplate{IDC_FORWARD_PORT, K::Static, "65535", 159, 22, 22, 13, AlignRight | kPanelValue},
+};
+
+// Settings dialog; template order is the tab order.
+constexpr std::array kSetting{
+    ControlTemplate{IDC_STATIC, K::GroupBox, "フォワード設定", 2, 4, 185, 44, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "Port No.", 17, 15, 26, 13, 0},
+    ControlTemplate{IDC_LISTEN_PORT_EDIT, K::Edit, "", 13, 29, 33, 12, kPortEdit},
+    ControlTemplate{IDC_LISTEN_PORT_SPIN, K::Spin, "", 47, 29, 10, 11, kPortSpin},
+    ControlTemplate{IDC_STATIC, K::Static, ">>>>", 60, 29, 17, 11, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "Ip/Host", 83, 15, 24, 9, 0},
+    ControlTemplate{IDC_LOCALHOST, K::CheckBox, "localhost", 108, 14, 40, 11, TabStop},
+    ControlTemplate{IDC_HOST_EDIT, K::Edit, "", 81, 29, 61, 12, Border | AutoHScroll | TabStop},
+    ControlTemplate{IDC_STATIC, K::Static, "Port No.", 155, 14, 26, 13, 0},
+    ControlTemplate{IDC_FORWARD_PORT_EDIT, K::Edit, "", 144, 29, 32, 12, kPortEdit},
+    ControlTemplate{IDC_FORWARD_PORT_SPIN, K::Spin, "", 171, 29, 11, 12, kPortSpin | SpinArrowKeys},
+    ControlTemplate{IDOK, K::PushButton, "OK", 2, 51, 50, 14, Default | TabStop},
+    ControlTemplate{IDCANCEL, K::PushButton, "ｷｬﾝｾﾙ", 137, 51, 50, 14, TabStop},
+};
+
+// Connection status dialog.
+constexpr std::array kStatus{
+    ControlTemplate{IDOK, K::PushButton, "閉じる", 337, 4, 50, 14, Default | TabStop},
+    ControlTemplate{IDC_CONNECTION_LIST, K::ListView, "", 3, 19, 384, 72,
+                    Border | SingleSelection | TabStop},
+};
+
+constexpr uint32_t kPopupDialog = DlgPopup | DlgCaption | DlgSysMenu | DlgModalFrame;
+
+constexpr std::array kDialogs{
+    DialogTemplate{IDD_ABOUTBOX, "Relvaneのﾊﾞｰｼﾞｮﾝ情報", 235, 55, kFont, kFontSize, kPopupDialog,
+                   kAbout},
+    DialogTemplate{IDD_RELVANE_DIALOG, "レルベイン（β）", 195, 36, kFont, kFontSize,
+                   kPopupDialog | DlgVisible | DlgMinimizeBox | DlgAppWindow, kMain},
+    DialogTemplate{IDD_PORT_PANEL, "", 189, 41, kFont, kFontSize,
+                   DlgChild | DlgBorder | DlgStaticEdge, kPortPanel},
+    DialogTemplate{IDD_SETTING, "RELVANE設定", 191, 69, kFont, kFontSize, kPopupDialog, kSetting},
+    DialogTemplate{IDD_STATUS, "接続状況", 391, 96, kFont, kFontSize, kPopupDialog, kStatus},
+};
+
+struct StringEntry {
+  int id;
+  const char* text;
+};
+
+constexpr std::array kStrings{
+    StringEntry{IDS_ABOUTBOX, "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報"},
+    StringEntry{IDP_SOCKETS_INIT_FAILED, "Windows ｿｹｯﾄの初期化に失敗しました。"},
+};
+
+}  // namespace
+
+const DialogTemplate* findDialogTemplate(int id) {
+  for (const auto& t : kDialogs) {
+    if (t.id == id) return &t;
+  }
+  return nullptr;
+}
+
+const char* findString(int id) {
+  for (const auto& s : kStrings) {
+    if (s.id == id) return s.text;
+  }
+  return nullptr;
+}
+
+}  // namespace res

@@ -1,0 +1,160 @@
+#include "ui/ControlFactory.h"
+
+#include "res/Resource.h"
+#include "ui/LinkCtrl.h"
+#include "ui/ListView.h"
+#include "ui/SpinButton.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+
+namespace ui {
+namespace {
+
+using res::ControlKind;
+
+constexpr const char* kIdProperty = "controlId";
+constexpr const char* kKindProperty = "controlKind";
+constexpr int kIconSize = 32;
+
+Qt::Alignment horizontalAlignment(uint32_t style) {
+  if (style & res::AlignRight) return Qt::AlignRight;
+  if (style & res::AlignCenter) return Qt::AlignHCenter;
+  return Qt::AlignLeft;
+}
+
+QWidget* makeStatic(const res::ControlTemplate& c) {
+  auto* label = new QLabel;
+  label->setTextFormat(Qt::PlainText);  // "&" and "<" show as typed
+  const bool singleLine = c.style & res::VCenter;
+  label->setAlignment(horizontalAlignment(c.style) | (singleLine ? Qt::AlignVCenter : Qt::AlignTop));
+  label->setWordWrap(!singleLine);
+  return label;
+}
+
+QWidget* makeButton(const res::ControlTemplate& c) {
+  auto* button = new QPushButton;
+  button->setAutoDefault(true);  // a focused push button takes Enter, as users expect
+  button->setDefault(c.style & res::Default);
+  return button;
+}
+
+QWidget* makeCheckBox(const res::ControlTemplate& c) {
+  if (c.style & res::PushLike) {
+    auto* button = new QPushButton;
+    button->setCheckable(true);
+    button->setAutoDefault(false);  // a switch, never the dialog's default action
+    return button;
+  }
+  return new QCheckBox;
+}
+
+QWidget* makeEdit(const res::ControlTemplate& c) {
+  auto* edit = new QLineEdit;
+  edit->setFrame(c.style & res::Border);
+  edit->setAlignment(horizontalAlignment(c.style) | Qt::AlignVCenter);
+  return edit;
+}
+
+QWidget* makeListView(const res::ControlTemplate& c) {
+  auto* list = new CListView;
+  list->setSingleSelection(c.style & res::SingleSelection);
+  list->setFrameShape((c.style & res::Border) ? QFrame::StyledPanel : QFrame::NoFrame);
+  return list;
+}
+
+QWidget* makeIcon() {
+  auto* label = new QLabel;
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  const QIcon icon = QApplication::windowIcon();
+  if (!icon.isNull()) label->setPixmap(icon.pixmap(kIconSize, kIconSize));
+  return label;
+}
+
+QWidget* makeWidget(const res::ControlTemplate& c, const QString& text) {
+  switch (c.kind) {
+    case ControlKind::GroupBox: {
+      auto* box = new QGroupBox(text);
+      box->setFocusPolicy(Qt::NoFocus);
+      return box;
+    }
+    case ControlKind::PushButton: return makeButton(c);
+    case ControlKind::CheckBox: return makeCheckBox(c);
+    case ControlKind::Static: return makeStatic(c);
+    case ControlKind::Edit: return makeEdit(c);
+    case ControlKind::Spin: return new CSpinButton;
+    case ControlKind::ListView: return makeListView(c);
+    case ControlKind::Link: {
+      auto* link = new CLinkCtrl;
+      link->setLinkText(c.text);
+      return link;
+    }
+    case ControlKind::Icon: return makeIcon();
+  }
+  return new QWidget;
+}
+
+void setPlainText(QWidget* w, const QString& text) {
+  if (auto* label = qobject_cast<QLabel*>(w)) {
+    if (label->textFormat() == Qt::PlainText) label->setText(text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+    button->setText(text);
+  } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+    edit->setText(text);
+  }
+}
+
+// The spin takes the right end of its buddy's rectangle; the buddy gives up that room.
+void attachSpin(CSpinButton* spin, QWidget* previous, uint32_t style, QRect rect) {
+  auto* buddy = (style & res::SpinAutoBuddy) ? qobject_cast<QLineEdit*>(previous) : nullptr;
+  if (buddy && (style & res::SpinAlignRight)) {
+    QRect b = buddy->geometry();
+    const int width = std::min(rect.width(), b.width());
+    b.setWidth(b.width() - width);
+    buddy->setGeometry(b);
+    rect = QRect(b.x() + b.width(), b.y(), width, b.height());
+  }
+  spin->setGeometry(rect);
+  spin->setArrowKeys(style & res::SpinArrowKeys);
+  spin->setBuddy(buddy);
+}
+
+}  // namespace
+
+QString controlObjectName(int id) {
+  return id == IDC_STATIC ? QString() : QStringLiteral("id%1").arg(id);
+}
+
+QWidget* createControl(const res::ControlTemplate& c, QWidget* parent, const QRect& rect,
+                       QWidget* previous) {
+  const QString text = QString::fromUtf8(c.text ? c.text : "");
+  QWidget* w = makeWidget(c, text);
+  w->setParent(parent);
+  w->setObjectName(controlObjectName(c.id));
+  w->setProperty(kIdProperty, c.id);
+  w->setProperty(kKindProperty, static_cast<int>(c.kind));
+  setPlainText(w, text);
+  if (auto* spin = qobject_cast<CSpinButton*>(w)) {
+    attachSpin(spin, previous, c.style, rect);
+  } else {
+    w->setGeometry(rect);
+  }
+  return w;
+}
+
+res::ControlKind controlKind(const QWidget* control) {
+  return static_cast<res::ControlKind>(control->property(kKindProperty).toInt());
+}
+
+int controlId(const QWidget* control) {
+  const QVariant id = control ? control->property(kIdProperty) : QVariant();
+  return id.isValid() ? id.toInt() : IDC_STATIC;
+}
+
+}  // namespace ui
