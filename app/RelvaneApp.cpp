@@ -11,18 +11,16 @@
 #include "app/WorkingDir.h"
 #include "net/AsyncSocket.h"
 #include "net/Trace.h"
+#include "res/DialogTemplate.h"
+#include "res/Resource.h"
 
 int debugMode = 0;
 CRelvaneDlg* mainDialog = nullptr;
 
-namespace {
-// The socket-library failure text of the string table.
-const char socketInitFailedText[] = "Windows ｿｹｯﾄの初期化に失敗しました。";
-}  // namespace
-
 int CRelvaneApp::startInstance(int argc, char** argv) {
   if (!socketInit()) {
-    std::fprintf(stderr, "%s\n", socketInitFailedText);
+    const char* text = res::findString(IDP_SOCKETS_INIT_FAILED);
+    std::fprintf(stderr, "%s\n", text ? text : "");
     exit = 1;
     return 0;
   }
