@@ -23,8 +23,8 @@ const char mainWindowTitle[] = "レルベイン Tiv.";
 const char iniFileName[] = "RelvaneTiv.ini";
 }  // namespace
 
-CRelvaneDlg::CRelvaneDlg(int slots)
-    : ui::CDialog(IDD_RELVANE_DIALOG), icon(applicationIcon()), configuredSlots(slots) {
+CRelvaneDlg::CRelvaneDlg(int panelCount)
+    : ui::CDialog(IDD_RELVANE_DIALOG), icon(applicationIcon()), configuredSlots(panelCount) {
   onCommand(IDC_HOMEPAGE_LINK, [] { openHomePage(); });
   onCommand(ID_OPEN_MAINWINDOW, [this] { openMainWindow(); });
   onCommand(ID_EXIT_APP, [this] { exitApp(); });

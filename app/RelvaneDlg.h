@@ -19,8 +19,8 @@ class CRelvaneDlg : public ui::CDialog {
   // The forwarding slots of this edition.
   static constexpr int defaultSlotCount = 1;
 
-  // slots: how many panels to create; the program uses defaultSlotCount.
-  explicit CRelvaneDlg(int slots = defaultSlotCount);
+  // panelCount: how many panels to create; the program uses defaultSlotCount.
+  explicit CRelvaneDlg(int panelCount = defaultSlotCount);
   ~CRelvaneDlg() override;
 
   // Creates the window and runs it modally; when it ends every panel has been saved and

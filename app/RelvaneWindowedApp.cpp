@@ -8,8 +8,8 @@
 #include "app/AppIcon.h"
 #include "app/RelvaneDlg.h"
 #include "app/SignalPipe.h"
-#include "net/EventLoop.h"
 #include "net/Trace.h"
+#include "slot/NetLoopNotifier.h"
 #include "ui/Application.h"
 #include "ui/MessageBox.h"
 
@@ -50,10 +50,7 @@ void CRelvaneWindowedApp::showRefusal(const char* text, const char* caption) {
 int CRelvaneWindowedApp::runMainWindow() {
   if (!application) return CRelvaneApp::runMainWindow();
 
-  // One notifier serves every socket: the loop's own fd is readable while anything is ready.
-  net::EventLoop& loop = net::EventLoop::current();
-  QSocketNotifier sockets(loop.fd(), QSocketNotifier::Read);
-  QObject::connect(&sockets, &QSocketNotifier::activated, [&loop] { loop.dispatch(); });
+  NetLoopNotifier sockets;  // every socket is served from Qt's loop from here on
 
   CRelvaneDlg dialog;
   mainDialog = &dialog;
