@@ -94,6 +94,8 @@ void CRelvaneDlg::createPortPanels() {
   for (int i = 0; i < slotCount; ++i) {
     auto* panel = new CPortDlg;
     panel->create(this);
+    // A right click on a panel reaches the window's own menu, as anywhere else in it.
+    panel->setContextMenuPolicy(Qt::NoContextMenu);
     panel->slotIndex = i;
     panel->iniPath = iniPath;
     panel->settingsDialog = settingsDialog;
