@@ -29,6 +29,14 @@ void CSettingDlg::beginEdit(CSettingDlgListener* newListener) {
   free = 0;
   listener = newListener;
   centerOn(centreWidget_);
+  centrePending_ = !isVisible();
+}
+
+void CSettingDlg::showEvent(QShowEvent* event) {
+  ui::CDialog::showEvent(event);
+  if (!centrePending_) return;
+  centrePending_ = false;
+  centerOn(centreWidget_);
 }
 
 void CSettingDlg::release(CSettingDlgListener* owner) {

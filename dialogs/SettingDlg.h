@@ -48,10 +48,12 @@ protected:
   void doDataExchange(ui::CDataExchange& dx) override;
   void onOK() override;
   void onCancel() override;
+  void showEvent(QShowEvent* event) override;
 
 private:
   void onLocalhost();
   void finishEdit(int result);
 
   QPointer<QWidget> centreWidget_;
+  bool centrePending_ = false;  // a hidden window has no frame yet; centre again once shown
 };

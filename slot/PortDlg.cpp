@@ -62,13 +62,29 @@ void CPortDlg::refuseSwitchOn(const std::string& message) {
 
 void CPortDlg::onToggle() {
   updateData(true);
-  const int wanted = act;
-  const std::string refusal = toggleSlot(wanted);
-  if (!refusal.empty()) {
-    refuseSwitchOn(refusal);
+  act = act != 0 ? 1 : 0;
+  if (act == 1) {
+    if (const std::string refusal = switchOnRefusal(); !refusal.empty()) {
+      refuseSwitchOn(refusal);
+      return;
+    }
+  }
+  applyState();
+  if (listenFailed()) {
+    // Showing "ON" over a port nobody listens on would tell the user the relay works.
+    repeater.stop();
+    char message[128];
+    std::snprintf(message, sizeof message, kListenFailed, listenPort);
+    refuseSwitchOn(message);
     return;
   }
   setItemText(IDC_ACTIVE, act ? "ON" : "OFF");
+  saveSettings();
+}
+
+bool CPortDlg::listenFailed() const {
+  // An empty host starts nothing on purpose; only a start that was tried can have failed.
+  return act == 1 && !forwardHost.empty() && !repeater.isListening();
 }
 
 void CPortDlg::onSettings() {

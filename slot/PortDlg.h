@@ -50,6 +50,7 @@ protected:
 
 private:
   void refuseSwitchOn(const std::string& message);
+  bool listenFailed() const;
   void showListenCaption();
   void fillSettingsDialog(CSettingDlg& dialog);
 };

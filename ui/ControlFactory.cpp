@@ -22,6 +22,7 @@ using res::ControlKind;
 constexpr const char* kIdProperty = "controlId";
 constexpr const char* kKindProperty = "controlKind";
 constexpr int kIconSize = 32;
+constexpr int kLineHeightDlu = 8;  // one text line is 8 vertical dialog units
 
 Qt::Alignment horizontalAlignment(uint32_t style) {
   if (style & res::AlignRight) return Qt::AlignRight;
@@ -32,9 +33,12 @@ Qt::Alignment horizontalAlignment(uint32_t style) {
 QWidget* makeStatic(const res::ControlTemplate& c) {
   auto* label = new QLabel;
   label->setTextFormat(Qt::PlainText);  // "&" and "<" show as typed
-  const bool singleLine = c.style & res::VCenter;
-  label->setAlignment(horizontalAlignment(c.style) | (singleLine ? Qt::AlignVCenter : Qt::AlignTop));
-  label->setWordWrap(!singleLine);
+  const bool centred = c.style & res::VCenter;
+  label->setAlignment(horizontalAlignment(c.style) | (centred ? Qt::AlignVCenter : Qt::AlignTop));
+  // Wrap only where a second line can show: the substitute font runs a little wider than
+  // the one the templates were drawn for, and a one-line label that wrapped would show
+  // half its words instead of losing a pixel or two at its end.
+  label->setWordWrap(!centred && c.cy >= 2 * kLineHeightDlu);
   return label;
 }
 

@@ -1,5 +1,6 @@
 #include "ui/ListView.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QTableWidgetItem>
 #include <algorithm>
@@ -27,11 +28,22 @@ CListView::CListView(QWidget* parent) : QTableWidget(parent) {
   setCornerButtonEnabled(false);
   verticalHeader()->hide();
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  fitRowHeight();
   horizontalHeader()->setSectionsClickable(false);
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setStretchLastSection(false);
   setExtendedStyle(0);
+}
+
+// Rows as tight as the list's font allows; the font arrives from the dialog after
+// construction, so this runs again on every font change.
+void CListView::fitRowHeight() {
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+}
+
+void CListView::changeEvent(QEvent* event) {
+  QTableWidget::changeEvent(event);
+  if (event->type() == QEvent::FontChange) fitRowHeight();
 }
 
 void CListView::setExtendedStyle(unsigned style) {

@@ -32,7 +32,11 @@ public:
   int itemCount() const { return rowCount(); }
   void deleteAllItems() { setRowCount(0); }
 
+protected:
+  void changeEvent(QEvent* event) override;
+
 private:
+  void fitRowHeight();
   Qt::Alignment alignmentOf(int column) const;
   unsigned extendedStyle_ = 0;
 };

@@ -21,10 +21,18 @@ CSpinButton::CSpinButton(QWidget* parent)
 }
 
 void CSpinButton::setBuddy(QLineEdit* buddy) {
-  if (buddy_) buddy_->removeEventFilter(this);
+  if (buddy_) {
+    buddy_->removeEventFilter(this);
+    disconnect(buddy_, &QObject::destroyed, this, nullptr);
+  }
   buddy_ = buddy;
+  buddyObject_ = buddy;
   if (!buddy_) return;
   buddy_->installEventFilter(this);
+  connect(buddy_, &QObject::destroyed, this, [this] {
+    buddy_ = nullptr;
+    buddyObject_ = nullptr;
+  });
   writeBuddy();
 }
 
@@ -75,7 +83,7 @@ void CSpinButton::followText() const {
 }
 
 bool CSpinButton::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == buddy_ && arrowKeys_ && event->type() == QEvent::KeyPress && isEnabled()) {
+  if (watched == buddyObject_ && arrowKeys_ && event->type() == QEvent::KeyPress && isEnabled()) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
       step(key->key() == Qt::Key_Up ? 1 : -1);

@@ -5,10 +5,9 @@
 // value -- so "70000" or "abc" leave the previous port in force.
 #pragma once
 
-#include <QLineEdit>
-#include <QPointer>
 #include <QWidget>
 
+class QLineEdit;
 class QToolButton;
 
 namespace ui {
@@ -48,7 +47,11 @@ private:
   void writeBuddy();
   int clamp(int value) const;
 
-  QPointer<QLineEdit> buddy_;  // not owned; may go first when the dialog is torn down
+  // Not owned. The buddy may go first when the dialog is torn down: its destroyed()
+  // clears both pointers, and events are matched by the QObject address alone so a
+  // half-destroyed buddy is never cast.
+  QLineEdit* buddy_ = nullptr;
+  QObject* buddyObject_ = nullptr;
   QToolButton* up_;
   QToolButton* down_;
   int lower_ = 0;
