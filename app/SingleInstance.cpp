@@ -39,7 +39,8 @@ std::string CSingleInstance::lockPath() {
 
 CSingleInstance::Result CSingleInstance::acquire() {
   if (fd >= 0) return Acquired;
-  int lockFd = ::open(lockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // No symlinks: in a shared temp dir another user could point the name elsewhere.
+  int lockFd = ::open(lockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lockFd < 0) {
     error = errno;
     return Failed;
