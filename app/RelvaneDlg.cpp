@@ -5,7 +5,6 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QMenu>
-#include <QThread>
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
@@ -38,11 +37,16 @@ CRelvaneDlg::~CRelvaneDlg() {
 
 int CRelvaneDlg::runModal() {
   running = true;
-  modalLoopLevel = QThread::currentThread()->loopLevel() + 1;
-  const int result = doModal();
+  create();
+  // A close that came while the window was being set up (a signal during a message box
+  // of a panel's launch) has ended it already; exec would show it again and wait.
+  if (!ended) {
+    setWindowModality(Qt::ApplicationModal);
+    exec();
+  }
   running = false;
-  destroyPortPanels();  // whatever ended the run, nothing is left listening
-  return result;
+  destroyPortPanels();  // only now is no handler of a panel left waiting on the stack
+  return result();
 }
 
 bool CRelvaneDlg::onInitDialog() {
@@ -177,15 +181,11 @@ void CRelvaneDlg::closeInOrder() {
   close();
 }
 
-bool CRelvaneDlg::insideNestedLoop() const {
-  return running && QThread::currentThread()->loopLevel() > modalLoopLevel;
-}
-
 void CRelvaneDlg::onFinished() {
-  // A handler of a panel may still be waiting below a nested loop (a message box); its
-  // panel must outlive it, so the slots are then stopped once runModal's loop returned.
-  if (insideNestedLoop()) return;
-  destroyPortPanels();
+  ended = true;
+  // Inside runModal a handler of a panel may still wait below a nested loop (a message
+  // box) and its panel must outlive it: runModal stops the slots once its loop returned.
+  if (!running) destroyPortPanels();
 }
 
 void CRelvaneDlg::destroyPortPanels() {

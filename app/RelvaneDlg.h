@@ -69,7 +69,6 @@ class CRelvaneDlg : public ui::CDialog {
   void layoutPanels();
   void applyGlassFrame();
   void onFinished();
-  bool insideNestedLoop() const;
 
   QIcon icon;
   std::vector<CPortDlg*> panels;           // owned; slot order
@@ -85,6 +84,6 @@ class CRelvaneDlg : public ui::CDialog {
   int showOnStart = 0;
   bool glassEnabled = false;
   Margins glassMargins;
-  bool running = false;      // inside runModal
-  int modalLoopLevel = 0;    // loop level of runModal's own loop
+  bool running = false;  // inside runModal
+  bool ended = false;    // the dialog has been ended (finished)
 };

@@ -22,8 +22,9 @@ inline std::string slotSection(int index, int act, int port, int forwardPort) {
 
 inline bool accepting(int port) {
   int fd = testsupport::connectLoopback(port, std::chrono::milliseconds(200));
+  const bool connected = fd >= 0;
   testsupport::closeFd(fd);
-  return fd >= 0;
+  return connected;
 }
 
 class WindowDir {
