@@ -1,6 +1,7 @@
 #include "app/RelvaneDlg.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -117,6 +118,11 @@ void CRelvaneDlg::layoutPanels() {
     panels[i]->show();
   }
   setFixedSize(layout.windowSize - QSize(frameWidth, frameHeight));
+  // The template was drawn wider than one panel: keep the link inside the window.
+  if (QWidget* link = item(IDC_HOMEPAGE_LINK)) {
+    const int overhang = link->geometry().right() + 1 - width();
+    if (overhang > 0) link->move(std::max(0, link->x() - overhang), link->y());
+  }
   glassMargins.top = panel_layout::bandHeight;
 }
 

@@ -34,7 +34,7 @@ bool CRelvaneWindowedApp::beginWindowing(int argc, char** argv) {
 }
 
 void CRelvaneWindowedApp::showRefusal(const char* text, const char* caption) {
-  if (!application) {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
     CRelvaneApp::showRefusal(text, caption);
     return;
   }

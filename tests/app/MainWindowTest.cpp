@@ -11,11 +11,14 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
+#include <QImage>
+#include <cstdlib>
 #include <functional>
 
 #include "WindowTestUtil.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
+#include "app/RelvaneWindowedApp.h"
 #include "dialogs/SettingDlg.h"
 #include "res/Resource.h"
 #include "slot/PortDlg.h"
@@ -106,6 +109,7 @@ TEST_F(MainWindow, OpensTitledShownAndWithTheSharedSettingsDialogHidden) {
   ASSERT_NE(link, nullptr);
   EXPECT_EQ(link->linkText(), "<a>Powered By Bramblecote</a>");
   EXPECT_LT(link->geometry().bottom(), 20);  // in the band, above the panels
+  EXPECT_TRUE(window.rect().contains(link->geometry()));
 }
 
 struct CloseWay {
@@ -255,6 +259,70 @@ TEST_F(MainWindow, LinksOpenTheHomePageAndLeaveTheWindowsOpen) {
   QTest::mouseClick(about.link(IDC_HOMEPAGE_LINK), Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_EQ(recorder.opened.size(), 2);
   EXPECT_TRUE(about.isVisible());
+}
+
+// The refusals of start-up, as the windowed program shows them.
+class RefusingApp : public CRelvaneWindowedApp {
+ public:
+  using CRelvaneWindowedApp::showRefusal;
+};
+
+TEST(WindowedRefusals, SecondInstanceGetsAPlainBoxAndFailuresTheProgramsOwn) {
+  uitest::initOnce();
+  RefusingApp app;
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::Information;
+  const auto answer = [&](QMessageBox* box) {
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    box->button(QMessageBox::Ok)->click();
+  };
+  uitest::whenModal<QMessageBox>(answer);
+  app.showRefusal("     既に起動されています.     ", "２重起動");
+  EXPECT_EQ(title, QString::fromUtf8("２重起動"));
+  EXPECT_EQ(text, QString::fromUtf8("     既に起動されています.     "));
+  EXPECT_EQ(icon, QMessageBox::NoIcon);
+
+  uitest::whenModal<QMessageBox>(answer);
+  app.showRefusal("Windows ｿｹｯﾄの初期化に失敗しました。", nullptr);
+  EXPECT_EQ(title, QCoreApplication::applicationName());  // the executable's name
+  EXPECT_EQ(text, QString::fromUtf8("Windows ｿｹｯﾄの初期化に失敗しました。"));
+  EXPECT_EQ(icon, QMessageBox::Warning);
+}
+
+// The picture in the README: slot ON with live connections, drawn by the program's own
+// widgets. Set RELVANE_SCREENSHOT to a file name to keep it.
+TEST_F(MainWindow, PictureShowsTheSlotOnWithItsLiveConnections) {
+  testsupport::LoopbackListener destination;
+  const int port = testsupport::freePort();
+  writeFile(dir.ini(), slotSection(0, 1, port, destination.port));
+  CRelvaneDlg window;
+  ASSERT_TRUE(window.create());
+  int clients[3], servers[3];
+  for (int i = 0; i < 3; ++i) {
+    clients[i] = testsupport::connectLoopback(port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.portPanels()[0]->connectionCount == i + 1; }));
+    servers[i] = destination.acceptOne();
+  }
+  CPortDlg* panel = window.portPanels()[0];
+  EXPECT_EQ(panel->itemText(IDC_ACTIVE), "ON");
+  EXPECT_EQ(panel->itemText(IDC_COUNT), "3");
+  EXPECT_EQ(panel->itemText(IDC_LISTEN_GROUP), "TCP:" + std::to_string(port));
+
+  const QImage picture = window.grab().toImage();
+  EXPECT_EQ(picture.size(), window.size() * picture.devicePixelRatio());
+  // The count field is drawn light green while connections are live.
+  QWidget* count = panel->item(IDC_COUNT);
+  const QPoint inCount = count->mapTo(&window, QPoint(2, count->height() / 2));
+  EXPECT_EQ(picture.pixelColor(inCount * picture.devicePixelRatio()), QColor(180, 255, 180));
+  if (const char* out = std::getenv("RELVANE_SCREENSHOT")) {
+    EXPECT_TRUE(picture.save(out));
+  }
+  for (int i = 0; i < 3; ++i) {
+    testsupport::closeFd(clients[i]);
+    testsupport::closeFd(servers[i]);
+  }
 }
 
 }  // namespace
