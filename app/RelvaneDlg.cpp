@@ -1,15 +1,15 @@
 #include "app/RelvaneDlg.h"
 
 #include <QApplication>
-#include <algorithm>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QMenu>
+#include <algorithm>
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
 #include "app/Composition.h"
+#include "app/HeadlessRun.h"
 #include "app/HomePage.h"
 #include "app/PanelLayout.h"
 #include "app/RelvaneApp.h"
@@ -20,7 +20,6 @@
 
 namespace {
 const char mainWindowTitle[] = "レルベイン Tiv.";
-const char iniFileName[] = "RelvaneTiv.ini";
 }  // namespace
 
 CRelvaneDlg::CRelvaneDlg(int panelCount)
@@ -55,7 +54,7 @@ bool CRelvaneDlg::onInitDialog() {
   addAboutEntry();
   setWindowIcon(icon);
 
-  iniPath = QDir::currentPath().toStdString() + "/" + iniFileName;
+  iniPath = defaultIniPath();  // the working directory start-up chose, as without a window
   initMainSettings();
   createSettingsDialog();
 

@@ -50,6 +50,8 @@ struct LayoutCase {
   int lastRow;
 };
 
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.panels << " panels"; }
+
 class MainWindowLayout : public ::testing::TestWithParam<LayoutCase> {
  protected:
   apptest::WindowDir dir;
