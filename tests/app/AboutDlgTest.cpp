@@ -6,6 +6,7 @@
 
 #include "../ui/UiTestUtil.h"
 #include "app/AboutDlg.h"
+#include "app/AppIcon.h"
 #include "app/VersionRecord.h"
 #include "res/Resource.h"
 #include "ui/LinkCtrl.h"
@@ -48,10 +49,16 @@ TEST(AboutBox, MissingRecordLeavesTheBarePrefixAndTheFixedLines) {
   uitest::initOnce();
   CountingRecord none("");
   CVersionCache cache;
+  QApplication::setWindowIcon(applicationIcon());  // as the program does at start-up
   CAboutDlg about([&] { return cache.versionText(none); });
   EXPECT_EQ(shownLine(about), "レルベイン Tiv. ");
   QStringList texts;
-  for (QLabel* l : about.findChildren<QLabel*>()) texts << l->text();
+  bool iconShown = false;
+  for (QLabel* l : about.findChildren<QLabel*>()) {
+    texts << l->text();
+    iconShown = iconShown || !l->pixmap().isNull();
+  }
+  EXPECT_TRUE(iconShown);
   EXPECT_TRUE(texts.contains(QString::fromUtf8("TCP リレー for Linux"))) << texts.join('|').toStdString();
   EXPECT_EQ(about.link(IDC_HOMEPAGE_LINK)->linkText(), "<a>Bramblecoteホームページ</a>");
 }
