@@ -15,6 +15,5 @@ NetLoopNotifier::~NetLoopNotifier() = default;
 
 void NetLoopNotifier::onActivated() {
   // The epoll fd is level-triggered: whatever this round leaves ready fires the notifier again.
-  ++rounds_;
   loop_.dispatch();
 }

@@ -18,13 +18,9 @@ public:
   explicit NetLoopNotifier(QObject* parent = nullptr);
   ~NetLoopNotifier() override;
 
-  // Dispatch rounds run so far (for tests and the trace).
-  unsigned long long rounds() const { return rounds_; }
-
 private:
   void onActivated();
 
   net::EventLoop& loop_;
   QSocketNotifier* notifier_;  // owned as a child
-  unsigned long long rounds_ = 0;
 };

@@ -60,9 +60,10 @@ void CPortDlg::refuseSwitchOn(const std::string& message) {
   updateData(false);
 }
 
+// The slot's toggle rules (CPortSlot::toggleSlot) with one more: a start that could not open
+// the listen port is refused like an invalid setting, so "ON" always means listening.
 void CPortDlg::onToggle() {
   updateData(true);
-  act = act != 0 ? 1 : 0;
   if (act == 1) {
     if (const std::string refusal = switchOnRefusal(); !refusal.empty()) {
       refuseSwitchOn(refusal);
@@ -97,6 +98,7 @@ void CPortDlg::onSettings() {
     ui::messageBox(kSettingBusy, this);
     return;
   }
+  if (!settingsDialog->isCreated()) settingsDialog->create(window());
   settingsDialog->beginEdit(this);
   fillSettingsDialog(*settingsDialog);
   settingsDialog->show();  // modeless: the panel stays usable
@@ -105,7 +107,6 @@ void CPortDlg::onSettings() {
 }
 
 void CPortDlg::fillSettingsDialog(CSettingDlg& dialog) {
-  if (!dialog.isCreated()) dialog.create(window());
   dialog.listenPortSpin->setRange(0, kMaxPort);
   dialog.listenPortSpin->setPos(listenPort);
   dialog.host = forwardHost;

@@ -1,13 +1,11 @@
-// Helpers shared by the slot-dialog and port-panel tests: answering modal windows from a
-// timer, resetting connections, and a destination that leaves connects hanging.
+// Helpers for the slot-dialog and port-panel tests: answering modal windows from a timer,
+// resetting connections, and a destination that leaves connects hanging.
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
-#include <QWidget>
 #include <functional>
 #include <string>
 
@@ -17,60 +15,48 @@
 
 namespace dlgtest {
 
-// While alive, hands every modal window of type W that comes up to `act` (which should close
-// it) and counts them. Bounded by its own lifetime; the destructor stops the timer.
+// While alive, hands each modal window of type W that comes up to `act` (which closes it).
 template <class W>
 class ModalWatch {
 public:
   explicit ModalWatch(std::function<void(W*)> act) : act_(std::move(act)) {
-    timer_.setInterval(10);
     QObject::connect(&timer_, &QTimer::timeout, [this] {
       auto* w = qobject_cast<W*>(QApplication::activeModalWidget());
-      if (!w || w == handling_) return;
-      handling_ = w;  // the callback may run nested loops; act on each window once
-      ++seen_;
+      if (!w || w == busy_) return;
+      busy_ = w;  // `act` may run nested loops; each window is handled once
+      ++seen;
       act_(w);
-      handling_ = nullptr;
+      busy_ = nullptr;
     });
-    timer_.start();
+    timer_.start(10);
   }
-  int seen() const { return seen_; }
+  int seen = 0;
 
 private:
   std::function<void(W*)> act_;
   QTimer timer_;
-  W* handling_ = nullptr;
-  int seen_ = 0;
+  W* busy_ = nullptr;
 };
 
-// What a message box showed, captured before it was answered.
-struct BoxSeen {
-  int count = 0;
+// Records the last message box and presses `answer` on it.
+struct BoxAnswerer {
+  explicit BoxAnswerer(QMessageBox::StandardButton initial = QMessageBox::Ok)
+      : answer(initial), watch([this](QMessageBox* box) {
+          text = box->text().toStdString();
+          icon = box->icon();
+          buttons = box->standardButtons();
+          box->button(answer)->click();
+        }) {}
+  int count() const { return watch.seen; }
+  QMessageBox::StandardButton answer;
   std::string text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QMessageBox::StandardButtons buttons;
+  ModalWatch<QMessageBox> watch;
 };
 
-// Records each message box and presses `answer` on it.
-class BoxAnswerer {
-public:
-  explicit BoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok)
-      : watch_([this, answer](QMessageBox* box) {
-          ++seen.count;
-          seen.text = box->text().toStdString();
-          seen.icon = box->icon();
-          seen.buttons = box->standardButtons();
-          if (QAbstractButton* b = box->button(answer)) b->click(); else box->reject();
-        }) {}
-  BoxSeen seen;
-
-private:
-  ModalWatch<QMessageBox> watch_;
-};
-
-// Closes with a reset (RST), so the relay sees an error and tears the pair down at once.
+// Closes with a reset, so the relay sees an error and ends the pair at once.
 inline void resetClose(int& fd) {
-  if (fd < 0) return;
   linger l{1, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   ::close(fd);
@@ -84,30 +70,25 @@ inline int localPortOf(int fd) {
   return ntohs(a.sin_port);
 }
 
-// A listener on 127.0.0.1 with a backlog of 0 that never accepts: once one connection sits in
-// its queue, further connects stay in progress (their SYNs are dropped) until it is closed.
-class StalledListener {
-public:
+// Listens on 127.0.0.1 with a backlog of 0 and never accepts: with one connection queued
+// (`filler`), further connects stay in progress because their SYNs are dropped.
+struct StalledListener {
   StalledListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 0) == 0 &&
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-      port = ntohs(a.sin_port);
-    }
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd, 0);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    filler = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
-  ~StalledListener() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  StalledListener(const StalledListener&) = delete;
-  StalledListener& operator=(const StalledListener&) = delete;
+  ~StalledListener() { ::close(filler), ::close(fd); }
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   int port = 0;
-
-private:
-  int fd_ = -1;
+  int filler = -1;
 };
 
 }  // namespace dlgtest

@@ -1,5 +1,4 @@
 // The connection status table over a real repeater with real loopback connections.
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include "../ui/UiTestUtil.h"
@@ -17,102 +16,84 @@ using testsupport::closeFd;
 
 namespace {
 
-struct CountListener : CTcpRepeaterListener {
-  int count = 0;
-  void notifyOnConnectionCount(int c) override { count = c; }
-};
-
-class StatusDlgTest : public ::testing::Test {
+class StatusDlgTest : public ::testing::Test, public CTcpRepeaterListener {
 protected:
   void SetUp() override {
     uitest::initOnce();
     ASSERT_TRUE(socketInit());
-    repeater.setListener(&counts);
+    repeater.setListener(this);
   }
   void TearDown() override {
     for (int& fd : clients) dlgtest::resetClose(fd);
     for (int& fd : served) closeFd(fd);
     repeater.stop();
   }
+  void notifyOnConnectionCount(int c) override { count = c; }
 
   void start(int destinationPort) {
-    listenPort = testsupport::freePort();
     repeater.start(listenPort, "127.0.0.1", destinationPort);
     ASSERT_TRUE(repeater.isListening());
   }
-  bool pumpUntil(const std::function<bool()>& done) {
+  static bool pumpUntil(const std::function<bool()>& done) {
     return net::EventLoop::current().runUntil(done, 5s);
   }
-  // One client through the relay, its destination side accepted; waits for the count.
-  void connectClient(testsupport::LoopbackListener& destination) {
-    const int expected = counts.count + 1;
-    clients.push_back(testsupport::connectLoopback(listenPort));
-    ASSERT_GE(clients.back(), 0);
-    ASSERT_TRUE(pumpUntil([&] { return counts.count == expected; }));
-    served.push_back(destination.acceptOne());
-    ASSERT_GE(served.back(), 0);
+  // The dialog as it fills itself when it opens.
+  std::vector<std::vector<std::string>> snapshot(CStatusDlg& dialog) {
+    dialog.repeater = &repeater;
+    EXPECT_TRUE(dialog.create());
+    return rows(dialog);
   }
-  std::vector<std::string> row(CStatusDlg& dialog, int r) {
-    std::vector<std::string> cells;
-    for (int c = 0; c < 10; ++c) cells.push_back(dialog.list->itemText(r, c));
-    return cells;
+  static std::vector<std::vector<std::string>> rows(CStatusDlg& dialog) {
+    std::vector<std::vector<std::string>> table(dialog.list->itemCount());
+    for (int r = 0; r < dialog.list->itemCount(); ++r) {
+      for (int c = 0; c < 10; ++c) table[r].push_back(dialog.list->itemText(r, c));
+    }
+    return table;
   }
-  std::string str(int n) { return std::to_string(n); }
+  static std::string str(int n) { return std::to_string(n); }
 
-  CountListener counts;
+  int count = 0;
   CTcpRepeater repeater;
-  int listenPort = 0;
-  std::vector<int> clients;
-  std::vector<int> served;
+  const int listenPort = testsupport::freePort();
+  std::vector<int> clients, served;
 };
 
-TEST_F(StatusDlgTest, TenColumnsWithHeadingsWidthsAlignmentsGridAndRowSelection) {
-  CStatusDlg dialog;  // no repeater: the table stays empty
-  ASSERT_TRUE(dialog.create());
-  EXPECT_EQ(dialog.windowTitle().toStdString(), "接続状況");
-  EXPECT_EQ(dialog.itemText(IDOK), "閉じる");
-  ASSERT_NE(dialog.list, nullptr);
-  const char* headings[] = {"AcceptPeer", "Port", "BindIp", "Port", "UsedBuff",
-                            "BindIp", "Port", "ConnectPeer", "Port", "UsedBuff"};
-  const int widths[] = {80, 50, 80, 50, 70, 80, 50, 80, 50, 70};
-  ASSERT_EQ(dialog.list->columnCount(), 10);
-  for (int c = 0; c < 10; ++c) {
-    EXPECT_EQ(dialog.list->columnHeading(c), headings[c]) << c;
-    EXPECT_EQ(dialog.list->columnWidth(c), widths[c]) << c;
-    const bool numeric = widths[c] != 80;
-    EXPECT_EQ(dialog.list->columnFormat(c),
-              numeric ? ui::CListView::FormatRight : ui::CListView::FormatLeft) << c;
-  }
-  EXPECT_EQ(dialog.list->extendedStyle(), ui::CListView::GridLines | ui::CListView::FullRowSelect);
-  EXPECT_EQ(dialog.list->selectionMode(), QAbstractItemView::SingleSelection);
-  EXPECT_EQ(dialog.list->itemCount(), 0);
-}
-
-TEST_F(StatusDlgTest, LivePairsAreListedInIndexOrderAsASnapshot) {
+TEST_F(StatusDlgTest, ColumnsAndLivePairsInIndexOrderKeptAsASnapshot) {
   testsupport::LoopbackListener destination;
   start(destination.port);
-  for (int i = 0; i < 3; ++i) connectClient(destination);
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(testsupport::connectLoopback(listenPort));
+    ASSERT_TRUE(pumpUntil([&] { return count == i + 1; }));
+    served.push_back(destination.acceptOne());
+  }
   dlgtest::resetClose(clients[1]);  // frees table entry 1
-  ASSERT_TRUE(pumpUntil([&] { return counts.count == 2; }));
-
-  const std::string payload(1000, 'x');
-  ASSERT_TRUE(testsupport::sendAll(clients[2], payload));
-  int position = 0;
-  repeater.getNextPair(position);
+  ASSERT_TRUE(pumpUntil([&] { return count == 2; }));
+  ASSERT_TRUE(testsupport::sendAll(clients[2], std::string(1000, 'x')));
+  int position = 2;
   CTcpStreamPair* third = repeater.getNextPair(position);
-  ASSERT_NE(third, nullptr);
   ASSERT_TRUE(pumpUntil([&] { return third->connectStream->maxRemainCount > 0; }));
 
   CStatusDlg dialog;
-  dialog.repeater = &repeater;
-  ASSERT_TRUE(dialog.create());
-  ASSERT_EQ(dialog.list->itemCount(), 2);
-  const int clientIndex[] = {0, 2};
+  const auto table = snapshot(dialog);
+  const char* headings[] = {"AcceptPeer", "Port", "BindIp",      "Port", "UsedBuff",
+                            "BindIp",     "Port", "ConnectPeer", "Port", "UsedBuff"};
+  const int widths[] = {80, 50, 80, 50, 70, 80, 50, 80, 50, 70};
+  ASSERT_EQ(dialog.list->columnCount(), 10);
+  for (int c = 0; c < 10; ++c) {
+    EXPECT_EQ(dialog.list->columnHeading(c), headings[c]);
+    EXPECT_EQ(dialog.list->columnWidth(c), widths[c]);
+    EXPECT_EQ(dialog.list->columnFormat(c),  // addresses left, numbers right
+              widths[c] == 80 ? ui::CListView::FormatLeft : ui::CListView::FormatRight);
+  }
+  EXPECT_EQ(dialog.list->extendedStyle(), ui::CListView::GridLines | ui::CListView::FullRowSelect);
+  EXPECT_EQ(dialog.itemText(IDOK), "閉じる");
+
+  ASSERT_EQ(table.size(), 2u);
+  const int clientOfRow[] = {0, 2};
   for (int r = 0; r < 2; ++r) {
-    const int c = clientIndex[r];
-    const std::vector<std::string> cells = row(dialog, r);
+    const auto& cells = table[r];
     EXPECT_EQ(cells[0], "127.0.0.1");
-    EXPECT_EQ(cells[1], str(dlgtest::localPortOf(clients[c])));
+    EXPECT_EQ(cells[1], str(dlgtest::localPortOf(clients[clientOfRow[r]])));
     EXPECT_EQ(cells[2], "127.0.0.1");
     EXPECT_EQ(cells[3], str(listenPort));
     EXPECT_EQ(cells[4], "0");  // nothing came back from the destination
@@ -121,62 +102,30 @@ TEST_F(StatusDlgTest, LivePairsAreListedInIndexOrderAsASnapshot) {
     EXPECT_EQ(cells[7], "127.0.0.1");
     EXPECT_EQ(cells[8], str(destination.port));
   }
-  EXPECT_EQ(row(dialog, 0)[9], "0");
-  const int used = std::stoi(row(dialog, 1)[9]);
-  EXPECT_GT(used, 0);
-  EXPECT_LE(used, 1000);
+  EXPECT_EQ(table[0][9], "0");
+  EXPECT_GT(std::stoi(table[1][9]), 0);
+  EXPECT_LE(std::stoi(table[1][9]), 1000);
 
-  // A connection that ends while the dialog is open stays listed.
-  const std::string firstClientPort = str(dlgtest::localPortOf(clients[0]));
-  dlgtest::resetClose(clients[0]);
-  ASSERT_TRUE(pumpUntil([&] { return counts.count == 1; }));
-  EXPECT_EQ(dialog.list->itemCount(), 2);
-  EXPECT_EQ(row(dialog, 0)[1], firstClientPort);
+  dlgtest::resetClose(clients[0]);  // ends while the dialog is open: still listed
+  ASSERT_TRUE(pumpUntil([&] { return count == 1; }));
+  EXPECT_EQ(rows(dialog), table);
 }
 
 TEST_F(StatusDlgTest, APairStillConnectingShowsAnEmptyOutgoingSide) {
   dlgtest::StalledListener destination;
-  ASSERT_NE(destination.port, 0);
-  int filler = testsupport::connectLoopback(destination.port);  // fills its queue
-  ASSERT_GE(filler, 0);
   start(destination.port);
   clients.push_back(testsupport::connectLoopback(listenPort));
-  ASSERT_GE(clients.back(), 0);
   int position = 0;
-  ASSERT_TRUE(pumpUntil([&] { position = 0; return repeater.getNextPair(position) != nullptr; }));
-  position = 0;
-  EXPECT_EQ(repeater.getNextPair(position)->connectStream->connectState, STREAM_CONNECTING);
-  EXPECT_EQ(counts.count, 0);
+  ASSERT_TRUE(pumpUntil([&] { return repeater.getNextPair(position = 0) != nullptr; }));
+  EXPECT_EQ(count, 0);
 
   CStatusDlg dialog;
-  dialog.repeater = &repeater;
-  ASSERT_TRUE(dialog.create());
-  ASSERT_EQ(dialog.list->itemCount(), 1);
-  const std::vector<std::string> cells = row(dialog, 0);
-  EXPECT_EQ(cells[1], str(dlgtest::localPortOf(clients[0])));
-  EXPECT_EQ(cells[3], str(listenPort));
-  EXPECT_EQ(cells[5], "");
-  EXPECT_EQ(cells[6], "0");
-  EXPECT_EQ(cells[7], "");
-  EXPECT_EQ(cells[8], "0");
-  EXPECT_EQ(cells[9], "0");
-  closeFd(filler);
-}
-
-TEST_F(StatusDlgTest, ClosedByItsButtonOrEscapeWhenRunModally) {
-  int closedBy = 0;
-  dlgtest::ModalWatch<CStatusDlg> watch([&](CStatusDlg* d) {
-    if (closedBy++ == 0) {
-      QTest::mouseClick(d->button(IDOK), Qt::LeftButton);
-    } else {
-      QTest::keyClick(d->list, Qt::Key_Escape);
-    }
-  });
-  CStatusDlg first;
-  EXPECT_EQ(first.doModal(), IDOK);
-  CStatusDlg second;
-  EXPECT_EQ(second.doModal(), IDCANCEL);
-  EXPECT_EQ(watch.seen(), 2);
+  const auto table = snapshot(dialog);
+  ASSERT_EQ(table.size(), 1u);
+  const std::vector<std::string> expected{
+      "127.0.0.1", str(dlgtest::localPortOf(clients[0])), "127.0.0.1", str(listenPort), "0",
+      "", "0", "", "0", "0"};
+  EXPECT_EQ(table[0], expected);
 }
 
 }  // namespace

@@ -4,9 +4,8 @@
 #include <atomic>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
+#include <gtest/gtest.h>
 #include <poll.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -22,17 +21,13 @@ bool loopQuiet() {
   return ::poll(&p, 1, 0) == 0;
 }
 
-StdoutCapture::StdoutCapture(bool keep) {
+StdoutCapture::StdoutCapture() {
   std::fflush(stdout);
   saved_ = ::dup(1);
-  int fd = -1;
-  if (keep) {
-    char name[] = "/tmp/relvane-trace-XXXXXX";
-    fd = ::mkstemp(name);
-    path_ = name;
-  } else {
-    fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  }
+  char name[] = "/tmp/relvane-trace-XXXXXX";
+  int fd = ::mkstemp(name);
+  path_ = name;
+  readFd_ = ::open(name, O_RDONLY | O_CLOEXEC);  // now: reading must work when descriptors run out
   ::dup2(fd, 1);
   ::close(fd);
 }
@@ -41,15 +36,21 @@ StdoutCapture::~StdoutCapture() {
   std::fflush(stdout);
   ::dup2(saved_, 1);
   ::close(saved_);
-  if (!path_.empty()) ::unlink(path_.c_str());
+  // Test failures were printed into the capture too; show its end when there were any.
+  if (::testing::Test::HasFailure()) {
+    std::string t = text();
+    std::fprintf(stderr, "--- end of captured output ---\n%s\n", t.substr(t.size() > 65536 ? t.size() - 65536 : 0).c_str());
+  }
+  ::unlink(path_.c_str());
+  ::close(readFd_);
 }
 
 std::string StdoutCapture::text() const {
   std::fflush(stdout);
-  std::ifstream in(path_, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  std::string out;
+  char buf[65536];
+  for (ssize_t n; (n = ::pread(readFd_, buf, sizeof buf, static_cast<off_t>(out.size()))) > 0;) out.append(buf, n);
+  return out;
 }
 
 bool runWithPeer(const std::function<void()>& work, std::chrono::milliseconds timeout) {
@@ -65,9 +66,10 @@ bool runWithPeer(const std::function<void()>& work, std::chrono::milliseconds ti
 
 int acceptWhileRunning(int listenFd, std::chrono::milliseconds timeout) {
   int fd = -1;
-  loop().runUntil([&] { return (fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0; },
-                  timeout);
-  if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  loop().runUntil([&] {
+    pollfd p{listenFd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;
+  }, timeout);
   return fd;
 }
 

@@ -17,15 +17,16 @@ using namespace std::chrono_literals;
 net::EventLoop& loop();
 bool loopQuiet();  // nothing is ready in the epoll set right now
 
-// Points fd 1 at a temp file (or /dev/null) for its lifetime.
+// Points fd 1 at a temp file for its lifetime.
 class StdoutCapture {
 public:
-  explicit StdoutCapture(bool keep = true);
+  StdoutCapture();
   ~StdoutCapture();
   std::string text() const;
 
 private:
   int saved_ = -1;
+  int readFd_ = -1;
   std::string path_;
 };
 
