@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -27,7 +28,7 @@ StdoutCapture::StdoutCapture() {
   char name[] = "/tmp/relvane-trace-XXXXXX";
   int fd = ::mkstemp(name);
   path_ = name;
-  readFd_ = ::open(name, O_RDONLY | O_CLOEXEC);  // now: reading must work when descriptors run out
+  readFd_ = ::open(name, O_RDONLY | O_CLOEXEC);
   ::dup2(fd, 1);
   ::close(fd);
 }
@@ -36,10 +37,9 @@ StdoutCapture::~StdoutCapture() {
   std::fflush(stdout);
   ::dup2(saved_, 1);
   ::close(saved_);
-  // Test failures were printed into the capture too; show its end when there were any.
-  if (::testing::Test::HasFailure()) {
+  if (::testing::Test::HasFailure()) {  // the failure messages went into the capture too
     std::string t = text();
-    std::fprintf(stderr, "--- end of captured output ---\n%s\n", t.substr(t.size() > 65536 ? t.size() - 65536 : 0).c_str());
+    std::fprintf(stderr, "--- captured ---\n%s\n", t.substr(t.size() > 65536 ? t.size() - 65536 : 0).c_str());
   }
   ::unlink(path_.c_str());
   ::close(readFd_);
@@ -55,10 +55,7 @@ std::string StdoutCapture::text() const {
 
 bool runWithPeer(const std::function<void()>& work, std::chrono::milliseconds timeout) {
   std::atomic<bool> done{false};
-  std::thread peer([&] {
-    work();
-    done = true;
-  });
+  std::thread peer([&] { work(), done = true; });
   bool ok = loop().runUntil([&] { return done.load(); }, timeout);
   peer.join();  // the peer's own calls are bounded in time
   return ok;
@@ -82,12 +79,21 @@ void abortFd(int& fd) {
 std::string pattern(std::size_t n, unsigned seed) {
   std::string s(n, '\0');
   unsigned x = seed * 2654435761u + 1;
-  for (char& c : s) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    c = static_cast<char>(x);
-  }
+  for (char& c : s) x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = static_cast<char>(x);
   return s;
 }
+
+FullBacklog::FullBacklog() : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t len = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(fd, 0);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  port = ntohs(a.sin_port);
+  filler = testsupport::connectLoopback(port);  // the one connection backlog 0 queues
+}
+
+FullBacklog::~FullBacklog() { testsupport::closeFd(filler), testsupport::closeFd(fd); }
 
 Relay::Relay(int bufferKB, const std::string& host, int destPort) {
   socketInit();
@@ -102,8 +108,10 @@ Relay::Relay(int bufferKB, const std::string& host, int destPort) {
 bool Relay::connectPair(int& clientFd, int& destFd) {
   clientFd = client();
   destFd = acceptWhileRunning(dest.fd);
-  return clientFd >= 0 && destFd >= 0 &&
-         loop().runUntil([&] { auto* p = pairOf(clientFd); return p && p->connectStream->connectState == STREAM_CONNECTED; }, 5s);
+  return clientFd >= 0 && destFd >= 0 && loop().runUntil([&] {
+    CTcpStreamPair* p = pairOf(clientFd);
+    return p && p->connectStream->connectState == STREAM_CONNECTED;
+  }, 5s);
 }
 
 CTcpStreamPair* Relay::pairOf(int clientFd) {

@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the relay engine tests: stdout capture, a repeater wired between test clients
-// and a test destination, and ways to run peers while the loop dispatches.
+// Shared pieces of the relay engine tests: stdout capture, a repeater between test clients and a
+// test destination, and peers that run while the loop dispatches.
 #include <chrono>
 #include <functional>
 #include <string>
@@ -15,18 +15,17 @@ namespace nettest {
 using namespace std::chrono_literals;
 
 net::EventLoop& loop();
-bool loopQuiet();  // nothing is ready in the epoll set right now
+bool loopQuiet();  // nothing in the epoll set is ready right now
 
-// Points fd 1 at a temp file for its lifetime.
+// Points fd 1 at a temp file for its lifetime; shows the end of it if the test failed.
 class StdoutCapture {
 public:
   StdoutCapture();
   ~StdoutCapture();
-  std::string text() const;
+  std::string text() const;  // works even when descriptors have run out
 
 private:
-  int saved_ = -1;
-  int readFd_ = -1;
+  int saved_ = -1, readFd_ = -1;
   std::string path_;
 };
 
@@ -41,6 +40,13 @@ struct Counts : CTcpRepeaterListener {
   void notifyOnConnectionCount(int count) override { seen.push_back(count); }
 };
 
+// A listener whose accept queue (backlog 0) is full, so connects to it stay in progress.
+struct FullBacklog {
+  int fd = -1, port = 0, filler = -1;
+  FullBacklog();
+  ~FullBacklog();
+};
+
 struct Relay {
   testsupport::LoopbackListener dest;
   Counts counts;
@@ -49,9 +55,8 @@ struct Relay {
 
   explicit Relay(int bufferKB = 128, const std::string& host = "127.0.0.1", int destPort = 0);
   int client() const { return testsupport::connectLoopback(port); }
-  // Connects a client and waits until the destination took the relay's connection.
-  bool connectPair(int& clientFd, int& destFd);
-  CTcpStreamPair* pairOf(int clientFd);  // by the client's local port
+  bool connectPair(int& clientFd, int& destFd);  // until the pair is connected
+  CTcpStreamPair* pairOf(int clientFd);          // by the client's local port
 };
 
 }  // namespace nettest
