@@ -13,6 +13,28 @@
 #include "ui/Application.h"
 #include "ui/MessageBox.h"
 
+namespace {
+
+// Termination signals arrive through the self-pipe and are acted on inside Qt's loop.
+std::unique_ptr<QSocketNotifier> watchSignals(CRelvaneDlg& dialog, int mode) {
+  if (CSignalPipe::readFd() < 0) return nullptr;
+  auto watch = std::make_unique<QSocketNotifier>(CSignalPipe::readFd(), QSocketNotifier::Read);
+  QPointer<CRelvaneDlg> window(&dialog);
+  QObject::connect(watch.get(), &QSocketNotifier::activated, [window, mode] {
+    for (int signo : CSignalPipe::drain()) {
+      if (signalAction(signo, mode, false) == SignalAction::Ignore) {
+        trace("CRelvaneApp: signal %d ignored\n", signo);
+        continue;
+      }
+      trace("CRelvaneApp: signal %d, closing\n", signo);
+      if (window) window->closeInOrder();
+    }
+  });
+  return watch;
+}
+
+}  // namespace
+
 CRelvaneWindowedApp::CRelvaneWindowedApp() = default;
 CRelvaneWindowedApp::~CRelvaneWindowedApp() = default;
 
@@ -51,28 +73,11 @@ int CRelvaneWindowedApp::runMainWindow() {
   if (!application) return CRelvaneApp::runMainWindow();
 
   NetLoopNotifier sockets;  // every socket is served from Qt's loop from here on
-
   CRelvaneDlg dialog;
   mainDialog = &dialog;
-
-  // Declared after the window, so it is gone before the window is: a signal that comes
-  // once the window has ended finds nobody listening and touches nothing.
-  std::unique_ptr<QSocketNotifier> signalWatch;
-  if (CSignalPipe::readFd() >= 0)
-    signalWatch = std::make_unique<QSocketNotifier>(CSignalPipe::readFd(), QSocketNotifier::Read);
-  const int mode = debugMode;
-  QPointer<CRelvaneDlg> window(&dialog);
-  if (signalWatch) QObject::connect(signalWatch.get(), &QSocketNotifier::activated, [window, mode] {
-    for (int signo : CSignalPipe::drain()) {
-      if (signalAction(signo, mode, false) == SignalAction::Ignore) {
-        trace("CRelvaneApp: signal %d ignored\n", signo);
-        continue;
-      }
-      trace("CRelvaneApp: signal %d, closing\n", signo);
-      if (window) window->closeInOrder();
-    }
-  });
-
+  // Made after the window, so gone before it: a signal that comes once the window has
+  // ended finds nobody listening and touches nothing.
+  const auto signalWatch = watchSignals(dialog, debugMode);
   dialog.runModal();
   return 0;
 }
