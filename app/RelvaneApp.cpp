@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/HeadlessRun.h"
 #include "app/SignalPipe.h"
@@ -17,10 +18,24 @@
 int debugMode = 0;
 CRelvaneDlg* mainDialog = nullptr;
 
+bool CRelvaneApp::beginWindowing(int, char**) { return false; }
+
+void CRelvaneApp::showRefusal(const char* text, const char*) {
+  std::fprintf(stderr, "%s\n", text);
+}
+
+int CRelvaneApp::runMainWindow() {
+  CHeadlessRun run(defaultIniPath(), debugMode, false);
+  return run.run();
+}
+
 int CRelvaneApp::startInstance(int argc, char** argv) {
+  const bool headless = hasArgument(argc, argv, "--headless");
+  const bool windowed = !headless && beginWindowing(argc, argv);
+
   if (!socketInit()) {
     const char* text = res::findString(IDP_SOCKETS_INIT_FAILED);
-    std::fprintf(stderr, "%s\n", text ? text : "");
+    showRefusal(text ? text : "", nullptr);
     exit = 1;
     return 0;
   }
@@ -29,18 +44,20 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
     case CSingleInstance::Acquired:
       break;
     case CSingleInstance::AlreadyRunning:
-      std::fprintf(stderr, "%s\n", alreadyRunningText);
+      showRefusal(alreadyRunningText, alreadyRunningCaption);
       exit = 1;
       return -1;
-    case CSingleInstance::Failed:
+    case CSingleInstance::Failed: {
       // Starting anyway could let two instances write one INI file; say why we stop.
-      std::fprintf(stderr, "多重起動防止のロックファイルを作成できません: %s (%s)\n",
-                   CSingleInstance::lockPath().c_str(), std::strerror(instance.lastError()));
+      const std::string text = "多重起動防止のロックファイルを作成できません: " +
+                               CSingleInstance::lockPath() + " (" +
+                               std::strerror(instance.lastError()) + ")";
+      showRefusal(text.c_str(), nullptr);
       exit = 1;
       return -1;
+    }
   }
 
-  const bool headless = hasArgument(argc, argv, "--headless");
   debugMode = traceArguments(argc, argv);
   setupStandardStreams(debugMode);
   printBanner(debugMode);
@@ -49,9 +66,11 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   if (!CSignalPipe::install())
     trace("Error:CRelvaneApp signal pipe errno=%d\n", errno);
 
-  // The windowed program runs its main window here unless --headless was given; until then
-  // both run slot 0 without a window.
-  CHeadlessRun run(defaultIniPath(), debugMode, headless);
-  exit = run.run();
+  if (windowed) {
+    exit = runMainWindow();
+  } else {
+    CHeadlessRun run(defaultIniPath(), debugMode, headless);
+    exit = run.run();
+  }
   return 0;
 }

@@ -24,6 +24,17 @@ class CRelvaneApp {
   // 0 after a run that ended in order, 1 after any refused start.
   int exitCode() const { return exit; }
 
+ protected:
+  // The windowed program overrides these three; the core alone runs without a window.
+  // Called first, before anything else, unless --headless was given: prepares the windows
+  // so that refusals can be shown in boxes. False: there will be no window.
+  virtual bool beginWindowing(int argc, char** argv);
+  // A refused start. With a caption: a plain box with that caption and no icon; without:
+  // a box captioned with the program's name. Without windows: the text on standard error.
+  virtual void showRefusal(const char* text, const char* caption);
+  // Runs the main window until it is closed; returns the exit code.
+  virtual int runMainWindow();
+
  private:
   CSingleInstance instance;  // held for the process lifetime
   int exit = 0;

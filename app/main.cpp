@@ -1,7 +1,7 @@
-#include "app/RelvaneApp.h"
+#include "app/RelvaneWindowedApp.h"
 
 namespace {
-CRelvaneApp theApp;  // the one application object, built before main as the framework expects
+CRelvaneWindowedApp theApp;  // the one application object, built before main as the framework expects
 }
 
 int main(int argc, char** argv) {

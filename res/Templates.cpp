@@ -20,7 +20,7 @@ constexpr uint32_t kPortSpin = SpinAutoBuddy | SpinAlignRight | SpinSetBuddyInt;
 constexpr std::array kAbout{
     ControlTemplate{IDC_STATIC, K::Icon, "", 11, 17, 20, 20, 0},
     ControlTemplate{IDC_VERSION, K::Static, "Relvane Version 1.0", 40, 10, 135, 8, NoPrefix},
-    ControlTemplate{IDC_STATIC, K::Static, "Copyright (C) Bramblecote", 40, 25, 119, 8, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "TCP リレー for Linux", 40, 25, 119, 8, 0},
     ControlTemplate{IDOK, K::PushButton, "OK", 178, 7, 50, 14, Default | TabStop},
     ControlTemplate{IDC_HOMEPAGE_LINK, K::Link, "<a>Bramblecoteホームページ</a>", 40, 37, 80, 11,
                     TabStop},

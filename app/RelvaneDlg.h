@@ -1,0 +1,89 @@
+#pragma once
+// The program's only top-level window: the "Powered By" band, one port panel per slot
+// below it, and the settings dialog all panels share. Closing it in any way saves and
+// stops every slot; the program ends with it.
+#include <QIcon>
+#include <QRect>
+#include <string>
+#include <vector>
+
+#include "ui/Dialog.h"
+
+class CPortDlg;
+class CSettingDlg;
+class QMenu;
+
+class CRelvaneDlg : public ui::CDialog {
+  Q_OBJECT
+ public:
+  // The forwarding slots of this edition.
+  static constexpr int defaultSlotCount = 1;
+
+  // panelCount: how many panels to create; the program uses defaultSlotCount.
+  explicit CRelvaneDlg(int panelCount = defaultSlotCount);
+  ~CRelvaneDlg() override;
+
+  // Creates the window and runs it modally; when it ends every panel has been saved and
+  // stopped and destroyed. Returns the code that ended it.
+  int runModal();
+
+  // visible = show; a window not meant to be visible stays hidden whatever asks to show it.
+  void showMainWindow(bool show);
+  // ID_OPEN_MAINWINDOW: shown, restored when minimised, brought to the front.
+  void openMainWindow();
+  // ID_EXIT_APP: hidden first, then closed in order.
+  void exitApp();
+  // A window-menu command; the id with its low four bits cleared selects it.
+  void onSysCommand(int id);
+  // Closes the window in order from outside (a termination signal): boxes and dialogs
+  // opened above it end first.
+  void closeInOrder();
+  // Saves, stops, hides and destroys every panel in slot order, then the settings dialog.
+  void destroyPortPanels();
+
+  void setVisible(bool show) override;
+
+  // State the tests and the program read.
+  const std::vector<CPortDlg*>& portPanels() const { return panels; }
+  CSettingDlg* sharedSettingsDialog() const { return settingsDialog; }
+  QMenu* windowMenu() const { return systemMenu; }
+  const std::string& iniFilePath() const { return iniPath; }
+  bool isMeantVisible() const { return visible; }
+  bool isGlassEnabled() const { return glassEnabled; }
+  QRect panelRectangle() const { return panelRect; }
+
+ protected:
+  bool onInitDialog() override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  struct Margins {
+    int left = 0, right = 0, top = 0, bottom = 0;
+  };
+
+  void initMainSettings();
+  void addAboutEntry();
+  void createSettingsDialog();
+  void createPortPanels();
+  void layoutPanels();
+  void applyGlassFrame();
+  void onFinished();
+
+  QIcon icon;
+  std::vector<CPortDlg*> panels;           // owned; slot order
+  CSettingDlg* settingsDialog = nullptr;  // owned
+  QMenu* systemMenu = nullptr;            // owned as a child
+  QRect panelRect;                        // the last panel created
+  std::string iniPath;
+  const int configuredSlots;
+  int slotCount = 0;
+  int frameWidth = 0;
+  int frameHeight = 0;
+  bool visible = false;
+  int showOnStart = 0;
+  bool glassEnabled = false;
+  Margins glassMargins;
+  bool running = false;  // inside runModal
+  bool ended = false;    // the dialog has been ended (finished)
+};

@@ -1,0 +1,83 @@
+#include "app/RelvaneWindowedApp.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include "app/AppIcon.h"
+#include "app/RelvaneDlg.h"
+#include "app/SignalPipe.h"
+#include "net/Trace.h"
+#include "slot/NetLoopNotifier.h"
+#include "ui/Application.h"
+#include "ui/MessageBox.h"
+
+namespace {
+
+// Termination signals arrive through the self-pipe and are acted on inside Qt's loop.
+std::unique_ptr<QSocketNotifier> watchSignals(CRelvaneDlg& dialog, int mode) {
+  if (CSignalPipe::readFd() < 0) return nullptr;
+  auto watch = std::make_unique<QSocketNotifier>(CSignalPipe::readFd(), QSocketNotifier::Read);
+  QPointer<CRelvaneDlg> window(&dialog);
+  QObject::connect(watch.get(), &QSocketNotifier::activated, [window, mode] {
+    for (int signo : CSignalPipe::drain()) {
+      if (signalAction(signo, mode, false) == SignalAction::Ignore) {
+        trace("CRelvaneApp: signal %d ignored\n", signo);
+        continue;
+      }
+      trace("CRelvaneApp: signal %d, closing\n", signo);
+      if (window) window->closeInOrder();
+    }
+  });
+  return watch;
+}
+
+}  // namespace
+
+CRelvaneWindowedApp::CRelvaneWindowedApp() = default;
+CRelvaneWindowedApp::~CRelvaneWindowedApp() = default;
+
+int CRelvaneWindowedApp::startInstance(int argc, char** argv) {
+  const int result = CRelvaneApp::startInstance(argc, argv);
+  application.reset();  // before static destruction, while Qt is still whole
+  return result;
+}
+
+bool CRelvaneWindowedApp::beginWindowing(int argc, char** argv) {
+  if (application) return true;
+  qtArgc = argc;
+  qtArgv.assign(argv, argv + argc);
+  qtArgv.push_back(nullptr);
+  application = std::make_unique<QApplication>(qtArgc, qtArgv.data());
+  ui::initApplication();
+  QApplication::setWindowIcon(applicationIcon());
+  return true;
+}
+
+void CRelvaneWindowedApp::showRefusal(const char* text, const char* caption) {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+    CRelvaneApp::showRefusal(text, caption);
+    return;
+  }
+  if (!caption) {
+    ui::messageBox(text);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(caption), QString::fromUtf8(text),
+                  QMessageBox::Ok);
+  box.exec();
+}
+
+int CRelvaneWindowedApp::runMainWindow() {
+  if (!application) return CRelvaneApp::runMainWindow();
+
+  NetLoopNotifier sockets;  // every socket is served from Qt's loop from here on
+  CRelvaneDlg dialog;
+  mainDialog = &dialog;
+  // Made after the window, so gone before it: a signal that comes once the window has
+  // ended finds nobody listening and touches nothing.
+  const auto signalWatch = watchSignals(dialog, debugMode);
+  dialog.runModal();
+  return 0;
+}
