@@ -1,0 +1,103 @@
+// Rule and address parsing, matching, the serving decision in each mode, and copying.
+#include "filter/IpFilter.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+
+using namespace std::string_literals;
+
+// "a.b.c.d/p" as parsed, with "refused " in front on failure; the 9s catch a missing reset.
+static std::string parsed(const std::string& text) {
+  unsigned char q[4] = {9, 9, 9, 9};
+  int32_t prefix = 9;
+  const int ok = CIpFilter::parseAddress(text, q[0], q[1], q[2], q[3], prefix);
+  return (ok ? ""s : "refused "s) + std::to_string(q[0]) + "." + std::to_string(q[1]) + "." +
+         std::to_string(q[2]) + "." + std::to_string(q[3]) + "/" + std::to_string(prefix);
+}
+
+TEST(IpFilterParse, ReadsAndMatchesRuleTexts) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"255.255.255.255", "255.255.255.255/32"}, {"010.000.0.09", "10.0.0.9/32"},
+      {"1..3.4", "1.0.3.4/32"}, {".1.2.3", "0.1.2.3/32"}, {"1.2.3.", "1.2.3.0/32"},
+      {"1.2.3.4/0", "1.2.3.4/0"}, {"1.2.3.4/032", "1.2.3.4/32"}, {"1.2.3.4/", "1.2.3.4/0"}};
+  for (const auto& [text, want] : cases) EXPECT_EQ(parsed(text), want) << text;
+  const std::string refused[] = {
+      "", "1.2.", "1.2.3", "1.2.3.4.", "1.2.3.4.5", " 1.2.3.4", "+1.2.3.4", "256.1.1.1",
+      "1.2.3.256", "1.2.3.4/33", "1.2.3.4/8/9", "1.2.3.4/-1", "/8", "1.2.3.\xB4",
+      // Digit runs saturate rather than wrap back into range (2^32 + 1, 2^32 + 32).
+      "4294967297.0.0.1", "99999999999999999999999.0.0.1", "1.2.3.4/4294967328",
+      "1.2.3.4\0"s, "1.2\0.3.4"s, "1.2.3.4/2\0"s};
+  for (const auto& text : refused)
+    EXPECT_EQ(parsed(text), "refused 0.0.0.0/32") << testing::PrintToString(text);
+  EXPECT_TRUE(CIpFilter::isDigits("0123456789") && !CIpFilter::isDigits("1\xB1"));
+  // A rule matches when the address's leading prefix bits equal the rule's.
+  const struct { const char* rule; const char* address; int want; } matches[] = {
+      {"10.0.0.0/8", "10.255.0.1", 1}, {"10.0.0.0/8", "11.0.0.1", 0}, {"1.2.3.4/32", "1.2.3.5", 0},
+      {"1.2.3.4/31", "1.2.3.5", 1}, {"1.2.3.4/31", "1.2.3.6", 0}, {"128.0.0.0/1", "127.0.0.1", 0},
+      {"0.0.0.0/0", "203.0.113.9", 1}, {"1.2.3.4/", "8.8.8.8", 1}, {"1.2.3.4/33", "1.2.3.4", 0},
+      {"0.0.0.0/0", "1.2.3", 0}, {"1.2.3.4", "1.2.3.4/16", 1}, {"0.0.0.0/0", "10.0.0.1/99", 0}};
+  for (const auto& [rule, address, want] : matches)
+    EXPECT_EQ(CIpFilter::matchRule(rule, address), want) << rule << " vs " << address;
+}
+
+static CIpFilter rulesFilter(std::initializer_list<const char*> allow, std::initializer_list<const char*> deny) {
+  CIpFilter f;
+  f.mode = CIpFilter::ModeRules;
+  for (const char* rule : allow) f.allowRules[f.allowCount++] = rule;
+  for (const char* rule : deny) f.denyRules[f.denyCount++] = rule;
+  return f;
+}
+
+static void expectServes(const CIpFilter& f, std::initializer_list<const char*> served,
+                         std::initializer_list<const char*> refused) {
+  for (const char* a : served) EXPECT_EQ(f.isAccept(a), 1) << "mode " << f.mode << " should serve " << a;
+  for (const char* a : refused) EXPECT_EQ(f.isAccept(a), 0) << "mode " << f.mode << " should refuse " << a;
+}
+
+TEST(IpFilterMode, FixedModesAndUnknownModes) {
+  CIpFilter f;
+  for (int mode : {int{CIpFilter::ModeAcceptAll}, 4, -1, INT32_MIN}) {
+    f.mode = mode;
+    expectServes(f, {"", "garbage", "8.8.8.8"}, {});
+  }
+  f.mode = CIpFilter::ModeLocalHost;
+  expectServes(f, {"127.0.0.1", "127.000.000.001"}, {"127.0.0.2", "127.0.0.1/32", "localhost", ""});
+  f.mode = CIpFilter::ModePrivate;
+  expectServes(f, {"10.1.2.3", "172.16.0.1", "172.31.255.255", "192.168.0.1", "192.0.2.5", "127.5.5.5"},
+               {"172.15.0.1", "172.32.0.1", "192.0.3.1", "192.169.0.1", "8.8.8.8", "10.0.0.1/8"});
+}
+
+TEST(IpFilterMode, RulesNeedAnAllowMatchAndNoDenyMatch) {
+  expectServes(rulesFilter({}, {"1.2.3.4"}), {}, {"1.2.3.4", "8.8.8.8"});
+  expectServes(rulesFilter({"192.168.1.0/24"}, {"192.168.1.13"}), {"192.168.1.12"},
+               {"192.168.1.13", "192.168.2.1", "bad"});
+  // An allow rule that fails to parse or match does not stop a later one; a bad deny rule refuses nobody.
+  expectServes(rulesFilter({"1.2.3.4/33", "9.9.9.9", "10.0.0.0/8"}, {"1.2.3"}), {"10.9.9.9", "9.9.9.9"},
+               {"1.2.3.4", "1.2.3"});
+
+  // Only the first allowCount / denyCount entries count, clamped to the lists.
+  CIpFilter f = rulesFilter({"10.0.0.0/8"}, {});
+  f.allowRules[9] = "1.2.3.4";
+  f.denyRules[9] = "10.0.0.1";
+  expectServes(f, {"10.0.0.1"}, {"1.2.3.4"});
+  f.allowCount = f.denyCount = INT32_MAX;
+  expectServes(f, {"1.2.3.4", "10.0.0.2"}, {"10.0.0.1", "1.2.3.5"});
+  f.allowCount = -5;
+  expectServes(f, {}, {"1.2.3.4"});
+}
+
+TEST(IpFilterMode, CopyTakesAllTwentyStringsWhateverTheCounts) {
+  CIpFilter source = rulesFilter({"10.0.0.0/8"}, {});
+  for (int i = 1; i < CIpFilter::kMaxRules; ++i)
+    source.denyRules[i] = "d" + (source.allowRules[i] = std::to_string(i));
+  CIpFilter target = rulesFilter({"1.1.1.1", "2.2.2.2"}, {"3.3.3.3"});
+  target = source;
+  CIpFilter copy(source);
+  for (const CIpFilter* f : {&target, &copy}) {
+    EXPECT_EQ(std::make_tuple(f->mode, f->allowCount, f->denyCount), std::make_tuple(source.mode, 1, 0));
+    for (int i = 0; i < CIpFilter::kMaxRules; ++i)
+      EXPECT_TRUE(f->allowRules[i] == source.allowRules[i] && f->denyRules[i] == source.denyRules[i]) << i;
+  }
+}
