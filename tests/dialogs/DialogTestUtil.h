@@ -11,40 +11,34 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
+
+#include "Loopback.h"
 
 namespace dlgtest {
 
 // While alive, hands each modal window of type W that comes up to `act` (which closes it).
 template <class W>
-class ModalWatch {
-public:
-  explicit ModalWatch(std::function<void(W*)> act) : act_(std::move(act)) {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
+struct ModalWatch {
+  explicit ModalWatch(std::function<void(W*)> act) {
+    QObject::connect(&timer, &QTimer::timeout, [this, act] {
       auto* w = qobject_cast<W*>(QApplication::activeModalWidget());
-      if (!w || w == busy_) return;
-      busy_ = w;  // `act` may run nested loops; each window is handled once
-      ++seen;
-      act_(w);
-      busy_ = nullptr;
+      if (!w || w == busy) return;
+      busy = w, ++seen;  // `act` may run nested loops; each window is handled once
+      act(w);
+      busy = nullptr;
     });
-    timer_.start(10);
+    timer.start(10);
   }
   int seen = 0;
-
-private:
-  std::function<void(W*)> act_;
-  QTimer timer_;
-  W* busy_ = nullptr;
+  QTimer timer;
+  W* busy = nullptr;
 };
 
 // Records the last message box and presses `answer` on it.
 struct BoxAnswerer {
   explicit BoxAnswerer(QMessageBox::StandardButton initial = QMessageBox::Ok)
       : answer(initial), watch([this](QMessageBox* box) {
-          text = box->text().toStdString();
-          icon = box->icon();
-          buttons = box->standardButtons();
+          text = box->text().toStdString(), icon = box->icon(), buttons = box->standardButtons();
           box->button(answer)->click();
         }) {}
   int count() const { return watch.seen; }
@@ -59,35 +53,22 @@ struct BoxAnswerer {
 inline void resetClose(int& fd) {
   linger l{1, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  ::close(fd);
-  fd = -1;
+  testsupport::closeFd(fd);
 }
 
-inline int localPortOf(int fd) {
+// The local port of `fd`, or with `peer` the port of the other end.
+inline int portOf(int fd, bool peer = false) {
   sockaddr_in a{};
   socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  (peer ? ::getpeername : ::getsockname)(fd, reinterpret_cast<sockaddr*>(&a), &len);
   return ntohs(a.sin_port);
 }
 
-// Listens on 127.0.0.1 with a backlog of 0 and never accepts: with one connection queued
-// (`filler`), further connects stay in progress because their SYNs are dropped.
-struct StalledListener {
-  StalledListener() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd, 0);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    filler = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  }
-  ~StalledListener() { ::close(filler), ::close(fd); }
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  int port = 0;
+// A listener on 127.0.0.1 that never accepts, with its one-connection backlog taken by
+// `filler`: further connects stay in progress because their SYNs are dropped.
+struct StalledListener : testsupport::LoopbackListener {
+  StalledListener() { ::listen(fd, 0), filler = testsupport::connectLoopback(port); }
+  ~StalledListener() { testsupport::closeFd(filler); }
   int filler = -1;
 };
 

@@ -1,6 +1,5 @@
-// The shared settings dialog driven by clicks, keys and typing, with a recording listener
-// in place of a panel. (The port panel's tests drive it through a real panel.)
-#include <QAbstractButton>
+// The shared settings dialog driven by clicks, keys and typing, with the fixture standing in
+// for the panel that reserves it. (The port panel's tests drive it through a real panel.)
 #include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -9,17 +8,11 @@
 #include "DialogTestUtil.h"
 #include "dialogs/SettingDlg.h"
 #include "res/Resource.h"
+#include "ui/SpinButton.h"
 
 namespace {
 
-struct Listener : CSettingDlgListener {
-  CSettingDlg* dialog = nullptr;
-  int calls = 0;
-  int freeDuringCall = -1;
-  void onSettingOk() override { ++calls, freeDuringCall = dialog->free; }
-};
-
-class SettingDlgTest : public ::testing::Test {
+class SettingDlgTest : public ::testing::Test, public CSettingDlgListener {
 protected:
   void SetUp() override {
     uitest::initOnce();
@@ -27,85 +20,67 @@ protected:
     mainWindow.show();
     ASSERT_TRUE(dialog.create(&mainWindow));
     dialog.setCentreWidget(&mainWindow);
-    listener.dialog = &dialog;
+    hostEdit()->setText("example.org");
   }
-  void open(const std::string& host) {  // the part of a panel's filling that matters here
-    dialog.beginEdit(&listener);
-    dialog.host = host;
-    dialog.localhost = CSettingDlg::isLocalHostName(host);
-    dialog.enableItem(IDC_HOST_EDIT, !dialog.localhost);
-    dialog.updateData(false);
-    dialog.show();
-  }
-  int offCentre() {
-    const QPoint centre = mainWindow.mapToGlobal(mainWindow.rect().center());
-    return (dialog.frameGeometry().center() - centre).manhattanLength();
-  }
+  void onSettingOk() override { ++okCalls, freeWhenTold = dialog.isFree(); }
+  void open() { dialog.beginEdit(this), dialog.show(); }  // what a panel does around filling it
   QLineEdit* hostEdit() { return dialog.edit(IDC_HOST_EDIT); }
-  void tickLocalhost() { QTest::mouseClick(dialog.button(IDC_LOCALHOST), Qt::LeftButton); }
+  void click(int id) { QTest::mouseClick(dialog.button(id), Qt::LeftButton); }
 
   QWidget mainWindow;
   CSettingDlg dialog;
-  Listener listener;
+  int okCalls = 0;
+  bool freeWhenTold = false;
 };
 
-TEST_F(SettingDlgTest, ReservedAndCentredWhenOpenedFreedByEnterEscapeOrTheCloseBox) {
+TEST_F(SettingDlgTest, OpeningReservesAndCentresEveryWayOutFreesOnlyOkTellsTheListener) {
+  auto key = [&](Qt::Key k) { return [&, k] { QTest::keyClick(hostEdit(), k); }; };
+  const std::pair<std::function<void()>, int> ways[] = {  // each way out; OK calls so far
+      {key(Qt::Key_Return), 1}, {[&] { click(IDOK); }, 2}, {key(Qt::Key_Escape), 2},
+      {[&] { click(IDCANCEL); }, 2}, {[&] { dialog.close(); }, 2}};
   EXPECT_TRUE(dialog.isFree());
-  EXPECT_EQ(dialog.windowTitle().toStdString(), "RELVANE設定");
-  open("example.org");
-  EXPECT_FALSE(dialog.isFree());
-  EXPECT_LE(offCentre(), 2);
-  QTest::keyClick(hostEdit(), Qt::Key_Return);
-  EXPECT_EQ(listener.calls, 1);
-  EXPECT_EQ(listener.freeDuringCall, 1);
-
-  mainWindow.move(300, 200);  // the next opening follows the window
-  for (int way = 0; way < 2; ++way) {
-    open("example.org");
-    EXPECT_LE(offCentre(), 2);
-    if (way == 0) QTest::keyClick(hostEdit(), Qt::Key_Escape); else dialog.close();
+  for (const auto& [leave, calls] : ways) {
+    mainWindow.move(mainWindow.pos() + QPoint(40, 20));  // each opening follows the window
+    open();
+    EXPECT_FALSE(dialog.isFree());
+    const QPoint centre = mainWindow.mapToGlobal(mainWindow.rect().center());
+    EXPECT_LE((dialog.frameGeometry().center() - centre).manhattanLength(), 2);
+    leave();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_TRUE(dialog.isFree());
-    EXPECT_EQ(dialog.listener, nullptr);
+    EXPECT_EQ(okCalls, calls);
   }
-  EXPECT_EQ(listener.calls, 1);
+  EXPECT_TRUE(freeWhenTold);  // so the listener could reserve it again
 }
 
-TEST_F(SettingDlgTest, TickingLocalhostAsksAndOnlyYesSwitchesTheHost) {
-  open("example.org");
-  dlgtest::BoxAnswerer box(QMessageBox::No);
-  tickLocalhost();
-  EXPECT_EQ(box.count(), 1);
+TEST_F(SettingDlgTest, LocalhostAsksOnlyOverAnotherHostAndPortsKeepTheirLastValidValue) {
+  open();
+  dlgtest::BoxAnswerer box;
+  const std::pair<QMessageBox::StandardButton, const char*> ticks[] = {  // answer; then
+      {QMessageBox::No, "[x] example.org"}, {QMessageBox::No, "[ ] example.org"},
+      {QMessageBox::Yes, "[x] 127.0.0.1 (locked)"}, {QMessageBox::Yes, "[ ] 127.0.0.1"},
+      {QMessageBox::Yes, "[x] 127.0.0.1"}};
+  for (const auto& [answer, state] : ticks) {
+    box.answer = answer;
+    click(IDC_LOCALHOST);
+    const std::string host = hostEdit()->text().toStdString();
+    EXPECT_EQ((dialog.checkState(IDC_LOCALHOST) ? "[x] " : "[ ] ") + host +
+                  (hostEdit()->isEnabled() ? "" : " (locked)"), state);
+  }
+  EXPECT_EQ(box.count(), 2);  // only the ticks over example.org ask
   EXPECT_EQ(box.text, "localhost(同じPC内)への転送に変更しますか？");
-  EXPECT_EQ(box.icon, QMessageBox::Question);
   EXPECT_EQ(box.buttons, QMessageBox::Yes | QMessageBox::No);
-  EXPECT_EQ(hostEdit()->text(), "example.org");
-  EXPECT_TRUE(hostEdit()->isEnabled());
-  EXPECT_EQ(dialog.checkState(IDC_LOCALHOST), 1);
-
-  tickLocalhost();  // untick: no question
-  box.answer = QMessageBox::Yes;
-  tickLocalhost();
-  EXPECT_EQ(box.count(), 2);
-  EXPECT_EQ(hostEdit()->text(), "127.0.0.1");
-  EXPECT_FALSE(hostEdit()->isEnabled());
-}
-
-TEST_F(SettingDlgTest, UntickEnablesTheHostAndReTickingALocalHostAsksNothing) {
-  open("LocalHost");
-  EXPECT_EQ(dialog.checkState(IDC_LOCALHOST), 1);
-  EXPECT_FALSE(hostEdit()->isEnabled());
-  dlgtest::BoxAnswerer any;
-  tickLocalhost();
-  EXPECT_EQ(dialog.checkState(IDC_LOCALHOST), 0);
-  EXPECT_TRUE(hostEdit()->isEnabled());
-  EXPECT_EQ(hostEdit()->text(), "LocalHost");
-  hostEdit()->setText("127.0.0.1");
-  tickLocalhost();
-  EXPECT_EQ(any.count(), 0);
-  EXPECT_TRUE(hostEdit()->isEnabled());
   EXPECT_FALSE(CSettingDlg::isLocalHostName("127.0.0.2"));
   EXPECT_FALSE(CSettingDlg::isLocalHostName(" localhost"));
+
+  dialog.listenPortSpin->setRange(0, 65535), dialog.listenPortSpin->setPos(5000);
+  dialog.destinationPortSpin->setRange(0, 65535), dialog.destinationPortSpin->setPos(80);
+  dialog.edit(IDC_LISTEN_PORT_EDIT)->setText("abc");
+  dialog.edit(IDC_FORWARD_PORT_EDIT)->clear();
+  QTest::keyClicks(dialog.edit(IDC_FORWARD_PORT_EDIT), "70000");  // passes through 7000
+  click(IDOK);
+  EXPECT_EQ(dialog.listenPortSpin->pos(), 5000);
+  EXPECT_EQ(dialog.destinationPortSpin->pos(), 80);
 }
 
 }  // namespace
