@@ -1,28 +1,66 @@
 #pragma once
-// Shared pieces of the relay engine tests: stdout capture, a repeater between test clients and a
-// test destination, and peers that run while the loop dispatches.
+// Shared pieces of the net tests: stdout capture, a repeater between test clients and a test
+// destination, and peers that run on a thread while the loop dispatches.
+#include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <gtest/gtest.h>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "Loopback.h"
-#include "net/EventLoop.h"
+#include "net/AsyncSocket.h"
 #include "net/TcpRepeater.h"
 
 namespace nettest {
 
 using namespace std::chrono_literals;
 
-net::EventLoop& loop();
-bool loopQuiet();  // nothing in the epoll set is ready right now
+inline net::EventLoop& loop() { return net::EventLoop::current(); }
+
+inline bool loopQuiet() {  // nothing in the epoll set is ready right now
+  pollfd p{loop().fd(), POLLIN, 0};
+  return ::poll(&p, 1, 0) == 0;
+}
 
 // Points fd 1 at a temp file for its lifetime; shows the end of it if the test failed.
 class StdoutCapture {
 public:
-  StdoutCapture();
-  ~StdoutCapture();
-  std::string text() const;  // works even when descriptors have run out
+  StdoutCapture() {
+    std::fflush(stdout);
+    saved_ = ::dup(1);
+    char name[] = "/tmp/relvane-trace-XXXXXX";
+    int fd = ::mkstemp(name);
+    path_ = name;
+    readFd_ = ::open(name, O_RDONLY | O_CLOEXEC);
+    ::dup2(fd, 1);
+    ::close(fd);
+  }
+  ~StdoutCapture() {
+    std::fflush(stdout);
+    ::dup2(saved_, 1);
+    ::close(saved_);
+    if (::testing::Test::HasFailure()) {  // the failure messages went into the capture too
+      std::string t = text();
+      std::fprintf(stderr, "--- captured ---\n%s\n", t.substr(t.size() > 65536 ? t.size() - 65536 : 0).c_str());
+    }
+    ::unlink(path_.c_str());
+    ::close(readFd_);
+  }
+  std::string text() const {  // works even when descriptors have run out
+    std::fflush(stdout);
+    std::string out;
+    char buf[65536];
+    for (ssize_t n; (n = ::pread(readFd_, buf, sizeof buf, static_cast<off_t>(out.size()))) > 0;) out.append(buf, n);
+    return out;
+  }
 
 private:
   int saved_ = -1, readFd_ = -1;
@@ -30,10 +68,26 @@ private:
 };
 
 // Runs work on a thread while the loop dispatches; false when it did not finish in time.
-bool runWithPeer(const std::function<void()>& work, std::chrono::milliseconds timeout = 60s);
-int acceptWhileRunning(int listenFd, std::chrono::milliseconds timeout = 5s);
-void abortFd(int& fd);  // close with a reset
-std::string pattern(std::size_t n, unsigned seed);
+inline bool runWithPeer(const std::function<void()>& work, std::chrono::milliseconds timeout = 60s) {
+  std::atomic<bool> done{false};
+  std::thread peer([&] { work(), done = true; });
+  bool ok = loop().runUntil([&] { return done.load(); }, timeout);
+  peer.join();  // the peer's own calls are bounded in time
+  return ok;
+}
+
+inline void abortFd(int& fd) {  // close with a reset
+  linger l{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  testsupport::closeFd(fd);
+}
+
+inline std::string pattern(std::size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  unsigned x = seed * 2654435761u + 1;
+  for (char& c : s) x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = static_cast<char>(x);
+  return s;
+}
 
 struct Counts : CTcpRepeaterListener {
   std::vector<int> seen;
@@ -41,10 +95,10 @@ struct Counts : CTcpRepeaterListener {
 };
 
 // A listener whose accept queue (backlog 0) is full, so connects to it stay in progress.
-struct FullBacklog {
-  int fd = -1, port = 0, filler = -1;
-  FullBacklog();
-  ~FullBacklog();
+struct FullBacklog : testsupport::LoopbackListener {
+  int filler = -1;
+  FullBacklog() { ::listen(fd, 0), filler = testsupport::connectLoopback(port); }
+  ~FullBacklog() { testsupport::closeFd(filler); }
 };
 
 struct Relay {
@@ -53,10 +107,35 @@ struct Relay {
   CTcpRepeater repeater;
   int port = 0;
 
-  explicit Relay(int bufferKB = 128, const std::string& host = "127.0.0.1", int destPort = 0);
+  explicit Relay(int bufferKB = 128, const std::string& host = "127.0.0.1", int destPort = 0) {
+    socketInit();
+    repeater.setListener(&counts);
+    repeater.setBufferSize(bufferKB);
+    for (int attempt = 0; attempt < 5 && !repeater.isListening(); ++attempt) {
+      port = testsupport::freePort();
+      repeater.start(port, host, destPort ? destPort : dest.port);
+    }
+  }
   int client() const { return testsupport::connectLoopback(port); }
-  bool connectPair(int& clientFd, int& destFd);  // until the pair is connected
-  CTcpStreamPair* pairOf(int clientFd);          // by the client's local port
+
+  bool connectPair(int& clientFd, int& destFd) {  // until the pair is connected
+    clientFd = client();
+    runWithPeer([&] { destFd = dest.acceptOne(10s); });
+    return clientFd >= 0 && destFd >= 0 && loop().runUntil([&] {
+      CTcpStreamPair* p = pairOf(clientFd);
+      return p && p->connectStream->connectState == STREAM_CONNECTED;
+    }, 5s);
+  }
+
+  CTcpStreamPair* pairOf(int clientFd) {  // by the client's local port
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    ::getsockname(clientFd, reinterpret_cast<sockaddr*>(&a), &len);
+    int position = 0;
+    while (CTcpStreamPair* p = repeater.getNextPair(position))
+      if (p->acceptStream->peerPort == ntohs(a.sin_port)) return p;
+    return nullptr;
+  }
 };
 
 }  // namespace nettest
