@@ -118,3 +118,31 @@ TEST(AsyncSocket, PortsOutOfRangeFailAndSigpipeNeverFires) {
   EXPECT_EQ(CAsyncSocket::GetLastError(), EPIPE);
   std::signal(SIGPIPE, SIG_IGN);
 }
+
+TEST(AsyncSocket, NestedDispatchInsideAHandlerIsSafe) {
+  LoopbackListener l;
+  int peers[3], destroyed = -1;
+  std::unique_ptr<Probe> probes[3];
+  for (int i = 0; i < 3; ++i) probes[i] = connected(l, peers[i]);
+  bool nested = false;
+  auto handler = [&](Probe& self) {
+    self.drain();
+    if (!nested) {
+      nested = true;
+      loop().dispatch();  // as a modal box opened by a handler would
+      return;
+    }
+    for (int i = 0; i < 3 && destroyed < 0; ++i)  // the next handler destroys one not yet run
+      if (probes[i] && probes[i].get() != &self && probes[i]->in.empty()) destroyed = i, probes[i].reset();
+  };
+  for (int i = 0; i < 3; ++i) {
+    probes[i]->onReceive = handler;
+    ASSERT_EQ(::send(peers[i], "q", 1, 0), 1);
+    ASSERT_TRUE(readable(probes[i]->handle()));
+  }
+  loop().dispatch();
+  loop().runFor(50ms);
+  ASSERT_GE(destroyed, 0);
+  for (auto& p : probes) EXPECT_TRUE(!p || p->in == "q");
+  for (int fd : peers) ::close(fd);
+}
