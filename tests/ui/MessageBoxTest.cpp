@@ -17,54 +17,34 @@ struct Seen {
   QStringList buttons;
 };
 
-void record(QMessageBox* box, Seen& seen) {
-  seen.caption = box->windowTitle();
-  seen.text = box->text();
-  seen.icon = box->icon();
-  for (QAbstractButton* b : box->buttons()) seen.buttons << b->text();
-}
-
-class MessageBox : public ::testing::Test {
-protected:
-  void SetUp() override { uitest::initOnce(); }
-};
-
-TEST_F(MessageBox, CaptionIsTheExecutableName) {
-  EXPECT_EQ(ui::applicationCaption(), QStringLiteral("relvane_ui_tests"));
-}
-
-TEST_F(MessageBox, WarningHasOkOnly) {
-  Seen seen;
-  uitest::whenModal<QMessageBox>([&seen](QMessageBox* box) {
-    record(box, seen);
-    box->button(QMessageBox::Ok)->click();
+// Records what the next box shows, then presses `press` (Escape for NoButton).
+void answer(Seen& seen, QMessageBox::StandardButton press) {
+  uitest::whenModal<QMessageBox>([&seen, press](QMessageBox* box) {
+    seen = {box->windowTitle(), box->text(), box->icon(), {}};
+    for (QAbstractButton* b : box->buttons()) seen.buttons << b->text().remove(QLatin1Char('&'));
+    if (press == QMessageBox::NoButton) QTest::keyClick(box, Qt::Key_Escape);
+    else box->button(press)->click();
   });
+}
+
+TEST(MessageBox, CaptionIconButtonsAndAnswersOfEachKind) {
+  uitest::initOnce();
+  Seen seen;
+  answer(seen, QMessageBox::Ok);
   EXPECT_EQ(ui::messageBox("現在接続はありません."), IDOK);
-  EXPECT_EQ(seen.caption, QStringLiteral("relvane_ui_tests"));
+  EXPECT_EQ(seen.caption, QStringLiteral("relvane_ui_tests"));  // the executable's name
   EXPECT_EQ(seen.text, QStringLiteral("現在接続はありません."));
   EXPECT_EQ(seen.icon, QMessageBox::Warning);
   EXPECT_EQ(seen.buttons, QStringList{QStringLiteral("OK")});
-}
 
-TEST_F(MessageBox, QuestionHasJapaneseYesAndNo) {
-  Seen seen;
-  uitest::whenModal<QMessageBox>([&seen](QMessageBox* box) {
-    record(box, seen);
-    box->button(QMessageBox::No)->click();
-  });
+  answer(seen, QMessageBox::No);
   EXPECT_EQ(ui::askYesNo("変更しますか？"), ui::IDNO);
-  EXPECT_EQ(seen.caption, QStringLiteral("relvane_ui_tests"));
   EXPECT_EQ(seen.icon, QMessageBox::Question);
-  ASSERT_EQ(seen.buttons.size(), 2);
-  QStringList plain;
-  for (QString t : seen.buttons) plain << t.remove(QLatin1Char('&'));
-  EXPECT_TRUE(plain.contains(QStringLiteral("はい(Y)"))) << plain.join(' ').toStdString();
-  EXPECT_TRUE(plain.contains(QStringLiteral("いいえ(N)"))) << plain.join(' ').toStdString();
-
-  uitest::whenModal<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+  seen.buttons.sort();
+  EXPECT_EQ(seen.buttons, (QStringList{QStringLiteral("いいえ(N)"), QStringLiteral("はい(Y)")}));
+  answer(seen, QMessageBox::Yes);
   EXPECT_EQ(ui::askYesNo("変更しますか？"), ui::IDYES);
-
-  uitest::whenModal<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
+  answer(seen, QMessageBox::NoButton);
   EXPECT_EQ(ui::askYesNo("変更しますか？"), ui::IDNO);
 }
 

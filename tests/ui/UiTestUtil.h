@@ -3,12 +3,11 @@
 #pragma once
 
 #include <QApplication>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QInputMethodEvent>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
-#include <memory>
 
 #include "ui/Application.h"
 
@@ -31,21 +30,16 @@ inline void commitText(QWidget* widget, const QString& text) {
 template <class W>
 void whenModal(std::function<void(W*)> act) {
   auto* timer = new QTimer;  // deletes itself once it has acted or given up
-  auto clock = std::make_shared<QElapsedTimer>();
-  clock->start();
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, clock, act] {
-    if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
-      timer->stop();
-      timer->deleteLater();
-      act(w);
-    } else if (clock->elapsed() > 5000) {
-      timer->stop();
-      timer->deleteLater();
-      if (QWidget* other = QApplication::activeModalWidget()) other->close();
-    }
+  const QDeadlineTimer deadline(5000);
+  QObject::connect(timer, &QTimer::timeout, [timer, deadline, act] {
+    auto* w = qobject_cast<W*>(QApplication::activeModalWidget());
+    if (!w && !deadline.hasExpired()) return;
+    timer->stop();
+    timer->deleteLater();
+    if (w) act(w);
+    else if (QWidget* other = QApplication::activeModalWidget()) other->close();
   });
-  timer->start();
+  timer->start(10);
 }
 
 }  // namespace uitest
