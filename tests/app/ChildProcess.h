@@ -1,57 +1,74 @@
 #pragma once
-// Runs the built program as a child process with its own environment, its standard output
-// and error going to files, and waits for it within bounds.
+// Shared by the app tests: the built program as a child process, bounded polling, the slot's
+// INI section and a port probe.
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "Loopback.h"
+#include "TempDir.h"
 
 namespace apptest {
 
 using namespace std::chrono_literals;
 
+// Polls `done` every 10 ms until it holds or `timeout` passes; returns its last answer.
+template <class F>
+bool waitFor(F done, std::chrono::milliseconds timeout = 10s) {
+  for (auto end = std::chrono::steady_clock::now() + timeout; !done(); std::this_thread::sleep_for(10ms))
+    if (std::chrono::steady_clock::now() >= end) return done();
+  return true;
+}
+
+// True when something on 127.0.0.1:port accepts a connection.
+inline bool accepting(int port) {
+  int fd = testsupport::connectLoopback(port, 200ms);
+  const bool connected = fd >= 0;
+  testsupport::closeFd(fd);
+  return connected;
+}
+
+// Every one of `lines` is found in `text`.
+inline ::testing::AssertionResult hasLines(const std::string& text, const std::vector<std::string>& lines) {
+  for (const auto& line : lines)
+    if (text.find(line) == std::string::npos) return ::testing::AssertionFailure() << line << " missing in\n" << text;
+  return ::testing::AssertionSuccess();
+}
+
+inline std::string slotSection(int index, int act, int port, int forwardPort) {
+  return "[TCP-PORT" + std::to_string(index) + "]\nACT=" + std::to_string(act) +
+         "\nPORT=" + std::to_string(port) + "\nFORWARDHOST=127.0.0.1\nFORWARDPORT=" +
+         std::to_string(forwardPort) + "\n";
+}
+
+// Runs `program` with `argv` as given (argv[0] decides the program's directory) and our
+// environment, standard output and error going to files in `outputDir`.
 class ChildProcess {
  public:
-  // argv[0] is passed as given (it decides the program's directory); `program` is what runs.
-  // `env` entries "NAME=value" are added to the test's own environment.
   ChildProcess(const std::filesystem::path& program, std::vector<std::string> argv,
-               const std::vector<std::string>& env, const std::filesystem::path& workDir,
+               const std::filesystem::path& workDir,
                const std::filesystem::path& outputDir);
   ~ChildProcess();  // a child still running is killed and reaped
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  void signal(int signo) const;
-  // The exit status (as waitpid gives it) once the child ended; false on timeout.
-  bool waitExit(int& status, std::chrono::milliseconds timeout = 10s);
+  void signal(int signo) const { if (!reaped) ::kill(pid, signo); }
   bool running();
-  std::string standardOutput() const;
-  std::string standardError() const;
+  // The exit code; -1 when it did not end in time or ended by a signal.
+  int waitExit(std::chrono::milliseconds timeout = 10s);
+  std::string out() const { return testsupport::readFile(outPath); }
+  std::string err() const { return testsupport::readFile(errPath); }
 
  private:
   int pid = -1;
   bool reaped = false;
-  int exitStatus = 0;
+  int status = 0;
   std::filesystem::path outPath, errPath;
 };
 
-// The built program, beside the test binaries.
-std::filesystem::path programPath();
-
-// Polls `done` every 10 ms until it holds or `timeout` passes; returns its last answer.
-template <class F>
-bool waitFor(F done, std::chrono::milliseconds timeout = 10s);
-
 }  // namespace apptest
-
-#include <thread>
-
-template <class F>
-bool apptest::waitFor(F done, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return done();
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
