@@ -45,11 +45,7 @@ class CRelvaneDlg : public ui::CDialog {
 
   // State the tests and the program read.
   const std::vector<CPortDlg*>& portPanels() const { return panels; }
-  CSettingDlg* sharedSettingsDialog() const { return settingsDialog; }
   QMenu* windowMenu() const { return systemMenu; }
-  const std::string& iniFilePath() const { return iniPath; }
-  bool isMeantVisible() const { return visible; }
-  bool isGlassEnabled() const { return glassEnabled; }
   QRect panelRectangle() const { return panelRect; }
 
  protected:

@@ -37,7 +37,6 @@ class CVersionCache {
  public:
   static constexpr std::size_t bufferSize = 256;
   const char* versionText(const CVersionRecordSource& source);
-  int readFlag() const { return read; }
 
  private:
   char versionBuffer[bufferSize] = {};
