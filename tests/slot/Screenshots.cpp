@@ -4,14 +4,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
-#include <QPixmap>
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
 
 #include "Loopback.h"
 #include "TempDir.h"
-#include "dialogs/SettingDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "net/AsyncSocket.h"
 #include "res/Resource.h"
@@ -21,82 +19,53 @@
 
 using namespace testsupport;
 
-namespace {
-
-bool save(QWidget& widget, const QString& dir, const char* name) {
-  const QString path = QDir(dir).filePath(QString::fromUtf8(name));
-  const bool ok = widget.grab().save(path, "PNG");
-  std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.toUtf8().constData());
-  return ok;
-}
-
-std::unique_ptr<CPortDlg> makePanel(QWidget& host, CSettingDlg& settings, const std::string& ini,
-                                    int slot) {
-  auto panel = std::make_unique<CPortDlg>();
-  panel->create(&host);
-  panel->slotIndex = slot;
-  panel->iniPath = ini;
-  panel->settingsDialog = &settings;
-  panel->move(0, slot * (panel->height() + 4));
-  panel->show();
-  panel->initSlot();
-  return panel;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
-  const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
-  QDir().mkpath(out);
+  const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs"));
+  QDir().mkpath(out.path());
   ui::initApplication();
   if (!socketInit()) return 1;
   NetLoopNotifier notifier;
-
   TempDir dir;
-  const std::string ini = (dir / "RelvaneTiv.ini").string();
   LoopbackListener destination;
   const int port = freePort();
-  writeFile(ini, "[TCP-PORT0]\nACT=1\nPORT=" + std::to_string(port) +
-                     "\nFORWARDHOST=127.0.0.1\nFORWARDPORT=" + std::to_string(destination.port) +
-                     "\n[TCP-PORT1]\nACT=0\nPORT=8080\nFORWARDHOST=192.168.10.20\nFORWARDPORT=80\n");
-
+  writeFile(dir / "RelvaneTiv.ini", "[TCP-PORT0]\nACT=1\nPORT=" + std::to_string(port) +
+                     "\nFORWARDHOST=localhost\nFORWARDPORT=" + std::to_string(destination.port) + "\n");
   QWidget host;
-  host.resize(400, 200);
   host.show();
   CSettingDlg settings;
   settings.create(&host);
-  settings.setCentreWidget(&host);
-  auto panel = makePanel(host, settings, ini, 0);
-  auto spare = makePanel(host, settings, ini, 1);
-
-  std::vector<int> clients, served;
+  CPortDlg panel;
+  panel.create(&host);
+  panel.iniPath = (dir / "RelvaneTiv.ini").string();
+  panel.settingsDialog = &settings;
+  panel.show();
+  panel.initSlot();
+  std::vector<int> fds;  // clients and their served ends
   for (int i = 0; i < 3; ++i) {
-    clients.push_back(connectLoopback(port));
-    if (!QTest::qWaitFor([&] { return panel->connectionCount == i + 1; }, 5000)) return 1;
-    served.push_back(destination.acceptOne());
+    fds.push_back(connectLoopback(port));
+    if (!QTest::qWaitFor([&] { return panel.connectionCount == i + 1; }, 5000)) return 1;
+    fds.push_back(destination.acceptOne());
   }
-  sendAll(clients[0], std::string(1500, 'a'));
-  sendAll(served[1], std::string(700, 'b'));
-  QTest::qWait(200);
-
-  bool ok = save(*panel, out, "panel-on.png");
-
-  QTest::mouseClick(spare->button(IDC_SETTINGS), Qt::LeftButton);
-  QTest::qWait(50);
-  ok = save(settings, out, "settings-dialog.png") && ok;
-  settings.close();
-
+  sendAll(fds[0], std::string(1500, 'a'));
+  sendAll(fds[3], std::string(700, 'b'));
+  bool ok = true;
+  auto save = [&](QWidget& widget, const char* name) {
+    QTest::qWait(100);
+    const bool saved = widget.grab().save(out.filePath(name), "PNG");
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(out.filePath(name)));
+    ok = saved && ok;
+  };
+  save(panel, "panel-on.png");
   CStatusDlg status;
-  status.repeater = &panel->repeater;
+  status.repeater = &panel.repeater;
   status.create(&host);
   status.show();
-  QTest::qWait(50);
-  ok = save(status, out, "status-dialog.png") && ok;
-
-  for (int& fd : clients) closeFd(fd);
-  for (int& fd : served) closeFd(fd);
-  panel->shutdownSlot();
+  save(status, "status-dialog.png");
+  for (int& fd : fds) closeFd(fd);
+  QTest::mouseClick(panel.button(IDC_ACTIVE), Qt::LeftButton);  // settings open only when OFF
+  QTest::mouseClick(panel.button(IDC_SETTINGS), Qt::LeftButton);
+  save(settings, "settings-dialog.png");
   return ok ? 0 : 1;
 }
