@@ -1,0 +1,242 @@
+// Load generator and measurer for a TCP relay: bulk throughput both ways,
+// 1-byte round-trip latency, connection rate and memory per idle pair, each
+// against every target given, through the same in-process bench server.
+//
+//   relvane-bench --server-port S --target NAME=PORT[:PID] [--target ...] [options]
+//
+// A target is a port on 127.0.0.1 that leads to 127.0.0.1:S (the bench server
+// itself for a direct run). The PID, when given, is the relay process whose
+// CPU time and VmRSS are read. Progress goes to standard error; the table of
+// results goes to standard output in Markdown.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "BenchClient.h"
+#include "BenchServer.h"
+#include "ProcStat.h"
+
+using namespace bench;
+
+namespace {
+
+struct Options {
+  int serverPort = 0;
+  std::uint64_t bulkMiB = 1024;
+  int reps = 3;
+  int roundTrips = 20000;
+  int sequentialConns = 2000;
+  int concurrentConns = 8000;
+  int clients = 16;
+  int idlePairs = 1000;
+  int limitSeconds = 60;
+  std::string only = "bulk,rtt,cps,idle";
+};
+
+struct Target {
+  std::string name;
+  int port = 0;
+  int pid = 0;
+  std::map<std::string, std::string> cells;  // row label -> figure
+  std::vector<double> loads;                 // one-minute load average at each measurement
+};
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: relvane-bench --server-port S --target NAME=PORT[:PID] [--target ...]\n"
+               "       [--bulk-mib 1024] [--reps 3] [--rtt 20000] [--seq-conns 2000]\n"
+               "       [--conc-conns 8000] [--clients 16] [--idle 1000] [--limit 60]\n"
+               "       [--only bulk,rtt,cps,idle]\n");
+}
+
+bool parseTarget(const std::string& text, Target& t) {
+  auto eq = text.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  t.name = text.substr(0, eq);
+  std::string rest = text.substr(eq + 1);
+  auto colon = rest.find(':');
+  t.port = std::atoi(rest.substr(0, colon).c_str());
+  if (colon != std::string::npos) t.pid = std::atoi(rest.substr(colon + 1).c_str());
+  return t.port > 0 && t.port < 65536;
+}
+
+bool parse(int argc, char** argv, Options& o, std::vector<Target>& targets) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (i + 1 >= argc) return false;
+    std::string v = argv[++i];
+    if (a == "--server-port") o.serverPort = std::atoi(v.c_str());
+    else if (a == "--target") {
+      Target t;
+      if (!parseTarget(v, t)) return false;
+      targets.push_back(t);
+    } else if (a == "--bulk-mib") o.bulkMiB = std::strtoull(v.c_str(), nullptr, 10);
+    else if (a == "--reps") o.reps = std::atoi(v.c_str());
+    else if (a == "--rtt") o.roundTrips = std::atoi(v.c_str());
+    else if (a == "--seq-conns") o.sequentialConns = std::atoi(v.c_str());
+    else if (a == "--conc-conns") o.concurrentConns = std::atoi(v.c_str());
+    else if (a == "--clients") o.clients = std::atoi(v.c_str());
+    else if (a == "--idle") o.idlePairs = std::atoi(v.c_str());
+    else if (a == "--limit") o.limitSeconds = std::atoi(v.c_str());
+    else if (a == "--only") o.only = v;
+    else return false;
+  }
+  return o.serverPort > 0 && !targets.empty() && o.reps > 0 && o.bulkMiB > 0 && o.clients > 0;
+}
+
+std::string fmt(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+void note(Target& t, const std::string& what) {
+  t.loads.push_back(loadAverage1());
+  std::fprintf(stderr, "  %-16s %-28s load %s\n", t.name.c_str(), what.c_str(), loadAverage().c_str());
+}
+
+// Targets take turns at every repetition, so a burst of outside load spreads over all of them.
+void measureBulk(const Options& o, std::vector<Target>& targets) {
+  const std::uint64_t bytes = o.bulkMiB * 1024 * 1024;
+  const std::chrono::seconds limit(o.limitSeconds);
+  std::vector<std::vector<double>> up(targets.size()), down(targets.size()), cpu(targets.size());
+  std::vector<std::string> errors(targets.size());
+  for (int rep = 0; rep < o.reps; ++rep) {
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      Target& t = targets[i];
+      double cpu0 = t.pid > 0 ? cpuSeconds(t.pid) : -1;
+      BulkResult u = bulkUpload(t.port, bytes, limit);
+      BulkResult d = bulkDownload(t.port, bytes, limit);
+      double cpu1 = t.pid > 0 ? cpuSeconds(t.pid) : -1;
+      if (u.ok) up[i].push_back(u.mibPerSecond());
+      else errors[i] = "upload: " + u.error;
+      if (d.ok) down[i].push_back(d.mibPerSecond());
+      else errors[i] = "download: " + d.error;
+      if (cpu0 >= 0 && cpu1 >= 0) cpu[i].push_back((cpu1 - cpu0) / (2.0 * bytes / (1024.0 * 1024 * 1024)));
+      note(t, "bulk rep " + std::to_string(rep + 1) + ": " + fmt("%.0f", u.mibPerSecond()) + " / " +
+                  fmt("%.0f MiB/s", d.mibPerSecond()));
+    }
+  }
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    auto& c = targets[i].cells;
+    c["upload MiB/s (client->server)"] = up[i].size() == std::size_t(o.reps) ? fmt("%.0f", median(up[i])) : "FAILED";
+    c["download MiB/s (server->client)"] =
+        down[i].size() == std::size_t(o.reps) ? fmt("%.0f", median(down[i])) : "FAILED";
+    c["relay CPU s per GiB relayed"] = cpu[i].empty() ? "-" : fmt("%.2f", median(cpu[i]));
+    if (!errors[i].empty()) std::fprintf(stderr, "  %s: %s\n", targets[i].name.c_str(), errors[i].c_str());
+  }
+}
+
+void measureLatency(const Options& o, std::vector<Target>& targets) {
+  for (Target& t : targets) {
+    LatencyResult r = latency(t.port, o.roundTrips, 1000, std::chrono::seconds(o.limitSeconds));
+    t.cells["RTT p50 us (1-byte echo)"] = r.ok ? fmt("%.1f", r.p50us) : "FAILED";
+    t.cells["RTT p99 us"] = r.ok ? fmt("%.1f", r.p99us) : "FAILED";
+    note(t, "rtt p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) + (r.ok ? "" : " " + r.error));
+  }
+}
+
+void measureRate(const Options& o, std::vector<Target>& targets) {
+  for (Target& t : targets) {
+    std::chrono::seconds limit(o.limitSeconds);
+    RateResult seq = connectRate(t.port, 1, o.sequentialConns, limit);
+    RateResult conc = connectRate(t.port, o.clients, o.concurrentConns, limit);
+    auto cell = [](const RateResult& r, int wanted) {
+      std::string s = fmt("%.0f", r.perSecond());
+      if (r.done < wanted) s += " (" + std::to_string(r.done) + "/" + std::to_string(wanted) + " done)";
+      return s;
+    };
+    t.cells["conn/s sequential"] = cell(seq, o.sequentialConns);
+    t.cells["conn/s " + std::to_string(o.clients) + " clients"] = cell(conc, o.concurrentConns);
+    note(t, "conn/s " + fmt("%.0f", seq.perSecond()) + " / " + fmt("%.0f", conc.perSecond()) +
+                (seq.failed + conc.failed ? " failures " + std::to_string(seq.failed + conc.failed) : ""));
+  }
+}
+
+void measureIdle(const Options& o, std::vector<Target>& targets, const BenchServer& server) {
+  for (Target& t : targets) {
+    if (t.pid <= 0) {
+      t.cells["idle KiB per pair (connected, no data)"] = "-";
+      t.cells["idle KiB per pair (after 1-byte echo)"] = "-";
+      continue;
+    }
+    for (bool exchange : {false, true}) {
+      IdleResult r = idleMemory(t.port, t.pid, o.idlePairs, exchange, server, std::chrono::seconds(o.limitSeconds));
+      std::string row = exchange ? "idle KiB per pair (after 1-byte echo)" : "idle KiB per pair (connected, no data)";
+      t.cells[row] = r.ok ? fmt("%.1f", r.kibPerPair()) : "FAILED";
+      note(t, std::string("idle ") + (exchange ? "echo " : "quiet ") + fmt("%.1f KiB/pair", r.kibPerPair()) +
+                  " (" + std::to_string(r.rssBeforeKiB) + "->" + std::to_string(r.rssAfterKiB) + ")" +
+                  (r.ok ? "" : " " + r.error));
+    }
+  }
+}
+
+void printTable(const std::vector<Target>& targets, const std::vector<std::string>& rows) {
+  std::printf("| measurement |");
+  for (const Target& t : targets) std::printf(" %s |", t.name.c_str());
+  std::printf("\n|---|");
+  for (std::size_t i = 0; i < targets.size(); ++i) std::printf("---:|");
+  std::printf("\n");
+  for (const std::string& row : rows) {
+    std::printf("| %s |", row.c_str());
+    for (const Target& t : targets) {
+      auto it = t.cells.find(row);
+      std::printf(" %s |", it == t.cells.end() ? "" : it->second.c_str());
+    }
+    std::printf("\n");
+  }
+  std::printf("| highest 1-min load during |");
+  for (const Target& t : targets)
+    std::printf(" %s |", t.loads.empty() ? "" : fmt("%.2f", *std::max_element(t.loads.begin(), t.loads.end())).c_str());
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  std::vector<Target> targets;
+  if (!parse(argc, argv, o, targets)) {
+    usage();
+    return 2;
+  }
+  BenchServer server(o.serverPort);
+  if (!server.ok()) return 1;
+  std::fprintf(stderr, "bench server on 127.0.0.1:%d, load %s\n", o.serverPort, loadAverage().c_str());
+
+  std::vector<std::string> rows;
+  auto wants = [&](const char* part) { return o.only.find(part) != std::string::npos; };
+  if (wants("bulk")) {
+    measureBulk(o, targets);
+    rows.insert(rows.end(), {"upload MiB/s (client->server)", "download MiB/s (server->client)",
+                             "relay CPU s per GiB relayed"});
+  }
+  if (wants("rtt")) {
+    measureLatency(o, targets);
+    rows.insert(rows.end(), {"RTT p50 us (1-byte echo)", "RTT p99 us"});
+  }
+  if (wants("cps")) {
+    measureRate(o, targets);
+    rows.insert(rows.end(), {"conn/s sequential", "conn/s " + std::to_string(o.clients) + " clients"});
+  }
+  if (wants("idle")) {
+    measureIdle(o, targets, server);
+    rows.insert(rows.end(), {"idle KiB per pair (connected, no data)", "idle KiB per pair (after 1-byte echo)"});
+  }
+  printTable(targets, rows);
+  bool allOk = true;
+  for (const Target& t : targets)
+    for (const auto& [row, cell] : t.cells)
+      if (cell.find("FAILED") != std::string::npos) allOk = false;
+  return allOk ? 0 : 1;
+}
