@@ -229,10 +229,10 @@ RateResult connectRate(int port, int clients, int total, std::chrono::seconds li
   return r;
 }
 
-IdleResult idleMemory(int port, int pid, int pairs, bool exchange, const BenchServer& server,
-                      std::chrono::seconds limit) {
+IdleResult idleMemory(int port, int pid, int pairs, const BenchServer& server, std::chrono::seconds limit) {
   IdleResult r;
   auto deadline = Clock::now() + limit;
+  auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
   int baseline = server.openConnections();
   r.rssBeforeKiB = rssKiB(pid);
   std::vector<int> fds;
@@ -241,28 +241,28 @@ IdleResult idleMemory(int port, int pid, int pairs, bool exchange, const BenchSe
     int fd = connectTo(port, &r.error);
     if (fd < 0) break;
     fds.push_back(fd);
-    if (exchange) {
-      std::uint8_t msg[kHeaderSize + 1];
-      putHeader(msg, 'E', 0);
-      msg[kHeaderSize] = 'x';
-      char back = 0;
-      if (!sendAll(fd, msg, sizeof msg) || !recvExact(fd, &back, 1)) {
-        r.error = "echo failed on connection " + std::to_string(fds.size());
-        break;
-      }
-    }
   }
-  // Without an exchange, the far end's count tells when every pair is complete.
-  while (server.openConnections() < baseline + static_cast<int>(fds.size()) && Clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  r.rssAfterKiB = rssKiB(pid);
   r.pairs = static_cast<int>(fds.size());
+  while (server.openConnections() < baseline + r.pairs && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   if (server.openConnections() < baseline + r.pairs && r.error.empty()) r.error = "not every pair reached the server";
-  r.ok = r.error.empty() && r.pairs == pairs && r.rssBeforeKiB > 0 && r.rssAfterKiB > 0;
+  settle();
+  r.rssQuietKiB = rssKiB(pid);
+  std::uint8_t msg[kHeaderSize + 1];
+  putHeader(msg, 'E', 0);
+  msg[kHeaderSize] = 'x';
+  for (std::size_t i = 0; i < fds.size() && r.error.empty(); ++i) {
+    char back = 0;
+    if (!sendAll(fds[i], msg, sizeof msg) || !recvExact(fds[i], &back, 1) || back != 'x')
+      r.error = "echo failed on connection " + std::to_string(i);
+  }
+  settle();
+  r.rssEchoedKiB = rssKiB(pid);
+  r.ok = r.error.empty() && r.pairs == pairs && r.rssBeforeKiB > 0 && r.rssQuietKiB > 0 && r.rssEchoedKiB > 0;
   for (int fd : fds) ::close(fd);
   // Let the target tear the pairs down before anything else is measured.
-  while (server.openConnections() > baseline && Clock::now() < deadline + limit)
+  auto teardown = Clock::now() + limit;
+  while (server.openConnections() > baseline && Clock::now() < teardown)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return r;
 }

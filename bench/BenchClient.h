@@ -32,9 +32,11 @@ struct RateResult {
 struct IdleResult {
   bool ok = false;
   int pairs = 0;
-  long rssBeforeKiB = 0, rssAfterKiB = 0;
+  long rssBeforeKiB = 0;  // no pair open
+  long rssQuietKiB = 0;   // every pair connected end to end, no byte sent yet
+  long rssEchoedKiB = 0;  // the same pairs after a 1-byte echo each, idle again
   std::string error;
-  double kibPerPair() const { return pairs > 0 ? double(rssAfterKiB - rssBeforeKiB) / pairs : 0; }
+  double perPair(long rss) const { return pairs > 0 ? double(rss - rssBeforeKiB) / pairs : 0; }
 };
 
 class BenchServer;
@@ -47,10 +49,10 @@ BulkResult bulkDownload(int port, std::uint64_t bytes, std::chrono::seconds limi
 LatencyResult latency(int port, int roundTrips, int warmup, std::chrono::seconds limit);
 // connect, 1-byte echo, close; `clients` threads share `total` connections.
 RateResult connectRate(int port, int clients, int total, std::chrono::seconds limit);
-// Opens `pairs` idle connections and reads the target's VmRSS before and after.
-// With `exchange` each connection first carries a 1-byte echo; without it the
-// server's connection count tells when the target has connected every pair.
-IdleResult idleMemory(int port, int pid, int pairs, bool exchange, const BenchServer& server,
-                      std::chrono::seconds limit);
+// Opens `pairs` connections and reads the target's VmRSS before, once every
+// pair has reached the server (the server's count tells), and again after each
+// pair has carried a 1-byte echo. Best run on a fresh target: memory pooled by
+// earlier connections would hide what new ones cost.
+IdleResult idleMemory(int port, int pid, int pairs, const BenchServer& server, std::chrono::seconds limit);
 
 }  // namespace bench

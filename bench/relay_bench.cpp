@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "Affinity.h"
 #include "BenchClient.h"
 #include "BenchServer.h"
 #include "ProcStat.h"
@@ -94,6 +97,11 @@ std::string fmt(const char* format, double value) {
   return text;
 }
 
+const char* const kRttP50 = "RTT p50 us (1-byte echo)";
+const char* const kRttP99 = "RTT p99 us";
+const char* const kRttPinnedP50 = "RTT p50 us, all on 1 CPU";
+const char* const kRttPinnedP99 = "RTT p99 us, all on 1 CPU";
+
 double median(std::vector<double> v) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
@@ -137,12 +145,37 @@ void measureBulk(const Options& o, std::vector<Target>& targets) {
   }
 }
 
+// Latency depends on where the scheduler puts the three parties, so it is taken
+// twice: as the scheduler places them (median over the repetitions, targets
+// taking turns) and with the bench and the target pinned to CPU 0.
 void measureLatency(const Options& o, std::vector<Target>& targets) {
+  const std::chrono::seconds limit(o.limitSeconds);
+  std::vector<std::vector<double>> p50(targets.size()), p99(targets.size());
+  for (int rep = 0; rep < o.reps; ++rep) {
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      LatencyResult r = latency(targets[i].port, o.roundTrips, 1000, limit);
+      if (r.ok) {
+        p50[i].push_back(r.p50us);
+        p99[i].push_back(r.p99us);
+      }
+      note(targets[i], "rtt p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) + (r.ok ? "" : " " + r.error));
+    }
+  }
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    bool all = p50[i].size() == std::size_t(o.reps);
+    targets[i].cells[kRttP50] = all ? fmt("%.1f", median(p50[i])) : "FAILED";
+    targets[i].cells[kRttP99] = all ? fmt("%.1f", median(p99[i])) : "FAILED";
+  }
   for (Target& t : targets) {
-    LatencyResult r = latency(t.port, o.roundTrips, 1000, std::chrono::seconds(o.limitSeconds));
-    t.cells["RTT p50 us (1-byte echo)"] = r.ok ? fmt("%.1f", r.p50us) : "FAILED";
-    t.cells["RTT p99 us"] = r.ok ? fmt("%.1f", r.p99us) : "FAILED";
-    note(t, "rtt p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) + (r.ok ? "" : " " + r.error));
+    std::vector<int> pids{static_cast<int>(::getpid())};
+    if (t.pid > 0) pids.push_back(t.pid);
+    ScopedPin pin(pids, 0);
+    LatencyResult r = latency(t.port, o.roundTrips, 1000, limit);
+    bool ok = r.ok && pin.ok();
+    t.cells[kRttPinnedP50] = ok ? fmt("%.1f", r.p50us) : "FAILED";
+    t.cells[kRttPinnedP99] = ok ? fmt("%.1f", r.p99us) : "FAILED";
+    note(t, "rtt 1 CPU p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) +
+                (r.ok ? "" : " " + r.error) + (pin.ok() ? "" : " (pinning failed)"));
   }
 }
 
@@ -163,21 +196,21 @@ void measureRate(const Options& o, std::vector<Target>& targets) {
   }
 }
 
+const char* const kIdleQuiet = "idle KiB per pair (connected, no data)";
+const char* const kIdleEchoed = "idle KiB per pair (after 1-byte echo)";
+
 void measureIdle(const Options& o, std::vector<Target>& targets, const BenchServer& server) {
   for (Target& t : targets) {
     if (t.pid <= 0) {
-      t.cells["idle KiB per pair (connected, no data)"] = "-";
-      t.cells["idle KiB per pair (after 1-byte echo)"] = "-";
+      t.cells[kIdleQuiet] = t.cells[kIdleEchoed] = "-";
       continue;
     }
-    for (bool exchange : {false, true}) {
-      IdleResult r = idleMemory(t.port, t.pid, o.idlePairs, exchange, server, std::chrono::seconds(o.limitSeconds));
-      std::string row = exchange ? "idle KiB per pair (after 1-byte echo)" : "idle KiB per pair (connected, no data)";
-      t.cells[row] = r.ok ? fmt("%.1f", r.kibPerPair()) : "FAILED";
-      note(t, std::string("idle ") + (exchange ? "echo " : "quiet ") + fmt("%.1f KiB/pair", r.kibPerPair()) +
-                  " (" + std::to_string(r.rssBeforeKiB) + "->" + std::to_string(r.rssAfterKiB) + ")" +
-                  (r.ok ? "" : " " + r.error));
-    }
+    IdleResult r = idleMemory(t.port, t.pid, o.idlePairs, server, std::chrono::seconds(o.limitSeconds));
+    t.cells[kIdleQuiet] = r.ok ? fmt("%.1f", r.perPair(r.rssQuietKiB)) : "FAILED";
+    t.cells[kIdleEchoed] = r.ok ? fmt("%.1f", r.perPair(r.rssEchoedKiB)) : "FAILED";
+    note(t, "idle " + fmt("%.1f", r.perPair(r.rssQuietKiB)) + " / " + fmt("%.1f KiB/pair", r.perPair(r.rssEchoedKiB)) +
+                " (VmRSS " + std::to_string(r.rssBeforeKiB) + " " + std::to_string(r.rssQuietKiB) + " " +
+                std::to_string(r.rssEchoedKiB) + ")" + (r.ok ? "" : " " + r.error));
   }
 }
 
@@ -216,6 +249,11 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> rows;
   auto wants = [&](const char* part) { return o.only.find(part) != std::string::npos; };
+  // Memory first, while no earlier connection has left pooled memory behind in a target.
+  if (wants("idle")) {
+    measureIdle(o, targets, server);
+    rows.insert(rows.end(), {kIdleQuiet, kIdleEchoed});
+  }
   if (wants("bulk")) {
     measureBulk(o, targets);
     rows.insert(rows.end(), {"upload MiB/s (client->server)", "download MiB/s (server->client)",
@@ -223,15 +261,11 @@ int main(int argc, char** argv) {
   }
   if (wants("rtt")) {
     measureLatency(o, targets);
-    rows.insert(rows.end(), {"RTT p50 us (1-byte echo)", "RTT p99 us"});
+    rows.insert(rows.end(), {kRttP50, kRttP99, kRttPinnedP50, kRttPinnedP99});
   }
   if (wants("cps")) {
     measureRate(o, targets);
     rows.insert(rows.end(), {"conn/s sequential", "conn/s " + std::to_string(o.clients) + " clients"});
-  }
-  if (wants("idle")) {
-    measureIdle(o, targets, server);
-    rows.insert(rows.end(), {"idle KiB per pair (connected, no data)", "idle KiB per pair (after 1-byte echo)"});
   }
   printTable(targets, rows);
   bool allOk = true;
