@@ -1,0 +1,338 @@
+#include "net/AsyncSocket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+thread_local int lastError = 0;
+
+bool fail(int err) {
+  lastError = err;
+  return false;
+}
+
+bool isDescriptorShortage(int err) {
+  return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
+}
+
+bool validPort(int port) { return port >= 0 && port <= 65535; }
+
+bool dottedAddress(const char* text, in_addr& out) {
+  return text != nullptr && ::inet_pton(AF_INET, text, &out) == 1;
+}
+
+bool resolve(const char* host, in_addr& out) {
+  if (dottedAddress(host, out)) return true;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+  ::freeaddrinfo(found);
+  return true;
+}
+
+sockaddr_in makeAddress(in_addr address, int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr = address;
+  return a;
+}
+
+bool readName(int fd, bool peer, std::string& address, int& port) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  int r = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len)
+               : ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  if (r != 0 || a.sin_family != AF_INET) return fail(r != 0 ? errno : EAFNOSUPPORT);
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+  address = text;
+  port = ntohs(a.sin_port);
+  return true;
+}
+
+}  // namespace
+
+bool socketInit() {
+  std::signal(SIGPIPE, SIG_IGN);
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  if (net::EventLoop::current().fd() < 0) return fail(errno);
+  return true;
+}
+
+CAsyncSocket::CAsyncSocket() = default;
+
+CAsyncSocket::~CAsyncSocket() { CAsyncSocket::Close(); }
+
+int CAsyncSocket::GetLastError() { return lastError; }
+
+bool CAsyncSocket::Create(int port, int type, long events, const char* address) {
+  if (!Socket(type, events)) return false;
+  if (Bind(port, address)) return true;
+  int err = lastError;
+  Close();
+  return fail(err);
+}
+
+bool CAsyncSocket::Socket(int type, long events) {
+  if (m_hSocket >= 0) return fail(EISCONN);
+  int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return fail(errno);
+  attach(fd, events, Phase::Idle);
+  return true;
+}
+
+bool CAsyncSocket::Bind(int port, const char* address) {
+  in_addr local{};
+  local.s_addr = htonl(INADDR_ANY);
+  if (m_hSocket < 0 || !validPort(port)) return fail(m_hSocket < 0 ? ENOTSOCK : EINVAL);
+  if (address != nullptr && !dottedAddress(address, local)) return fail(EINVAL);
+  sockaddr_in a = makeAddress(local, port);
+  if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return fail(errno);
+  return true;
+}
+
+bool CAsyncSocket::Listen(int backlog) {
+  if (m_hSocket < 0) return fail(ENOTSOCK);
+  if (::listen(m_hSocket, backlog) != 0) return fail(errno);
+  phase_ = Phase::Listening;
+  updateInterest();
+  return true;
+}
+
+bool CAsyncSocket::SetSockOpt(int option, const void* value, int length, int level) {
+  if (m_hSocket < 0) return fail(ENOTSOCK);
+  if (::setsockopt(m_hSocket, level, option, value, static_cast<socklen_t>(length)) != 0)
+    return fail(errno);
+  return true;
+}
+
+bool CAsyncSocket::AsyncSelect(long events) {
+  if (m_hSocket < 0) return fail(ENOTSOCK);
+  events_ = events;
+  updateInterest();
+  return true;
+}
+
+bool CAsyncSocket::Connect(const char* host, int port) {
+  if (host == nullptr || !validPort(port)) return fail(EINVAL);
+  if (m_hSocket < 0) return fail(ENOTSOCK);
+  in_addr remote{};
+  if (!resolve(host, remote)) return fail(EINVAL);
+  sockaddr_in a = makeAddress(remote, port);
+  if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    phase_ = Phase::Connected;
+    writeArmed_ = true;
+    updateInterest();
+    return true;
+  }
+  int err = errno;
+  if (err != EINPROGRESS) return fail(err);
+  phase_ = Phase::Connecting;
+  updateInterest();
+  return fail(EWOULDBLOCK);
+}
+
+bool CAsyncSocket::ShutDown(int how) {
+  if (m_hSocket < 0) return fail(ENOTSOCK);
+  if (::shutdown(m_hSocket, how) != 0) return fail(errno);
+  return true;
+}
+
+bool CAsyncSocket::Accept(CAsyncSocket& target) {
+  if (m_hSocket < 0 || target.m_hSocket >= 0) return fail(m_hSocket < 0 ? ENOTSOCK : EISCONN);
+  int fd = ::accept4(m_hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    if (isDescriptorShortage(err)) {
+      // The connection stays queued; asking again now would only fail again at full speed.
+      acceptStarved_ = true;
+      updateInterest();
+      net::EventLoop::current().waitForDescriptors(token_);
+    }
+    return fail(err);
+  }
+  target.attach(fd, events_, Phase::Connected);
+  target.writeArmed_ = true;
+  target.updateInterest();
+  return true;
+}
+
+void CAsyncSocket::Close() {
+  if (m_hSocket < 0) return;
+  auto& loop = net::EventLoop::current();
+  loop.remove(token_);
+  ::close(m_hSocket);
+  m_hSocket = -1;
+  token_ = 0;
+  phase_ = Phase::Idle;
+  writeArmed_ = false;
+  acceptStarved_ = false;
+  loop.descriptorFreed();
+}
+
+int CAsyncSocket::Receive(void* buffer, int length, int flags) {
+  ssize_t n = m_hSocket < 0 ? (errno = ENOTSOCK, -1)
+                            : ::recv(m_hSocket, buffer, static_cast<size_t>(length), flags);
+  if (n < 0) fail(errno);
+  return static_cast<int>(n);
+}
+
+int CAsyncSocket::Send(const void* buffer, int length, int flags) {
+  ssize_t n = m_hSocket < 0 ? (errno = ENOTSOCK, -1)
+                            : ::send(m_hSocket, buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
+  if (n >= 0) return static_cast<int>(n);
+  int err = errno;
+  if (err == EWOULDBLOCK && !writeArmed_) {
+    writeArmed_ = true;  // owe an OnSend once the socket can take more
+    updateInterest();
+  }
+  fail(err);
+  return -1;
+}
+
+bool CAsyncSocket::GetPeerName(std::string& address, int& port) const {
+  return m_hSocket >= 0 ? readName(m_hSocket, true, address, port) : fail(ENOTSOCK);
+}
+
+bool CAsyncSocket::GetSockName(std::string& address, int& port) const {
+  return m_hSocket >= 0 ? readName(m_hSocket, false, address, port) : fail(ENOTSOCK);
+}
+
+void CAsyncSocket::OnReceive(int) {}
+void CAsyncSocket::OnSend(int) {}
+void CAsyncSocket::OnOutOfBandData(int) {}
+void CAsyncSocket::OnAccept(int) {}
+void CAsyncSocket::OnConnect(int) {}
+void CAsyncSocket::OnClose(int) {}
+
+void CAsyncSocket::attach(int fd, long events, Phase phase) {
+  m_hSocket = fd;
+  events_ = events;
+  phase_ = phase;
+  writeArmed_ = false;
+  acceptStarved_ = false;
+  token_ = net::EventLoop::current().add(fd, this);
+}
+
+void CAsyncSocket::updateInterest() {
+  if (m_hSocket < 0) return;
+  std::uint32_t interest = 0;
+  switch (phase_) {
+    case Phase::Listening:
+      if ((events_ & FD_ACCEPT) && !acceptStarved_) interest = EPOLLIN;
+      break;
+    case Phase::Connecting:
+      interest = EPOLLOUT;
+      break;
+    case Phase::Connected:
+      if (events_ & FD_READ) interest |= EPOLLIN;
+      if ((events_ & FD_WRITE) && writeArmed_) interest |= EPOLLOUT;
+      if (events_ & FD_OOB) interest |= EPOLLPRI;
+      break;
+    case Phase::Idle:  // a fresh unconnected socket reports a hang-up: keep it out of the set
+    case Phase::Failed:
+      break;
+  }
+  net::EventLoop::current().setInterest(token_, interest);
+}
+
+void CAsyncSocket::onDescriptorsFreed() {
+  acceptStarved_ = false;
+  updateInterest();
+}
+
+int CAsyncSocket::takeSocketError() const {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (::getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+  return err;
+}
+
+void CAsyncSocket::onReady(std::uint32_t revents) {
+  auto& loop = net::EventLoop::current();
+  const net::EventLoop::Token token = token_;
+  switch (phase_) {
+    case Phase::Listening:
+      if ((revents & EPOLLIN) && (events_ & FD_ACCEPT) && !acceptStarved_) return OnAccept(0);
+      break;
+    case Phase::Connecting:
+      return readyConnecting(revents);
+    case Phase::Connected:
+      if (!readyConnected(revents)) return;
+      break;
+    case Phase::Idle:
+    case Phase::Failed:
+      break;
+  }
+  // Nothing was delivered. Hang-up and error are reported whatever the interest; when nothing
+  // can act on them now, keep epoll from reporting them every round until the interest changes.
+  if ((revents & (EPOLLHUP | EPOLLERR)) && loop.alive(token)) loop.park(token);
+}
+
+void CAsyncSocket::readyConnecting(std::uint32_t revents) {
+  if (!(revents & (EPOLLOUT | EPOLLERR | EPOLLHUP))) return;
+  int err = takeSocketError();
+  if (err == 0 && !(revents & EPOLLOUT)) err = ECONNABORTED;
+  phase_ = err == 0 ? Phase::Connected : Phase::Failed;
+  writeArmed_ = err == 0;  // the first write event follows the connect
+  updateInterest();
+  if (events_ & FD_CONNECT) OnConnect(err);
+}
+
+// Runs the handlers for one connected socket's events, read before write before urgent before
+// error. Returns false when a handler ran (the object may be gone, or a nested loop may have
+// moved on); true when nothing was delivered.
+bool CAsyncSocket::readyConnected(std::uint32_t revents) {
+  auto& loop = net::EventLoop::current();
+  const net::EventLoop::Token token = token_;
+  const std::uint64_t round = loop.round();
+  bool ran = false;
+  auto goOn = [&] { return loop.alive(token) && loop.round() == round; };
+
+  if ((revents & EPOLLIN) && (events_ & FD_READ)) {
+    ran = true;
+    OnReceive(0);
+    if (!goOn()) return false;
+  }
+  if ((revents & EPOLLOUT) && (events_ & FD_WRITE) && writeArmed_) {
+    ran = true;
+    writeArmed_ = false;
+    updateInterest();
+    OnSend(0);
+    if (!goOn()) return false;
+  }
+  if ((revents & EPOLLPRI) && (events_ & FD_OOB)) {
+    ran = true;
+    OnOutOfBandData(0);
+    if (!goOn()) return false;
+    discardUrgentByte();
+  }
+  if (revents & EPOLLERR) {
+    int err = takeSocketError();
+    if (err != 0 && (events_ & FD_CLOSE)) {
+      OnClose(err);
+      return false;
+    }
+  }
+  return !ran;
+}
+
+void CAsyncSocket::discardUrgentByte() {
+  char urgent;
+  ::recv(m_hSocket, &urgent, 1, MSG_OOB | MSG_DONTWAIT);
+}

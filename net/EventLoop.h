@@ -1,0 +1,83 @@
+#pragma once
+// The thread's readiness loop: one level-triggered epoll set that the GUI watches through a single
+// pollable fd (and then calls dispatch), or that tests and a headless run drive with run*.
+//
+// Events are found through a token stored in epoll_event.data. Tokens are never reused, so an
+// event that was collected for a socket which has since been closed (its fd number possibly
+// already handed out again) finds no registration and is dropped.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+namespace net {
+
+class EventLoop {
+public:
+  using Token = std::uint64_t;
+
+  // What a registration is told. onReady may destroy the watcher (and close its fd).
+  class Watcher {
+  public:
+    virtual void onReady(std::uint32_t revents) = 0;
+    // Descriptors may be free again after an earlier EMFILE/ENFILE; see waitForDescriptors.
+    virtual void onDescriptorsFreed() {}
+
+  protected:
+    ~Watcher() = default;
+  };
+
+  static EventLoop& current();  // the thread's loop; created on first use
+
+  EventLoop();
+  ~EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+
+  int fd() const { return epollFd_; }
+  void dispatch();  // one non-blocking round: epoll_wait(..., 0) + handlers
+  void runOnce(std::chrono::milliseconds timeout);
+  bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  void runFor(std::chrono::milliseconds duration);
+
+  // --- registration, used by CAsyncSocket ---
+  Token add(int fd, Watcher* watcher);  // registered with an empty interest set (not in epoll)
+  // Sets the epoll interest; 0 takes the fd out of the epoll set.
+  void setInterest(Token token, std::uint32_t events);
+  // Takes the fd out of the epoll set until its interest changes: for a hang-up or error that
+  // nobody can act on now, which epoll would otherwise report on every round.
+  void park(Token token);
+  void remove(Token token);  // before the fd is closed
+  bool alive(Token token) const { return entries_.count(token) != 0; }
+  // Counts dispatch rounds that found events; a change during a handler means a nested loop ran.
+  std::uint64_t round() const { return round_; }
+
+  // The watcher ran out of descriptors: it is told onDescriptorsFreed after the next fd of this
+  // loop closes, or after a short retry period for descriptors freed elsewhere in the process.
+  void waitForDescriptors(Token token);
+  void descriptorFreed();  // called after a registered fd was closed
+
+  std::size_t registrations() const { return entries_.size(); }
+
+private:
+  struct Entry {
+    int fd;
+    Watcher* watcher;
+    std::uint32_t interest = 0;  // what epoll holds for it (0: not in the set)
+    std::uint32_t parkedWith = 0;
+    bool parked = false;
+  };
+  void apply(Token token, Entry& e, std::uint32_t events);
+  void armRetryTimer(bool on);
+  void onRetryTimer();
+
+  int epollFd_ = -1;
+  int timerFd_ = -1;
+  Token nextToken_ = 1;  // 0 is the retry timer
+  std::uint64_t round_ = 0;
+  std::unordered_map<Token, Entry> entries_;
+  std::vector<Token> starving_;
+};
+
+}  // namespace net

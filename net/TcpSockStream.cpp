@@ -1,0 +1,188 @@
+#include "net/TcpSockStream.h"
+
+#include <cerrno>
+
+#include "net/TcpSockStreamParent.h"
+#include "net/Trace.h"
+
+CTcpSockStreamParent::~CTcpSockStreamParent() = default;
+
+CTcpSockStream::CTcpSockStream() { trace("CTcpSockStream::CTcpSockStream() STREAM を生成\n"); }
+
+CTcpSockStream::~CTcpSockStream() { trace("CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"); }
+
+void CTcpSockStream::setBuffers(int kb) {
+  if (kb < 1 || kb > kMaxBufferKB) {
+    trace("Error:CTcpSockStream::setBuffers() size=%dKB, using %dKB\n", kb, kDefaultBufferKB);
+    kb = kDefaultBufferKB;
+  }
+  if (sRemainCount != 0) return;  // sized once, before anything is queued
+  sendBufferSize = receiveBufferSize = static_cast<uint32_t>(kb) * 1024;
+  sendQueue_.setCapacity(sendBufferSize);
+}
+
+void CTcpSockStream::appendToSendBuffer(const char* data, uint32_t length) {
+  if (length > getFreeSendSpace()) return;
+  sendQueue_.append(data, length);
+  noteQueued();
+}
+
+void CTcpSockStream::noteQueued() {
+  sRemainCount = sendQueue_.size();
+  if (sRemainCount > maxRemainCount) maxRemainCount = sRemainCount;
+}
+
+bool CTcpSockStream::writeSendBuffer2Socket() {
+  trace("CTcpSockStream::writeSendBuffer2Socket() sRemainCount=%d\n", sRemainCount);
+  const uint32_t before = sRemainCount;
+  int n = 0;
+  while (sRemainCount > 0) {
+    std::span<const char> part = sendQueue_.readable();
+    n = Send(part.data(), static_cast<int>(part.size()), 0);
+    trace("★SEND reqSize=%d, sendSize=%d\n", static_cast<int>(part.size()), n);
+    if (n <= 0) break;
+    trace("●--●SEND BUFFER SendSize=%d\n", n);
+    sendQueue_.consume(static_cast<uint32_t>(n));
+    sRemainCount = sendQueue_.size();
+  }
+  if (n < 0) {
+    int err = GetLastError();
+    if (err != EWOULDBLOCK) {
+      trace("★●▲Error:CTcpSockStream::writeSendBuffer() err=%d\n", err);
+      if (parent) parent->notifyOnError(index, kind, err);
+      return false;
+    }
+    // The socket layer owes us an OnSend once the socket can take more.
+    sendBlocked_ = true;
+    trace("SEND BLOCK kind=%s, sRemainCount=%d\n", kind.c_str(), sRemainCount);
+  }
+  if (sRemainCount < before && pairSocket) pairSocket->resumeReading();
+  return true;
+}
+
+CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
+  std::span<char> room = pairSocket->sendQueue_.writable();
+  if (room.empty()) return ReadResult::Full;
+  int n = Receive(room.data(), static_cast<int>(room.size()), 0);
+  if (n > 0) {
+    pairSocket->sendQueue_.commit(static_cast<uint32_t>(n));
+    pairSocket->noteQueued();
+    return static_cast<std::size_t>(n) == room.size() ? ReadResult::More : ReadResult::Drained;
+  }
+  if (n == 0) return ReadResult::PeerClosed;
+  return GetLastError() == EWOULDBLOCK ? ReadResult::Drained : ReadResult::Failed;
+}
+
+void CTcpSockStream::OnReceive(int nErrorCode) {
+  if (nErrorCode != 0) {
+    if (parent) parent->notifyOnError(index, kind, nErrorCode);
+    trace("Error:CTcpSockStream::OnReceive() nErrorCode=%d, err=%d\n", nErrorCode, GetLastError());
+    return;
+  }
+  if (!pairSocket) {
+    trace("Error:CTcpSockStream::OnReceive() NOT PairSocket\n");
+    pauseReading();  // nobody to take the bytes; asking again would only spin
+    return;
+  }
+  if (peerClosed_) return;
+  CTcpSockStream* partner = pairSocket;
+  const uint32_t before = partner->sRemainCount;
+  ReadResult r = ReadResult::More;
+  while (r == ReadResult::More) r = receiveOnce();  // a full receive may continue after a wrap
+  if (r == ReadResult::Failed) {
+    int err = GetLastError();
+    trace("Error:CTcpSockStream::OnReceive() err=%d\n", err);
+    if (parent) parent->notifyOnError(index, kind, err);
+    return;
+  }
+  if (partner->sRemainCount > before && partner->connectState == STREAM_CONNECTED &&
+      !partner->sendBlocked_) {
+    if (!partner->writeSendBuffer2Socket()) return;
+  }
+  if (r == ReadResult::Full && partner->getFreeSendSpace() == 0) {
+    trace("Error:CTcpSockStream::OnReceive() SendBuffer FULL PairSocket\n");
+    pauseReading();  // the partner resumes us once it has sent some
+  } else if (r == ReadResult::PeerClosed) {
+    trace("SIZE ZERO Error:CTcpSockStream::OnReceive() err=%d\n", 0);
+    peerClosed();
+  }
+}
+
+void CTcpSockStream::OnSend(int nErrorCode) {
+  trace("★★★★★ONSEND START kind = %s, nErrorCode=%d\n", kind.c_str(), nErrorCode);
+  if (nErrorCode != 0) return;
+  sendBlocked_ = false;
+  if (!writeSendBuffer2Socket()) return;
+  CTcpSockStream* partner = pairSocket;
+  if (sRemainCount == 0 && partner && partner->closePending == 1 && !partner->inputDelivered_) {
+    trace("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n");
+    partner->inputDelivered();
+  }
+}
+
+void CTcpSockStream::OnOutOfBandData(int) { trace("-----------OnOutOfBandData()\n"); }
+
+void CTcpSockStream::OnAccept(int nErrorCode) {
+  if (nErrorCode != 0) {
+    trace("Error:CTcpSockStream::OnAccept() err=%d\n", nErrorCode);
+    return;
+  }
+  if (parent) parent->notifyOnAccept(index, kind);
+}
+
+void CTcpSockStream::OnConnect(int nErrorCode) {
+  if (nErrorCode == 0) {
+    if (parent) parent->notifyOnConnect(index, kind);
+    return;
+  }
+  if (parent) parent->notifyOnError(index, kind, nErrorCode);
+  trace("Error:CTcpSockStream::OnConnect() err=%d\n", nErrorCode);
+}
+
+void CTcpSockStream::OnClose(int nErrorCode) {
+  if (nErrorCode != 0) {
+    if (parent) parent->notifyOnError(index, kind, nErrorCode);
+    trace("Error:CTcpSockStream::OnReceive() err=%d\n", nErrorCode);
+    return;
+  }
+  if (!parent || peerClosed_) return;
+  peerClosed();
+}
+
+void CTcpSockStream::pauseReading() {
+  if (readPaused_) return;
+  readPaused_ = true;
+  AsyncSelect(selectedEvents() & ~FD_READ);
+}
+
+void CTcpSockStream::resumeReading() {
+  if (!readPaused_ || peerClosed_) return;
+  readPaused_ = false;
+  AsyncSelect(selectedEvents() | FD_READ);
+}
+
+// The peer has sent its last byte. Pass the close on once all of it has reached the partner's
+// peer; until then the partner's OnSend finishes the job.
+void CTcpSockStream::peerClosed() {
+  peerClosed_ = true;
+  readPaused_ = false;
+  AsyncSelect(selectedEvents() & ~FD_READ);  // the end of input stays readable for ever
+  CTcpSockStream* partner = pairSocket;
+  if (!partner) {
+    if (parent) parent->notifyOnClose(index, kind);
+    return;
+  }
+  if (partner->sRemainCount > 0 || partner->connectState != STREAM_CONNECTED) {
+    closePending = 1;
+    trace("■■■■■CTcpSockStream::OnClose() SendRemain=%ld\n", static_cast<long>(partner->sRemainCount));
+    return;
+  }
+  inputDelivered();
+}
+
+void CTcpSockStream::inputDelivered() {
+  inputDelivered_ = true;
+  CTcpSockStream* partner = pairSocket;
+  partner->ShutDown(SHUT_WR);
+  if (partner->inputDelivered_ && parent) parent->notifyOnClose(index, kind);
+}

@@ -1,0 +1,80 @@
+#pragma once
+// One side of a relayed TCP connection. Bytes that arrive on a stream are received straight into
+// its partner's send queue and sent from there by the partner, so each direction has exactly one
+// queue, owned by the stream that sends, holding at most sendBufferSize bytes.
+//
+// Flow control: while the partner's queue is full the stream stops asking for read events and
+// resumes when the partner has sent some; a send that would block waits for the next write event.
+// A peer's orderly close is passed on: once every byte it sent has been delivered, the partner's
+// socket is shut down for sending and the other direction goes on; the pair is reported closed
+// when both directions have ended.
+#include <cstdint>
+#include <string>
+
+#include "net/AsyncSocket.h"
+#include "net/ByteRing.h"
+
+class CTcpSockStreamParent;
+
+enum { STREAM_IDLE = 0, STREAM_CONNECTING = 1, STREAM_CONNECTED = 2 };
+
+class CTcpSockStream : public CAsyncSocket {
+public:
+  static constexpr int kDefaultBufferKB = 128;
+  static constexpr int kMaxBufferKB = 65536;
+
+  CTcpSockStream();
+  ~CTcpSockStream() override;
+
+  // Fields read by the repeater and the status dialog; the repeater sets the first five and the
+  // four name fields directly.
+  int connectState = STREAM_IDLE;
+  std::string kind;
+  int index = 0;
+  CTcpSockStreamParent* parent = nullptr;  // not owned
+  CTcpSockStream* pairSocket = nullptr;    // not owned; both belong to the pair record
+  uint32_t sRemainCount = 0;    // bytes queued for sending
+  uint32_t maxRemainCount = 0;  // the highest sRemainCount so far; never lowered
+  uint32_t sendBufferSize = 0;
+  uint32_t receiveBufferSize = 0;
+  std::string localAddress;
+  int localPort = 0;
+  std::string peerAddress;
+  int peerPort = 0;
+  int closePending = 0;  // this stream's peer closed while its bytes were still being delivered
+
+  std::string getLocalAddress() const { return localAddress; }
+  std::string getPeerAddress() const { return peerAddress; }
+
+  // Sizes the send queue (allocated on first use); 1..kMaxBufferKB, else the default.
+  void setBuffers(int kb);
+  uint32_t getFreeSendSpace() const { return sendBufferSize - sRemainCount; }
+  void appendToSendBuffer(const char* data, uint32_t length);  // ignored beyond the free space
+  // Sends what the socket takes. False when an error was reported (the pair, this stream
+  // included, is gone).
+  bool writeSendBuffer2Socket();
+  bool readingPaused() const { return readPaused_; }
+  bool sendQueueAllocated() const { return sendQueue_.allocated(); }
+
+  void OnReceive(int nErrorCode) override;
+  void OnSend(int nErrorCode) override;
+  void OnOutOfBandData(int nErrorCode) override;
+  void OnAccept(int nErrorCode) override;
+  void OnConnect(int nErrorCode) override;
+  void OnClose(int nErrorCode) override;
+
+private:
+  enum class ReadResult { More, Drained, Full, PeerClosed, Failed };
+  ReadResult receiveOnce();
+  void noteQueued();
+  void pauseReading();
+  void resumeReading();
+  void peerClosed();
+  void inputDelivered();
+
+  net::ByteRing sendQueue_;
+  bool readPaused_ = false;
+  bool sendBlocked_ = false;     // waiting for the write event after a send would block
+  bool peerClosed_ = false;      // this stream's peer has closed its sending side
+  bool inputDelivered_ = false;  // ... and every byte of it reached the partner's peer
+};

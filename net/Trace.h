@@ -1,0 +1,6 @@
+#pragma once
+// Trace output of the relay engine and the layers above it: printf-style lines on standard
+// output, written unconditionally. Start-up decides where standard output goes (the terminal in
+// debug mode, /dev/null otherwise), so callers never check a switch.
+
+void trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
