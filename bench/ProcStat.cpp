@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -29,6 +30,14 @@ double cpuSeconds(int pid) {
   return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
 }
 
+double machineBusySeconds() {
+  std::ifstream in("/proc/stat");
+  std::string cpu;
+  long long user = 0, nice = 0, system = 0;
+  in >> cpu >> user >> nice >> system;
+  return double(user + nice + system) / double(::sysconf(_SC_CLK_TCK));
+}
+
 std::string loadAverage() {
   std::ifstream in("/proc/loadavg");
   std::string a, b, c;
@@ -36,11 +45,24 @@ std::string loadAverage() {
   return a + " " + b + " " + c;
 }
 
-double loadAverage1() {
-  std::ifstream in("/proc/loadavg");
-  double a = -1;
-  in >> a;
-  return a;
+OutsideCpu::OutsideCpu(std::vector<int> pids)
+    : pids_(std::move(pids)), wall_(std::chrono::steady_clock::now()), busy_(machineBusySeconds()), own_(ownSeconds()) {}
+
+double OutsideCpu::ownSeconds() const {
+  double sum = 0;
+  for (int pid : pids_) sum += std::max(0.0, cpuSeconds(pid));
+  return sum;
+}
+
+double OutsideCpu::percentSinceLast() {
+  auto wall = std::chrono::steady_clock::now();
+  double busy = machineBusySeconds(), own = ownSeconds();
+  double elapsed = std::chrono::duration<double>(wall - wall_).count() * double(::sysconf(_SC_NPROCESSORS_ONLN));
+  double outside = (busy - busy_) - (own - own_);
+  wall_ = wall;
+  busy_ = busy;
+  own_ = own;
+  return elapsed > 0 ? std::clamp(100.0 * outside / elapsed, 0.0, 100.0) : 0;
 }
 
 }  // namespace bench

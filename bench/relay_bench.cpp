@@ -8,6 +8,8 @@
 // itself for a direct run). The PID, when given, is the relay process whose
 // CPU time and VmRSS are read. Progress goes to standard error; the table of
 // results goes to standard output in Markdown.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -15,8 +17,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "Affinity.h"
 #include "BenchClient.h"
@@ -32,6 +32,7 @@ struct Options {
   std::uint64_t bulkMiB = 1024;
   int reps = 3;
   int roundTrips = 20000;
+  int rttReps = 5;
   int sequentialConns = 2000;
   int concurrentConns = 8000;
   int clients = 16;
@@ -45,13 +46,13 @@ struct Target {
   int port = 0;
   int pid = 0;
   std::map<std::string, std::string> cells;  // row label -> figure
-  std::vector<double> loads;                 // one-minute load average at each measurement
+  std::vector<double> outside;               // other processes' CPU % during each measurement
 };
 
 void usage() {
   std::fprintf(stderr,
                "usage: relvane-bench --server-port S --target NAME=PORT[:PID] [--target ...]\n"
-               "       [--bulk-mib 1024] [--reps 3] [--rtt 20000] [--seq-conns 2000]\n"
+               "       [--bulk-mib 1024] [--reps 3] [--rtt 20000] [--rtt-reps 5] [--seq-conns 2000]\n"
                "       [--conc-conns 8000] [--clients 16] [--idle 1000] [--limit 60]\n"
                "       [--only bulk,rtt,cps,idle]\n");
 }
@@ -80,6 +81,7 @@ bool parse(int argc, char** argv, Options& o, std::vector<Target>& targets) {
     } else if (a == "--bulk-mib") o.bulkMiB = std::strtoull(v.c_str(), nullptr, 10);
     else if (a == "--reps") o.reps = std::atoi(v.c_str());
     else if (a == "--rtt") o.roundTrips = std::atoi(v.c_str());
+    else if (a == "--rtt-reps") o.rttReps = std::atoi(v.c_str());
     else if (a == "--seq-conns") o.sequentialConns = std::atoi(v.c_str());
     else if (a == "--conc-conns") o.concurrentConns = std::atoi(v.c_str());
     else if (a == "--clients") o.clients = std::atoi(v.c_str());
@@ -88,7 +90,7 @@ bool parse(int argc, char** argv, Options& o, std::vector<Target>& targets) {
     else if (a == "--only") o.only = v;
     else return false;
   }
-  return o.serverPort > 0 && !targets.empty() && o.reps > 0 && o.bulkMiB > 0 && o.clients > 0;
+  return o.serverPort > 0 && !targets.empty() && o.reps > 0 && o.rttReps > 0 && o.bulkMiB > 0 && o.clients > 0;
 }
 
 std::string fmt(const char* format, double value) {
@@ -108,9 +110,14 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+OutsideCpu* outsideCpu = nullptr;  // set in main for the whole run
+
+// Ends one measurement of one target: progress line, and what else ran meanwhile.
 void note(Target& t, const std::string& what) {
-  t.loads.push_back(loadAverage1());
-  std::fprintf(stderr, "  %-16s %-28s load %s\n", t.name.c_str(), what.c_str(), loadAverage().c_str());
+  double outside = outsideCpu->percentSinceLast();
+  t.outside.push_back(outside);
+  std::fprintf(stderr, "  %-12s %-40s others %3.0f%% cpu, load %s\n", t.name.c_str(), what.c_str(), outside,
+               loadAverage().c_str());
 }
 
 // Targets take turns at every repetition, so a burst of outside load spreads over all of them.
@@ -151,7 +158,7 @@ void measureBulk(const Options& o, std::vector<Target>& targets) {
 void measureLatency(const Options& o, std::vector<Target>& targets) {
   const std::chrono::seconds limit(o.limitSeconds);
   std::vector<std::vector<double>> p50(targets.size()), p99(targets.size());
-  for (int rep = 0; rep < o.reps; ++rep) {
+  for (int rep = 0; rep < o.rttReps; ++rep) {
     for (std::size_t i = 0; i < targets.size(); ++i) {
       LatencyResult r = latency(targets[i].port, o.roundTrips, 1000, limit);
       if (r.ok) {
@@ -162,7 +169,7 @@ void measureLatency(const Options& o, std::vector<Target>& targets) {
     }
   }
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    bool all = p50[i].size() == std::size_t(o.reps);
+    bool all = p50[i].size() == std::size_t(o.rttReps);
     targets[i].cells[kRttP50] = all ? fmt("%.1f", median(p50[i])) : "FAILED";
     targets[i].cells[kRttP99] = all ? fmt("%.1f", median(p99[i])) : "FAILED";
   }
@@ -228,9 +235,9 @@ void printTable(const std::vector<Target>& targets, const std::vector<std::strin
     }
     std::printf("\n");
   }
-  std::printf("| highest 1-min load during |");
+  std::printf("| other processes' CPU %%, worst measurement |");
   for (const Target& t : targets)
-    std::printf(" %s |", t.loads.empty() ? "" : fmt("%.2f", *std::max_element(t.loads.begin(), t.loads.end())).c_str());
+    std::printf(" %s |", t.outside.empty() ? "" : fmt("%.0f", *std::max_element(t.outside.begin(), t.outside.end())).c_str());
   std::printf("\n");
 }
 
@@ -245,6 +252,11 @@ int main(int argc, char** argv) {
   }
   BenchServer server(o.serverPort);
   if (!server.ok()) return 1;
+  std::vector<int> ownPids{static_cast<int>(::getpid())};
+  for (const Target& t : targets)
+    if (t.pid > 0) ownPids.push_back(t.pid);
+  OutsideCpu outside(ownPids);
+  outsideCpu = &outside;
   std::fprintf(stderr, "bench server on 127.0.0.1:%d, load %s\n", o.serverPort, loadAverage().c_str());
 
   std::vector<std::string> rows;

@@ -116,7 +116,7 @@ while [ "$waited" -lt "$wait_quiet" ] && awk -v l="$(load1)" 'BEGIN {exit !(l >=
 done
 
 sizes=()
-[ "$quick" -eq 1 ] && sizes=(--bulk-mib 64 --reps 1 --rtt 2000 --seq-conns 200 --conc-conns 800 --idle 100)
+[ "$quick" -eq 1 ] && sizes=(--bulk-mib 64 --reps 1 --rtt 2000 --rtt-reps 1 --seq-conns 200 --conc-conns 800 --idle 100)
 
 echo "date:    $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), kernel $(uname -r)"
