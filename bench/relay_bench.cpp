@@ -37,8 +37,10 @@ struct Options {
   int concurrentConns = 8000;
   int clients = 16;
   int idlePairs = 1000;
+  int churnConns = 40000;
   int limitSeconds = 60;
   std::string only = "bulk,rtt,cps,idle";
+  std::string bulkDirections = "up,down";
 };
 
 struct Target {
@@ -53,8 +55,10 @@ void usage() {
   std::fprintf(stderr,
                "usage: relvane-bench --server-port S --target NAME=PORT[:PID] [--target ...]\n"
                "       [--bulk-mib 1024] [--reps 3] [--rtt 20000] [--rtt-reps 5] [--seq-conns 2000]\n"
-               "       [--conc-conns 8000] [--clients 16] [--idle 1000] [--limit 60]\n"
-               "       [--only bulk,rtt,cps,idle]\n");
+               "       [--conc-conns 8000] [--clients 16] [--idle 1000] [--churn 40000] [--limit 60]\n"
+               "       [--only bulk,rtt,cps,idle[,churn]] [--bulk-dir up,down]\n"
+               "churn (not run unless named) opens more connections within a minute than the\n"
+               "ephemeral port range holds, so it leaves the ports in TIME_WAIT for a minute.\n");
 }
 
 bool parseTarget(const std::string& text, Target& t) {
@@ -86,8 +90,10 @@ bool parse(int argc, char** argv, Options& o, std::vector<Target>& targets) {
     else if (a == "--conc-conns") o.concurrentConns = std::atoi(v.c_str());
     else if (a == "--clients") o.clients = std::atoi(v.c_str());
     else if (a == "--idle") o.idlePairs = std::atoi(v.c_str());
+    else if (a == "--churn") o.churnConns = std::atoi(v.c_str());
     else if (a == "--limit") o.limitSeconds = std::atoi(v.c_str());
     else if (a == "--only") o.only = v;
+    else if (a == "--bulk-dir") o.bulkDirections = v;
     else return false;
   }
   return o.serverPort > 0 && !targets.empty() && o.reps > 0 && o.rttReps > 0 && o.bulkMiB > 0 && o.clients > 0;
@@ -126,27 +132,33 @@ void measureBulk(const Options& o, std::vector<Target>& targets) {
   const std::chrono::seconds limit(o.limitSeconds);
   std::vector<std::vector<double>> up(targets.size()), down(targets.size()), cpu(targets.size());
   std::vector<std::string> errors(targets.size());
+  const bool doUp = o.bulkDirections.find("up") != std::string::npos;
+  const bool doDown = o.bulkDirections.find("down") != std::string::npos;
   for (int rep = 0; rep < o.reps; ++rep) {
     for (std::size_t i = 0; i < targets.size(); ++i) {
       Target& t = targets[i];
       double cpu0 = t.pid > 0 ? cpuSeconds(t.pid) : -1;
-      BulkResult u = bulkUpload(t.port, bytes, limit);
-      BulkResult d = bulkDownload(t.port, bytes, limit);
+      BulkResult u, d;
+      if (doUp) u = bulkUpload(t.port, bytes, limit);
+      if (doDown) d = bulkDownload(t.port, bytes, limit);
       double cpu1 = t.pid > 0 ? cpuSeconds(t.pid) : -1;
       if (u.ok) up[i].push_back(u.mibPerSecond());
-      else errors[i] = "upload: " + u.error;
+      else if (doUp) errors[i] = "upload: " + u.error;
       if (d.ok) down[i].push_back(d.mibPerSecond());
-      else errors[i] = "download: " + d.error;
-      if (cpu0 >= 0 && cpu1 >= 0) cpu[i].push_back((cpu1 - cpu0) / (2.0 * bytes / (1024.0 * 1024 * 1024)));
+      else if (doDown) errors[i] = "download: " + d.error;
+      double gib = (doUp + doDown) * double(bytes) / (1024.0 * 1024 * 1024);
+      if (cpu0 >= 0 && cpu1 >= 0) cpu[i].push_back((cpu1 - cpu0) / gib);
       note(t, "bulk rep " + std::to_string(rep + 1) + ": " + fmt("%.0f", u.mibPerSecond()) + " / " +
                   fmt("%.0f MiB/s", d.mibPerSecond()));
     }
   }
   for (std::size_t i = 0; i < targets.size(); ++i) {
     auto& c = targets[i].cells;
-    c["upload MiB/s (client->server)"] = up[i].size() == std::size_t(o.reps) ? fmt("%.0f", median(up[i])) : "FAILED";
-    c["download MiB/s (server->client)"] =
-        down[i].size() == std::size_t(o.reps) ? fmt("%.0f", median(down[i])) : "FAILED";
+    auto cell = [&](bool wanted, const std::vector<double>& v) {
+      return !wanted ? std::string("-") : v.size() == std::size_t(o.reps) ? fmt("%.0f", median(v)) : "FAILED";
+    };
+    c["upload MiB/s (client->server)"] = cell(doUp, up[i]);
+    c["download MiB/s (server->client)"] = cell(doDown, down[i]);
     c["relay CPU s per GiB relayed"] = cpu[i].empty() ? "-" : fmt("%.2f", median(cpu[i]));
     if (!errors[i].empty()) std::fprintf(stderr, "  %s: %s\n", targets[i].name.c_str(), errors[i].c_str());
   }
@@ -205,6 +217,21 @@ void measureRate(const Options& o, std::vector<Target>& targets) {
 
 const char* const kIdleQuiet = "idle KiB per pair (connected, no data)";
 const char* const kIdleEchoed = "idle KiB per pair (after 1-byte echo)";
+
+const char* const kChurn = "connections refused while churning";
+
+// More connections within a minute than there are ephemeral ports: a relay that
+// cannot reuse its TIME_WAIT ports for the outgoing leg starts refusing.
+void measureChurn(const Options& o, std::vector<Target>& targets) {
+  for (Target& t : targets) {
+    RateResult r = connectRate(t.port, o.clients, o.churnConns, std::chrono::seconds(o.limitSeconds));
+    int tried = r.done + r.failed;
+    std::string cell = std::to_string(r.failed) + " of " + std::to_string(tried);
+    if (tried < o.churnConns) cell += " (stopped)";
+    t.cells[kChurn] = cell;
+    note(t, "churn " + fmt("%.0f conn/s, ", r.perSecond()) + cell + " refused");
+  }
+}
 
 void measureIdle(const Options& o, std::vector<Target>& targets, const BenchServer& server) {
   for (Target& t : targets) {
@@ -278,6 +305,10 @@ int main(int argc, char** argv) {
   if (wants("cps")) {
     measureRate(o, targets);
     rows.insert(rows.end(), {"conn/s sequential", "conn/s " + std::to_string(o.clients) + " clients"});
+  }
+  if (o.only.find("churn") != std::string::npos) {
+    measureChurn(o, targets);
+    rows.push_back(kChurn);
   }
   printTable(targets, rows);
   bool allOk = true;

@@ -4,6 +4,7 @@
 # and measures a direct connection and each relay with relvane-bench.
 #
 #   bench/run.sh [--quick] [--wait-quiet SECONDS] [-- extra relvane-bench options]
+#   bench/run.sh -- --only churn     # the port-exhaustion check alone
 #
 # --quick shrinks every measurement for a smoke run. --wait-quiet waits up to
 # that long (default 120) for the one-minute load average to fall below 0.5,
@@ -113,6 +114,16 @@ while [ "$waited" -lt "$wait_quiet" ] && awk -v l="$(load1)" 'BEGIN {exit !(l >=
   [ "$waited" -eq 0 ] && echo "waiting up to ${wait_quiet}s for the load average ($(load1)) to fall below 0.5" >&2
   sleep 10
   waited=$((waited + 10))
+done
+
+# Ports that an earlier run left in TIME_WAIT would make the connection figures
+# of this one fail; they are gone a minute after that run.
+tw() { ss -Htan state time-wait | wc -l; }
+waited=0
+while [ "$(tw)" -gt 2000 ] && [ "$waited" -lt 70 ]; do
+  [ "$waited" -eq 0 ] && echo "waiting for $(tw) TIME_WAIT sockets of an earlier run to expire" >&2
+  sleep 5
+  waited=$((waited + 5))
 done
 
 sizes=()
