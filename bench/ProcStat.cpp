@@ -45,6 +45,19 @@ std::string loadAverage() {
   return a + " " + b + " " + c;
 }
 
+int timeWaitSockets() {
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  std::getline(in, line);  // heading
+  int count = 0;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    if (fields >> slot >> local >> remote >> state && state == "06") ++count;
+  }
+  return count;
+}
+
 OutsideCpu::OutsideCpu(std::vector<int> pids)
     : pids_(std::move(pids)), wall_(std::chrono::steady_clock::now()), busy_(machineBusySeconds()), own_(ownSeconds()) {}
 

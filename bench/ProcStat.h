@@ -11,7 +11,8 @@ double cpuSeconds(int pid);    // user + system time so far; -1 when it cannot b
 // User and system time of every CPU since boot. Interrupt time is left out:
 // the loopback traffic of the bench itself is charged there, to no process.
 double machineBusySeconds();
-std::string loadAverage();     // the first three fields of /proc/loadavg
+std::string loadAverage();
+int timeWaitSockets();         // IPv4 TCP sockets in TIME_WAIT, from /proc/net/tcp     // the first three fields of /proc/loadavg
 
 // How much of the machine processes other than the given ones used between
 // two calls: the load average cannot tell, since the bench itself is load.

@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Affinity.h"
@@ -222,8 +223,11 @@ const char* const kChurn = "connections refused while churning";
 
 // More connections within a minute than there are ephemeral ports: a relay that
 // cannot reuse its TIME_WAIT ports for the outgoing leg starts refusing.
+// Each target starts with the ports free: waits (a minute at most) for the
+// TIME_WAIT sockets of the one before to expire.
 void measureChurn(const Options& o, std::vector<Target>& targets) {
   for (Target& t : targets) {
+    for (int s = 0; s < 70 && timeWaitSockets() > 1000; ++s) std::this_thread::sleep_for(std::chrono::seconds(1));
     RateResult r = connectRate(t.port, o.clients, o.churnConns, std::chrono::seconds(o.limitSeconds));
     int tried = r.done + r.failed;
     std::string cell = std::to_string(r.failed) + " of " + std::to_string(tried);
