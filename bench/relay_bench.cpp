@@ -127,7 +127,8 @@ void note(Target& t, const std::string& what) {
                loadAverage().c_str());
 }
 
-// Targets take turns at every repetition, so a burst of outside load spreads over all of them.
+// Targets take turns at every repetition, in a rotating order, so a burst of
+// outside load or an effect of the run before spreads over all of them.
 void measureBulk(const Options& o, std::vector<Target>& targets) {
   const std::uint64_t bytes = o.bulkMiB * 1024 * 1024;
   const std::chrono::seconds limit(o.limitSeconds);
@@ -136,7 +137,8 @@ void measureBulk(const Options& o, std::vector<Target>& targets) {
   const bool doUp = o.bulkDirections.find("up") != std::string::npos;
   const bool doDown = o.bulkDirections.find("down") != std::string::npos;
   for (int rep = 0; rep < o.reps; ++rep) {
-    for (std::size_t i = 0; i < targets.size(); ++i) {
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+      std::size_t i = (k + rep) % targets.size();  // no target always follows the same one
       Target& t = targets[i];
       double cpu0 = t.pid > 0 ? cpuSeconds(t.pid) : -1;
       BulkResult u, d;
@@ -172,7 +174,8 @@ void measureLatency(const Options& o, std::vector<Target>& targets) {
   const std::chrono::seconds limit(o.limitSeconds);
   std::vector<std::vector<double>> p50(targets.size()), p99(targets.size());
   for (int rep = 0; rep < o.rttReps; ++rep) {
-    for (std::size_t i = 0; i < targets.size(); ++i) {
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+      std::size_t i = (k + rep) % targets.size();
       LatencyResult r = latency(targets[i].port, o.roundTrips, 1000, limit);
       if (r.ok) {
         p50[i].push_back(r.p50us);
