@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
     } else if (opt == 'b') {
       char* end = nullptr;
       long kb = std::strtol(optarg, &end, 10);
-      if (end == optarg || *end != '\0' || kb < 1 || kb > 1024 * 1024) {
-        std::fprintf(stderr, "relvane-relay: buffer size must be 1..1048576 KiB\n");
+      if (end == optarg || *end != '\0' || kb < 1 || kb > CTcpSockStream::kMaxBufferKB) {
+        std::fprintf(stderr, "relvane-relay: buffer size must be 1..%d KiB\n", CTcpSockStream::kMaxBufferKB);
         return 2;
       }
       bufferKB = static_cast<int>(kb);
