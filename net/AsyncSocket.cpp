@@ -82,7 +82,9 @@ int CAsyncSocket::GetLastError() { return lastError; }
 
 bool CAsyncSocket::Create(int port, int type, long events, const char* address) {
   if (!Socket(type, events)) return false;
-  if (Bind(port, address)) return true;
+  // Any port on every address is what the kernel picks by itself at connect or listen; binding
+  // it now would tie up an ephemeral port per outgoing socket whatever its destination.
+  if ((port == 0 && address == nullptr) || Bind(port, address)) return true;
   int err = lastError;
   Close();
   return fail(err);

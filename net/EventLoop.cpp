@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <memory>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
@@ -19,8 +18,10 @@ constexpr int kBatch = 128;
 }  // namespace
 
 EventLoop& EventLoop::current() {
-  thread_local std::unique_ptr<EventLoop> loop;
-  if (!loop) loop = std::make_unique<EventLoop>();
+  // Never destroyed: a socket owned by a static object may still close after the thread's
+  // thread-local objects are gone.
+  thread_local EventLoop* loop = nullptr;
+  if (!loop) loop = new EventLoop();
   return *loop;
 }
 

@@ -58,8 +58,6 @@ public:
   void waitForDescriptors(Token token);
   void descriptorFreed();  // called after a registered fd was closed
 
-  std::size_t registrations() const { return entries_.size(); }
-
 private:
   struct Entry {
     int fd;

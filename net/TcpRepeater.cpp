@@ -37,7 +37,13 @@ CTcpRepeater::~CTcpRepeater() {
 }
 
 void CTcpRepeater::setListener(CTcpRepeaterListener* l) { listener = l; }
-void CTcpRepeater::setBufferSize(int kb) { bufferSizeKB = kb; }
+void CTcpRepeater::setBufferSize(int kb) {
+  if (kb < 1 || kb > CTcpSockStream::kMaxBufferKB) {
+    trace("Error:CTcpRepeater::setBufferSize() size=%dKB, using %dKB\n", kb, CTcpSockStream::kDefaultBufferKB);
+    kb = CTcpSockStream::kDefaultBufferKB;
+  }
+  bufferSizeKB = kb;
+}
 
 void CTcpRepeater::setListenBindAddress(int use, const std::string& address) {
   useListenBindAddress = use;
