@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -91,6 +92,32 @@ bool echoOnce(int port) {
   bool ok = sendAll(fd, msg, sizeof msg) && recvExact(fd, &back, 1) && back == 'x';
   ::close(fd);
   return ok;
+}
+
+// Sends `bytes` pattern bytes into an echo connection and reads them back,
+// both at once so that neither side's buffers can fill up and stall the other.
+bool echoBulk(int fd, std::size_t bytes, std::chrono::steady_clock::time_point deadline) {
+  const Pattern& pattern = Pattern::instance();
+  std::vector<std::uint8_t> in(kChunk);
+  std::size_t sent = 0, got = 0;
+  while (got < bytes && Clock::now() < deadline) {
+    pollfd p{fd, static_cast<short>(POLLIN | (sent < bytes ? POLLOUT : 0)), 0};
+    if (::poll(&p, 1, 1000) < 0 && errno != EINTR) return false;
+    if (p.revents & POLLOUT) {
+      ssize_t n = ::send(fd, pattern.at(sent), std::min(kChunk, bytes - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && errno != EAGAIN) return false;
+      if (n > 0) sent += static_cast<std::size_t>(n);
+    }
+    if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+      ssize_t n = ::recv(fd, in.data(), in.size(), MSG_DONTWAIT);
+      if (n == 0 || (n < 0 && errno != EAGAIN)) return false;
+      if (n > 0) {
+        if (std::memcmp(in.data(), pattern.at(got), static_cast<std::size_t>(n)) != 0) return false;
+        got += static_cast<std::size_t>(n);
+      }
+    }
+  }
+  return got == bytes;
 }
 
 }  // namespace
@@ -258,7 +285,12 @@ IdleResult idleMemory(int port, int pid, int pairs, const BenchServer& server, s
   }
   settle();
   r.rssEchoedKiB = rssKiB(pid);
-  r.ok = r.error.empty() && r.pairs == pairs && r.rssBeforeKiB > 0 && r.rssQuietKiB > 0 && r.rssEchoedKiB > 0;
+  for (std::size_t i = 0; i < fds.size() && r.error.empty(); ++i)
+    if (!echoBulk(fds[i], 1 << 20, deadline)) r.error = "1 MiB echo failed on connection " + std::to_string(i);
+  settle();
+  r.rssBulkKiB = rssKiB(pid);
+  r.ok = r.error.empty() && r.pairs == pairs && r.rssBeforeKiB > 0 && r.rssQuietKiB > 0 && r.rssEchoedKiB > 0 &&
+         r.rssBulkKiB > 0;
   for (int fd : fds) ::close(fd);
   // Let the target tear the pairs down before anything else is measured.
   auto teardown = Clock::now() + limit;

@@ -35,6 +35,7 @@ struct IdleResult {
   long rssBeforeKiB = 0;  // no pair open
   long rssQuietKiB = 0;   // every pair connected end to end, no byte sent yet
   long rssEchoedKiB = 0;  // the same pairs after a 1-byte echo each, idle again
+  long rssBulkKiB = 0;    // the same pairs after a 1 MiB echo each, idle again
   std::string error;
   double perPair(long rss) const { return pairs > 0 ? double(rss - rssBeforeKiB) / pairs : 0; }
 };
@@ -50,9 +51,10 @@ LatencyResult latency(int port, int roundTrips, int warmup, std::chrono::seconds
 // connect, 1-byte echo, close; `clients` threads share `total` connections.
 RateResult connectRate(int port, int clients, int total, std::chrono::seconds limit);
 // Opens `pairs` connections and reads the target's VmRSS before, once every
-// pair has reached the server (the server's count tells), and again after each
-// pair has carried a 1-byte echo. Best run on a fresh target: memory pooled by
-// earlier connections would hide what new ones cost.
+// pair has reached the server (the server's count tells), after each pair has
+// carried a 1-byte echo, and after each has carried a 1 MiB echo, idle again
+// every time. Best run on a fresh target: memory pooled by earlier connections
+// would hide what new ones cost.
 IdleResult idleMemory(int port, int pid, int pairs, const BenchServer& server, std::chrono::seconds limit);
 
 }  // namespace bench

@@ -221,6 +221,7 @@ void measureRate(const Options& o, std::vector<Target>& targets) {
 
 const char* const kIdleQuiet = "idle KiB per pair (connected, no data)";
 const char* const kIdleEchoed = "idle KiB per pair (after 1-byte echo)";
+const char* const kIdleBulk = "idle KiB per pair (after 1 MiB echo)";
 
 const char* const kChurn = "connections refused while churning";
 
@@ -243,15 +244,17 @@ void measureChurn(const Options& o, std::vector<Target>& targets) {
 void measureIdle(const Options& o, std::vector<Target>& targets, const BenchServer& server) {
   for (Target& t : targets) {
     if (t.pid <= 0) {
-      t.cells[kIdleQuiet] = t.cells[kIdleEchoed] = "-";
+      t.cells[kIdleQuiet] = t.cells[kIdleEchoed] = t.cells[kIdleBulk] = "-";
       continue;
     }
     IdleResult r = idleMemory(t.port, t.pid, o.idlePairs, server, std::chrono::seconds(o.limitSeconds));
     t.cells[kIdleQuiet] = r.ok ? fmt("%.1f", r.perPair(r.rssQuietKiB)) : "FAILED";
     t.cells[kIdleEchoed] = r.ok ? fmt("%.1f", r.perPair(r.rssEchoedKiB)) : "FAILED";
-    note(t, "idle " + fmt("%.1f", r.perPair(r.rssQuietKiB)) + " / " + fmt("%.1f KiB/pair", r.perPair(r.rssEchoedKiB)) +
-                " (VmRSS " + std::to_string(r.rssBeforeKiB) + " " + std::to_string(r.rssQuietKiB) + " " +
-                std::to_string(r.rssEchoedKiB) + ")" + (r.ok ? "" : " " + r.error));
+    t.cells[kIdleBulk] = r.ok ? fmt("%.1f", r.perPair(r.rssBulkKiB)) : "FAILED";
+    note(t, "idle " + fmt("%.1f", r.perPair(r.rssQuietKiB)) + " / " + fmt("%.1f", r.perPair(r.rssEchoedKiB)) + " / " +
+                fmt("%.1f KiB/pair", r.perPair(r.rssBulkKiB)) + " (VmRSS " + std::to_string(r.rssBeforeKiB) + " " +
+                std::to_string(r.rssQuietKiB) + " " + std::to_string(r.rssEchoedKiB) + " " +
+                std::to_string(r.rssBulkKiB) + ")" + (r.ok ? "" : " " + r.error));
   }
 }
 
@@ -271,7 +274,7 @@ void printTable(const std::vector<Target>& targets, const std::vector<std::strin
   }
   std::printf("| other processes' CPU %%, worst measurement |");
   for (const Target& t : targets)
-    std::printf(" %s |", t.outside.empty() ? "" : fmt("%.0f", *std::max_element(t.outside.begin(), t.outside.end())).c_str());
+    std::printf(" %s |", t.outside.empty() ? "-" : fmt("%.0f", *std::max_element(t.outside.begin(), t.outside.end())).c_str());
   std::printf("\n");
 }
 
@@ -298,7 +301,7 @@ int main(int argc, char** argv) {
   // Memory first, while no earlier connection has left pooled memory behind in a target.
   if (wants("idle")) {
     measureIdle(o, targets, server);
-    rows.insert(rows.end(), {kIdleQuiet, kIdleEchoed});
+    rows.insert(rows.end(), {kIdleQuiet, kIdleEchoed, kIdleBulk});
   }
   if (wants("bulk")) {
     measureBulk(o, targets);
