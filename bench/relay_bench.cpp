@@ -1,0 +1,329 @@
+// Load generator and measurer for a TCP relay: bulk throughput both ways,
+// 1-byte round-trip latency, connection rate and memory per idle pair, each
+// against every target given, through the same in-process bench server.
+//
+//   relvane-bench --server-port S --target NAME=PORT[:PID] [--target ...] [options]
+//
+// A target is a port on 127.0.0.1 that leads to 127.0.0.1:S (the bench server
+// itself for a direct run). The PID, when given, is the relay process whose
+// CPU time and VmRSS are read. Progress goes to standard error; the table of
+// results goes to standard output in Markdown.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Affinity.h"
+#include "BenchClient.h"
+#include "BenchServer.h"
+#include "ProcStat.h"
+
+using namespace bench;
+
+namespace {
+
+struct Options {
+  int serverPort = 0;
+  std::uint64_t bulkMiB = 1024;
+  int reps = 3;
+  int roundTrips = 20000;
+  int rttReps = 5;
+  int sequentialConns = 2000;
+  int concurrentConns = 8000;
+  int clients = 16;
+  int idlePairs = 1000;
+  int churnConns = 40000;
+  int limitSeconds = 60;
+  std::string only = "bulk,rtt,cps,idle";
+  std::string bulkDirections = "up,down";
+};
+
+struct Target {
+  std::string name;
+  int port = 0;
+  int pid = 0;
+  std::map<std::string, std::string> cells;  // row label -> figure
+  std::vector<double> outside;               // other processes' CPU % during each measurement
+};
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: relvane-bench --server-port S --target NAME=PORT[:PID] [--target ...]\n"
+               "       [--bulk-mib 1024] [--reps 3] [--rtt 20000] [--rtt-reps 5] [--seq-conns 2000]\n"
+               "       [--conc-conns 8000] [--clients 16] [--idle 1000] [--churn 40000] [--limit 60]\n"
+               "       [--only bulk,rtt,cps,idle[,churn]] [--bulk-dir up,down]\n"
+               "churn (not run unless named) opens more connections within a minute than the\n"
+               "ephemeral port range holds, so it leaves the ports in TIME_WAIT for a minute.\n");
+}
+
+bool parseTarget(const std::string& text, Target& t) {
+  auto eq = text.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  t.name = text.substr(0, eq);
+  std::string rest = text.substr(eq + 1);
+  auto colon = rest.find(':');
+  t.port = std::atoi(rest.substr(0, colon).c_str());
+  if (colon != std::string::npos) t.pid = std::atoi(rest.substr(colon + 1).c_str());
+  return t.port > 0 && t.port < 65536;
+}
+
+bool parse(int argc, char** argv, Options& o, std::vector<Target>& targets) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (i + 1 >= argc) return false;
+    std::string v = argv[++i];
+    if (a == "--server-port") o.serverPort = std::atoi(v.c_str());
+    else if (a == "--target") {
+      Target t;
+      if (!parseTarget(v, t)) return false;
+      targets.push_back(t);
+    } else if (a == "--bulk-mib") o.bulkMiB = std::strtoull(v.c_str(), nullptr, 10);
+    else if (a == "--reps") o.reps = std::atoi(v.c_str());
+    else if (a == "--rtt") o.roundTrips = std::atoi(v.c_str());
+    else if (a == "--rtt-reps") o.rttReps = std::atoi(v.c_str());
+    else if (a == "--seq-conns") o.sequentialConns = std::atoi(v.c_str());
+    else if (a == "--conc-conns") o.concurrentConns = std::atoi(v.c_str());
+    else if (a == "--clients") o.clients = std::atoi(v.c_str());
+    else if (a == "--idle") o.idlePairs = std::atoi(v.c_str());
+    else if (a == "--churn") o.churnConns = std::atoi(v.c_str());
+    else if (a == "--limit") o.limitSeconds = std::atoi(v.c_str());
+    else if (a == "--only") o.only = v;
+    else if (a == "--bulk-dir") o.bulkDirections = v;
+    else return false;
+  }
+  return o.serverPort > 0 && !targets.empty() && o.reps > 0 && o.rttReps > 0 && o.bulkMiB > 0 && o.clients > 0;
+}
+
+std::string fmt(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+const char* const kRttP50 = "RTT p50 us (1-byte echo)";
+const char* const kRttP99 = "RTT p99 us";
+const char* const kRttPinnedP50 = "RTT p50 us, all on 1 CPU";
+const char* const kRttPinnedP99 = "RTT p99 us, all on 1 CPU";
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+OutsideCpu* outsideCpu = nullptr;  // set in main for the whole run
+
+// Ends one measurement of one target: progress line, and what else ran meanwhile.
+void note(Target& t, const std::string& what) {
+  double outside = outsideCpu->percentSinceLast();
+  t.outside.push_back(outside);
+  std::fprintf(stderr, "  %-12s %-40s others %3.0f%% cpu, load %s\n", t.name.c_str(), what.c_str(), outside,
+               loadAverage().c_str());
+}
+
+// Targets take turns at every repetition, in a rotating order, so a burst of
+// outside load or an effect of the run before spreads over all of them.
+void measureBulk(const Options& o, std::vector<Target>& targets) {
+  const std::uint64_t bytes = o.bulkMiB * 1024 * 1024;
+  const std::chrono::seconds limit(o.limitSeconds);
+  std::vector<std::vector<double>> up(targets.size()), down(targets.size()), cpu(targets.size());
+  std::vector<std::string> errors(targets.size());
+  const bool doUp = o.bulkDirections.find("up") != std::string::npos;
+  const bool doDown = o.bulkDirections.find("down") != std::string::npos;
+  for (int rep = 0; rep < o.reps; ++rep) {
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+      std::size_t i = (k + rep) % targets.size();  // no target always follows the same one
+      Target& t = targets[i];
+      double cpu0 = t.pid > 0 ? cpuSeconds(t.pid) : -1;
+      BulkResult u, d;
+      if (doUp) u = bulkUpload(t.port, bytes, limit);
+      if (doDown) d = bulkDownload(t.port, bytes, limit);
+      double cpu1 = t.pid > 0 ? cpuSeconds(t.pid) : -1;
+      if (u.ok) up[i].push_back(u.mibPerSecond());
+      else if (doUp) errors[i] = "upload: " + u.error;
+      if (d.ok) down[i].push_back(d.mibPerSecond());
+      else if (doDown) errors[i] = "download: " + d.error;
+      double gib = (doUp + doDown) * double(bytes) / (1024.0 * 1024 * 1024);
+      if (cpu0 >= 0 && cpu1 >= 0) cpu[i].push_back((cpu1 - cpu0) / gib);
+      note(t, "bulk rep " + std::to_string(rep + 1) + ": " + fmt("%.0f", u.mibPerSecond()) + " / " +
+                  fmt("%.0f MiB/s", d.mibPerSecond()));
+    }
+  }
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    auto& c = targets[i].cells;
+    auto cell = [&](bool wanted, const std::vector<double>& v) {
+      return !wanted ? std::string("-") : v.size() == std::size_t(o.reps) ? fmt("%.0f", median(v)) : "FAILED";
+    };
+    c["upload MiB/s (client->server)"] = cell(doUp, up[i]);
+    c["download MiB/s (server->client)"] = cell(doDown, down[i]);
+    c["relay CPU s per GiB relayed"] = cpu[i].empty() ? "-" : fmt("%.2f", median(cpu[i]));
+    if (!errors[i].empty()) std::fprintf(stderr, "  %s: %s\n", targets[i].name.c_str(), errors[i].c_str());
+  }
+}
+
+// Latency depends on where the scheduler puts the three parties, so it is taken
+// twice: as the scheduler places them (median over the repetitions, targets
+// taking turns) and with the bench and the target pinned to CPU 0.
+void measureLatency(const Options& o, std::vector<Target>& targets) {
+  const std::chrono::seconds limit(o.limitSeconds);
+  std::vector<std::vector<double>> p50(targets.size()), p99(targets.size());
+  for (int rep = 0; rep < o.rttReps; ++rep) {
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+      std::size_t i = (k + rep) % targets.size();
+      LatencyResult r = latency(targets[i].port, o.roundTrips, 1000, limit);
+      if (r.ok) {
+        p50[i].push_back(r.p50us);
+        p99[i].push_back(r.p99us);
+      }
+      note(targets[i], "rtt p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) + (r.ok ? "" : " " + r.error));
+    }
+  }
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    bool all = p50[i].size() == std::size_t(o.rttReps);
+    targets[i].cells[kRttP50] = all ? fmt("%.1f", median(p50[i])) : "FAILED";
+    targets[i].cells[kRttP99] = all ? fmt("%.1f", median(p99[i])) : "FAILED";
+  }
+  for (Target& t : targets) {
+    std::vector<int> pids{static_cast<int>(::getpid())};
+    if (t.pid > 0) pids.push_back(t.pid);
+    ScopedPin pin(pids, 0);
+    LatencyResult r = latency(t.port, o.roundTrips, 1000, limit);
+    bool ok = r.ok && pin.ok();
+    t.cells[kRttPinnedP50] = ok ? fmt("%.1f", r.p50us) : "FAILED";
+    t.cells[kRttPinnedP99] = ok ? fmt("%.1f", r.p99us) : "FAILED";
+    note(t, "rtt 1 CPU p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) +
+                (r.ok ? "" : " " + r.error) + (pin.ok() ? "" : " (pinning failed)"));
+  }
+}
+
+void measureRate(const Options& o, std::vector<Target>& targets) {
+  for (Target& t : targets) {
+    std::chrono::seconds limit(o.limitSeconds);
+    RateResult seq = connectRate(t.port, 1, o.sequentialConns, limit);
+    RateResult conc = connectRate(t.port, o.clients, o.concurrentConns, limit);
+    auto cell = [](const RateResult& r, int wanted) {
+      std::string s = fmt("%.0f", r.perSecond());
+      if (r.done < wanted) s += " (" + std::to_string(r.done) + "/" + std::to_string(wanted) + " done)";
+      return s;
+    };
+    t.cells["conn/s sequential"] = cell(seq, o.sequentialConns);
+    t.cells["conn/s " + std::to_string(o.clients) + " clients"] = cell(conc, o.concurrentConns);
+    note(t, "conn/s " + fmt("%.0f", seq.perSecond()) + " / " + fmt("%.0f", conc.perSecond()) +
+                (seq.failed + conc.failed ? " failures " + std::to_string(seq.failed + conc.failed) : ""));
+  }
+}
+
+const char* const kIdleQuiet = "idle KiB per pair (connected, no data)";
+const char* const kIdleEchoed = "idle KiB per pair (after 1-byte echo)";
+const char* const kIdleBulk = "idle KiB per pair (after 1 MiB echo)";
+
+const char* const kChurn = "connections refused while churning";
+
+// More connections within a minute than there are ephemeral ports: a relay that
+// cannot reuse its TIME_WAIT ports for the outgoing leg starts refusing.
+// Each target starts with the ports free: waits (a minute at most) for the
+// TIME_WAIT sockets of the one before to expire.
+void measureChurn(const Options& o, std::vector<Target>& targets) {
+  for (Target& t : targets) {
+    for (int s = 0; s < 70 && timeWaitSockets() > 1000; ++s) std::this_thread::sleep_for(std::chrono::seconds(1));
+    RateResult r = connectRate(t.port, o.clients, o.churnConns, std::chrono::seconds(o.limitSeconds));
+    int tried = r.done + r.failed;
+    std::string cell = std::to_string(r.failed) + " of " + std::to_string(tried);
+    if (tried < o.churnConns) cell += " (stopped)";
+    t.cells[kChurn] = cell;
+    note(t, "churn " + fmt("%.0f conn/s, ", r.perSecond()) + cell + " refused");
+  }
+}
+
+void measureIdle(const Options& o, std::vector<Target>& targets, const BenchServer& server) {
+  for (Target& t : targets) {
+    if (t.pid <= 0) {
+      t.cells[kIdleQuiet] = t.cells[kIdleEchoed] = t.cells[kIdleBulk] = "-";
+      continue;
+    }
+    IdleResult r = idleMemory(t.port, t.pid, o.idlePairs, server, std::chrono::seconds(o.limitSeconds));
+    t.cells[kIdleQuiet] = r.ok ? fmt("%.1f", r.perPair(r.rssQuietKiB)) : "FAILED";
+    t.cells[kIdleEchoed] = r.ok ? fmt("%.1f", r.perPair(r.rssEchoedKiB)) : "FAILED";
+    t.cells[kIdleBulk] = r.ok ? fmt("%.1f", r.perPair(r.rssBulkKiB)) : "FAILED";
+    note(t, "idle " + fmt("%.1f", r.perPair(r.rssQuietKiB)) + " / " + fmt("%.1f", r.perPair(r.rssEchoedKiB)) + " / " +
+                fmt("%.1f KiB/pair", r.perPair(r.rssBulkKiB)) + " (VmRSS " + std::to_string(r.rssBeforeKiB) + " " +
+                std::to_string(r.rssQuietKiB) + " " + std::to_string(r.rssEchoedKiB) + " " +
+                std::to_string(r.rssBulkKiB) + ")" + (r.ok ? "" : " " + r.error));
+  }
+}
+
+void printTable(const std::vector<Target>& targets, const std::vector<std::string>& rows) {
+  std::printf("| measurement |");
+  for (const Target& t : targets) std::printf(" %s |", t.name.c_str());
+  std::printf("\n|---|");
+  for (std::size_t i = 0; i < targets.size(); ++i) std::printf("---:|");
+  std::printf("\n");
+  for (const std::string& row : rows) {
+    std::printf("| %s |", row.c_str());
+    for (const Target& t : targets) {
+      auto it = t.cells.find(row);
+      std::printf(" %s |", it == t.cells.end() ? "" : it->second.c_str());
+    }
+    std::printf("\n");
+  }
+  std::printf("| other processes' CPU %%, worst measurement |");
+  for (const Target& t : targets)
+    std::printf(" %s |", t.outside.empty() ? "-" : fmt("%.0f", *std::max_element(t.outside.begin(), t.outside.end())).c_str());
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  std::vector<Target> targets;
+  if (!parse(argc, argv, o, targets)) {
+    usage();
+    return 2;
+  }
+  BenchServer server(o.serverPort);
+  if (!server.ok()) return 1;
+  std::vector<int> ownPids{static_cast<int>(::getpid())};
+  for (const Target& t : targets)
+    if (t.pid > 0) ownPids.push_back(t.pid);
+  OutsideCpu outside(ownPids);
+  outsideCpu = &outside;
+  std::fprintf(stderr, "bench server on 127.0.0.1:%d, load %s\n", o.serverPort, loadAverage().c_str());
+
+  std::vector<std::string> rows;
+  auto wants = [&](const char* part) { return o.only.find(part) != std::string::npos; };
+  // Memory first, while no earlier connection has left pooled memory behind in a target.
+  if (wants("idle")) {
+    measureIdle(o, targets, server);
+    rows.insert(rows.end(), {kIdleQuiet, kIdleEchoed, kIdleBulk});
+  }
+  if (wants("bulk")) {
+    measureBulk(o, targets);
+    rows.insert(rows.end(), {"upload MiB/s (client->server)", "download MiB/s (server->client)",
+                             "relay CPU s per GiB relayed"});
+  }
+  if (wants("rtt")) {
+    measureLatency(o, targets);
+    rows.insert(rows.end(), {kRttP50, kRttP99, kRttPinnedP50, kRttPinnedP99});
+  }
+  if (wants("cps")) {
+    measureRate(o, targets);
+    rows.insert(rows.end(), {"conn/s sequential", "conn/s " + std::to_string(o.clients) + " clients"});
+  }
+  if (o.only.find("churn") != std::string::npos) {
+    measureChurn(o, targets);
+    rows.push_back(kChurn);
+  }
+  printTable(targets, rows);
+  bool allOk = true;
+  for (const Target& t : targets)
+    for (const auto& [row, cell] : t.cells)
+      if (cell.find("FAILED") != std::string::npos) allOk = false;
+  return allOk ? 0 : 1;
+}

@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Builds the relay benchmark (Release, build-bench/), starts a single-thread and
+# a default-thread haproxy in TCP mode plus relvane-relay -q, all on loopback,
+# and measures a direct connection and each relay with relvane-bench.
+#
+#   bench/run.sh [--quick] [--wait-quiet SECONDS] [-- extra relvane-bench options]
+#   bench/run.sh -- --only churn     # the port-exhaustion check alone
+#
+# --quick shrinks every measurement for a smoke run. --wait-quiet waits up to
+# that long (default 120) for the one-minute load average to fall below 0.5,
+# since other work on the machine skews every figure. BENCH_PORT picks the
+# first of four consecutive ports (default 19200). Everything it starts is
+# stopped on exit, and the whole run is bounded by a timeout.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+wait_quiet=120
+extra=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) quick=1 ;;
+    --wait-quiet) wait_quiet="$2"; shift ;;
+    --) shift; extra=("$@"); break ;;
+    *) echo "usage: bench/run.sh [--quick] [--wait-quiet SECONDS] [-- relvane-bench options]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+base="${BENCH_PORT:-19200}"
+server_port=$base
+ha1_port=$((base + 1))
+ha_port=$((base + 2))
+relay_port=$((base + 3))
+
+# --- build ---
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+cmake -S . -B build-bench "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DRELVANE_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-bench --target relvane-relay relvane-bench -j2 >/dev/null
+bench=build-bench/bench/relvane-bench
+relay=build-bench/bench/relvane-relay
+
+# --- the comparison relay ---
+if ! command -v haproxy >/dev/null; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends haproxy >/dev/null
+fi
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+for port in $server_port $ha1_port $ha_port $relay_port; do
+  if ss -Htln "sport = :$port" | grep -q .; then
+    echo "port $port is taken; set BENCH_PORT to another base" >&2
+    exit 1
+  fi
+done
+
+haproxy_config() {  # $1 port, $2 extra global line
+  cat <<CFG
+global
+    maxconn 5000
+    $2
+defaults
+    mode tcp
+    timeout connect 5s
+    timeout client 120s
+    timeout server 120s
+frontend bench
+    bind 127.0.0.1:$1
+    default_backend bench
+backend bench
+    server sink 127.0.0.1:$server_port
+CFG
+}
+haproxy_config "$ha1_port" "nbthread 1" >"$tmp/haproxy-1t.cfg"
+haproxy_config "$ha_port" "" >"$tmp/haproxy.cfg"
+
+haproxy -db -f "$tmp/haproxy-1t.cfg" >"$tmp/haproxy-1t.log" 2>&1 &
+ha1_pid=$!; pids+=("$ha1_pid")
+haproxy -db -f "$tmp/haproxy.cfg" >"$tmp/haproxy.log" 2>&1 &
+ha_pid=$!; pids+=("$ha_pid")
+"$relay" -q "$relay_port" 127.0.0.1 "$server_port" 2>"$tmp/relay.log" &
+relay_pid=$!; pids+=("$relay_pid")
+
+for port in $ha1_port $ha_port $relay_port; do
+  for _ in $(seq 50); do
+    ss -Htln "sport = :$port" | grep -q . && break
+    sleep 0.1
+  done
+  if ! ss -Htln "sport = :$port" | grep -q .; then
+    echo "nothing listens on port $port" >&2
+    cat "$tmp"/*.log >&2
+    exit 1
+  fi
+done
+ha_threads=$(awk '/^Threads:/ {print $2}' "/proc/$ha_pid/status")
+
+# --- wait for a quiet machine ---
+load1() { cut -d' ' -f1 /proc/loadavg; }
+waited=0
+while [ "$waited" -lt "$wait_quiet" ] && awk -v l="$(load1)" 'BEGIN {exit !(l >= 0.5)}'; do
+  [ "$waited" -eq 0 ] && echo "waiting up to ${wait_quiet}s for the load average ($(load1)) to fall below 0.5" >&2
+  sleep 10
+  waited=$((waited + 10))
+done
+
+# Ports that an earlier run left in TIME_WAIT would make the connection figures
+# of this one fail; they are gone a minute after that run.
+tw() { ss -Htan state time-wait | wc -l; }
+waited=0
+while [ "$(tw)" -gt 2000 ] && [ "$waited" -lt 70 ]; do
+  [ "$waited" -eq 0 ] && echo "waiting for $(tw) TIME_WAIT sockets of an earlier run to expire" >&2
+  sleep 5
+  waited=$((waited + 5))
+done
+
+sizes=()
+[ "$quick" -eq 1 ] && sizes=(--bulk-mib 64 --reps 1 --rtt 2000 --rtt-reps 1 --seq-conns 200 --conc-conns 800 --idle 100)
+
+echo "date:    $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), kernel $(uname -r)"
+echo "haproxy: $(haproxy -v | head -1 | cut -d' ' -f3), default threads here: $ha_threads"
+echo "load:    $(uptime | sed 's/.*load average: //') (before)"
+echo
+status=0
+timeout 1200 "$bench" --server-port "$server_port" \
+  --target "direct=$server_port" \
+  --target "haproxy-1t=$ha1_port:$ha1_pid" \
+  --target "haproxy-${ha_threads}t=$ha_port:$ha_pid" \
+  --target "relvane=$relay_port:$relay_pid" \
+  "${sizes[@]}" "${extra[@]}" || status=$?
+echo
+echo "load:    $(uptime | sed 's/.*load average: //') (after)"
+exit $status
