@@ -46,6 +46,10 @@ void CHeadlessRun::serveUntilClosed() {
       trace("Error:CHeadlessRun poll() errno=%d\n", errno);
       return;  // nothing left to wait on: close in order rather than spin
     }
+    if (fds[0].revents & (POLLNVAL | POLLERR)) {
+      trace("Error:CHeadlessRun socket loop fd revents=%d\n", fds[0].revents);
+      return;  // the loop cannot be waited on any more: close in order rather than spin
+    }
     if (fds[0].revents != 0) loop.dispatch();
     if (fds[1].revents == 0) continue;
     for (int signo : CSignalPipe::drain()) {

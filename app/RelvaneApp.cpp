@@ -30,6 +30,7 @@ int CRelvaneApp::runMainWindow() {
 }
 
 int CRelvaneApp::startInstance(int argc, char** argv) {
+  reserveStandardDescriptors();  // before Qt or the socket loop opens anything
   const bool headless = hasArgument(argc, argv, "--headless");
   const bool windowed = !headless && beginWindowing(argc, argv);
 

@@ -1,8 +1,16 @@
 #include "app/StdStreams.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 
 #include "net/Trace.h"
+
+void reserveStandardDescriptors() {
+  // open() takes the lowest free number, which is the missing one: those below it are open.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
+}
 
 void setupStandardStreams(int debugMode) {
   if (debugMode == 1) {

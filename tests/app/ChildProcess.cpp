@@ -12,15 +12,20 @@ namespace apptest {
 
 ChildProcess::ChildProcess(const std::filesystem::path& program, std::vector<std::string> argv,
                            const std::filesystem::path& workDir,
-                           const std::filesystem::path& outputDir)
+                           const std::filesystem::path& outputDir, bool stdinAndStdoutClosed)
     : outPath(outputDir / "stdout.txt"), errPath(outputDir / "stderr.txt") {
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (stdinAndStdoutClosed) {
+    posix_spawn_file_actions_addclose(&files, 0);
+    posix_spawn_file_actions_addclose(&files, 1);
+  } else {
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
   posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addchdir_np(&files, workDir.c_str());
   const int rc = posix_spawn(&pid, program.c_str(), &files, nullptr, args.data(), environ);

@@ -28,11 +28,11 @@ class ProgramRun : public ::testing::Test {
   }
 
   // Started from another directory with the link's full path as argument 0.
-  std::unique_ptr<ChildProcess> start(std::vector<std::string> args) {
+  std::unique_ptr<ChildProcess> start(std::vector<std::string> args, bool closedStreams = false) {
     args.insert(args.begin(), program.string());
     const fs::path output = temp / ("out" + std::to_string(++started));
     fs::create_directories(output);
-    return std::make_unique<ChildProcess>(program, args, elsewhere, output);
+    return std::make_unique<ChildProcess>(program, args, elsewhere, output, closedStreams);
   }
 
   static bool traced(ChildProcess& child, const std::string& line) {
@@ -143,4 +143,23 @@ TEST_F(ProgramRun, RefusedSwitchOnIsReportedAndTheSlotIsSavedOff) {
     }
     EXPECT_TRUE(hasLines(readFile(ini), {"ACT=0", "FORWARDPORT=" + std::to_string(destination.port)}));
   }
+}
+
+// Started with standard input and output closed, the socket loop must not take their numbers
+// and lose its descriptor when the streams are redirected.
+TEST_F(ProgramRun, StartedWithClosedStandardStreamsStillRelays) {
+  const int port = freePort();
+  writeSlot(1, port);
+  auto child = start({"--headless"}, true);
+  int client = -1;
+  ASSERT_TRUE(waitFor([&] { return (client = connectLoopback(port, 200ms)) >= 0; })) << child->err();
+  int server = destination.acceptOne();
+  ASSERT_GE(server, 0) << "the relay did not connect out";
+  ASSERT_TRUE(sendAll(client, "ping"));
+  EXPECT_EQ(recvExact(server, 4), "ping");
+  child->signal(SIGTERM);
+  EXPECT_EQ(child->waitExit(), 0);
+  EXPECT_FALSE(accepting(port));
+  closeFd(client);
+  closeFd(server);
 }
