@@ -10,15 +10,14 @@ void reserveStandardDescriptors() {
   // open() takes the lowest free number, which is the missing one: those below it are open.
   for (int fd = 0; fd <= 2; ++fd)
     if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
+  // Line by line, so a debug trace piped into a pager or a file keeps up with the program; set
+  // before the first line, as the C library requires. A redirect to the null device later
+  // brings back full buffering.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
 }
 
 void setupStandardStreams(int debugMode) {
-  if (debugMode == 1) {
-    // Line by line, so a trace piped into a pager or a file keeps up with the program.
-    std::fflush(stdout);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    return;
-  }
+  if (debugMode == 1) return;  // stays line-buffered where it was started
   // Failures are ignored: at worst the trace goes where it went before.
   std::fflush(stdout);
   (void)std::freopen("/dev/null", "w", stdout);
