@@ -22,6 +22,10 @@ using res::ControlKind;
 constexpr const char* kIdProperty = "controlId";
 constexpr const char* kKindProperty = "controlKind";
 constexpr int kIconSize = 32;
+constexpr int kSpinOverlap = 2;  // the buddy's right border, under the spin
+// Qt's arrows need less room than the desktop's, and the substitute font's digits are wider
+// than the original's: the spin gives these pixels to its buddy so five digits fit.
+constexpr int kSpinSlimming = 4;
 constexpr int kLineHeightDlu = 8;  // one text line is 8 vertical dialog units
 
 Qt::Alignment horizontalAlignment(uint32_t style) {
@@ -63,6 +67,9 @@ QWidget* makeEdit(const res::ControlTemplate& c) {
   auto* edit = new QLineEdit;
   edit->setFrame(c.style & res::Border);
   edit->setAlignment(horizontalAlignment(c.style) | Qt::AlignVCenter);
+  // The templates leave a desktop edit box's one-pixel inner margin; Qt's own is wider, and
+  // five digits would no longer fit a port field.
+  edit->setTextMargins(-1, 0, -1, 0);
   return edit;
 }
 
@@ -114,15 +121,16 @@ void setPlainText(QWidget* w, const QString& text) {
   }
 }
 
-// The spin takes the right end of its buddy's rectangle; the buddy gives up that room.
+// The spin takes the right end of its buddy's rectangle and covers the buddy's right border, as
+// the desktop's up-down control does; the buddy gives up the rest of that room.
 void attachSpin(CSpinButton* spin, QWidget* previous, uint32_t style, QRect rect) {
   auto* buddy = (style & res::SpinAutoBuddy) ? qobject_cast<QLineEdit*>(previous) : nullptr;
   if (buddy && (style & res::SpinAlignRight)) {
     QRect b = buddy->geometry();
-    const int width = std::min(rect.width(), b.width());
-    b.setWidth(b.width() - width);
+    const int width = std::min(rect.width() - kSpinSlimming, b.width());
+    b.setWidth(b.width() - width + kSpinOverlap);
     buddy->setGeometry(b);
-    rect = QRect(b.x() + b.width(), b.y(), width, b.height());
+    rect = QRect(b.x() + b.width() - kSpinOverlap, b.y(), width, b.height());
   }
   spin->setGeometry(rect);
   spin->setArrowKeys(style & res::SpinArrowKeys);

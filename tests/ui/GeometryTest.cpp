@@ -6,6 +6,8 @@
 #include "ui/DialogUnits.h"
 
 #include <QFontInfo>
+#include <QLineEdit>
+#include <QStyleOptionFrame>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -38,6 +40,27 @@ TEST(Geometry, PortPanelControlsSitWhereTheirDialogUnitsMap) {
     const res::ControlTemplate& c = t->controls[i];
     const QRect expected(2 + expectX(c.x), 2 + expectY(c.y), expectX(c.cx), expectY(c.cy));
     EXPECT_EQ(controls[i]->geometry(), expected) << "control " << i << " id " << c.id;
+  }
+}
+
+// Every port field must show five digits whole beside its spin (as QLineEdit lays out its text:
+// the style's contents rectangle, less the text margins and its own 2 px on either side).
+TEST(Geometry, PortFieldsShowFiveDigits) {
+  uitest::initOnce();
+  QWidget host;
+  ui::CDialog settings(IDD_SETTING);
+  ASSERT_TRUE(settings.create(&host));
+  for (int id : {IDC_LISTEN_PORT_EDIT, IDC_FORWARD_PORT_EDIT}) {
+    auto* edit = qobject_cast<QLineEdit*>(settings.item(id));
+    ASSERT_NE(edit, nullptr) << id;
+    QStyleOptionFrame opt;
+    opt.initFrom(edit);
+    opt.rect = edit->rect();
+    opt.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, edit) : 0;
+    const QRect contents = edit->style()->subElementRect(QStyle::SE_LineEditContents, &opt, edit);
+    const QMargins m = edit->textMargins();
+    EXPECT_LE(edit->fontMetrics().horizontalAdvance(QStringLiteral("65535")),
+              contents.width() - m.left() - m.right() - 4) << id;
   }
 }
 
