@@ -22,6 +22,7 @@ void setupStandardStreams(int debugMode) {
   std::fflush(stdout);
   (void)std::freopen("/dev/null", "w", stdout);
   (void)std::freopen("/dev/null", "r", stdin);
+  traceTargetChanged();
 }
 
 void printBanner(int debugMode) {

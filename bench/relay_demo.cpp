@@ -23,6 +23,7 @@
 #include "net/AsyncSocket.h"
 #include "net/EventLoop.h"
 #include "net/TcpRepeater.h"
+#include "net/Trace.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
     std::perror("relvane-relay: /dev/null");
     return 1;
   }
+  traceTargetChanged();
   int signalFd = stopSignals();
   if (signalFd < 0) {
     std::perror("relvane-relay: signalfd");

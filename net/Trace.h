@@ -4,3 +4,7 @@
 // debug mode, /dev/null otherwise), so callers never check a switch.
 
 void trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Call after pointing standard output somewhere else. While it is the null device, lines are
+// not even formatted: outside debug mode that was most of the relay's own work per message.
+void traceTargetChanged();

@@ -18,6 +18,7 @@
 #include "Loopback.h"
 #include "net/AsyncSocket.h"
 #include "net/TcpRepeater.h"
+#include "net/Trace.h"
 
 namespace nettest {
 
@@ -42,11 +43,13 @@ public:
     readFd_ = ::open(name, O_RDONLY | O_CLOEXEC);
     ::dup2(fd, 1);
     ::close(fd);
+    traceTargetChanged();
   }
   ~StdoutCapture() {
     std::fflush(stdout);
     ::dup2(saved_, 1);
     ::close(saved_);
+    traceTargetChanged();
     if (::testing::Test::HasFailure()) {  // the failure messages went into the capture too
       std::string t = text();
       std::fprintf(stderr, "--- captured ---\n%s\n", t.substr(t.size() > 65536 ? t.size() - 65536 : 0).c_str());
