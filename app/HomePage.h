@@ -1,13 +1,9 @@
 #pragma once
 // The maker's home page, opened by the "Powered By" link of the main window and
 // by the link of the about box.
-#include <QString>
 
 inline constexpr const char* homePageAddress = "https://www.bramblecote.example/";
 
 // Hands the address to the desktop's default handler; a failure is not reported,
 // the window stays as it is.
 void openHomePage();
-
-// The link handler both windows connect to their link control (id 1057).
-void onHomePageLink(const QString& link);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <netinet/in.h>
 
 namespace bench {
 
@@ -23,6 +24,15 @@ inline std::uint64_t headerLength(const std::uint8_t* in) {
   std::uint64_t length = 0;
   for (int i = 0; i < 8; ++i) length |= static_cast<std::uint64_t>(in[1 + i]) << (8 * i);
   return length;
+}
+
+// Every party of the bench lives on 127.0.0.1.
+inline sockaddr_in loopbackAddress(int port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return addr;
 }
 
 }  // namespace bench

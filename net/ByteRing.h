@@ -20,7 +20,6 @@ public:
   std::uint32_t capacity() const { return capacity_; }
   std::uint32_t size() const { return size_; }
   std::uint32_t freeSpace() const { return capacity_ - size_; }
-  bool allocated() const { return storage_ != nullptr; }
 
   std::span<char> writable();  // contiguous free bytes after the queued ones (may be empty)
   void commit(std::uint32_t n);  // n bytes were written into writable()

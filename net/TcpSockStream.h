@@ -54,7 +54,6 @@ public:
   // included, is gone).
   bool writeSendBuffer2Socket();
   bool readingPaused() const { return readPaused_; }
-  bool sendQueueAllocated() const { return sendQueue_.allocated(); }
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;

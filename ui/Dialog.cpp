@@ -249,9 +249,7 @@ QWidget* CDialog::item(int id) const {
 QAbstractButton* CDialog::button(int id) const { return itemAs<QAbstractButton>(id); }
 QLineEdit* CDialog::edit(int id) const { return itemAs<QLineEdit>(id); }
 QLabel* CDialog::label(int id) const { return itemAs<QLabel>(id); }
-QGroupBox* CDialog::groupBox(int id) const { return itemAs<QGroupBox>(id); }
 CSpinButton* CDialog::spin(int id) const { return itemAs<CSpinButton>(id); }
-CListView* CDialog::listView(int id) const { return itemAs<CListView>(id); }
 CLinkCtrl* CDialog::link(int id) const { return itemAs<CLinkCtrl>(id); }
 
 std::string CDialog::itemText(int id) const {

@@ -16,7 +16,6 @@
 #include <unordered_map>
 
 class QAbstractButton;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -25,7 +24,6 @@ namespace ui {
 
 class CDataExchange;
 class CLinkCtrl;
-class CListView;
 class CSpinButton;
 
 class CDialog : public QDialog {
@@ -63,9 +61,7 @@ public:
   QAbstractButton* button(int id) const;  // push buttons and both kinds of check box
   QLineEdit* edit(int id) const;
   QLabel* label(int id) const;
-  QGroupBox* groupBox(int id) const;
   CSpinButton* spin(int id) const;
-  CListView* listView(int id) const;
   CLinkCtrl* link(int id) const;
 
   // Text of any control: static, edit, button, group box caption, link markup.
