@@ -1,7 +1,5 @@
 #include "slot/PortDlg.h"
 
-#include <cstdio>
-
 #include "dialogs/StatusDlg.h"
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
@@ -60,32 +58,13 @@ void CPortDlg::refuseSwitchOn(const std::string& message) {
   updateData(false);
 }
 
-// The slot's toggle rules (CPortSlot::toggleSlot) with one more: a start that could not open
-// the listen port is refused like an invalid setting, so "ON" always means listening.
 void CPortDlg::onToggle() {
   updateData(true);
-  if (act == 1) {
-    if (const std::string refusal = switchOnRefusal(); !refusal.empty()) {
-      refuseSwitchOn(refusal);
-      return;
-    }
-  }
-  applyState();
-  if (listenFailed()) {
-    // Showing "ON" over a port nobody listens on would tell the user the relay works.
-    repeater.stop();
-    char message[128];
-    std::snprintf(message, sizeof message, kListenFailed, listenPort);
-    refuseSwitchOn(message);
+  if (const std::string refusal = toggleSlot(act); !refusal.empty()) {
+    refuseSwitchOn(refusal);
     return;
   }
   setItemText(IDC_ACTIVE, act ? "ON" : "OFF");
-  saveSettings();
-}
-
-bool CPortDlg::listenFailed() const {
-  // An empty host starts nothing on purpose; only a start that was tried can have failed.
-  return act == 1 && !forwardHost.empty() && !repeater.isListening();
 }
 
 void CPortDlg::onSettings() {

@@ -21,8 +21,6 @@ public:
   static constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
   static constexpr const char* kSettingBusy = "現在PORTの設定中です";
   static constexpr const char* kNoConnections = "現在接続はありません.";
-  // Shown when a switch-on could not open the listen port (it is taken, or not permitted).
-  static constexpr const char* kListenFailed = "Listenポート(%d)を開けませんでした";
 
   static inline const QColor kBackground{230, 230, 220};
   static inline const QColor kValue{255, 255, 180};
@@ -50,7 +48,6 @@ protected:
 
 private:
   void refuseSwitchOn(const std::string& message);
-  bool listenFailed() const;
   void showListenCaption();
   void fillSettingsDialog(CSettingDlg& dialog);
 };

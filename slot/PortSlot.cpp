@@ -1,5 +1,7 @@
 #include "slot/PortSlot.h"
 
+#include <cstdio>
+
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
 
@@ -81,8 +83,21 @@ std::string CPortSlot::toggleSlot(int newAct) {
     }
   }
   applyState();
+  if (listenFailed()) {
+    repeater.stop();
+    act = 0;
+    char message[128];
+    std::snprintf(message, sizeof message, kListenFailed, listenPort);
+    return message;
+  }
   saveSettings();
   return {};
+}
+
+bool CPortSlot::listenFailed() const {
+  // An empty host starts nothing on purpose; only a start that was tried can have failed.
+  return act == 1 && listenPort != 0 && forwardPort != 0 && !forwardHost.empty() &&
+         !repeater.isListening();
 }
 
 std::string CPortSlot::startSlot() {

@@ -30,7 +30,9 @@
 //                                   the ON/OFF click with the new check state: a refused switch-on
 //                                   sets act = 0, starts and saves nothing and returns the
 //                                   message; otherwise act = newAct, applyState(), saveSettings()
-//                                   and "" is returned. The caller shows the message.
+//                                   and "" is returned. A start that could not open the listen
+//                                   port is refused the same way (kListenFailed), so "on" always
+//                                   means listening. The caller shows the message.
 //   std::string startSlot()         the launch: connectionCount = 0, loadSettings(),
 //                                   toggleSlot(act). Returns toggleSlot's message.
 //   void applyState()               act 0: stop the repeater. A port 0 or an empty host: nothing.
@@ -48,6 +50,8 @@ class CPortSlot : public CTcpRepeaterListener {
  public:
   static constexpr const char* kListenPortInvalid = "Listenポートが無効な設定です";
   static constexpr const char* kForwardPortInvalid = "転送先ポート番号が無効な設定です";
+  // A switch-on whose listen port could not be opened (taken, or not permitted); %d the port.
+  static constexpr const char* kListenFailed = "Listenポート(%d)を開けませんでした";
   static constexpr const char* kDefaultHost = "127.0.0.1";
   static constexpr int kDefaultBufferSize = 128;
   static constexpr size_t kMaxHostBytes = 260;
@@ -80,4 +84,7 @@ class CPortSlot : public CTcpRepeaterListener {
   CIpFilter filter;
   CIpFilter editFilter;
   CTcpRepeater repeater;
+
+ private:
+  bool listenFailed() const;
 };

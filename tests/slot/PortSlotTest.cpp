@@ -59,8 +59,11 @@ TEST_F(PortSlotTest, FirstLaunchWritesTheFourKeysAndARefusedSwitchOnSavesNothing
   EXPECT_EQ(slot.startSlot(), "");  // an empty directory
   EXPECT_EQ(slot.bufferSize, 128);
   EXPECT_EQ(readFile(ini), "[TCP-PORT0]\nACT=0\nPORT=0\nFORWARDHOST=127.0.0.1\nFORWARDPORT=0\n");
-  struct { std::string file; const char* message; } cases[] = {
+  LoopbackListener taken;  // a listen port that another socket holds
+  const std::string held = std::to_string(taken.port);
+  struct { std::string file; std::string message; } cases[] = {
       {"[TCP-PORT0]\nACT=1\nPORT=0\nFORWARDPORT=0\n", "Listenポートが無効な設定です"},
+      {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDPORT=9\n", "Listenポート(" + held + ")を開けませんでした"},
       {"[TCP-PORT0]\nACT=1\nPORT=8080\n", "転送先ポート番号が無効な設定です"},
       {"[TCP-PORT0]\nACT=2\nPORT=8080\nFORWARDHOST=\n", "転送先ポート番号が無効な設定です"},
   };
