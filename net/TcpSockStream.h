@@ -54,6 +54,7 @@ public:
   // included, is gone).
   bool writeSendBuffer2Socket();
   bool readingPaused() const { return readPaused_; }
+  bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -63,7 +64,7 @@ public:
   void OnClose(int nErrorCode) override;
 
 private:
-  enum class ReadResult { More, Drained, Full, PeerClosed, Failed };
+  enum class ReadResult { More, Drained, Full, NoMemory, PeerClosed, Failed };
   ReadResult receiveOnce();
   void noteQueued();
   void pauseReading();
