@@ -28,6 +28,11 @@ bool isDescriptorShortage(int err) {
   return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
 }
 
+bool isCounted(const CTcpStreamPair* p) {
+  return p->acceptStream && p->connectStream && p->acceptStream->connectState == STREAM_CONNECTED &&
+         p->connectStream->connectState == STREAM_CONNECTED;
+}
+
 }  // namespace
 
 void CTcpStreamPair::closeBoth() {
@@ -47,13 +52,13 @@ void CTcpStreamPair::abortBoth(const CTcpSockStream* failed) {
 CTcpRepeater::CTcpRepeater() = default;
 
 CTcpRepeater::~CTcpRepeater() {
-  for (CTcpStreamPair*& pair : pairs) {
+  pairs.releasingInOrder();
+  for (int i = 0; i < pairs.size(); ++i) {
+    CTcpStreamPair* pair = pairs.release(i);
     if (!pair) continue;
     pair->closeBoth();
     delete pair;
-    pair = nullptr;
   }
-  pairs.clear();
   listenSocket.Close();
 }
 
@@ -118,21 +123,14 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
 }
 
 void CTcpRepeater::stop() {
-  for (int i = 0; i < static_cast<int>(pairs.size()); ++i) closePair(i);
+  pairs.releasingInOrder();
+  for (int i = 0; i < pairs.size(); ++i) closePair(i);
   listenSocket.Close();
   listening_ = false;
 }
 
 CTcpStreamPair* CTcpRepeater::getNextPair(int& position) {
-  if (position < 0) return nullptr;
-  for (int i = position; i < static_cast<int>(pairs.size()); ++i) {
-    if (pairs[i]) {
-      position = i + 1;
-      return pairs[i];
-    }
-  }
-  position = -1;
-  return nullptr;
+  return pairs.next(position);
 }
 
 // A new stream holding the waiting connection, or null when there is none to serve; err tells
@@ -223,8 +221,7 @@ void CTcpRepeater::notifyOnAccept(int, std::string) {
 
 void CTcpRepeater::notifyOnConnect(int index, std::string) {
   trace("CTcpRepeater::notifyOnConnect()\n");
-  if (index < 0 || index >= static_cast<int>(pairs.size()) || !pairs[index]) return;
-  connected(pairs[index]);
+  if (CTcpStreamPair* pair = pairs.at(index)) connected(pair);
 }
 
 void CTcpRepeater::notifyOnClose(int index, std::string) {
@@ -235,19 +232,22 @@ void CTcpRepeater::notifyOnClose(int index, std::string) {
 void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
   trace("CTcpRepeater::notifyOnError() index=%d, kind=%s, err=%d\n", index, kind.c_str(), err);
   if (kind == "connectSocket" && retryConnect(index, err)) return;
-  const CTcpStreamPair* pair = index >= 0 && index < static_cast<int>(pairs.size()) ? pairs[index] : nullptr;
+  const CTcpStreamPair* pair = pairs.at(index);
   abortPair(index, pair ? (kind == "acceptSocket" ? pair->acceptStream : pair->connectStream) : nullptr);
 }
 
-int CTcpRepeater::addPair(CTcpStreamPair* pair) {
-  for (std::size_t i = 0; i < pairs.size(); ++i) {
-    if (!pairs[i]) {
-      pairs[i] = pair;
-      return static_cast<int>(i);
-    }
-  }
-  pairs.push_back(pair);
-  return static_cast<int>(pairs.size()) - 1;
+int CTcpRepeater::addPair(CTcpStreamPair* pair) { return pairs.add(pair); }
+
+// Counted from here until the pair ends: the count follows the states without walking the table.
+void CTcpRepeater::connected(CTcpStreamPair* pair) {
+  if (!isCounted(pair)) ++connectedPairs;
+  pair->connectTimer.cancel();
+  pair->addresses.clear();
+  pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTED;
+  CTcpSockStream* outgoing = pair->connectStream;
+  outgoing->GetPeerName(outgoing->peerAddress, outgoing->peerPort);
+  outgoing->GetSockName(outgoing->localAddress, outgoing->localPort);
+  updateConnectionCount();
 }
 
 void CTcpRepeater::closePair(int index) { endPair(index, false, nullptr); }
@@ -255,9 +255,9 @@ void CTcpRepeater::closePair(int index) { endPair(index, false, nullptr); }
 void CTcpRepeater::abortPair(int index, const CTcpSockStream* failed) { endPair(index, true, failed); }
 
 void CTcpRepeater::endPair(int index, bool abortive, const CTcpSockStream* failed) {
-  if (index >= 0 && index < static_cast<int>(pairs.size()) && pairs[index]) {
-    CTcpStreamPair* pair = pairs[index];
-    pairs[index] = nullptr;  // before the teardown, so nothing it triggers finds a half-closed pair
+  // Out of the table before the teardown, so nothing it triggers finds a half-closed pair.
+  if (CTcpStreamPair* pair = pairs.release(index)) {
+    if (isCounted(pair)) --connectedPairs;
     if (abortive) {
       pair->abortBoth(failed);
     } else {
@@ -265,18 +265,9 @@ void CTcpRepeater::endPair(int index, bool abortive, const CTcpSockStream* faile
     }
     delete pair;
   }
-  bool anyLive = false;
-  for (CTcpStreamPair* p : pairs) anyLive = anyLive || p != nullptr;
-  if (!anyLive) pairs.clear();
   updateConnectionCount();
 }
 
 void CTcpRepeater::updateConnectionCount() {
-  int count = 0;
-  for (CTcpStreamPair* p : pairs) {
-    if (p && p->acceptStream && p->connectStream && p->acceptStream->connectState == STREAM_CONNECTED &&
-        p->connectStream->connectState == STREAM_CONNECTED)
-      ++count;
-  }
-  if (listener) listener->notifyOnConnectionCount(count);
+  if (listener) listener->notifyOnConnectionCount(connectedPairs);
 }

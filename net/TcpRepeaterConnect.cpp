@@ -25,7 +25,7 @@ bool openFor(CTcpStreamPair* pair, int family, const char* bindAddress) {
 }  // namespace
 
 void CTcpRepeater::connectPair(int index) {
-  CTcpStreamPair* pair = pairs[index];
+  CTcpStreamPair* pair = pairs.at(index);
   pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTING;
   if (connectTimeout > 0)
     pair->connectTimer.start(seconds(connectTimeout), [this, index] { connectTimedOut(index); });
@@ -41,7 +41,7 @@ void CTcpRepeater::connectPair(int index) {
 }
 
 void CTcpRepeater::onResolved(int index, int err, const std::vector<net::SocketAddress>& found) {
-  CTcpStreamPair* pair = pairs[index];  // the request dies with its pair: this one is live
+  CTcpStreamPair* pair = pairs.at(index);  // the request dies with its pair: this one is live
   if (err != 0) return connectFailed(index, err);
   pair->addresses = found;
   for (net::SocketAddress& a : pair->addresses) a.setPort(forwardPort);
@@ -50,7 +50,7 @@ void CTcpRepeater::onResolved(int index, int err, const std::vector<net::SocketA
 }
 
 void CTcpRepeater::connectNext(int index) {
-  CTcpStreamPair* pair = pairs[index];
+  CTcpStreamPair* pair = pairs.at(index);
   CTcpSockStream* outgoing = pair->connectStream;
   int err = EINVAL;
   while (pair->nextAddress < pair->addresses.size()) {
@@ -76,8 +76,8 @@ void CTcpRepeater::connectNext(int index) {
 
 // A connect that failed later: the next address, if one is left. False when the pair is done.
 bool CTcpRepeater::retryConnect(int index, int err) {
-  if (index < 0 || index >= static_cast<int>(pairs.size()) || !pairs[index]) return false;
-  CTcpStreamPair* pair = pairs[index];
+  CTcpStreamPair* pair = pairs.at(index);
+  if (!pair) return false;
   if (pair->connectStream->connectState != STREAM_CONNECTING || pair->nextAddress >= pair->addresses.size())
     return false;
   trace("CTcpRepeater::connectNext() address=%s err=%d, trying the next\n",
@@ -86,25 +86,15 @@ bool CTcpRepeater::retryConnect(int index, int err) {
   return true;
 }
 
-void CTcpRepeater::connected(CTcpStreamPair* pair) {
-  pair->connectTimer.cancel();
-  pair->addresses.clear();
-  pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTED;
-  CTcpSockStream* outgoing = pair->connectStream;
-  outgoing->GetPeerName(outgoing->peerAddress, outgoing->peerPort);
-  outgoing->GetSockName(outgoing->localAddress, outgoing->localPort);
-  updateConnectionCount();
-}
-
 void CTcpRepeater::connectFailed(int index, int err) {
   trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n",
         forwardHost.c_str(), forwardPort, err);
-  abortPair(index, pairs[index]->connectStream);
+  abortPair(index, pairs.at(index)->connectStream);
 }
 
 // Reported as the system reports a connect that timed out, so it counts as a failed connect.
 void CTcpRepeater::connectTimedOut(int index) {
-  CTcpStreamPair* pair = pairs[index];  // the timer dies with its pair: this one is live
+  CTcpStreamPair* pair = pairs.at(index);  // the timer dies with its pair: this one is live
   trace("CTcpRepeater::connectTimeout() host=%s, port=%d, after %ds\n", forwardHost.c_str(), forwardPort,
         connectTimeout);
   pair->lookup.cancel();
@@ -113,8 +103,8 @@ void CTcpRepeater::connectTimedOut(int index) {
 }
 
 void CTcpRepeater::notifyOnHalfClose(int index, std::string) {
-  if (halfCloseTimeout <= 0 || index < 0 || index >= static_cast<int>(pairs.size()) || !pairs[index]) return;
-  CTcpStreamPair* pair = pairs[index];
+  CTcpStreamPair* pair = pairs.at(index);
+  if (halfCloseTimeout <= 0 || !pair) return;
   if (pair->idleTimer.active()) return;  // the second direction ending changes nothing
   pair->acceptStream->watchIdle();
   pair->connectStream->watchIdle();
@@ -124,7 +114,7 @@ void CTcpRepeater::notifyOnHalfClose(int index, std::string) {
 // Bytes moved since the timer was set only push the bound back; a pair silent for the whole
 // bound is cut.
 void CTcpRepeater::checkIdle(int index) {
-  CTcpStreamPair* pair = pairs[index];
+  CTcpStreamPair* pair = pairs.at(index);
   const auto moved = std::max(pair->acceptStream->lastMoved(), pair->connectStream->lastMoved());
   const auto idle = duration_cast<milliseconds>(CTcpSockStream::Clock::now() - moved);
   const milliseconds bound = seconds(halfCloseTimeout);

@@ -63,6 +63,7 @@ public:
   using Clock = std::chrono::steady_clock;
   void watchIdle();
   Clock::time_point lastMoved() const { return lastMoved_; }
+  bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -72,7 +73,7 @@ public:
   void OnClose(int nErrorCode) override;
 
 private:
-  enum class ReadResult { More, Drained, Full, PeerClosed, Failed };
+  enum class ReadResult { More, Drained, Full, NoMemory, PeerClosed, Failed };
   ReadResult receiveOnce();
   void noteQueued();
   void pauseReading();
