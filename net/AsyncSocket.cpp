@@ -165,6 +165,18 @@ void CAsyncSocket::pauseAccepting() {
   net::EventLoop::current().waitForDescriptors(token_);
 }
 
+int CAsyncSocket::Detach() {
+  const int fd = m_hSocket;
+  if (fd < 0) return -1;
+  net::EventLoop::current().remove(token_);
+  m_hSocket = -1;
+  token_ = 0;
+  phase_ = Phase::Idle;
+  writeArmed_ = false;
+  acceptStarved_ = false;
+  return fd;
+}
+
 void CAsyncSocket::Close() {
   if (m_hSocket < 0) return;
   auto& loop = net::EventLoop::current();

@@ -57,6 +57,7 @@ public:
   // run out: for a caller that found no descriptor for what it needs besides the accepted one.
   void pauseAccepting();
   virtual void Close();
+  int Detach();  // gives up the socket without closing it: the caller owns the fd
   virtual int Receive(void* buffer, int length, int flags = 0);
   virtual int Send(const void* buffer, int length, int flags = 0);
 

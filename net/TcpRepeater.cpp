@@ -1,16 +1,24 @@
 #include "net/TcpRepeater.h"
 
 #include <cerrno>
+#include <functional>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 
 #include "net/OwnEndpoints.h"
+#include "net/ResetAfterDrain.h"
 #include "net/Trace.h"
 
 namespace {
 
-void closeStream(CTcpSockStream*& stream, bool abortive) {
+enum class Ending { Orderly, Reset, ResetAfterDrain };
+
+void closeStream(CTcpSockStream*& stream, Ending how) {
   if (!stream) return;
   if (stream->handle() >= 0) {
-    if (abortive) {
+    if (how == Ending::ResetAfterDrain) {
+      net::resetAfterDrain(stream->Detach());
+    } else if (how == Ending::Reset) {
       linger reset{1, 0};
       stream->SetSockOpt(SO_LINGER, &reset, sizeof reset, SOL_SOCKET);
     } else {
@@ -37,16 +45,22 @@ bool isCounted(const CTcpStreamPair* p) {
 
 void CTcpStreamPair::closeBoth() {
   net::OwnEndpoints::current().remove(ownEndpoint);
-  closeStream(acceptStream, false);
-  closeStream(connectStream, false);
+  closeStream(acceptStream, Ending::Orderly);
+  closeStream(connectStream, Ending::Orderly);
 }
 
 void CTcpStreamPair::abortBoth(const CTcpSockStream* failed) {
   net::OwnEndpoints::current().remove(ownEndpoint);
-  for (CTcpSockStream* s : {acceptStream, connectStream})
-    if (s && s != failed && s->connectState == STREAM_CONNECTED) s->offerQueued();
-  closeStream(acceptStream, true);
-  closeStream(connectStream, true);
+  for (CTcpSockStream*& s : {std::ref(acceptStream), std::ref(connectStream)}) {
+    const bool owed = s && s != failed && s->connectState == STREAM_CONNECTED;
+    if (owed) {
+      // Small-segment coalescing would hold back the last bytes; they go now, ahead of the reset.
+      int on = 1;
+      s->SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
+      s->offerQueued();
+    }
+    closeStream(s, owed ? Ending::ResetAfterDrain : Ending::Reset);
+  }
 }
 
 CTcpRepeater::CTcpRepeater() = default;
