@@ -6,9 +6,9 @@
 
 namespace {
 
-void closeStream(CTcpSockStream*& stream) {
+void closeStream(CTcpSockStream*& stream, bool ended) {
   if (!stream) return;
-  if (stream->handle() >= 0) ::shutdown(stream->handle(), SHUT_RDWR);
+  if (stream->handle() >= 0 && !ended) ::shutdown(stream->handle(), SHUT_RDWR);
   stream->Close();
   delete stream;
   stream = nullptr;
@@ -24,8 +24,11 @@ bool isCounted(const CTcpStreamPair* p) {
 }  // namespace
 
 void CTcpStreamPair::closeBoth() {
-  closeStream(acceptStream);
-  closeStream(connectStream);
+  // Read before either stream goes: each answer looks at the partner as well.
+  const bool acceptEnded = acceptStream && acceptStream->bothDirectionsEnded();
+  const bool connectEnded = connectStream && connectStream->bothDirectionsEnded();
+  closeStream(acceptStream, acceptEnded);
+  closeStream(connectStream, connectEnded);
 }
 
 CTcpRepeater::CTcpRepeater() = default;

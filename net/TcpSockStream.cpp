@@ -170,7 +170,6 @@ void CTcpSockStream::resumeReading() {
 void CTcpSockStream::peerClosed() {
   peerClosed_ = true;
   readPaused_ = false;
-  AsyncSelect(selectedEvents() & ~FD_READ);  // the end of input stays readable for ever
   CTcpSockStream* partner = pairSocket;
   if (!partner) {
     if (parent) parent->notifyOnClose(index, kind);
@@ -179,14 +178,22 @@ void CTcpSockStream::peerClosed() {
   if (partner->sRemainCount > 0 || partner->connectState != STREAM_CONNECTED) {
     closePending = 1;
     trace("■■■■■CTcpSockStream::OnClose() SendRemain=%ld\n", static_cast<long>(partner->sRemainCount));
-    return;
+  } else if (!inputDelivered()) {
+    return;  // that was the last direction: the pair is closed
   }
-  inputDelivered();
+  AsyncSelect(selectedEvents() & ~FD_READ);  // the end of input stays readable for ever
 }
 
-void CTcpSockStream::inputDelivered() {
+// False when the pair has been closed (this stream included).
+bool CTcpSockStream::inputDelivered() {
   inputDelivered_ = true;
   CTcpSockStream* partner = pairSocket;
   partner->ShutDown(SHUT_WR);
-  if (partner->inputDelivered_ && parent) parent->notifyOnClose(index, kind);
+  if (!partner->inputDelivered_ || !parent) return true;
+  parent->notifyOnClose(index, kind);
+  return false;
+}
+
+bool CTcpSockStream::bothDirectionsEnded() const {
+  return peerClosed_ && pairSocket && pairSocket->inputDelivered_;
 }

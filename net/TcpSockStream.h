@@ -55,6 +55,8 @@ public:
   bool writeSendBuffer2Socket();
   bool readingPaused() const { return readPaused_; }
   bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
+  // Its peer has closed and its own sending side is shut down: a shutdown could only fail.
+  bool bothDirectionsEnded() const;
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -70,7 +72,7 @@ private:
   void pauseReading();
   void resumeReading();
   void peerClosed();
-  void inputDelivered();
+  bool inputDelivered();
 
   net::ByteRing sendQueue_;
   bool readPaused_ = false;
