@@ -2,9 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
 #include <csignal>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -29,18 +27,6 @@ bool dottedAddress(const char* text, in_addr& out) {
   return text != nullptr && ::inet_pton(AF_INET, text, &out) == 1;
 }
 
-bool resolve(const char* host, in_addr& out) {
-  if (dottedAddress(host, out)) return true;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-  ::freeaddrinfo(found);
-  return true;
-}
-
 sockaddr_in makeAddress(in_addr address, int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -49,23 +35,13 @@ sockaddr_in makeAddress(in_addr address, int port) {
   return a;
 }
 
-bool formatName(const sockaddr_storage& name, std::string& address, int& port) {
-  if (name.ss_family != AF_INET) return fail(EAFNOSUPPORT);
-  const auto& a = reinterpret_cast<const sockaddr_in&>(name);
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
-  address = text;
-  port = ntohs(a.sin_port);
-  return true;
-}
-
 bool readName(int fd, bool peer, std::string& address, int& port) {
-  sockaddr_storage a{};
-  socklen_t len = sizeof a;
-  int r = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len)
-               : ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  if (r != 0) return fail(errno);
-  return formatName(a, address, port);
+  net::SocketAddress a = peer ? net::SocketAddress::peerOf(fd) : net::SocketAddress::localOf(fd);
+  if (a.empty()) return fail(errno);
+  if (a.family() != AF_INET && a.family() != AF_INET6) return fail(EAFNOSUPPORT);
+  address = a.text();
+  port = a.port();
+  return true;
 }
 
 }  // namespace
@@ -97,9 +73,9 @@ bool CAsyncSocket::Create(int port, int type, long events, const char* address) 
   return fail(err);
 }
 
-bool CAsyncSocket::Socket(int type, long events) {
+bool CAsyncSocket::Socket(int type, long events, int family) {
   if (m_hSocket >= 0) return fail(EISCONN);
-  int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int fd = ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return fail(errno);
   attach(fd, events, Phase::Idle);
   return true;
@@ -139,18 +115,23 @@ bool CAsyncSocket::AsyncSelect(long events) {
 
 bool CAsyncSocket::Connect(const char* host, int port) {
   if (host == nullptr || !validPort(port)) return fail(EINVAL);
+  net::SocketAddress remote;
+  if (!net::SocketAddress::parse(host, port, remote)) return fail(EINVAL);
+  return ConnectTo(remote);
+}
+
+bool CAsyncSocket::ConnectTo(const net::SocketAddress& remote) {
   if (m_hSocket < 0) return fail(ENOTSOCK);
-  in_addr remote{};
-  if (!resolve(host, remote)) return fail(EINVAL);
-  sockaddr_in a = makeAddress(remote, port);
-  std::memcpy(&peer_, &a, sizeof a);
+  peer_ = remote;
   peerKnown_ = true;
-  if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+  if (::connect(m_hSocket, remote.get(), remote.length) == 0) {
     phase_ = Phase::Connected;
     oweFirstSend();
     return true;
   }
   int err = errno;
+  // EAGAIN is not "in progress" for TCP: no local port was free, and nothing would ever follow.
+  if (err == EAGAIN) return fail(EADDRNOTAVAIL);
   if (err != EINPROGRESS) return fail(err);
   phase_ = Phase::Connecting;
   updateInterest();
@@ -170,16 +151,11 @@ bool CAsyncSocket::Accept(CAsyncSocket& target) {
   int fd = ::accept4(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     int err = errno;
-    if (isDescriptorShortage(err)) {
-      // The connection stays queued; asking again now would only fail again at full speed.
-      acceptStarved_ = true;
-      updateInterest();
-      net::EventLoop::current().waitForDescriptors(token_);
-    }
+    if (isDescriptorShortage(err)) pauseAccepting();
     return fail(err);
   }
   target.attach(fd, events_, Phase::Connected);
-  target.peer_ = peer;
+  target.peer_ = net::SocketAddress::from(reinterpret_cast<sockaddr*>(&peer), peerLength);
   target.peerKnown_ = true;
   target.oweFirstSend();
   return true;
@@ -198,6 +174,14 @@ void CAsyncSocket::onPosted() {
   if (!writePosted_ || m_hSocket < 0) return;
   writePosted_ = false;
   if (events_ & FD_WRITE) OnSend(0);
+}
+
+void CAsyncSocket::pauseAccepting() {
+  if (m_hSocket < 0) return;
+  // The connections stay queued; asking again now would only fail again at full speed.
+  acceptStarved_ = true;
+  updateInterest();
+  net::EventLoop::current().waitForDescriptors(token_);
 }
 
 void CAsyncSocket::Close() {
@@ -236,8 +220,10 @@ int CAsyncSocket::Send(const void* buffer, int length, int flags) {
 
 bool CAsyncSocket::GetPeerName(std::string& address, int& port) const {
   if (m_hSocket < 0) return fail(ENOTSOCK);
-  if (peerKnown_ && phase_ == Phase::Connected) return formatName(peer_, address, port);
-  return readName(m_hSocket, true, address, port);
+  if (!peerKnown_ || phase_ != Phase::Connected) return readName(m_hSocket, true, address, port);
+  address = peer_.text();  // as accept or connect gave it
+  port = peer_.port();
+  return true;
 }
 
 bool CAsyncSocket::GetSockName(std::string& address, int& port) const {

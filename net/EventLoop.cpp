@@ -7,6 +7,8 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include "net/TimerQueue.h"
+
 namespace net {
 namespace {
 
@@ -34,9 +36,11 @@ EventLoop::EventLoop() {
     ev.data.u64 = kRetryTimerToken;
     ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, timerFd_, &ev);
   }
+  timers_ = std::make_unique<TimerQueue>(*this);
 }
 
 EventLoop::~EventLoop() {
+  timers_.reset();
   if (timerFd_ >= 0) ::close(timerFd_);
   if (epollFd_ >= 0) ::close(epollFd_);
 }

@@ -8,10 +8,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
 namespace net {
+
+class TimerQueue;
 
 class EventLoop {
 public:
@@ -38,6 +41,7 @@ public:
   EventLoop& operator=(const EventLoop&) = delete;
 
   int fd() const { return epollFd_; }
+  TimerQueue& timers() { return *timers_; }  // made with the loop, so it needs no descriptor later
   void dispatch();  // one non-blocking round: epoll_wait(..., 0) + handlers
   // Waits up to timeoutMs (-1: until something is ready) in epoll_wait itself and dispatches
   // what it found. False when the loop cannot be waited on any more (its fd is gone).
@@ -90,6 +94,7 @@ private:
   std::vector<Token> posted_;
   std::unordered_map<Token, Entry> entries_;
   std::vector<Token> starving_;
+  std::unique_ptr<TimerQueue> timers_;
 };
 
 }  // namespace net

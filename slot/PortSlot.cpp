@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "net/LocalAddress.h"
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
 
@@ -53,6 +54,8 @@ void CPortSlot::loadSettings() {
   forwardHost = cutHost(doc.get(section, "FORWARDHOST").value_or(kDefaultHost), kMaxHostBytes);
   forwardPort = readInt("FORWARDPORT", 0);
   bufferSize = readInt("BUFFERSIZE", kDefaultBufferSize);
+  connectTimeout = readInt("CONNECTTIMEOUT", CTcpRepeater::kDefaultConnectTimeout);
+  halfCloseTimeout = readInt("HALFCLOSETIMEOUT", CTcpRepeater::kDefaultHalfCloseTimeout);
 }
 
 bool CPortSlot::saveSettings() {
@@ -69,6 +72,7 @@ bool CPortSlot::saveSettings() {
 std::string CPortSlot::switchOnRefusal() const {
   if (listenPort == 0) return kListenPortInvalid;
   if (forwardPort == 0) return kForwardPortInvalid;
+  if (forwardPort == listenPort && net::isThisHost(forwardHost)) return kForwardToItself;
   return {};
 }
 
@@ -114,6 +118,8 @@ void CPortSlot::applyState() {
   if (listenPort == 0 || forwardPort == 0 || forwardHost.empty()) return;
   repeater.setListener(this);
   repeater.setBufferSize(bufferSize);
+  repeater.setConnectTimeout(connectTimeout);
+  repeater.setHalfCloseTimeout(halfCloseTimeout);
   repeater.setListenBindAddress(0, "localhost");
   repeater.setConnectBindAddress(0, "localhost");
   repeater.filter = &filter;
