@@ -255,21 +255,35 @@ TEST_F(MainWindow, ContextMenuAndCommandsWithTheAboutIdOpenTheAboutBox) {
 
 // The README picture: the slot ON with live connections, drawn by the program's own widgets.
 // RELVANE_SCREENSHOT names the file to write it to.
-TEST_F(MainWindow, PictureShowsTheSlotOnWithItsLiveConnections) {
+// The README picture: seven slots in two columns, three of them ON with live connections,
+// drawn by the program's own widgets. RELVANE_SCREENSHOT names the file to write it to.
+TEST_F(MainWindow, PictureShowsSeveralSlotsSomeOnWithLiveConnections) {
   LoopbackListener destination;
-  const int port = freePort();
-  writeFile(ini(), slotSection(0, 1, port, destination.port));
+  const int ports[] = {freePort(), freePort(), freePort()};
+  const int on[] = {0, 1, 4};  // the slots switched on, and how many clients each gets: 3, 1, 2
+  const int clients[] = {3, 1, 2};
+  std::string file;
+  for (int i = 0, next = 0; i < 7; ++i) {
+    const bool isOn = next < 3 && on[next] == i;
+    file += slotSection(i, isOn ? 1 : 0, isOn ? ports[next] : 10080 + i, isOn ? destination.port : 80 + i);
+    next += isOn;
+  }
+  writeFile(ini(), file);
   CRelvaneDlg window(ini().string());
   ASSERT_TRUE(window.create());
-  CPortDlg* panel = window.portPanels()[0];
-  int fds[6];
-  for (int i = 0; i < 3; ++i) {
-    fds[2 * i] = connectLoopback(port);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return panel->connectionCount == i + 1; }));
-    fds[2 * i + 1] = destination.acceptOne();
+  ASSERT_EQ(window.portPanels().size(), 7u);
+  std::vector<int> fds;
+  for (int k = 0; k < 3; ++k) {
+    CPortDlg* panel = window.portPanels()[on[k]];
+    for (int c = 0; c < clients[k]; ++c) {
+      fds.push_back(connectLoopback(ports[k]));
+      ASSERT_TRUE(QTest::qWaitFor([&] { return panel->connectionCount == c + 1; }));
+      fds.push_back(destination.acceptOne());
+    }
+    EXPECT_EQ(panel->itemText(IDC_ACTIVE), "ON");
+    EXPECT_EQ(panel->itemText(IDC_COUNT), std::to_string(clients[k]));
   }
-  EXPECT_EQ(panel->itemText(IDC_ACTIVE), "ON");
-  EXPECT_EQ(panel->itemText(IDC_COUNT), "3");
+  EXPECT_EQ(window.portPanels()[2]->itemText(IDC_ACTIVE), "OFF");
   const QImage picture = window.grab().toImage();
   EXPECT_EQ(picture.size(), window.size() * picture.devicePixelRatio());
   if (const char* out = std::getenv("RELVANE_SCREENSHOT")) {
