@@ -44,6 +44,7 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     trace("●--●SEND BUFFER SendSize=%d\n", n);
     sendQueue_.consume(static_cast<uint32_t>(n));
     sRemainCount = sendQueue_.size();
+    if (watchingIdle_) lastMoved_ = Clock::now();
   }
   if (n < 0) {
     int err = GetLastError();
@@ -68,6 +69,7 @@ CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
   pairSocket->sendQueue_.commit(n > 0 ? static_cast<uint32_t>(n) : 0);  // 0: an empty ring lets go
   if (n > 0) {
     pairSocket->noteQueued();
+    if (watchingIdle_) lastMoved_ = Clock::now();
     return static_cast<std::size_t>(n) == room.size() ? ReadResult::More : ReadResult::Drained;
   }
   if (n == 0) return ReadResult::PeerClosed;
@@ -124,6 +126,21 @@ void CTcpSockStream::OnSend(int nErrorCode) {
   }
 }
 
+void CTcpSockStream::offerQueued() {
+  while (sRemainCount > 0) {
+    std::span<const char> part = sendQueue_.readable();
+    int n = Send(part.data(), static_cast<int>(part.size()), 0);
+    if (n <= 0) return;
+    sendQueue_.consume(static_cast<uint32_t>(n));
+    sRemainCount = sendQueue_.size();
+  }
+}
+
+void CTcpSockStream::watchIdle() {
+  watchingIdle_ = true;
+  lastMoved_ = Clock::now();
+}
+
 void CTcpSockStream::OnOutOfBandData(int) { trace("-----------OnOutOfBandData()\n"); }
 
 void CTcpSockStream::OnAccept(int nErrorCode) {
@@ -171,6 +188,7 @@ void CTcpSockStream::peerClosed() {
   peerClosed_ = true;
   readPaused_ = false;
   AsyncSelect(selectedEvents() & ~FD_READ);  // the end of input stays readable for ever
+  if (parent) parent->notifyOnHalfClose(index, kind);
   CTcpSockStream* partner = pairSocket;
   if (!partner) {
     if (parent) parent->notifyOnClose(index, kind);

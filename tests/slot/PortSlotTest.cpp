@@ -60,6 +60,19 @@ TEST_F(PortSlotTest, EachSlotReadsItsOwnSectionAndLongHostsAreCut) {
   EXPECT_EQ(slot.forwardHost, std::string(258, 'a')) << "no half character is left behind";
 }
 
+// The two time bounds have no control: they are read when present and never written.
+TEST_F(PortSlotTest, TimeBoundsAreReadButNeverWritten) {
+  const std::string file = settings(0, "127.0.0.1") + "CONNECTTIMEOUT=5\nHALFCLOSETIMEOUT=0\n";
+  writeFile(ini, file);
+  slot.loadSettings();
+  EXPECT_EQ(std::tie(slot.connectTimeout, slot.halfCloseTimeout), std::make_tuple(5, 0));
+  ASSERT_TRUE(slot.saveSettings());
+  EXPECT_EQ(readFile(ini), file);
+  writeFile(ini, settings(0, "127.0.0.1"));
+  slot.loadSettings();
+  EXPECT_EQ(std::tie(slot.connectTimeout, slot.halfCloseTimeout), std::make_tuple(30, 600));
+}
+
 TEST_F(PortSlotTest, FirstLaunchWritesTheFourKeysAndARefusedSwitchOnSavesNothing) {
   EXPECT_EQ(slot.startSlot(), "");  // an empty directory
   EXPECT_EQ(slot.bufferSize, 128);
@@ -71,6 +84,10 @@ TEST_F(PortSlotTest, FirstLaunchWritesTheFourKeysAndARefusedSwitchOnSavesNothing
       {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDPORT=9\n", "Listenポート(" + held + ")を開けませんでした"},
       {"[TCP-PORT0]\nACT=1\nPORT=8080\n", "転送先ポート番号が無効な設定です"},
       {"[TCP-PORT0]\nACT=2\nPORT=8080\nFORWARDHOST=\n", "転送先ポート番号が無効な設定です"},
+      {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=127.0.0.2\nFORWARDPORT=" + held + "\n",
+       "転送先がこのスロット自身のListenポートです"},
+      {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=LocalHost\nFORWARDPORT=" + held + "\n",
+       "転送先がこのスロット自身のListenポートです"},
   };
   for (auto& c : cases) {
     writeFile(ini, c.file);
