@@ -27,7 +27,6 @@
 
 using namespace apptest;
 using namespace testsupport;
-using dlgtest::BoxAnswerer;
 
 namespace {
 
@@ -142,26 +141,32 @@ TEST_F(MainWindow, SlotsAreAddedAndRemovedThroughTheContextMenusKeepingEveryOthe
   EXPECT_TRUE(window.screen()->availableGeometry().contains(window.frameGeometry()));
 }
 
-TEST_F(MainWindow, BadValuesAreShownOnceAtLaunchAndAFailedSaveOncePerCause) {
+TEST_F(MainWindow, LaunchShowsRefusalsAndBadValuesNamingTheSlotAndAFailedSaveOncePerCause) {
   LoopbackListener destination;
   const std::string file = "[TCP-PORT0]\nACT=0\nPORT=" + std::to_string(freePort()) +
                            "\nFORWARDPORT=" + std::to_string(destination.port) +
-                           "\nBUFFERSIZE=0\n[TCP-PORT1]\nFORWARDPORT=99999\n";
+                           "\nBUFFERSIZE=0\n[TCP-PORT1]\nACT=1\nPORT=1\nFORWARDPORT=99999\n";
   writeFile(ini(), file);
   ::chmod(ini().c_str(), 0444);
-  BoxAnswerer box;
+  std::vector<std::string> boxes;
+  dlgtest::ModalWatch<QMessageBox> watch([&](QMessageBox* box) {
+    boxes.push_back(box->text().toStdString());
+    box->button(QMessageBox::Ok)->click();
+  });
   CRelvaneDlg window(ini().string());
   ASSERT_TRUE(window.create());
-  EXPECT_EQ(box.count(), 1);
-  EXPECT_NE(box.text.find("TCP-PORT0 の BUFFERSIZE=0"), std::string::npos) << box.text;
-  EXPECT_NE(box.text.find("TCP-PORT1 の FORWARDPORT=99999"), std::string::npos) << box.text;
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0], "TCP-PORT1: 転送先ポート番号が無効な設定です");
+  EXPECT_EQ(boxes[1], "設定ファイルに無効な値があります:\n"
+                      "TCP-PORT0 の BUFFERSIZE=0 は無効な値です (1～65536)\n"
+                      "TCP-PORT1 の FORWARDPORT=99999 は無効な値です (0～65535)\n");
   CPortDlg* panel = window.portPanels()[0];
   QTest::mouseClick(panel->button(IDC_ACTIVE), Qt::LeftButton);
   EXPECT_TRUE(panel->started()) << "the program goes on with the settings in memory";
-  EXPECT_EQ(box.count(), 2);
-  EXPECT_EQ(box.text, CSaveReport::text(ini().string(), EACCES));
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[2], CSaveReport::text(ini().string(), EACCES));
   QTest::mouseClick(panel->button(IDC_ACTIVE), Qt::LeftButton);
-  EXPECT_EQ(box.count(), 2) << "the same cause is told once";
+  EXPECT_EQ(boxes.size(), 3u) << "the same cause is told once";
   EXPECT_EQ(readFile(ini()), file);
 }
 
