@@ -144,10 +144,10 @@ CTcpSockStream* CTcpRepeater::acceptPeer(int& err) {
     delete stream;
     return nullptr;
   }
-  std::string address;
-  int port = 0;
-  stream->GetPeerName(address, port);
-  if (refusedAsOwn(stream, address, port)) return nullptr;
+  const net::SocketAddress peer = net::SocketAddress::peerOf(stream->handle());
+  const std::string address = peer.text();
+  const int port = peer.port();
+  if (refusedAsOwn(stream, peer)) return nullptr;
   if (filter && !filter->isAccept(address)) {
     delete stream;
     trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
@@ -162,10 +162,10 @@ CTcpSockStream* CTcpRepeater::acceptPeer(int& err) {
 
 // A connection from one of our own outgoing sockets would make the relay feed itself, one more
 // pair per pair, until descriptors run out. (The place for an event-log entry too.)
-bool CTcpRepeater::refusedAsOwn(CTcpSockStream* stream, const std::string& address, int port) {
-  if (!net::OwnEndpoints::current().contains(net::SocketAddress::peerOf(stream->handle()))) return false;
+bool CTcpRepeater::refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer) {
+  if (!net::OwnEndpoints::current().contains(peer)) return false;
   delete stream;
-  trace("★★自身への中継を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
+  trace("★★自身への中継を拒否★★ PeerAddress=%s, port=%d\n", peer.text().c_str(), peer.port());
   return true;
 }
 

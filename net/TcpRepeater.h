@@ -74,7 +74,7 @@ private:
   void closePair(int index);
   void updateConnectionCount();
   CTcpSockStream* acceptPeer(int& err);
-  bool refusedAsOwn(CTcpSockStream* stream, const std::string& address, int port);
+  bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer);
   CTcpSockStream* makeOutgoing(int& family);
   void abortPair(int index, const CTcpSockStream* failed);
   void endPair(int index, bool abortive, const CTcpSockStream* failed);

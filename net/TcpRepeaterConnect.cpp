@@ -59,14 +59,19 @@ void CTcpRepeater::connectNext(int index) {
     pair->ownEndpoint.clear();
     if (!openFor(pair, to.family(), useConnectBindAddress ? connectBindAddress.c_str() : nullptr)) {
       err = CAsyncSocket::GetLastError();
-    } else if (outgoing->ConnectTo(to)) {
-      trace("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
-      connected(pair);
-      return;
-    } else if ((err = CAsyncSocket::GetLastError()) == EWOULDBLOCK) {
-      trace("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
-      pair->ownEndpoint = net::OwnEndpoints::current().add(net::SocketAddress::localOf(outgoing->handle()));
-      return;
+    } else {
+      const bool atOnce = outgoing->ConnectTo(to);
+      err = atOnce ? 0 : CAsyncSocket::GetLastError();
+      if (atOnce || err == EWOULDBLOCK) {
+        pair->ownEndpoint = net::OwnEndpoints::current().add(net::SocketAddress::localOf(outgoing->handle()));
+        if (!atOnce) {
+          trace("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
+          return;
+        }
+        trace("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
+        connected(pair);
+        return;
+      }
     }
     if (pair->nextAddress < pair->addresses.size())
       trace("CTcpRepeater::connectNext() address=%s err=%d, trying the next\n", to.text().c_str(), err);
