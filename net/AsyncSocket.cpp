@@ -122,10 +122,11 @@ bool CAsyncSocket::Connect(const char* host, int port) {
 
 bool CAsyncSocket::ConnectTo(const net::SocketAddress& remote) {
   if (m_hSocket < 0) return fail(ENOTSOCK);
+  peer_ = remote;
+  peerKnown_ = true;
   if (::connect(m_hSocket, remote.get(), remote.length) == 0) {
     phase_ = Phase::Connected;
-    writeArmed_ = true;
-    updateInterest();
+    oweFirstSend();
     return true;
   }
   int err = errno;
@@ -145,16 +146,34 @@ bool CAsyncSocket::ShutDown(int how) {
 
 bool CAsyncSocket::Accept(CAsyncSocket& target) {
   if (m_hSocket < 0 || target.m_hSocket >= 0) return fail(m_hSocket < 0 ? ENOTSOCK : EISCONN);
-  int fd = ::accept4(m_hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  sockaddr_storage peer{};
+  socklen_t peerLength = sizeof peer;
+  int fd = ::accept4(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     int err = errno;
     if (isDescriptorShortage(err)) pauseAccepting();
     return fail(err);
   }
   target.attach(fd, events_, Phase::Connected);
-  target.writeArmed_ = true;
-  target.updateInterest();
+  target.peer_ = net::SocketAddress::from(reinterpret_cast<sockaddr*>(&peer), peerLength);
+  target.peerKnown_ = true;
+  target.oweFirstSend();
   return true;
+}
+
+// A socket that has just connected can take bytes: inside a round its first OnSend comes at the
+// round's end without asking epoll (which would cost two interest changes); outside one, epoll
+// reports it.
+void CAsyncSocket::oweFirstSend() {
+  writePosted_ = net::EventLoop::current().post(token_);
+  writeArmed_ = !writePosted_;
+  updateInterest();
+}
+
+void CAsyncSocket::onPosted() {
+  if (!writePosted_ || m_hSocket < 0) return;
+  writePosted_ = false;
+  if (events_ & FD_WRITE) OnSend(0);
 }
 
 void CAsyncSocket::pauseAccepting() {
@@ -180,12 +199,12 @@ int CAsyncSocket::Detach() {
 void CAsyncSocket::Close() {
   if (m_hSocket < 0) return;
   auto& loop = net::EventLoop::current();
-  loop.remove(token_);
+  loop.removeClosing(token_);
   ::close(m_hSocket);
   m_hSocket = -1;
   token_ = 0;
   phase_ = Phase::Idle;
-  writeArmed_ = false;
+  writeArmed_ = writePosted_ = peerKnown_ = false;
   acceptStarved_ = false;
   loop.descriptorFreed();
 }
@@ -204,6 +223,7 @@ int CAsyncSocket::Send(const void* buffer, int length, int flags) {
   int err = errno;
   if (err == EWOULDBLOCK && !writeArmed_) {
     writeArmed_ = true;  // owe an OnSend once the socket can take more
+    writePosted_ = false;
     updateInterest();
   }
   fail(err);
@@ -211,7 +231,11 @@ int CAsyncSocket::Send(const void* buffer, int length, int flags) {
 }
 
 bool CAsyncSocket::GetPeerName(std::string& address, int& port) const {
-  return m_hSocket >= 0 ? readName(m_hSocket, true, address, port) : fail(ENOTSOCK);
+  if (m_hSocket < 0) return fail(ENOTSOCK);
+  if (!peerKnown_ || phase_ != Phase::Connected) return readName(m_hSocket, true, address, port);
+  address = peer_.text();  // as accept or connect gave it
+  port = peer_.port();
+  return true;
 }
 
 bool CAsyncSocket::GetSockName(std::string& address, int& port) const {
@@ -229,7 +253,7 @@ void CAsyncSocket::attach(int fd, long events, Phase phase) {
   m_hSocket = fd;
   events_ = events;
   phase_ = phase;
-  writeArmed_ = false;
+  writeArmed_ = writePosted_ = peerKnown_ = false;
   acceptStarved_ = false;
   token_ = net::EventLoop::current().add(fd, this);
 }
@@ -294,8 +318,8 @@ void CAsyncSocket::readyConnecting(std::uint32_t revents) {
   int err = takeSocketError();
   if (err == 0 && !(revents & EPOLLOUT)) err = ECONNABORTED;
   phase_ = err == 0 ? Phase::Connected : Phase::Failed;
-  writeArmed_ = err == 0;  // the first write event follows the connect
-  updateInterest();
+  if (err == 0) oweFirstSend();  // the first write event follows the connect
+  else updateInterest();
   if (events_ & FD_CONNECT) OnConnect(err);
 }
 

@@ -21,7 +21,7 @@ void closeStream(CTcpSockStream*& stream, Ending how) {
     } else if (how == Ending::Reset) {
       linger reset{1, 0};
       stream->SetSockOpt(SO_LINGER, &reset, sizeof reset, SOL_SOCKET);
-    } else {
+    } else if (!stream->bothDirectionsEnded()) {  // else a shutdown could only fail
       ::shutdown(stream->handle(), SHUT_RDWR);
     }
   }

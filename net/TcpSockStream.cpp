@@ -187,7 +187,6 @@ void CTcpSockStream::resumeReading() {
 void CTcpSockStream::peerClosed() {
   peerClosed_ = true;
   readPaused_ = false;
-  AsyncSelect(selectedEvents() & ~FD_READ);  // the end of input stays readable for ever
   if (parent) parent->notifyOnHalfClose(index, kind);
   CTcpSockStream* partner = pairSocket;
   if (!partner) {
@@ -197,14 +196,20 @@ void CTcpSockStream::peerClosed() {
   if (partner->sRemainCount > 0 || partner->connectState != STREAM_CONNECTED) {
     closePending = 1;
     trace("■■■■■CTcpSockStream::OnClose() SendRemain=%ld\n", static_cast<long>(partner->sRemainCount));
-    return;
+  } else if (!inputDelivered()) {
+    return;  // that was the last direction: the pair is closed
   }
-  inputDelivered();
+  AsyncSelect(selectedEvents() & ~FD_READ);  // the end of input stays readable for ever
 }
 
-void CTcpSockStream::inputDelivered() {
+// False when the pair has been closed (this stream included).
+bool CTcpSockStream::inputDelivered() {
   inputDelivered_ = true;
   CTcpSockStream* partner = pairSocket;
-  partner->ShutDown(SHUT_WR);
-  if (partner->inputDelivered_ && parent) parent->notifyOnClose(index, kind);
+  partner->sendShut_ = partner->ShutDown(SHUT_WR);
+  if (!partner->inputDelivered_ || !parent) return true;
+  parent->notifyOnClose(index, kind);
+  return false;
 }
+
+bool CTcpSockStream::bothDirectionsEnded() const { return peerClosed_ && sendShut_; }

@@ -64,6 +64,8 @@ public:
   void watchIdle();
   Clock::time_point lastMoved() const { return lastMoved_; }
   bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
+  // Its peer has closed and its own sending side is shut down: a shutdown could only fail.
+  bool bothDirectionsEnded() const;
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -79,13 +81,14 @@ private:
   void pauseReading();
   void resumeReading();
   void peerClosed();
-  void inputDelivered();
+  bool inputDelivered();
 
   net::ByteRing sendQueue_;
   bool readPaused_ = false;
   bool sendBlocked_ = false;     // waiting for the write event after a send would block
   bool peerClosed_ = false;      // this stream's peer has closed its sending side
   bool inputDelivered_ = false;  // ... and every byte of it reached the partner's peer
+  bool sendShut_ = false;        // this stream's sending side is shut down
   bool watchingIdle_ = false;
   Clock::time_point lastMoved_{};
 };
