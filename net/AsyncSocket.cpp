@@ -187,11 +187,11 @@ void CAsyncSocket::pauseAccepting() {
 int CAsyncSocket::Detach() {
   const int fd = m_hSocket;
   if (fd < 0) return -1;
-  net::EventLoop::current().remove(token_);
+  net::EventLoop::current().remove(token_);  // the fd stays open: epoll must let go of it
   m_hSocket = -1;
   token_ = 0;
   phase_ = Phase::Idle;
-  writeArmed_ = false;
+  writeArmed_ = writePosted_ = peerKnown_ = false;
   acceptStarved_ = false;
   return fd;
 }

@@ -49,8 +49,10 @@ void CTcpStreamPair::closeBoth() {
   closeStream(connectStream, Ending::Orderly);
 }
 
-void CTcpStreamPair::abortBoth(const CTcpSockStream* failed) {
+void CTcpStreamPair::abortBoth(CTcpSockStream* failed) {
   net::OwnEndpoints::current().remove(ownEndpoint);
+  // A failure seen on a send can come before the read of what the peer sent ahead of it.
+  if (failed && failed->pairSocket && failed->pairSocket->connectState == STREAM_CONNECTED) failed->takeArrived();
   for (CTcpSockStream*& s : {std::ref(acceptStream), std::ref(connectStream)}) {
     const bool owed = s && s != failed && s->connectState == STREAM_CONNECTED;
     if (owed) {
@@ -246,7 +248,7 @@ void CTcpRepeater::notifyOnClose(int index, std::string) {
 void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
   trace("CTcpRepeater::notifyOnError() index=%d, kind=%s, err=%d\n", index, kind.c_str(), err);
   if (kind == "connectSocket" && retryConnect(index, err)) return;
-  const CTcpStreamPair* pair = pairs.at(index);
+  CTcpStreamPair* pair = pairs.at(index);
   abortPair(index, pair ? (kind == "acceptSocket" ? pair->acceptStream : pair->connectStream) : nullptr);
 }
 
@@ -266,9 +268,9 @@ void CTcpRepeater::connected(CTcpStreamPair* pair) {
 
 void CTcpRepeater::closePair(int index) { endPair(index, false, nullptr); }
 
-void CTcpRepeater::abortPair(int index, const CTcpSockStream* failed) { endPair(index, true, failed); }
+void CTcpRepeater::abortPair(int index, CTcpSockStream* failed) { endPair(index, true, failed); }
 
-void CTcpRepeater::endPair(int index, bool abortive, const CTcpSockStream* failed) {
+void CTcpRepeater::endPair(int index, bool abortive, CTcpSockStream* failed) {
   // Out of the table before the teardown, so nothing it triggers finds a half-closed pair.
   if (CTcpStreamPair* pair = pairs.release(index)) {
     if (isCounted(pair)) --connectedPairs;

@@ -27,7 +27,7 @@ struct CTcpStreamPair {
   // A failure cut the pair (failed: the side that failed, or null for neither): the other side
   // is offered what is queued for it and then reset, so its peer cannot take the end for a
   // complete one.
-  void abortBoth(const CTcpSockStream* failed);
+  void abortBoth(CTcpSockStream* failed);
 
   // While the outgoing connect is under way: the name's lookup, the addresses left to try.
   net::Resolver::Request lookup;
@@ -76,8 +76,8 @@ private:
   CTcpSockStream* acceptPeer(int& err);
   bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer);
   CTcpSockStream* makeOutgoing(int& family);
-  void abortPair(int index, const CTcpSockStream* failed);
-  void endPair(int index, bool abortive, const CTcpSockStream* failed);
+  void abortPair(int index, CTcpSockStream* failed);
+  void endPair(int index, bool abortive, CTcpSockStream* failed);
   // The outgoing connect (TcpRepeaterConnect.cpp).
   void connectPair(int index);
   void onResolved(int index, int err, const std::vector<net::SocketAddress>& found);

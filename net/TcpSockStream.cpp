@@ -136,6 +136,12 @@ void CTcpSockStream::offerQueued() {
   }
 }
 
+void CTcpSockStream::takeArrived() {
+  if (!pairSocket || peerClosed_) return;
+  ReadResult r = ReadResult::More;
+  for (int i = 0; i < 64 && r == ReadResult::More; ++i) r = receiveOnce();
+}
+
 void CTcpSockStream::watchIdle() {
   watchingIdle_ = true;
   lastMoved_ = Clock::now();

@@ -58,6 +58,9 @@ public:
   // Sends what the socket takes at once and reports nothing: for bytes owed to a peer whose
   // connection is about to be cut.
   void offerQueued();
+  // Reads what the kernel still holds for this stream into the partner's queue, as far as there
+  // is room: for a stream whose connection failed while bytes it had acknowledged were unread.
+  void takeArrived();
 
   // From watchIdle() on, the stream notes when a byte last moved through it (either way).
   using Clock = std::chrono::steady_clock;
