@@ -3,8 +3,9 @@
 namespace net {
 
 OwnEndpoints& OwnEndpoints::current() {
-  thread_local OwnEndpoints endpoints;
-  return endpoints;
+  // Never destroyed, like the loop: a repeater owned by a static object may close pairs later.
+  thread_local OwnEndpoints* endpoints = new OwnEndpoints();
+  return *endpoints;
 }
 
 std::string OwnEndpoints::add(const SocketAddress& local) {

@@ -27,8 +27,8 @@ struct Draining {
 };
 
 Draining& draining() {
-  thread_local Draining d;
-  return d;
+  thread_local Draining* d = new Draining();  // never destroyed, like the loop it runs on
+  return *d;
 }
 
 bool drained(int fd) {
