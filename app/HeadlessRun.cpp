@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <vector>
 
 #include "app/SignalPipe.h"
@@ -47,27 +47,37 @@ int CHeadlessRun::run() {
   return started == 0 ? 1 : 0;
 }
 
+namespace {
+
+// The signal pipe as one more registration of the socket loop, so a single epoll_wait serves
+// both and nothing polls first.
+struct SignalWatch : net::EventLoop::Watcher {
+  bool ready = false;
+  void onReady(std::uint32_t) override { ready = true; }
+};
+
+}  // namespace
+
 void CHeadlessRun::serveUntilClosed() {
   net::EventLoop& loop = net::EventLoop::current();
-  pollfd fds[2] = {{loop.fd(), POLLIN, 0}, {CSignalPipe::readFd(), POLLIN, 0}};
-  for (;;) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      trace("Error:CHeadlessRun poll() errno=%d\n", errno);
-      return;  // nothing left to wait on: close in order rather than spin
+  SignalWatch signals;
+  const net::EventLoop::Token token = loop.add(CSignalPipe::readFd(), &signals);
+  loop.setInterest(token, EPOLLIN);
+  for (bool closing = false; !closing;) {
+    if (!loop.wait(-1)) {
+      trace("Error:CHeadlessRun epoll_wait() errno=%d\n", errno);
+      break;  // the loop cannot be waited on any more: close in order rather than spin
     }
-    if (fds[0].revents & (POLLNVAL | POLLERR)) {
-      trace("Error:CHeadlessRun socket loop fd revents=%d\n", fds[0].revents);
-      return;  // the loop cannot be waited on any more: close in order rather than spin
-    }
-    if (fds[0].revents != 0) loop.dispatch();
-    if (fds[1].revents == 0) continue;
+    if (!signals.ready) continue;
+    signals.ready = false;
     for (int signo : CSignalPipe::drain()) {
       if (signalAction(signo, debugMode, headless) == SignalAction::CloseInOrder) {
         trace("CHeadlessRun: signal %d, closing\n", signo);
-        return;
+        closing = true;
+        break;
       }
       trace("CHeadlessRun: signal %d ignored\n", signo);
     }
   }
+  loop.remove(token);
 }

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -48,17 +49,23 @@ sockaddr_in makeAddress(in_addr address, int port) {
   return a;
 }
 
-bool readName(int fd, bool peer, std::string& address, int& port) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  int r = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len)
-               : ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  if (r != 0 || a.sin_family != AF_INET) return fail(r != 0 ? errno : EAFNOSUPPORT);
+bool formatName(const sockaddr_storage& name, std::string& address, int& port) {
+  if (name.ss_family != AF_INET) return fail(EAFNOSUPPORT);
+  const auto& a = reinterpret_cast<const sockaddr_in&>(name);
   char text[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
   address = text;
   port = ntohs(a.sin_port);
   return true;
+}
+
+bool readName(int fd, bool peer, std::string& address, int& port) {
+  sockaddr_storage a{};
+  socklen_t len = sizeof a;
+  int r = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len)
+               : ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  if (r != 0) return fail(errno);
+  return formatName(a, address, port);
 }
 
 }  // namespace
@@ -136,10 +143,11 @@ bool CAsyncSocket::Connect(const char* host, int port) {
   in_addr remote{};
   if (!resolve(host, remote)) return fail(EINVAL);
   sockaddr_in a = makeAddress(remote, port);
+  std::memcpy(&peer_, &a, sizeof a);
+  peerKnown_ = true;
   if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
     phase_ = Phase::Connected;
-    writeArmed_ = true;
-    updateInterest();
+    oweFirstSend();
     return true;
   }
   int err = errno;
@@ -157,7 +165,9 @@ bool CAsyncSocket::ShutDown(int how) {
 
 bool CAsyncSocket::Accept(CAsyncSocket& target) {
   if (m_hSocket < 0 || target.m_hSocket >= 0) return fail(m_hSocket < 0 ? ENOTSOCK : EISCONN);
-  int fd = ::accept4(m_hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  sockaddr_storage peer{};
+  socklen_t peerLength = sizeof peer;
+  int fd = ::accept4(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     int err = errno;
     if (isDescriptorShortage(err)) {
@@ -169,20 +179,36 @@ bool CAsyncSocket::Accept(CAsyncSocket& target) {
     return fail(err);
   }
   target.attach(fd, events_, Phase::Connected);
-  target.writeArmed_ = true;
-  target.updateInterest();
+  target.peer_ = peer;
+  target.peerKnown_ = true;
+  target.oweFirstSend();
   return true;
+}
+
+// A socket that has just connected can take bytes: inside a round its first OnSend comes at the
+// round's end without asking epoll (which would cost two interest changes); outside one, epoll
+// reports it.
+void CAsyncSocket::oweFirstSend() {
+  writePosted_ = net::EventLoop::current().post(token_);
+  writeArmed_ = !writePosted_;
+  updateInterest();
+}
+
+void CAsyncSocket::onPosted() {
+  if (!writePosted_ || m_hSocket < 0) return;
+  writePosted_ = false;
+  if (events_ & FD_WRITE) OnSend(0);
 }
 
 void CAsyncSocket::Close() {
   if (m_hSocket < 0) return;
   auto& loop = net::EventLoop::current();
-  loop.remove(token_);
+  loop.removeClosing(token_);
   ::close(m_hSocket);
   m_hSocket = -1;
   token_ = 0;
   phase_ = Phase::Idle;
-  writeArmed_ = false;
+  writeArmed_ = writePosted_ = peerKnown_ = false;
   acceptStarved_ = false;
   loop.descriptorFreed();
 }
@@ -201,6 +227,7 @@ int CAsyncSocket::Send(const void* buffer, int length, int flags) {
   int err = errno;
   if (err == EWOULDBLOCK && !writeArmed_) {
     writeArmed_ = true;  // owe an OnSend once the socket can take more
+    writePosted_ = false;
     updateInterest();
   }
   fail(err);
@@ -208,7 +235,9 @@ int CAsyncSocket::Send(const void* buffer, int length, int flags) {
 }
 
 bool CAsyncSocket::GetPeerName(std::string& address, int& port) const {
-  return m_hSocket >= 0 ? readName(m_hSocket, true, address, port) : fail(ENOTSOCK);
+  if (m_hSocket < 0) return fail(ENOTSOCK);
+  if (peerKnown_ && phase_ == Phase::Connected) return formatName(peer_, address, port);
+  return readName(m_hSocket, true, address, port);
 }
 
 bool CAsyncSocket::GetSockName(std::string& address, int& port) const {
@@ -226,7 +255,7 @@ void CAsyncSocket::attach(int fd, long events, Phase phase) {
   m_hSocket = fd;
   events_ = events;
   phase_ = phase;
-  writeArmed_ = false;
+  writeArmed_ = writePosted_ = peerKnown_ = false;
   acceptStarved_ = false;
   token_ = net::EventLoop::current().add(fd, this);
 }
@@ -291,8 +320,8 @@ void CAsyncSocket::readyConnecting(std::uint32_t revents) {
   int err = takeSocketError();
   if (err == 0 && !(revents & EPOLLOUT)) err = ECONNABORTED;
   phase_ = err == 0 ? Phase::Connected : Phase::Failed;
-  writeArmed_ = err == 0;  // the first write event follows the connect
-  updateInterest();
+  if (err == 0) oweFirstSend();  // the first write event follows the connect
+  else updateInterest();
   if (events_ & FD_CONNECT) OnConnect(err);
 }
 

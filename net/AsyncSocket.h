@@ -72,18 +72,24 @@ private:
   enum class Phase { Idle, Listening, Connecting, Connected, Failed };
 
   void onReady(std::uint32_t revents) override;
+  void onPosted() override;
   void onDescriptorsFreed() override;
   void readyConnecting(std::uint32_t revents);
   bool readyConnected(std::uint32_t revents);  // false when the object may be gone
   void attach(int fd, long events, Phase phase);
   void updateInterest();
   void discardUrgentByte();
+  void oweFirstSend();
   int takeSocketError() const;
 
   int m_hSocket = -1;
   net::EventLoop::Token token_ = 0;
   long events_ = 0;
   Phase phase_ = Phase::Idle;
-  bool writeArmed_ = false;     // an OnSend is owed
+  bool writeArmed_ = false;     // an OnSend is owed when epoll reports the socket writable
+  bool writePosted_ = false;    // an OnSend is owed at the end of this round: known writable
   bool acceptStarved_ = false;  // accept hit the descriptor limit; waiting for a free one
+  // The peer's address as accept or connect gave it, so it need not be asked for again.
+  sockaddr_storage peer_{};
+  bool peerKnown_ = false;
 };

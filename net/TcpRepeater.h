@@ -2,9 +2,9 @@
 // The relay of one forwarding slot: listens on the slot's port and, for each connection the
 // address filter serves, connects to the destination and joins the two streams into a pair.
 #include <string>
-#include <vector>
 
 #include "filter/IpFilter.h"
+#include "net/PairTable.h"
 #include "net/TcpSockStream.h"
 #include "net/TcpSockStreamParent.h"
 
@@ -40,7 +40,7 @@ public:
   // Walks the live pairs: start at 0, call until null (position then -1).
   CTcpStreamPair* getNextPair(int& position);
   bool isListening() const;  // has a listening socket
-  int pairTableSize() const { return static_cast<int>(pairs.size()); }  // free entries included
+  int pairTableSize() const { return pairs.size(); }  // free entries included
 
   void notifyOnAccept(int index, std::string kind) override;
   void notifyOnConnect(int index, std::string kind) override;
@@ -51,11 +51,13 @@ private:
   int addPair(CTcpStreamPair* pair);
   void closePair(int index);
   void updateConnectionCount();
+  void markConnected(CTcpStreamPair* pair);
   CTcpSockStream* acceptPeer();
   void connectPair(int index);
 
   CTcpRepeaterListener* listener = nullptr;
-  std::vector<CTcpStreamPair*> pairs;  // owned; a null entry is free
+  net::PairTable pairs;  // the pairs are owned here
+  int connectedPairs = 0;  // live pairs whose two streams are both STREAM_CONNECTED
   CTcpSockStream listenSocket;
   int listenPort = 0;
   std::string forwardHost;

@@ -54,6 +54,9 @@ public:
   // included, is gone).
   bool writeSendBuffer2Socket();
   bool readingPaused() const { return readPaused_; }
+  bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
+  // Its peer has closed and its own sending side is shut down: a shutdown could only fail.
+  bool bothDirectionsEnded() const;
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -63,13 +66,13 @@ public:
   void OnClose(int nErrorCode) override;
 
 private:
-  enum class ReadResult { More, Drained, Full, PeerClosed, Failed };
+  enum class ReadResult { More, Drained, Full, NoMemory, PeerClosed, Failed };
   ReadResult receiveOnce();
   void noteQueued();
   void pauseReading();
   void resumeReading();
   void peerClosed();
-  void inputDelivered();
+  bool inputDelivered();
 
   net::ByteRing sendQueue_;
   bool readPaused_ = false;
