@@ -177,7 +177,7 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotNamesRefusalsAndEndsWithOneWhenNoneCanSt
   auto none = start({"--headless"});
   EXPECT_EQ(none->waitExit(3s), 1);
   EXPECT_EQ(none->err(), "設定を保存できませんでした: " + ini.string() + " (Permission denied)" +
-                             "。設定はこのまま使われますが、次の保存まで反映されません\n"
+                             "。変更はメモリ上に保持し、次の保存で再び書き込みます\n"
                              "起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)\n");
   ::chmod(ini.c_str(), 0644);
   writeSlot(1, taken.port);  // the port is busy for now: ACT stays for the next launch
