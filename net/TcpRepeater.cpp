@@ -16,6 +16,14 @@ void closeStream(CTcpSockStream*& stream) {
 
 const char* orNull(int use, const std::string& address) { return use ? address.c_str() : nullptr; }
 
+PairEnding endingOfError(const CTcpStreamPair& pair, const std::string& kind, int err) {
+  const bool client = kind == "acceptSocket";
+  if (!client && pair.connectStream && pair.connectStream->connectState != STREAM_CONNECTED)
+    return PairEnding::ConnectFailed;
+  if (err == ECONNRESET || err == EPIPE) return client ? PairEnding::ClientReset : PairEnding::DestinationReset;
+  return client ? PairEnding::ClientFailed : PairEnding::DestinationFailed;
+}
+
 }  // namespace
 
 void CTcpStreamPair::closeBoth() {
@@ -56,6 +64,10 @@ void CTcpRepeater::setConnectBindAddress(int use, const std::string& address) {
 }
 
 bool CTcpRepeater::isListening() const { return listening_ && listenSocket.handle() >= 0; }
+
+bool CTcpRepeater::listenName(std::string& address, int& port) const {
+  return isListening() && listenSocket.GetSockName(address, port);
+}
 
 void CTcpRepeater::start(int port, const std::string& host, int destinationPort) {
   listenPort = port;
@@ -120,6 +132,7 @@ CTcpSockStream* CTcpRepeater::acceptPeer() {
   if (filter && !filter->isAccept(address)) {
     delete stream;
     trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
+    if (listener) listener->notifyOnPeerRefused(address, port);
     return nullptr;
   }
   stream->peerAddress = address;
@@ -145,7 +158,7 @@ void CTcpRepeater::notifyOnAccept(int, std::string) {
 
   accepted->pairSocket = outgoing;
   outgoing->pairSocket = accepted;
-  auto* pair = new CTcpStreamPair{accepted, outgoing};
+  auto* pair = new CTcpStreamPair{accepted, outgoing, std::chrono::steady_clock::now(), ++nextSerial_};
   int index = addPair(pair);
   accepted->index = outgoing->index = index;
   connectPair(index);
@@ -170,13 +183,13 @@ void CTcpRepeater::connectPair(int index) {
   }
   trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n",
         forwardHost.c_str(), forwardPort, err);
-  closePair(index);
+  closePair(index, PairEnding::ConnectFailed, err);
 }
 
 void CTcpRepeater::notifyOnConnect(int index, std::string) {
   trace("CTcpRepeater::notifyOnConnect()\n");
-  if (index < 0 || index >= static_cast<int>(pairs.size()) || !pairs[index]) return;
-  CTcpStreamPair* pair = pairs[index];
+  CTcpStreamPair* pair = pairAt(index);
+  if (!pair) return;
   pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTED;
   CTcpSockStream* outgoing = pair->connectStream;
   outgoing->GetPeerName(outgoing->peerAddress, outgoing->peerPort);
@@ -186,12 +199,19 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
 
 void CTcpRepeater::notifyOnClose(int index, std::string) {
   trace("CTcpRepeater::notifyOnClose()\n");
-  closePair(index);
+  const CTcpStreamPair* pair = pairAt(index);
+  const bool destinationFirst = pair && pair->connectStream && pair->connectStream->peerClosedFirst();
+  closePair(index, destinationFirst ? PairEnding::DestinationClosed : PairEnding::ClientClosed);
 }
 
 void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
   trace("CTcpRepeater::notifyOnError() index=%d, kind=%s, err=%d\n", index, kind.c_str(), err);
-  closePair(index);
+  const CTcpStreamPair* pair = pairAt(index);
+  closePair(index, pair ? endingOfError(*pair, kind, err) : PairEnding::Stopped, err);
+}
+
+CTcpStreamPair* CTcpRepeater::pairAt(int index) const {
+  return index >= 0 && index < static_cast<int>(pairs.size()) ? pairs[index] : nullptr;
 }
 
 int CTcpRepeater::addPair(CTcpStreamPair* pair) {
@@ -205,10 +225,10 @@ int CTcpRepeater::addPair(CTcpStreamPair* pair) {
   return static_cast<int>(pairs.size()) - 1;
 }
 
-void CTcpRepeater::closePair(int index) {
-  if (index >= 0 && index < static_cast<int>(pairs.size()) && pairs[index]) {
-    CTcpStreamPair* pair = pairs[index];
+void CTcpRepeater::closePair(int index, PairEnding how, int err) {
+  if (CTcpStreamPair* pair = pairAt(index)) {
     pairs[index] = nullptr;  // before the teardown, so nothing it triggers finds a half-closed pair
+    if (listener) listener->notifyOnPairEnd(*pair, how, err);
     pair->closeBoth();
     delete pair;
   }

@@ -1,6 +1,8 @@
 #pragma once
 // The relay of one forwarding slot: listens on the slot's port and, for each connection the
 // address filter serves, connects to the destination and joins the two streams into a pair.
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -8,10 +10,30 @@
 #include "net/TcpSockStream.h"
 #include "net/TcpSockStreamParent.h"
 
+struct CTcpStreamPair;
+
+// How a pair ended, as its one report says. A reset is ECONNRESET or EPIPE on that side; any
+// other error of a connected side is a failure of that side.
+enum class PairEnding {
+  ClientClosed,
+  DestinationClosed,
+  ClientReset,
+  DestinationReset,
+  ClientFailed,
+  DestinationFailed,
+  ConnectFailed,  // the destination could not be reached; `err` says why
+  Stopped,        // the slot was switched off or the program closed
+};
+
 // Told the number of fully connected pairs after every change (also when it stays the same).
+// The other two are told once per event, never per read or write; their default is to ignore.
 class CTcpRepeaterListener {
 public:
   virtual void notifyOnConnectionCount(int count) = 0;
+  // Just before the pair's streams are closed; `err` is the errno behind the ending, or 0.
+  virtual void notifyOnPairEnd(const CTcpStreamPair& /*pair*/, PairEnding /*how*/, int /*err*/) {}
+  // A peer the filter did not serve, already closed.
+  virtual void notifyOnPeerRefused(const std::string& /*address*/, int /*port*/) {}
 
 protected:
   ~CTcpRepeaterListener() = default;
@@ -20,6 +42,8 @@ protected:
 struct CTcpStreamPair {
   CTcpSockStream* acceptStream = nullptr;   // owned
   CTcpSockStream* connectStream = nullptr;  // owned
+  std::chrono::steady_clock::time_point started{};
+  std::uint64_t serial = 0;  // never reused by the repeater, unlike the table index
   void closeBoth();  // accept side first
 };
 
@@ -40,6 +64,8 @@ public:
   // Walks the live pairs: start at 0, call until null (position then -1).
   CTcpStreamPair* getNextPair(int& position);
   bool isListening() const;  // has a listening socket
+  // The listening socket's own address and port; false when there is none.
+  bool listenName(std::string& address, int& port) const;
   int pairTableSize() const { return static_cast<int>(pairs.size()); }  // free entries included
 
   void notifyOnAccept(int index, std::string kind) override;
@@ -48,8 +74,9 @@ public:
   void notifyOnError(int index, std::string kind, int err) override;
 
 private:
+  CTcpStreamPair* pairAt(int index) const;  // null for a free entry or an index outside
   int addPair(CTcpStreamPair* pair);
-  void closePair(int index);
+  void closePair(int index, PairEnding how = PairEnding::Stopped, int err = 0);
   void updateConnectionCount();
   CTcpSockStream* acceptPeer();
   void connectPair(int index);
@@ -66,4 +93,5 @@ private:
   int useConnectBindAddress = 0;
   std::string connectBindAddress;
   bool listening_ = false;
+  std::uint64_t nextSerial_ = 0;
 };

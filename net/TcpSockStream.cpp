@@ -43,6 +43,7 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     if (n <= 0) break;
     trace("●--●SEND BUFFER SendSize=%d\n", n);
     sendQueue_.consume(static_cast<uint32_t>(n));
+    sentBytes += static_cast<uint32_t>(n);
     sRemainCount = sendQueue_.size();
   }
   if (n < 0) {
@@ -66,6 +67,7 @@ CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
   int n = Receive(room.data(), static_cast<int>(room.size()), 0);
   if (n > 0) {
     pairSocket->sendQueue_.commit(static_cast<uint32_t>(n));
+    receivedBytes += static_cast<uint32_t>(n);
     pairSocket->noteQueued();
     return static_cast<std::size_t>(n) == room.size() ? ReadResult::More : ReadResult::Drained;
   }
@@ -168,6 +170,7 @@ void CTcpSockStream::peerClosed() {
   readPaused_ = false;
   AsyncSelect(selectedEvents() & ~FD_READ);  // the end of input stays readable for ever
   CTcpSockStream* partner = pairSocket;
+  closedFirst_ = !partner || !partner->peerClosed_;
   if (!partner) {
     if (parent) parent->notifyOnClose(index, kind);
     return;

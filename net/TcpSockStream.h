@@ -42,6 +42,9 @@ public:
   std::string peerAddress;
   int peerPort = 0;
   int closePending = 0;  // this stream's peer closed while its bytes were still being delivered
+  // Bytes this stream took from its peer and gave to it; added up per call, read once per pair.
+  uint64_t receivedBytes = 0;
+  uint64_t sentBytes = 0;
 
   std::string getLocalAddress() const { return localAddress; }
   std::string getPeerAddress() const { return peerAddress; }
@@ -54,6 +57,8 @@ public:
   // included, is gone).
   bool writeSendBuffer2Socket();
   bool readingPaused() const { return readPaused_; }
+  // This stream's peer closed before the partner's peer did.
+  bool peerClosedFirst() const { return closedFirst_; }
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -76,4 +81,5 @@ private:
   bool sendBlocked_ = false;     // waiting for the write event after a send would block
   bool peerClosed_ = false;      // this stream's peer has closed its sending side
   bool inputDelivered_ = false;  // ... and every byte of it reached the partner's peer
+  bool closedFirst_ = false;
 };

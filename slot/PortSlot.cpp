@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "log/EventLog.h"
+#include "log/LogLines.h"
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
 
@@ -79,7 +81,7 @@ std::string CPortSlot::toggleSlot(int newAct) {
     std::string refusal = switchOnRefusal();
     if (!refusal.empty()) {
       act = 0;
-      return refusal;
+      return refuse(refusal);
     }
   }
   applyState();
@@ -88,10 +90,21 @@ std::string CPortSlot::toggleSlot(int newAct) {
     act = 0;
     char message[128];
     std::snprintf(message, sizeof message, kListenFailed, listenPort);
-    return message;
+    return refuse(message);
   }
   saveSettings();
   return {};
+}
+
+std::string CPortSlot::refuse(std::string message) {
+  if (evlog::enabled()) evlog::post(evlog::switchOnRefusedLine(slotIndex, message));
+  return message;
+}
+
+void CPortSlot::stopRepeater() {
+  const bool wasListening = repeater.isListening();
+  repeater.stop();  // each live connection's end is logged from here
+  if (wasListening && evlog::enabled()) evlog::post(evlog::stoppedLine(slotIndex));
 }
 
 bool CPortSlot::listenFailed() const {
@@ -108,7 +121,7 @@ std::string CPortSlot::startSlot() {
 
 void CPortSlot::applyState() {
   if (act == 0) {
-    repeater.stop();
+    stopRepeater();
     return;
   }
   if (listenPort == 0 || forwardPort == 0 || forwardHost.empty()) return;
@@ -117,12 +130,25 @@ void CPortSlot::applyState() {
   repeater.setListenBindAddress(0, "localhost");
   repeater.setConnectBindAddress(0, "localhost");
   repeater.filter = &filter;
+  activity.switchedOn(slotIndex, forwardHost, forwardPort);
   repeater.start(listenPort, forwardHost, forwardPort);
+  std::string address;
+  int port = 0;
+  if (evlog::enabled() && repeater.listenName(address, port))
+    evlog::post(evlog::listeningLine(slotIndex, address, port, forwardHost, forwardPort));
 }
 
 void CPortSlot::shutdownSlot() {
   saveSettings();
-  repeater.stop();
+  stopRepeater();
 }
 
 void CPortSlot::notifyOnConnectionCount(int count) { connectionCount = count; }
+
+void CPortSlot::notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) {
+  activity.pairEnded(pair, how, err);
+}
+
+void CPortSlot::notifyOnPeerRefused(const std::string& address, int port) {
+  activity.peerRefused(address, port);
+}
