@@ -72,6 +72,14 @@ constexpr std::array kStatus{
                     Border | SingleSelection | TabStop},
 };
 
+// Log window: the newest lines last; copy takes them all.
+constexpr std::array kLog{
+    ControlTemplate{IDC_LOG_COPY, K::PushButton, "コピー", 283, 4, 50, 14, TabStop},
+    ControlTemplate{IDOK, K::PushButton, "閉じる", 337, 4, 50, 14, Default | TabStop},
+    ControlTemplate{IDC_LOG_TEXT, K::Edit, "", 3, 19, 384, 178,
+                    Border | Multiline | ReadOnly | TabStop},
+};
+
 constexpr uint32_t kPopupDialog = DlgPopup | DlgCaption | DlgSysMenu | DlgModalFrame;
 
 constexpr std::array kDialogs{
@@ -83,6 +91,7 @@ constexpr std::array kDialogs{
                    DlgChild | DlgBorder | DlgStaticEdge, kPortPanel},
     DialogTemplate{IDD_SETTING, "RELVANE設定", 191, 69, kFont, kFontSize, kPopupDialog, kSetting},
     DialogTemplate{IDD_STATUS, "接続状況", 391, 96, kFont, kFontSize, kPopupDialog, kStatus},
+    DialogTemplate{IDD_LOG, "ログ", 391, 200, kFont, kFontSize, kPopupDialog | DlgMinimizeBox, kLog},
 };
 
 struct StringEntry {
