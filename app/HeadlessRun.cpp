@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <poll.h>
+#include <unistd.h>
 
 #include "app/SignalPipe.h"
+#include "log/EventLog.h"
+#include "log/FdSink.h"
 #include "net/EventLoop.h"
 #include "net/Trace.h"
 #include "slot/PortSlot.h"
@@ -17,23 +20,27 @@ std::string defaultIniPath() {
   return dir + "/" + "RelvaneTiv.ini";
 }
 
-CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless)
-    : iniPath(std::move(iniPath)), debugMode(debugMode), headless(headless) {}
+CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless, bool quiet)
+    : iniPath(std::move(iniPath)), debugMode(debugMode), headless(headless), quiet(quiet) {}
 
 int CHeadlessRun::run() {
   trace("CHeadlessRun::run() ini=%s\n", iniPath.c_str());
+  evlog::FdSink standardError(STDERR_FILENO);
+  if (!quiet) evlog::addSink(&standardError);
   CPortSlot slot;
   slot.slotIndex = 0;
   slot.iniPath = iniPath;
-  // A refused switch-on leaves the slot off, as a click would; the message has no window
-  // to go to, so it goes where a person running without one looks.
+  // A refused switch-on leaves the slot off, as a click would. The log tells it; a quiet run
+  // still says it, as it is an error, on standard error where a person running without a
+  // window looks.
   std::string refusal = slot.startSlot();
-  if (!refusal.empty()) std::fprintf(stderr, "%s\n", refusal.c_str());
+  if (!refusal.empty() && quiet) std::fprintf(stderr, "%s\n", refusal.c_str());
 
   serveUntilClosed();
 
   trace("CHeadlessRun::run() shutdown\n");
   slot.shutdownSlot();
+  evlog::removeSink(&standardError);
   return 0;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Slot 0 without any window: set up as the main window sets up its panel, then the thread's
 // readiness loop and the signal pipe are served until a signal asks to close, and the slot
-// is saved and stopped in order.
+// is saved and stopped in order. The event log goes to standard error unless `quiet`.
 #include <string>
 
 // The INI file beside the executable: the working directory start-up chose, "/", the name.
@@ -9,7 +9,7 @@ std::string defaultIniPath();
 
 class CHeadlessRun {
  public:
-  CHeadlessRun(std::string iniPath, int debugMode, bool headless);
+  CHeadlessRun(std::string iniPath, int debugMode, bool headless, bool quiet);
   // Returns 0 once the slot has been saved and stopped.
   int run();
 
@@ -20,4 +20,5 @@ class CHeadlessRun {
   std::string iniPath;
   int debugMode;
   bool headless;
+  bool quiet;
 };

@@ -25,13 +25,14 @@ void CRelvaneApp::showRefusal(const char* text, const char*) {
 }
 
 int CRelvaneApp::runMainWindow() {
-  CHeadlessRun run(defaultIniPath(), debugMode, false);
+  CHeadlessRun run(defaultIniPath(), debugMode, false, quiet);
   return run.run();
 }
 
 int CRelvaneApp::startInstance(int argc, char** argv) {
   reserveStandardDescriptors();  // before Qt or the socket loop opens anything
   const bool headless = hasArgument(argc, argv, "--headless");
+  quiet = hasArgument(argc, argv, "--quiet");
   const bool windowed = !headless && beginWindowing(argc, argv);
 
   if (!socketInit()) {
@@ -59,8 +60,10 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
     }
   }
 
+  // The argument lines belong to the debug trace alone: without the switch they go where the
+  // rest of the trace goes, nowhere.
+  setupStandardStreams(hasDebugSwitch(argc, argv) ? 1 : 0);
   debugMode = traceArguments(argc, argv);
-  setupStandardStreams(debugMode);
   printBanner(debugMode);
   enterProgramDirectory(argc > 0 ? argv[0] : "");
 
@@ -70,7 +73,7 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   if (windowed) {
     exit = runMainWindow();
   } else {
-    CHeadlessRun run(defaultIniPath(), debugMode, headless);
+    CHeadlessRun run(defaultIniPath(), debugMode, headless, quiet);
     exit = run.run();
   }
   return 0;

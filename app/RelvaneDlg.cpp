@@ -13,13 +13,16 @@
 #include "app/HomePage.h"
 #include "app/PanelLayout.h"
 #include "app/RelvaneApp.h"
+#include "dialogs/LogDlg.h"
 #include "dialogs/SettingDlg.h"
+#include "log/EventLog.h"
 #include "net/Trace.h"
 #include "res/Resource.h"
 #include "slot/PortDlg.h"
 
 namespace {
 const char mainWindowTitle[] = "レルベイン Tiv.";
+const char logEntry[] = "ログ";
 }  // namespace
 
 CRelvaneDlg::CRelvaneDlg(int panelCount)
@@ -27,11 +30,15 @@ CRelvaneDlg::CRelvaneDlg(int panelCount)
   onCommand(IDC_HOMEPAGE_LINK, [] { openHomePage(); });
   onCommand(ID_OPEN_MAINWINDOW, [this] { openMainWindow(); });
   onCommand(ID_EXIT_APP, [this] { exitApp(); });
+  onCommand(ID_VIEW_LOG, [this] { openLogWindow(); });
   connect(this, &QDialog::finished, this, &CRelvaneDlg::onFinished);
+  evlog::addSink(&logRing);  // before the panels start, so their first lines are kept
 }
 
 CRelvaneDlg::~CRelvaneDlg() {
   destroyPortPanels();
+  delete logDialog;
+  evlog::removeSink(&logRing);
   if (mainDialog == this) mainDialog = nullptr;  // nobody may reach an ended window
 }
 
@@ -51,7 +58,7 @@ int CRelvaneDlg::runModal() {
 
 bool CRelvaneDlg::onInitDialog() {
   trace("CRelvaneDlg::onInitDialog()\n");
-  addAboutEntry();
+  addMenuEntries();
   setWindowIcon(icon);
 
   iniPath = defaultIniPath();  // the working directory start-up chose, as without a window
@@ -77,9 +84,10 @@ void CRelvaneDlg::initMainSettings() {
   showOnStart = 1;
 }
 
-void CRelvaneDlg::addAboutEntry() {
-  // The desktop offers no window menu of our own, so the entry goes on the context menu.
+void CRelvaneDlg::addMenuEntries() {
+  // The desktop offers no window menu of our own, so the entries go on the context menu.
   systemMenu = new QMenu(this);
+  systemMenu->addAction(QString::fromUtf8(logEntry))->setData(ID_VIEW_LOG);
   const char* label = res::findString(IDS_ABOUTBOX);
   if (!label || !*label) return;
   systemMenu->addSeparator();
@@ -159,10 +167,48 @@ void CRelvaneDlg::onSysCommand(int id) {
   about.doModal(this);
 }
 
+void CRelvaneDlg::openLogWindow() {
+  if (!logDialog) {
+    logDialog = new CLogDlg;
+    logDialog->create(this);
+    logDialog->setRing(&logRing);
+  }
+  logDialog->show();
+  logDialog->raise();
+  logDialog->activateWindow();
+}
+
+CPortDlg* CRelvaneDlg::panelAt(const QPoint& pos) const {
+  for (QWidget* w = childAt(pos); w && w != this; w = w->parentWidget()) {
+    for (CPortDlg* panel : panels)
+      if (w == panel) return panel;
+  }
+  return nullptr;
+}
+
 void CRelvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (!systemMenu || systemMenu->isEmpty()) return;
+  CPortDlg* panel = panelAt(event->pos());
+  if (!panel) return runContextMenu(*systemMenu, event->globalPos());
+  // Over a panel the menu opens with that slot's totals, read now.
+  QMenu menu(this);
+  for (const std::string& line : panel->totalsLines())
+    menu.addAction(QString::fromStdString(line))->setEnabled(false);
+  menu.addSeparator();
+  menu.addActions(systemMenu->actions());
+  runContextMenu(menu, event->globalPos());
+}
+
+void CRelvaneDlg::runContextMenu(QMenu& menu, const QPoint& at) {
   // The command runs after the menu's own loop has ended.
-  if (QAction* chosen = systemMenu->exec(event->globalPos())) onSysCommand(chosen->data().toInt());
+  QAction* chosen = menu.exec(at);
+  if (!chosen) return;
+  const int id = chosen->data().toInt();
+  if (id == ID_VIEW_LOG) {
+    command(id);
+  } else {
+    onSysCommand(id);
+  }
 }
 
 void CRelvaneDlg::closeEvent(QCloseEvent* event) {

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "log/LogRing.h"
 #include "ui/Dialog.h"
 
+class CLogDlg;
 class CPortDlg;
 class CSettingDlg;
 class QMenu;
@@ -35,6 +37,8 @@ class CRelvaneDlg : public ui::CDialog {
   void exitApp();
   // A window-menu command; the id with its low four bits cleared selects it.
   void onSysCommand(int id);
+  // ID_VIEW_LOG: the log window, made on first use, shown and brought to the front.
+  void openLogWindow();
   // Closes the window in order from outside (a termination signal): boxes and dialogs
   // opened above it end first.
   void closeInOrder();
@@ -46,6 +50,7 @@ class CRelvaneDlg : public ui::CDialog {
   // State the tests and the program read.
   const std::vector<CPortDlg*>& portPanels() const { return panels; }
   QMenu* windowMenu() const { return systemMenu; }
+  CLogDlg* logWindow() const { return logDialog; }
   QRect panelRectangle() const { return panelRect; }
 
  protected:
@@ -59,7 +64,9 @@ class CRelvaneDlg : public ui::CDialog {
   };
 
   void initMainSettings();
-  void addAboutEntry();
+  void addMenuEntries();
+  void runContextMenu(QMenu& menu, const QPoint& at);
+  CPortDlg* panelAt(const QPoint& pos) const;
   void createSettingsDialog();
   void createPortPanels();
   void layoutPanels();
@@ -67,7 +74,9 @@ class CRelvaneDlg : public ui::CDialog {
   void onFinished();
 
   QIcon icon;
+  evlog::Ring logRing;  // everything the slots log while the window lives, for the log window
   std::vector<CPortDlg*> panels;           // owned; slot order
+  CLogDlg* logDialog = nullptr;           // owned; made on first use
   CSettingDlg* settingsDialog = nullptr;  // owned
   QMenu* systemMenu = nullptr;            // owned as a child
   QRect panelRect;                        // the last panel created

@@ -14,6 +14,12 @@ bool isDebugSwitch(const char* argument) {
   return argument && std::strncmp(argument, debugSwitch, sizeof(debugSwitch)) == 0;
 }
 
+bool hasDebugSwitch(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i)
+    if (isDebugSwitch(argv[i])) return true;
+  return false;
+}
+
 int traceArguments(int argc, const char* const* argv) {
   int debugMode = 0;
   for (int i = 1; i < argc; ++i) {

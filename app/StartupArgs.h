@@ -5,6 +5,9 @@
 // True only for an argument equal to the whole switch.
 bool isDebugSwitch(const char* argument);
 
+// True when the debug switch is among arguments 1..argc-1.
+bool hasDebugSwitch(int argc, const char* const* argv);
+
 // Traces arguments 1..argc-1 and returns 1 when the debug switch was among them, else 0.
 int traceArguments(int argc, const char* const* argv);
 

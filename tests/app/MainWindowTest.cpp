@@ -7,13 +7,16 @@
 #include <QImage>
 #include <QMenu>
 #include <QTest>
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <functional>
 
 #include "../ui/UiTestUtil.h"
 #include "ChildProcess.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
+#include "dialogs/LogDlg.h"
 #include "res/Resource.h"
 #include "slot/NetLoopNotifier.h"
 #include "slot/PortDlg.h"
@@ -141,7 +144,8 @@ std::string aboutShownBy(const std::function<void()>& open) {
 TEST_F(MainWindow, ContextMenuAndCommandsWithTheAboutIdOpenTheAboutBox) {
   CRelvaneDlg window;
   ASSERT_TRUE(window.create());
-  ASSERT_EQ(window.windowMenu()->actions().size(), 2);
+  ASSERT_EQ(window.windowMenu()->actions().size(), 3);
+  EXPECT_EQ(window.windowMenu()->actions().first()->text(), QString::fromUtf8("ログ"));
   EXPECT_EQ(window.windowMenu()->actions().last()->text(), QString::fromUtf8("レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報"));
   QWidget* target = window.portPanels()[0]->item(IDC_COUNT);  // a right click on a panel's count
   QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
@@ -149,6 +153,58 @@ TEST_F(MainWindow, ContextMenuAndCommandsWithTheAboutIdOpenTheAboutBox) {
             "レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION);  // the program's own record
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
     EXPECT_EQ(aboutShownBy([&] { window.onSysCommand(id); }) != "none", id < 0x20) << id;
+}
+
+// Over a panel the menu starts with the slot's totals; "ログ" opens the log window, which shows
+// what the slot has logged since the window was made.
+TEST_F(MainWindow, PanelMenuShowsTheSlotsTotalsAndTheLogEntryOpensTheLogWindow) {
+  LoopbackListener destination;
+  const int port = freePort();
+  writeFile(ini(), slotSection(0, 1, port, destination.port));
+  CRelvaneDlg window;
+  ASSERT_TRUE(window.create());
+  CPortDlg* panel = window.portPanels()[0];
+  int client = connectLoopback(port);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->connectionCount == 1; }));
+  int server = destination.acceptOne();
+  std::atomic<bool> done{false};
+  std::string up, down;
+  std::thread peers([&] {  // blocking peers; the relay runs in this thread's Qt loop
+    sendAll(client, std::string(1500, 'x')), up = recvExact(server, 1500);
+    sendAll(server, "ok"), down = recvExact(client, 2);
+    done = true;
+  });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 20000));
+  peers.join();
+  EXPECT_EQ(up.size(), 1500u);
+  EXPECT_EQ(down, "ok");
+  closeFd(client), closeFd(server);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->connectionCount == 0 && panel->repeater.pairTableSize() == 0; }));
+
+  QStringList shown;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu || !shown.isEmpty()) return;
+    for (QAction* a : menu->actions()) shown << (a->isEnabled() ? "" : "-") + a->text();
+    QTimer::singleShot(0, menu, [menu] {
+      for (QAction* a : menu->actions())
+        if (a->text() == QString::fromUtf8("ログ")) menu->setActiveAction(a);
+      QTest::keyClick(menu, Qt::Key_Return);
+    });
+  });
+  answer.start(50);
+  QWidget* target = panel->item(IDC_COUNT);
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(target, &click);
+  const QString totals = QString::fromUtf8("-TCP:%1 ON以降の累計|-処理した接続: 1|-拒否した接続: 0|-失敗した接続: 0|"
+                                           "-受信: 1,500 バイト|-送信: 2 バイト||ログ||レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報").arg(port);
+  EXPECT_EQ(shown.join('|'), totals);
+  ASSERT_NE(window.logWindow(), nullptr);
+  EXPECT_TRUE(window.logWindow()->isVisible());
+  const std::string log = window.logWindow()->itemText(IDC_LOG_TEXT);
+  EXPECT_NE(log.find(" slot0 待ち受け開始 待受=0.0.0.0:" + std::to_string(port)), std::string::npos) << log;
+  EXPECT_NE(log.find(" 受信=1500 送信=2 "), std::string::npos) << log;
 }
 
 // The README picture: the slot ON with live connections, drawn by the program's own widgets.

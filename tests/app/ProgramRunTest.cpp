@@ -6,6 +6,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <memory>
+#include <netinet/in.h>
+#include <regex>
+#include <sys/socket.h>
 
 #include "ChildProcess.h"
 
@@ -16,6 +19,7 @@ using namespace testsupport;
 namespace {
 
 const std::string windowShown = "CRelvaneDlg::showMainWindow(1)\n";
+const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
 
 class ProgramRun : public ::testing::Test {
  protected:
@@ -51,6 +55,13 @@ class ProgramRun : public ::testing::Test {
   int started = 0;
 };
 
+int portOf(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return ntohs(a.sin_port);
+}
+
 }  // namespace
 
 TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRunIgnoresInterrupt) {
@@ -61,8 +72,8 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
     int signo;
     std::string out;  // the whole output without the switch, its opening with it
   } cases[] = {
-      {{"--headless"}, SIGHUP, "1番目の引数=--headless\n"},
-      {{"--headless"}, SIGINT, "1番目の引数=--headless\n"},
+      {{"--headless"}, SIGHUP, ""},  // the argument lines belong to the debug trace
+      {{"--headless", "--quiet"}, SIGINT, ""},
       {{"--headless", "-D583"}, SIGINT, "1番目の引数=--headless\n2番目の引数=-D583\n" + debug},
       {{}, SIGHUP, ""},
       {{}, SIGINT, ""},
@@ -128,20 +139,61 @@ TEST_F(ProgramRun, SecondInstanceIsRefusedWhileTheFirstRunsAndAllowedAfterItEnds
 }
 
 TEST_F(ProgramRun, RefusedSwitchOnIsReportedAndTheSlotIsSavedOff) {
-  for (bool windowed : {false, true}) {
-    SCOPED_TRACE(windowed ? "windowed" : "headless");
+  for (const std::string mode : {"--headless", "--quiet", "-D583"}) {
+    const bool windowed = mode == "-D583";
+    SCOPED_TRACE(mode);
     writeSlot(1, 0);  // switched on without a listen port
-    auto child = start({windowed ? "-D583" : "--headless"});
+    auto child = start(mode == "--quiet" ? std::vector<std::string>{"--headless", mode} : std::vector{mode});
     // Windowed, the launch stops at the refusal box; termination ends the box, then the program.
     ASSERT_TRUE(windowed ? traced(*child, "CRelvaneDlg::onInitDialog()")
                          : waitFor([&] { return !child->err().empty(); }));
     EXPECT_TRUE(child->running());
     child->signal(SIGTERM);
     EXPECT_EQ(child->waitExit(), 0) << child->out();
-    if (!windowed) {
-      EXPECT_EQ(child->err(), "Listenポートが無効な設定です\n");
+    if (mode == "--quiet") {
+      EXPECT_EQ(child->err(), "Listenポートが無効な設定です\n") << "an error is said even in a quiet run";
+    } else if (!windowed) {
+      EXPECT_TRUE(std::regex_match(child->err(), std::regex(stamp + "slot0 ON拒否 理由=Listenポートが無効な設定です\n")))
+          << child->err();
     }
     EXPECT_TRUE(hasLines(readFile(ini), {"ACT=0", "FORWARDPORT=" + std::to_string(destination.port)}));
+  }
+}
+
+// Without a window the event log goes to standard error, one stamped line per event, and
+// --quiet turns it off.
+TEST_F(ProgramRun, HeadlessRunLogsEventsOnStandardErrorUnlessQuiet) {
+  for (bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "quiet" : "logging");
+    const int port = freePort();
+    writeSlot(1, port);
+    auto child = start(quiet ? std::vector<std::string>{"--headless", "--quiet"} : std::vector<std::string>{"--headless"});
+    int client = -1;
+    ASSERT_TRUE(waitFor([&] { return (client = connectLoopback(port, 200ms)) >= 0; })) << child->err();
+    int server = destination.acceptOne();
+    ASSERT_TRUE(sendAll(client, "12345"));
+    EXPECT_EQ(recvExact(server, 5), "12345");
+    ASSERT_TRUE(sendAll(server, "abc"));
+    EXPECT_EQ(recvExact(client, 3), "abc");
+    const std::string from = "127.0.0.1:" + std::to_string(portOf(client));
+    closeFd(client);
+    EXPECT_TRUE(waitPeerClosed(server));
+    closeFd(server);
+    if (!quiet) {
+      EXPECT_TRUE(waitFor([&] { return child->err().find("接続終了") != std::string::npos; }));
+    }
+    child->signal(SIGTERM);
+    EXPECT_EQ(child->waitExit(), 0);
+    const std::string dest = "127.0.0.1:" + std::to_string(destination.port);
+    const std::string expected = stamp + "slot0 待ち受け開始 待受=0\\.0\\.0\\.0:" + std::to_string(port) + " 転送先=" + dest + "\n" +
+                                 stamp + "slot0 接続終了 接続元=" + from + " 転送先=" + dest +
+                                 " 受信=5 送信=3 時間=\\d+\\.\\d{3}s 終了=クライアントが切断\n" + stamp + "slot0 停止\n";
+    if (quiet) {
+      EXPECT_EQ(child->err(), "");
+    } else {
+      EXPECT_TRUE(std::regex_match(child->err(), std::regex(expected))) << child->err();
+    }
+    EXPECT_EQ(child->out(), "");
   }
 }
 
