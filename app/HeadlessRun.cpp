@@ -2,23 +2,20 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
+#include <memory>
 #include <poll.h>
 #include <unistd.h>
+#include <vector>
 
 #include "app/SignalPipe.h"
 #include "log/EventLog.h"
 #include "log/FdSink.h"
 #include "net/EventLoop.h"
 #include "net/Trace.h"
+#include "slot/IniDocument.h"
 #include "slot/PortSlot.h"
-
-std::string defaultIniPath() {
-  std::error_code ec;
-  std::string dir = std::filesystem::current_path(ec).string();
-  if (dir == "/") dir.clear();  // "/" + "/" + name would double the slash
-  return dir + "/" + "RelvaneTiv.ini";
-}
+#include "slot/SaveReport.h"
+#include "slot/SlotSections.h"
 
 CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless, bool quiet)
     : iniPath(std::move(iniPath)), debugMode(debugMode), headless(headless), quiet(quiet) {}
@@ -27,21 +24,34 @@ int CHeadlessRun::run() {
   trace("CHeadlessRun::run() ini=%s\n", iniPath.c_str());
   evlog::FdSink standardError(STDERR_FILENO);
   if (!quiet) evlog::addSink(&standardError);
-  CPortSlot slot;
-  slot.slotIndex = 0;
-  slot.iniPath = iniPath;
-  // A refused switch-on leaves the slot off, as a click would. The log tells it; a quiet run
-  // still says it, as it is an error, on standard error where a person running without a
-  // window looks.
-  std::string refusal = slot.startSlot();
-  if (!refusal.empty() && quiet) std::fprintf(stderr, "%s\n", refusal.c_str());
+  auto toStderr = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+  CSaveReport saveReport(toStderr);
+  const int count = slot_sections::count(ini::Document::load(iniPath));
+  std::vector<std::unique_ptr<CPortSlot>> slots;
+  int started = 0;
+  for (int i = 0; i < count; ++i) {
+    auto& slot = *slots.emplace_back(std::make_unique<CPortSlot>());
+    slot.slotIndex = i;
+    slot.iniPath = iniPath;
+    slot.saveReport = &saveReport;
+    const std::string refusal = slot.startSlot();
+    for (const std::string& problem : slot.problems) toStderr(problem);
+    // The log tells a refusal; a quiet run still says it, as it is an error.
+    if (!refusal.empty() && quiet) toStderr(slot.sectionName() + ": " + refusal);
+    if (slot.started()) ++started;
+  }
 
-  serveUntilClosed();
+  if (started == 0) {
+    toStderr("起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)");
+  } else {
+    serveUntilClosed();
+    CSignalPipe::restoreDefaults();  // nobody reads the pipe now: a second signal ends a stuck stop
+  }
 
   trace("CHeadlessRun::run() shutdown\n");
-  slot.shutdownSlot();
+  for (auto& slot : slots) slot->shutdownSlot();
   evlog::removeSink(&standardError);
-  return 0;
+  return started == 0 ? 1 : 0;
 }
 
 void CHeadlessRun::serveUntilClosed() {

@@ -14,12 +14,6 @@ bool isDebugSwitch(const char* argument) {
   return argument && std::strncmp(argument, debugSwitch, sizeof(debugSwitch)) == 0;
 }
 
-bool hasDebugSwitch(int argc, const char* const* argv) {
-  for (int i = 1; i < argc; ++i)
-    if (isDebugSwitch(argv[i])) return true;
-  return false;
-}
-
 int traceArguments(int argc, const char* const* argv) {
   int debugMode = 0;
   for (int i = 1; i < argc; ++i) {
@@ -32,10 +26,4 @@ int traceArguments(int argc, const char* const* argv) {
     }
   }
   return debugMode;
-}
-
-bool hasArgument(int argc, const char* const* argv, const char* option) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], option) == 0) return true;
-  return false;
 }

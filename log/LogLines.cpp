@@ -5,7 +5,8 @@
 namespace evlog {
 namespace {
 
-std::string slotName(int slot) { return "slot" + std::to_string(slot); }
+// The slot as the settings file names its section.
+std::string slotName(int slot) { return "TCP-PORT" + std::to_string(slot); }
 
 }  // namespace
 

@@ -24,6 +24,11 @@ PairEnding endingOfError(const CTcpStreamPair& pair, const std::string& kind, in
   return client ? PairEnding::ClientFailed : PairEnding::DestinationFailed;
 }
 
+bool isCounted(const CTcpStreamPair* p) {
+  return p->acceptStream && p->connectStream && p->acceptStream->connectState == STREAM_CONNECTED &&
+         p->connectStream->connectState == STREAM_CONNECTED;
+}
+
 }  // namespace
 
 void CTcpStreamPair::closeBoth() {
@@ -34,13 +39,13 @@ void CTcpStreamPair::closeBoth() {
 CTcpRepeater::CTcpRepeater() = default;
 
 CTcpRepeater::~CTcpRepeater() {
-  for (CTcpStreamPair*& pair : pairs) {
+  pairs.releasingInOrder();
+  for (int i = 0; i < pairs.size(); ++i) {
+    CTcpStreamPair* pair = pairs.release(i);
     if (!pair) continue;
     pair->closeBoth();
     delete pair;
-    pair = nullptr;
   }
-  pairs.clear();
   listenSocket.Close();
 }
 
@@ -101,21 +106,14 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
 }
 
 void CTcpRepeater::stop() {
-  for (int i = 0; i < static_cast<int>(pairs.size()); ++i) closePair(i);
+  pairs.releasingInOrder();
+  for (int i = 0; i < pairs.size(); ++i) closePair(i);
   listenSocket.Close();
   listening_ = false;
 }
 
 CTcpStreamPair* CTcpRepeater::getNextPair(int& position) {
-  if (position < 0) return nullptr;
-  for (int i = position; i < static_cast<int>(pairs.size()); ++i) {
-    if (pairs[i]) {
-      position = i + 1;
-      return pairs[i];
-    }
-  }
-  position = -1;
-  return nullptr;
+  return pairs.next(position);
 }
 
 // A new stream holding the waiting connection, or null when there is none to serve.
@@ -165,14 +163,11 @@ void CTcpRepeater::notifyOnAccept(int, std::string) {
 }
 
 void CTcpRepeater::connectPair(int index) {
-  CTcpStreamPair* pair = pairs[index];
+  CTcpStreamPair* pair = pairs.at(index);
   CTcpSockStream* outgoing = pair->connectStream;
   if (outgoing->Connect(forwardHost.c_str(), forwardPort)) {
     trace("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
-    pair->acceptStream->connectState = outgoing->connectState = STREAM_CONNECTED;
-    outgoing->GetPeerName(outgoing->peerAddress, outgoing->peerPort);
-    outgoing->GetSockName(outgoing->localAddress, outgoing->localPort);
-    updateConnectionCount();
+    markConnected(pair);
     return;
   }
   int err = CAsyncSocket::GetLastError();
@@ -188,8 +183,12 @@ void CTcpRepeater::connectPair(int index) {
 
 void CTcpRepeater::notifyOnConnect(int index, std::string) {
   trace("CTcpRepeater::notifyOnConnect()\n");
-  CTcpStreamPair* pair = pairAt(index);
-  if (!pair) return;
+  if (CTcpStreamPair* pair = pairs.at(index)) markConnected(pair);
+}
+
+// Counted from here until closePair: the count follows the states without walking the table.
+void CTcpRepeater::markConnected(CTcpStreamPair* pair) {
+  if (!isCounted(pair)) ++connectedPairs;
   pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTED;
   CTcpSockStream* outgoing = pair->connectStream;
   outgoing->GetPeerName(outgoing->peerAddress, outgoing->peerPort);
@@ -199,51 +198,30 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
 
 void CTcpRepeater::notifyOnClose(int index, std::string) {
   trace("CTcpRepeater::notifyOnClose()\n");
-  const CTcpStreamPair* pair = pairAt(index);
+  const CTcpStreamPair* pair = pairs.at(index);
   const bool destinationFirst = pair && pair->connectStream && pair->connectStream->peerClosedFirst();
   closePair(index, destinationFirst ? PairEnding::DestinationClosed : PairEnding::ClientClosed);
 }
 
 void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
   trace("CTcpRepeater::notifyOnError() index=%d, kind=%s, err=%d\n", index, kind.c_str(), err);
-  const CTcpStreamPair* pair = pairAt(index);
+  const CTcpStreamPair* pair = pairs.at(index);
   closePair(index, pair ? endingOfError(*pair, kind, err) : PairEnding::Stopped, err);
 }
 
-CTcpStreamPair* CTcpRepeater::pairAt(int index) const {
-  return index >= 0 && index < static_cast<int>(pairs.size()) ? pairs[index] : nullptr;
-}
-
-int CTcpRepeater::addPair(CTcpStreamPair* pair) {
-  for (std::size_t i = 0; i < pairs.size(); ++i) {
-    if (!pairs[i]) {
-      pairs[i] = pair;
-      return static_cast<int>(i);
-    }
-  }
-  pairs.push_back(pair);
-  return static_cast<int>(pairs.size()) - 1;
-}
+int CTcpRepeater::addPair(CTcpStreamPair* pair) { return pairs.add(pair); }
 
 void CTcpRepeater::closePair(int index, PairEnding how, int err) {
-  if (CTcpStreamPair* pair = pairAt(index)) {
-    pairs[index] = nullptr;  // before the teardown, so nothing it triggers finds a half-closed pair
+  // Out of the table before the teardown, so nothing it triggers finds a half-closed pair.
+  if (CTcpStreamPair* pair = pairs.release(index)) {
+    if (isCounted(pair)) --connectedPairs;
     if (listener) listener->notifyOnPairEnd(*pair, how, err);
     pair->closeBoth();
     delete pair;
   }
-  bool anyLive = false;
-  for (CTcpStreamPair* p : pairs) anyLive = anyLive || p != nullptr;
-  if (!anyLive) pairs.clear();
   updateConnectionCount();
 }
 
 void CTcpRepeater::updateConnectionCount() {
-  int count = 0;
-  for (CTcpStreamPair* p : pairs) {
-    if (p && p->acceptStream && p->connectStream && p->acceptStream->connectState == STREAM_CONNECTED &&
-        p->connectStream->connectState == STREAM_CONNECTED)
-      ++count;
-  }
-  if (listener) listener->notifyOnConnectionCount(count);
+  if (listener) listener->notifyOnConnectionCount(connectedPairs);
 }

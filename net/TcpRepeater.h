@@ -4,9 +4,9 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "filter/IpFilter.h"
+#include "net/PairTable.h"
 #include "net/TcpSockStream.h"
 #include "net/TcpSockStreamParent.h"
 
@@ -66,7 +66,7 @@ public:
   bool isListening() const;  // has a listening socket
   // The listening socket's own address and port; false when there is none.
   bool listenName(std::string& address, int& port) const;
-  int pairTableSize() const { return static_cast<int>(pairs.size()); }  // free entries included
+  int pairTableSize() const { return pairs.size(); }  // free entries included
 
   void notifyOnAccept(int index, std::string kind) override;
   void notifyOnConnect(int index, std::string kind) override;
@@ -74,15 +74,17 @@ public:
   void notifyOnError(int index, std::string kind, int err) override;
 
 private:
-  CTcpStreamPair* pairAt(int index) const;  // null for a free entry or an index outside
   int addPair(CTcpStreamPair* pair);
   void closePair(int index, PairEnding how = PairEnding::Stopped, int err = 0);
   void updateConnectionCount();
+  void markConnected(CTcpStreamPair* pair);
   CTcpSockStream* acceptPeer();
   void connectPair(int index);
 
   CTcpRepeaterListener* listener = nullptr;
-  std::vector<CTcpStreamPair*> pairs;  // owned; a null entry is free
+  net::PairTable pairs;  // the pairs are owned here
+  int connectedPairs = 0;  // live pairs whose two streams are both STREAM_CONNECTED
+  std::uint64_t nextSerial_ = 0;
   CTcpSockStream listenSocket;
   int listenPort = 0;
   std::string forwardHost;
@@ -93,5 +95,4 @@ private:
   int useConnectBindAddress = 0;
   std::string connectBindAddress;
   bool listening_ = false;
-  std::uint64_t nextSerial_ = 0;
 };

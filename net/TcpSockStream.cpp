@@ -63,10 +63,11 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
 
 CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
   std::span<char> room = pairSocket->sendQueue_.writable();
-  if (room.empty()) return ReadResult::Full;
+  if (room.empty())  // full, or free but no memory to hold the bytes in
+    return pairSocket->sendQueue_.freeSpace() == 0 ? ReadResult::Full : ReadResult::NoMemory;
   int n = Receive(room.data(), static_cast<int>(room.size()), 0);
+  pairSocket->sendQueue_.commit(n > 0 ? static_cast<uint32_t>(n) : 0);  // 0: an empty ring lets go
   if (n > 0) {
-    pairSocket->sendQueue_.commit(static_cast<uint32_t>(n));
     receivedBytes += static_cast<uint32_t>(n);
     pairSocket->noteQueued();
     return static_cast<std::size_t>(n) == room.size() ? ReadResult::More : ReadResult::Drained;
@@ -104,6 +105,9 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
   if (r == ReadResult::Full && partner->getFreeSendSpace() == 0) {
     trace("Error:CTcpSockStream::OnReceive() SendBuffer FULL PairSocket\n");
     pauseReading();  // the partner resumes us once it has sent some
+  } else if (r == ReadResult::NoMemory) {
+    trace("Error:CTcpSockStream::OnReceive() err=%d\n", ENOMEM);
+    if (parent) parent->notifyOnError(index, kind, ENOMEM);
   } else if (r == ReadResult::PeerClosed) {
     trace("SIZE ZERO Error:CTcpSockStream::OnReceive() err=%d\n", 0);
     peerClosed();

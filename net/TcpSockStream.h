@@ -57,6 +57,7 @@ public:
   // included, is gone).
   bool writeSendBuffer2Socket();
   bool readingPaused() const { return readPaused_; }
+  bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
   // This stream's peer closed before the partner's peer did.
   bool peerClosedFirst() const { return closedFirst_; }
 
@@ -68,7 +69,7 @@ public:
   void OnClose(int nErrorCode) override;
 
 private:
-  enum class ReadResult { More, Drained, Full, PeerClosed, Failed };
+  enum class ReadResult { More, Drained, Full, NoMemory, PeerClosed, Failed };
   ReadResult receiveOnce();
   void noteQueued();
   void pauseReading();

@@ -92,17 +92,17 @@ TEST(EventLog, DescriptorSinkWritesWholeLines) {
 
 TEST(EventLog, LineTexts) {
   EXPECT_EQ(evlog::listeningLine(0, "0.0.0.0", 8080, "example.org", 80),
-            "slot0 待ち受け開始 待受=0.0.0.0:8080 転送先=example.org:80");
-  EXPECT_EQ(evlog::stoppedLine(3), "slot3 停止");
+            "TCP-PORT0 待ち受け開始 待受=0.0.0.0:8080 転送先=example.org:80");
+  EXPECT_EQ(evlog::stoppedLine(3), "TCP-PORT3 停止");
   EXPECT_EQ(evlog::switchOnRefusedLine(0, "Listenポートが無効な設定です"),
-            "slot0 ON拒否 理由=Listenポートが無効な設定です");
-  EXPECT_EQ(evlog::peerRefusedLine(1, "::1", 40000), "slot1 フィルタ拒否 接続元=[::1]:40000");
+            "TCP-PORT0 ON拒否 理由=Listenポートが無効な設定です");
+  EXPECT_EQ(evlog::peerRefusedLine(1, "::1", 40000), "TCP-PORT1 フィルタ拒否 接続元=[::1]:40000");
   evlog::ConnectionEnd end;
   end.slot = 2, end.clientAddress = "127.0.0.2", end.clientPort = 5555;
   end.destinationAddress = "::1", end.destinationPort = 80;
   end.fromClient = 5000000000ull, end.toClient = 7, end.duration = milliseconds(3723004);
   end.ending = "クライアントが切断";
   EXPECT_EQ(evlog::connectionEndLine(end),
-            "slot2 接続終了 接続元=127.0.0.2:5555 転送先=[::1]:80 受信=5000000000 送信=7 "
+            "TCP-PORT2 接続終了 接続元=127.0.0.2:5555 転送先=[::1]:80 受信=5000000000 送信=7 "
             "時間=3723.004s 終了=クライアントが切断");
 }

@@ -65,3 +65,29 @@ TEST(Repeater, PeersNotServedAreClosedWithoutAPair) {
   EXPECT_NE(t.find("STREAM を生成\nCTcpSockStream::~CTcpSockStream() STREAM を破棄\n★★接続を拒否★★ PeerAddress=127.0.0.1, port="),
             std::string::npos);
 }
+
+// Pairs still connecting count nothing, neither while open nor when closed; stop reports after
+// every entry it closes.
+TEST(Repeater, CountsFollowConnectingAndConnectedPairsThroughCloseAndStop) {
+  FullBacklog dest;
+  StdoutCapture trace;
+  Relay r(128, "127.0.0.1", dest.port);
+  ::close(dest.acceptOne());  // room for exactly one queued connection
+  int a = r.client(), b = r.client(), c = -1, d = -1;
+  ASSERT_TRUE(loop().runUntil([&] { return r.counts.seen.size() == 1; }, 5s));
+  ::close(dest.acceptOne());
+  ASSERT_TRUE(loop().runUntil([&] { return r.counts.seen.size() == 2; }, 5s));
+  c = r.client();  // the queue is full again: this connect stays in progress
+  ASSERT_TRUE(loop().runUntil([&] { return r.pairOf(c) != nullptr; }, 5s));
+  loop().runFor(100ms);
+  EXPECT_EQ(r.counts.seen, (std::vector<int>{1, 2}));
+  abortFd(c);
+  ASSERT_TRUE(loop().runUntil([&] { return r.counts.seen.size() == 3; }, 5s));
+  d = r.client();
+  ASSERT_TRUE(loop().runUntil([&] { return r.pairOf(d) != nullptr; }, 5s));
+  EXPECT_EQ(r.pairOf(d)->acceptStream->index, 2) << "the connecting pair's freed entry is taken again";
+  r.repeater.stop();
+  EXPECT_EQ(r.counts.seen, (std::vector<int>{1, 2, 2, 1, 0, 0}));
+  EXPECT_EQ(r.repeater.pairTableSize(), 0);
+  for (int* fd : {&a, &b, &d}) EXPECT_TRUE(waitPeerClosed(*fd)), closeFd(*fd);
+}

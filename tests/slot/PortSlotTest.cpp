@@ -6,6 +6,9 @@
 #include <regex>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include "Loopback.h"
 #include "TempDir.h"
@@ -13,6 +16,7 @@
 #include "log/LogRing.h"
 #include "net/EventLoop.h"
 #include "slot/PortSlot.h"
+#include "slot/SaveReport.h"
 
 using namespace testsupport;
 
@@ -51,7 +55,7 @@ TEST_F(PortSlotTest, EachSlotReadsItsOwnSectionAndLongHostsAreCut) {
   EXPECT_EQ(std::tie(slot.act, slot.listenPort, slot.forwardHost),
             std::make_tuple(0, 0, std::string(260, 'h')));
   ASSERT_TRUE(slot.saveSettings());
-  EXPECT_EQ(readFile(ini), other + std::string(260, 'h') + "\nACT=0\nPORT=0\nFORWARDPORT=0\n");
+  EXPECT_EQ(readFile(ini), other + std::string(300, 'h') + "\n") << "nothing changed, nothing written";
   slot.slotIndex = 1;
   slot.loadSettings();
   EXPECT_EQ(std::tie(slot.act, slot.listenPort), std::make_tuple(1, 70000));
@@ -108,7 +112,71 @@ TEST_F(PortSlotTest, SwitchedOnItListensRelaysAndSwitchingOffClosesThePort) {
   EXPECT_EQ(slot.toggleSlot(1), "") << "an empty host is refused silently";
   EXPECT_EQ(slot.act, 1);
   EXPECT_LT(connectLoopback(port, 1s), 0);
-  EXPECT_EQ(readFile(ini), settings(1, ""));
+  EXPECT_EQ(readFile(ini), settings(1, "127.0.0.1")) << "only the switch was the user's";
+}
+
+TEST_F(PortSlotTest, ASaveWritesOnlyWhatTheUserChangedAndKeepsEveryOtherText) {
+  // Shift-JIS from the other edition's file, a padded port, a port that is no number.
+  const std::string sjisHost = "\x93\xfa\x96\x7b.example";
+  const std::string file = "[TCP-PORT0]\nACT=1\nPORT=abc\nFORWARDHOST=" + sjisHost +
+                           "\nFORWARDPORT=0080\n";
+  writeFile(ini, file);
+  EXPECT_EQ(slot.startSlot(), CPortSlot::kListenPortInvalid);
+  slot.shutdownSlot();
+  EXPECT_EQ(readFile(ini), file) << "a refusal at launch is not the user switching off";
+
+  writeFile(ini, settings(1, sjisHost));
+  ASSERT_EQ(slot.startSlot(), "");
+  writeFile(ini, settings(1, sjisHost) + "; added by hand while running\n");
+  slot.shutdownSlot();
+  EXPECT_EQ(readFile(ini), settings(1, sjisHost) + "; added by hand while running\n");
+
+  ASSERT_EQ(slot.startSlot(), "");
+  ASSERT_EQ(slot.toggleSlot(0), "");  // the user's switch: ACT alone is written
+  EXPECT_EQ(readFile(ini), settings(0, sjisHost) + "; added by hand while running\n");
+}
+
+TEST_F(PortSlotTest, BadValuesAreNamedAndABadDestinationPortRefusesTheSwitchOn) {
+  const struct { std::string keys; std::vector<std::string> problems; std::string refusal; } cases[] = {
+      {"ACT=1\nPORT=8080\nFORWARDPORT=70000\nBUFFERSIZE=0\n",
+       {"TCP-PORT0 の FORWARDPORT=70000 は無効な値です (0～65535)",
+        "TCP-PORT0 の BUFFERSIZE=0 は無効な値です (1～65536)"}, CPortSlot::kForwardPortInvalid},
+      {"ACT=0\nPORT=-1\nFORWARDPORT=80x\nBUFFERSIZE=65537\n",
+       {"TCP-PORT0 の PORT=-1 は無効な値です (0～65535)", "TCP-PORT0 の FORWARDPORT=80x は無効な値です (0～65535)",
+        "TCP-PORT0 の BUFFERSIZE=65537 は無効な値です (1～65536)"}, ""},
+      {"ACT=1\nPORT=8080\nFORWARDHOST=\nFORWARDPORT=80\nBUFFERSIZE=65536\n",
+       {"TCP-PORT0 は ACT=1 ですが FORWARDHOST が空です"}, ""},
+      {"ACT=0\nPORT=0080\nFORWARDPORT=0\nBUFFERSIZE=1\n", {}, ""},  // all of these are fine
+  };
+  for (const auto& c : cases) {
+    writeFile(ini, "[TCP-PORT0]\n" + c.keys);
+    EXPECT_EQ(slot.startSlot(), c.refusal) << c.keys;
+    EXPECT_EQ(slot.problems, c.problems) << c.keys;
+    EXPECT_FALSE(slot.started());
+  }
+}
+
+TEST_F(PortSlotTest, AFailedSaveIsToldOncePerCauseAndTheChangeWaitsForTheNextSave) {
+  std::vector<std::string> told;
+  CSaveReport report([&](const std::string& text) { told.push_back(text); });
+  slot.saveReport = &report;
+  writeFile(ini, settings(0, "127.0.0.1"));
+  ASSERT_EQ(slot.startSlot(), "");
+  ::chmod(ini.c_str(), 0444);
+  EXPECT_EQ(slot.toggleSlot(1), "");
+  EXPECT_TRUE(slot.started()) << "the program goes on with the settings in memory";
+  EXPECT_EQ(slot.toggleSlot(0), "");
+  ASSERT_EQ(told.size(), 1u) << "the same cause twice is told once";
+  EXPECT_EQ(told[0], CSaveReport::text(ini, EACCES));
+  EXPECT_NE(told[0].find(ini), std::string::npos);
+  EXPECT_NE(told[0].find(std::strerror(EACCES)), std::string::npos);
+  EXPECT_EQ(readFile(ini), settings(0, "127.0.0.1"));
+  EXPECT_TRUE(slot.hasUnsavedChanges());
+  ::chmod(ini.c_str(), 0644);
+  EXPECT_EQ(slot.toggleSlot(1), "");
+  EXPECT_EQ(readFile(ini), settings(1, "127.0.0.1"));
+  EXPECT_FALSE(slot.hasUnsavedChanges());
+  slot.toggleSlot(0);
 }
 
 }  // namespace
@@ -177,7 +245,7 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineWithItsBytesAndHowItEnded) {
     EXPECT_TRUE(runUntil([&] { return slot.repeater.pairTableSize() == 0; }));
     const auto lines = log.lines(from);
     ASSERT_EQ(lines.size(), 1u);
-    const std::regex line("slot0 接続終了 接続元=" + from + " 転送先=" + dest + " 受信=" + std::to_string(up.size()) +
+    const std::regex line("TCP-PORT0 接続終了 接続元=" + from + " 転送先=" + dest + " 受信=" + std::to_string(up.size()) +
                           " 送信=70000 時間=\\d+\\.\\d{3}s 終了=" + how);
     EXPECT_TRUE(std::regex_match(lines[0], line)) << lines[0];
     closeFd(client), closeFd(server);
@@ -185,17 +253,17 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineWithItsBytesAndHowItEnded) {
   const SlotTotals totals = slot.totals();
   EXPECT_EQ(std::tie(totals.served, totals.refused, totals.failed, totals.fromClient, totals.toClient),
             std::make_tuple(4u, 0u, 0u, 4006u, 280000u));
-  EXPECT_EQ(log.lines("slot0 待ち受け開始").size(), 1u);
+  EXPECT_EQ(log.lines("TCP-PORT0 待ち受け開始").size(), 1u);
   EXPECT_EQ(log.lines("待受=0.0.0.0:" + slotPort + " 転送先=" + dest).size(), 1u);
-  EXPECT_EQ(log.lines(), log.lines("slot0 ")) << "every line names its slot";
-  EXPECT_EQ(log.lines().back(), "slot0 停止");
+  EXPECT_EQ(log.lines(), log.lines("TCP-PORT0 ")) << "every line names its slot";
+  EXPECT_EQ(log.lines().back(), "TCP-PORT0 停止");
 }
 
 TEST_F(PortSlotTest, RefusalsAndUnreachableDestinationsAreLoggedAndCounted) {
   LogCapture log;
   writeFile(ini, "[TCP-PORT0]\nACT=1\nPORT=0\n");
   EXPECT_EQ(slot.startSlot(), "Listenポートが無効な設定です");
-  EXPECT_EQ(log.lines(), std::vector<std::string>{"slot0 ON拒否 理由=Listenポートが無効な設定です"});
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"TCP-PORT0 ON拒否 理由=Listenポートが無効な設定です"});
 
   const int nobody = freePort();  // connects to it are refused
   writeFile(ini, settings(1, "127.0.0.1"));
@@ -216,7 +284,7 @@ TEST_F(PortSlotTest, RefusalsAndUnreachableDestinationsAreLoggedAndCounted) {
   slot.filter.allowRules[0] = "10.0.0.0/8";
   int filtered = connectLoopback(port);
   EXPECT_TRUE(runUntil([&] { return waitPeerClosed(filtered, 10ms); }));
-  EXPECT_EQ(log.lines("フィルタ拒否"), std::vector<std::string>{"slot0 フィルタ拒否 接続元=" + endpointOf(filtered)});
+  EXPECT_EQ(log.lines("フィルタ拒否"), std::vector<std::string>{"TCP-PORT0 フィルタ拒否 接続元=" + endpointOf(filtered)});
   const SlotTotals totals = slot.totals();
   EXPECT_EQ(std::tie(totals.served, totals.refused, totals.failed), std::make_tuple(0u, 1u, 1u));
   closeFd(refused), closeFd(filtered);
