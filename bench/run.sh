@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Builds the relay benchmark (Release, build-bench/), starts a single-thread and
-# a default-thread haproxy in TCP mode plus relvane-relay -q, all on loopback,
-# and measures a direct connection and each relay with relvane-bench.
+# a default-thread haproxy in TCP mode plus relvane-relay -q, with and without
+# its event log (-l, one line per connection to a file), all on loopback, and
+# measures a direct connection and each relay with relvane-bench.
+#
+# BENCH_BEFORE=<git revision> also builds that revision's relay (into
+# build-bench/before) and measures it in the same run, as "relvane-before", so
+# a change can be judged against the code it changes under the same load.
 #
 #   bench/run.sh [--quick] [--wait-quiet SECONDS] [-- extra relvane-bench options]
 #   bench/run.sh -- --only churn     # the port-exhaustion check alone
@@ -9,7 +14,7 @@
 # --quick shrinks every measurement for a smoke run. --wait-quiet waits up to
 # that long (default 120) for the one-minute load average to fall below 0.5,
 # since other work on the machine skews every figure. BENCH_PORT picks the
-# first of four consecutive ports (default 19200). Everything it starts is
+# first of six consecutive ports (default 19200). Everything it starts is
 # stopped on exit, and the whole run is bounded by a timeout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,6 +37,8 @@ server_port=$base
 ha1_port=$((base + 1))
 ha_port=$((base + 2))
 relay_port=$((base + 3))
+log_port=$((base + 4))
+before_port=$((base + 5))
 
 # --- build ---
 generator=()
@@ -40,6 +47,16 @@ cmake -S . -B build-bench "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DRELVANE
 cmake --build build-bench --target relvane-relay relvane-bench -j2 >/dev/null
 bench=build-bench/bench/relvane-bench
 relay=build-bench/bench/relvane-relay
+before=""
+if [ -n "${BENCH_BEFORE:-}" ]; then
+  rm -rf build-bench/before-src
+  mkdir -p build-bench/before-src
+  git archive "$BENCH_BEFORE" | tar -x -C build-bench/before-src
+  cmake -S build-bench/before-src -B build-bench/before "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DRELVANE_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
+  cmake --build build-bench/before --target relvane-relay -j2 >/dev/null
+  before=build-bench/before/bench/relvane-relay
+fi
 
 # --- the comparison relay ---
 if ! command -v haproxy >/dev/null; then
@@ -60,7 +77,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-for port in $server_port $ha1_port $ha_port $relay_port; do
+for port in $server_port $ha1_port $ha_port $relay_port $log_port $before_port; do
   if ss -Htln "sport = :$port" | grep -q .; then
     echo "port $port is taken; set BENCH_PORT to another base" >&2
     exit 1
@@ -93,8 +110,18 @@ haproxy -db -f "$tmp/haproxy.cfg" >"$tmp/haproxy.log" 2>&1 &
 ha_pid=$!; pids+=("$ha_pid")
 "$relay" -q "$relay_port" 127.0.0.1 "$server_port" 2>"$tmp/relay.log" &
 relay_pid=$!; pids+=("$relay_pid")
+"$relay" -q -l "$log_port" 127.0.0.1 "$server_port" 2>"$tmp/relay-log.log" &
+log_pid=$!; pids+=("$log_pid")
+listening=($ha1_port $ha_port $relay_port $log_port)
+before_target=()
+if [ -n "$before" ]; then
+  "$before" -q "$before_port" 127.0.0.1 "$server_port" 2>"$tmp/relay-before.log" &
+  before_pid=$!; pids+=("$before_pid")
+  listening+=($before_port)
+  before_target=(--target "relvane-before=$before_port:$before_pid")
+fi
 
-for port in $ha1_port $ha_port $relay_port; do
+for port in "${listening[@]}"; do
   for _ in $(seq 50); do
     ss -Htln "sport = :$port" | grep -q . && break
     sleep 0.1
@@ -140,7 +167,9 @@ timeout 1200 "$bench" --server-port "$server_port" \
   --target "haproxy-1t=$ha1_port:$ha1_pid" \
   --target "haproxy-${ha_threads}t=$ha_port:$ha_pid" \
   --target "relvane=$relay_port:$relay_pid" \
-  "${sizes[@]}" "${extra[@]}" || status=$?
+  --target "relvane-log=$log_port:$log_pid" \
+  "${before_target[@]}" "${sizes[@]}" "${extra[@]}" || status=$?
+echo "relvane-log standard error: $(wc -l <"$tmp/relay-log.log") lines (its start line, then one per connection)"
 echo
 echo "load:    $(uptime | sed 's/.*load average: //') (after)"
 exit $status
