@@ -6,9 +6,12 @@
 #include <string>
 
 #include "filter/IpFilter.h"
+#include "net/Resolver.h"
+#include "net/SocketAddress.h"
 #include "net/PairTable.h"
 #include "net/TcpSockStream.h"
 #include "net/TcpSockStreamParent.h"
+#include "net/TimerQueue.h"
 
 struct CTcpStreamPair;
 
@@ -21,8 +24,9 @@ enum class PairEnding {
   DestinationReset,
   ClientFailed,
   DestinationFailed,
-  ConnectFailed,  // the destination could not be reached; `err` says why
-  Stopped,        // the slot was switched off or the program closed
+  ConnectFailed,      // the destination could not be reached (or not in time); `err` says why
+  HalfCloseTimedOut,  // one direction had ended and nothing moved for the half-close bound
+  Stopped,            // the slot was switched off or the program closed
 };
 
 // Told the number of fully connected pairs after every change (also when it stays the same).
@@ -45,6 +49,20 @@ struct CTcpStreamPair {
   std::chrono::steady_clock::time_point started{};
   std::uint64_t serial = 0;  // never reused by the repeater, unlike the table index
   void closeBoth();  // accept side first
+  // A failure cut the pair (failed: the side that failed, or null for neither): the other side
+  // is offered what is queued for it and then reset, so its peer cannot take the end for a
+  // complete one.
+  void abortBoth(const CTcpSockStream* failed);
+  void offerQueued(const CTcpSockStream* failed);  // the first step of abortBoth
+
+  // While the outgoing connect is under way: the name's lookup, the addresses left to try.
+  net::Resolver::Request lookup;
+  std::vector<net::SocketAddress> addresses;
+  std::size_t nextAddress = 0;
+  int socketFamily = 0;       // of a fresh outgoing socket that no connect has used yet
+  net::Timer connectTimer;
+  net::Timer idleTimer;       // once one direction has ended
+  std::string ownEndpoint;    // the outgoing socket's local end, while it is registered
 };
 
 class CTcpRepeater : public CTcpSockStreamParent {
@@ -58,6 +76,11 @@ public:
   void setBufferSize(int kb);
   void setListenBindAddress(int use, const std::string& address);
   void setConnectBindAddress(int use, const std::string& address);
+  // Seconds; 0 leaves the connect to the system's own limit, or a half-closed pair unbounded.
+  static constexpr int kDefaultConnectTimeout = 30;
+  static constexpr int kDefaultHalfCloseTimeout = 600;
+  void setConnectTimeout(int seconds);
+  void setHalfCloseTimeout(int seconds);
 
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
   void stop();
@@ -72,19 +95,30 @@ public:
   void notifyOnConnect(int index, std::string kind) override;
   void notifyOnClose(int index, std::string kind) override;
   void notifyOnError(int index, std::string kind, int err) override;
+  void notifyOnHalfClose(int index, std::string kind) override;
 
 private:
   int addPair(CTcpStreamPair* pair);
-  void closePair(int index, PairEnding how = PairEnding::Stopped, int err = 0);
+  void closePair(int index, PairEnding how = PairEnding::Stopped);
   void updateConnectionCount();
-  void markConnected(CTcpStreamPair* pair);
-  CTcpSockStream* acceptPeer();
+  CTcpSockStream* acceptPeer(int& err);
+  bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer);
+  CTcpSockStream* makeOutgoing(int& family);
+  void abortPair(int index, const CTcpSockStream* failed, PairEnding how, int err);
+  void endPair(int index, bool abortive, const CTcpSockStream* failed, PairEnding how, int err);
+  // The outgoing connect (TcpRepeaterConnect.cpp).
   void connectPair(int index);
+  void onResolved(int index, int err, const std::vector<net::SocketAddress>& found);
+  void connectNext(int index);
+  bool retryConnect(int index, int err);
+  void connected(CTcpStreamPair* pair);
+  void connectFailed(int index, int err);
+  void connectTimedOut(int index);
+  void checkIdle(int index);
 
   CTcpRepeaterListener* listener = nullptr;
   net::PairTable pairs;  // the pairs are owned here
   int connectedPairs = 0;  // live pairs whose two streams are both STREAM_CONNECTED
-  std::uint64_t nextSerial_ = 0;
   CTcpSockStream listenSocket;
   int listenPort = 0;
   std::string forwardHost;
@@ -94,5 +128,8 @@ private:
   std::string listenBindAddress;
   int useConnectBindAddress = 0;
   std::string connectBindAddress;
+  int connectTimeout = kDefaultConnectTimeout;
+  int halfCloseTimeout = kDefaultHalfCloseTimeout;
   bool listening_ = false;
+  std::uint64_t nextSerial_ = 0;
 };

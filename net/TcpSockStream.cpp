@@ -45,6 +45,7 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     sendQueue_.consume(static_cast<uint32_t>(n));
     sentBytes += static_cast<uint32_t>(n);
     sRemainCount = sendQueue_.size();
+    if (watchingIdle_) lastMoved_ = Clock::now();
   }
   if (n < 0) {
     int err = GetLastError();
@@ -70,6 +71,7 @@ CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
   if (n > 0) {
     receivedBytes += static_cast<uint32_t>(n);
     pairSocket->noteQueued();
+    if (watchingIdle_) lastMoved_ = Clock::now();
     return static_cast<std::size_t>(n) == room.size() ? ReadResult::More : ReadResult::Drained;
   }
   if (n == 0) return ReadResult::PeerClosed;
@@ -126,6 +128,22 @@ void CTcpSockStream::OnSend(int nErrorCode) {
   }
 }
 
+void CTcpSockStream::offerQueued() {
+  while (sRemainCount > 0) {
+    std::span<const char> part = sendQueue_.readable();
+    int n = Send(part.data(), static_cast<int>(part.size()), 0);
+    if (n <= 0) return;
+    sendQueue_.consume(static_cast<uint32_t>(n));
+    sentBytes += static_cast<uint32_t>(n);
+    sRemainCount = sendQueue_.size();
+  }
+}
+
+void CTcpSockStream::watchIdle() {
+  watchingIdle_ = true;
+  lastMoved_ = Clock::now();
+}
+
 void CTcpSockStream::OnOutOfBandData(int) { trace("-----------OnOutOfBandData()\n"); }
 
 void CTcpSockStream::OnAccept(int nErrorCode) {
@@ -173,6 +191,7 @@ void CTcpSockStream::peerClosed() {
   peerClosed_ = true;
   readPaused_ = false;
   AsyncSelect(selectedEvents() & ~FD_READ);  // the end of input stays readable for ever
+  if (parent) parent->notifyOnHalfClose(index, kind);
   CTcpSockStream* partner = pairSocket;
   closedFirst_ = !partner || !partner->peerClosed_;
   if (!partner) {

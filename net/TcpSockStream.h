@@ -8,6 +8,7 @@
 // A peer's orderly close is passed on: once every byte it sent has been delivered, the partner's
 // socket is shut down for sending and the other direction goes on; the pair is reported closed
 // when both directions have ended.
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -57,6 +58,14 @@ public:
   // included, is gone).
   bool writeSendBuffer2Socket();
   bool readingPaused() const { return readPaused_; }
+  // Sends what the socket takes at once and reports nothing: for bytes owed to a peer whose
+  // connection is about to be cut.
+  void offerQueued();
+
+  // From watchIdle() on, the stream notes when a byte last moved through it (either way).
+  using Clock = std::chrono::steady_clock;
+  void watchIdle();
+  Clock::time_point lastMoved() const { return lastMoved_; }
   bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
   // This stream's peer closed before the partner's peer did.
   bool peerClosedFirst() const { return closedFirst_; }
@@ -83,4 +92,6 @@ private:
   bool peerClosed_ = false;      // this stream's peer has closed its sending side
   bool inputDelivered_ = false;  // ... and every byte of it reached the partner's peer
   bool closedFirst_ = false;
+  bool watchingIdle_ = false;
+  Clock::time_point lastMoved_{};
 };

@@ -5,6 +5,7 @@
 
 #include "log/EventLog.h"
 #include "log/LogLines.h"
+#include "net/LocalAddress.h"
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
 #include "slot/SaveReport.h"
@@ -64,6 +65,8 @@ void CPortSlot::loadSettings() {
   forwardHost = cutHost(doc.get(section, "FORWARDHOST").value_or(kDefaultHost), kMaxHostBytes);
   forwardPort = readInt("FORWARDPORT", 0);
   bufferSize = readInt("BUFFERSIZE", kDefaultBufferSize);
+  connectTimeout = readInt("CONNECTTIMEOUT", CTcpRepeater::kDefaultConnectTimeout);
+  halfCloseTimeout = readInt("HALFCLOSETIMEOUT", CTcpRepeater::kDefaultHalfCloseTimeout);
   changedKeys.clear();  // what was just read is what the file says
   checkValues(doc);
 }
@@ -114,6 +117,7 @@ bool CPortSlot::saveSettings() {
 std::string CPortSlot::switchOnRefusal() const {
   if (listenPort <= 0 || listenPort > kMaxPort) return kListenPortInvalid;
   if (forwardPort <= 0 || forwardPort > kMaxPort) return kForwardPortInvalid;
+  if (forwardPort == listenPort && net::isThisHost(forwardHost)) return kForwardToItself;
   return {};
 }
 
@@ -180,6 +184,8 @@ void CPortSlot::applyState() {
   if (listenPort == 0 || forwardPort == 0 || forwardHost.empty()) return;
   repeater.setListener(this);
   repeater.setBufferSize(bufferSize);
+  repeater.setConnectTimeout(connectTimeout);
+  repeater.setHalfCloseTimeout(halfCloseTimeout);
   repeater.setListenBindAddress(0, "localhost");
   repeater.setConnectBindAddress(0, "localhost");
   repeater.filter = &filter;

@@ -27,6 +27,7 @@ std::string endingText(PairEnding how, int err) {
     case PairEnding::ClientFailed: return withReason("クライアント側エラー", err);
     case PairEnding::DestinationFailed: return withReason("転送先側エラー", err);
     case PairEnding::ConnectFailed: return withReason("接続失敗", err);
+    case PairEnding::HalfCloseTimedOut: return "片側の終了後に無通信のため切断";
     case PairEnding::Stopped: break;
   }
   return "停止";
