@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <memory>
 #include <sys/epoll.h>
+#include <unistd.h>
 #include <vector>
 
 #include "app/SignalPipe.h"
+#include "log/EventLog.h"
+#include "log/FdSink.h"
 #include "net/EventLoop.h"
 #include "net/Trace.h"
 #include "slot/IniDocument.h"
@@ -14,11 +17,13 @@
 #include "slot/SaveReport.h"
 #include "slot/SlotSections.h"
 
-CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless)
-    : iniPath(std::move(iniPath)), debugMode(debugMode), headless(headless) {}
+CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless, bool quiet)
+    : iniPath(std::move(iniPath)), debugMode(debugMode), headless(headless), quiet(quiet) {}
 
 int CHeadlessRun::run() {
   trace("CHeadlessRun::run() ini=%s\n", iniPath.c_str());
+  evlog::FdSink standardError(STDERR_FILENO);
+  if (!quiet) evlog::addSink(&standardError);
   auto toStderr = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
   CSaveReport saveReport(toStderr);
   const int count = slot_sections::count(ini::Document::load(iniPath));
@@ -31,7 +36,8 @@ int CHeadlessRun::run() {
     slot.saveReport = &saveReport;
     const std::string refusal = slot.startSlot();
     for (const std::string& problem : slot.problems) toStderr(problem);
-    if (!refusal.empty()) toStderr(slot.sectionName() + ": " + refusal);
+    // The log tells a refusal; a quiet run still says it, as it is an error.
+    if (!refusal.empty() && quiet) toStderr(slot.sectionName() + ": " + refusal);
     if (slot.started()) ++started;
   }
 
@@ -44,6 +50,7 @@ int CHeadlessRun::run() {
 
   trace("CHeadlessRun::run() shutdown\n");
   for (auto& slot : slots) slot->shutdownSlot();
+  evlog::removeSink(&standardError);
   return started == 0 ? 1 : 0;
 }
 

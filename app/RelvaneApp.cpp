@@ -42,7 +42,7 @@ void CRelvaneApp::showRefusal(const char* text, const char*) {
 }
 
 int CRelvaneApp::runMainWindow() {
-  CHeadlessRun run(settingsPath, debugMode, false);
+  CHeadlessRun run(settingsPath, debugMode, false, quiet);
   return run.run();
 }
 
@@ -67,6 +67,7 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
     exit = 1;
     return 0;
   }
+  quiet = line.quiet;
 
   if (!socketInit()) {
     const char* text = res::findString(IDP_SOCKETS_INIT_FAILED);
@@ -92,8 +93,10 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
     }
   }
 
+  // The argument lines belong to the debug trace alone: without the switch they go where the
+  // rest of the trace goes, nowhere.
+  setupStandardStreams(line.debugMode);
   debugMode = traceArguments(argc, argv);
-  setupStandardStreams(debugMode);
   printBanner(debugMode);
   enterProgramDirectory(executableDirectory());
   trace("\nSettings=%s\n", settingsPath.c_str());
@@ -104,7 +107,7 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   if (windowing == Windowing::Window) {
     exit = runMainWindow();
   } else {
-    CHeadlessRun run(settingsPath, debugMode, line.headless);
+    CHeadlessRun run(settingsPath, debugMode, line.headless, quiet);
     exit = run.run();
   }
   return 0;

@@ -32,6 +32,14 @@ void closeStream(CTcpSockStream*& stream, Ending how) {
 
 const char* orNull(int use, const std::string& address) { return use ? address.c_str() : nullptr; }
 
+PairEnding endingOfError(const CTcpStreamPair& pair, const std::string& kind, int err) {
+  const bool client = kind == "acceptSocket";
+  if (!client && pair.connectStream && pair.connectStream->connectState != STREAM_CONNECTED)
+    return PairEnding::ConnectFailed;
+  if (err == ECONNRESET || err == EPIPE) return client ? PairEnding::ClientReset : PairEnding::DestinationReset;
+  return client ? PairEnding::ClientFailed : PairEnding::DestinationFailed;
+}
+
 bool isDescriptorShortage(int err) {
   return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
 }
@@ -49,18 +57,23 @@ void CTcpStreamPair::closeBoth() {
   closeStream(connectStream, Ending::Orderly);
 }
 
-void CTcpStreamPair::abortBoth(CTcpSockStream* failed) {
-  net::OwnEndpoints::current().remove(ownEndpoint);
+void CTcpStreamPair::offerQueued(CTcpSockStream* failed) {
   // A failure seen on a send can come before the read of what the peer sent ahead of it.
   if (failed && failed->pairSocket && failed->pairSocket->connectState == STREAM_CONNECTED) failed->takeArrived();
+  for (CTcpSockStream* s : {acceptStream, connectStream}) {
+    if (!s || s == failed || s->connectState != STREAM_CONNECTED) continue;
+    // Small-segment coalescing would hold back the last bytes; they go now, ahead of the reset.
+    int on = 1;
+    s->SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
+    s->offerQueued();
+  }
+}
+
+void CTcpStreamPair::abortBoth(CTcpSockStream* failed) {
+  net::OwnEndpoints::current().remove(ownEndpoint);
+  offerQueued(failed);
   for (CTcpSockStream*& s : {std::ref(acceptStream), std::ref(connectStream)}) {
     const bool owed = s && s != failed && s->connectState == STREAM_CONNECTED;
-    if (owed) {
-      // Small-segment coalescing would hold back the last bytes; they go now, ahead of the reset.
-      int on = 1;
-      s->SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
-      s->offerQueued();
-    }
     closeStream(s, owed ? Ending::ResetAfterDrain : Ending::Reset);
   }
 }
@@ -106,6 +119,10 @@ void CTcpRepeater::setConnectBindAddress(int use, const std::string& address) {
 }
 
 bool CTcpRepeater::isListening() const { return listening_ && listenSocket.handle() >= 0; }
+
+bool CTcpRepeater::listenName(std::string& address, int& port) const {
+  return isListening() && listenSocket.GetSockName(address, port);
+}
 
 void CTcpRepeater::start(int port, const std::string& host, int destinationPort) {
   listenPort = port;
@@ -167,6 +184,7 @@ CTcpSockStream* CTcpRepeater::acceptPeer(int& err) {
   if (filter && !filter->isAccept(address)) {
     delete stream;
     trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
+    if (listener) listener->notifyOnPeerRefused(address, port);
     return nullptr;
   }
   stream->peerAddress = address;
@@ -230,6 +248,8 @@ void CTcpRepeater::notifyOnAccept(int, std::string) {
   pair->acceptStream = accepted;
   pair->connectStream = outgoing;
   pair->socketFamily = family;
+  pair->started = std::chrono::steady_clock::now();
+  pair->serial = ++nextSerial_;
   int index = addPair(pair);
   accepted->index = outgoing->index = index;
   connectPair(index);
@@ -242,14 +262,17 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
 
 void CTcpRepeater::notifyOnClose(int index, std::string) {
   trace("CTcpRepeater::notifyOnClose()\n");
-  closePair(index);
+  const CTcpStreamPair* pair = pairs.at(index);
+  const bool destinationFirst = pair && pair->connectStream && pair->connectStream->peerClosedFirst();
+  closePair(index, destinationFirst ? PairEnding::DestinationClosed : PairEnding::ClientClosed);
 }
 
 void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
   trace("CTcpRepeater::notifyOnError() index=%d, kind=%s, err=%d\n", index, kind.c_str(), err);
   if (kind == "connectSocket" && retryConnect(index, err)) return;
-  CTcpStreamPair* pair = pairs.at(index);
-  abortPair(index, pair ? (kind == "acceptSocket" ? pair->acceptStream : pair->connectStream) : nullptr);
+  const CTcpStreamPair* pair = pairs.at(index);
+  if (!pair) return closePair(index);  // only tidies and reports the count
+  abortPair(index, kind == "acceptSocket" ? pair->acceptStream : pair->connectStream, endingOfError(*pair, kind, err), err);
 }
 
 int CTcpRepeater::addPair(CTcpStreamPair* pair) { return pairs.add(pair); }
@@ -266,14 +289,18 @@ void CTcpRepeater::connected(CTcpStreamPair* pair) {
   updateConnectionCount();
 }
 
-void CTcpRepeater::closePair(int index) { endPair(index, false, nullptr); }
+void CTcpRepeater::closePair(int index, PairEnding how) { endPair(index, false, nullptr, how, 0); }
 
-void CTcpRepeater::abortPair(int index, CTcpSockStream* failed) { endPair(index, true, failed); }
+void CTcpRepeater::abortPair(int index, CTcpSockStream* failed, PairEnding how, int err) {
+  endPair(index, true, failed, how, err);
+}
 
-void CTcpRepeater::endPair(int index, bool abortive, CTcpSockStream* failed) {
+void CTcpRepeater::endPair(int index, bool abortive, CTcpSockStream* failed, PairEnding how, int err) {
   // Out of the table before the teardown, so nothing it triggers finds a half-closed pair.
   if (CTcpStreamPair* pair = pairs.release(index)) {
     if (isCounted(pair)) --connectedPairs;
+    if (abortive) pair->offerQueued(failed);  // first, so the report counts what it delivers
+    if (listener) listener->notifyOnPairEnd(*pair, how, err);
     if (abortive) {
       pair->abortBoth(failed);
     } else {

@@ -1,6 +1,8 @@
 #pragma once
 // The relay of one forwarding slot: listens on the slot's port and, for each connection the
 // address filter serves, connects to the destination and joins the two streams into a pair.
+#include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "filter/IpFilter.h"
@@ -11,10 +13,31 @@
 #include "net/TcpSockStreamParent.h"
 #include "net/TimerQueue.h"
 
+struct CTcpStreamPair;
+
+// How a pair ended, as its one report says. A reset is ECONNRESET or EPIPE on that side; any
+// other error of a connected side is a failure of that side.
+enum class PairEnding {
+  ClientClosed,
+  DestinationClosed,
+  ClientReset,
+  DestinationReset,
+  ClientFailed,
+  DestinationFailed,
+  ConnectFailed,      // the destination could not be reached (or not in time); `err` says why
+  HalfCloseTimedOut,  // one direction had ended and nothing moved for the half-close bound
+  Stopped,            // the slot was switched off or the program closed
+};
+
 // Told the number of fully connected pairs after every change (also when it stays the same).
+// The other two are told once per event, never per read or write; their default is to ignore.
 class CTcpRepeaterListener {
 public:
   virtual void notifyOnConnectionCount(int count) = 0;
+  // Just before the pair's streams are closed; `err` is the errno behind the ending, or 0.
+  virtual void notifyOnPairEnd(const CTcpStreamPair& /*pair*/, PairEnding /*how*/, int /*err*/) {}
+  // A peer the filter did not serve, already closed.
+  virtual void notifyOnPeerRefused(const std::string& /*address*/, int /*port*/) {}
 
 protected:
   ~CTcpRepeaterListener() = default;
@@ -23,11 +46,14 @@ protected:
 struct CTcpStreamPair {
   CTcpSockStream* acceptStream = nullptr;   // owned
   CTcpSockStream* connectStream = nullptr;  // owned
+  std::chrono::steady_clock::time_point started{};
+  std::uint64_t serial = 0;  // never reused by the repeater, unlike the table index
   void closeBoth();  // accept side first
   // A failure cut the pair (failed: the side that failed, or null for neither): the other side
   // is offered what is queued for it and then reset, so its peer cannot take the end for a
   // complete one.
   void abortBoth(CTcpSockStream* failed);
+  void offerQueued(CTcpSockStream* failed);  // the first step of abortBoth
 
   // While the outgoing connect is under way: the name's lookup, the addresses left to try.
   net::Resolver::Request lookup;
@@ -61,6 +87,8 @@ public:
   // Walks the live pairs: start at 0, call until null (position then -1).
   CTcpStreamPair* getNextPair(int& position);
   bool isListening() const;  // has a listening socket
+  // The listening socket's own address and port; false when there is none.
+  bool listenName(std::string& address, int& port) const;
   int pairTableSize() const { return pairs.size(); }  // free entries included
 
   void notifyOnAccept(int index, std::string kind) override;
@@ -71,13 +99,13 @@ public:
 
 private:
   int addPair(CTcpStreamPair* pair);
-  void closePair(int index);
+  void closePair(int index, PairEnding how = PairEnding::Stopped);
   void updateConnectionCount();
   CTcpSockStream* acceptPeer(int& err);
   bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer);
   CTcpSockStream* makeOutgoing(int& family);
-  void abortPair(int index, CTcpSockStream* failed);
-  void endPair(int index, bool abortive, CTcpSockStream* failed);
+  void abortPair(int index, CTcpSockStream* failed, PairEnding how, int err);
+  void endPair(int index, bool abortive, CTcpSockStream* failed, PairEnding how, int err);
   // The outgoing connect (TcpRepeaterConnect.cpp).
   void connectPair(int index);
   void onResolved(int index, int err, const std::vector<net::SocketAddress>& found);
@@ -103,4 +131,5 @@ private:
   int connectTimeout = kDefaultConnectTimeout;
   int halfCloseTimeout = kDefaultHalfCloseTimeout;
   bool listening_ = false;
+  std::uint64_t nextSerial_ = 0;
 };

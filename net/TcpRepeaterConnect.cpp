@@ -94,7 +94,7 @@ bool CTcpRepeater::retryConnect(int index, int err) {
 void CTcpRepeater::connectFailed(int index, int err) {
   trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n",
         forwardHost.c_str(), forwardPort, err);
-  abortPair(index, pairs.at(index)->connectStream);
+  abortPair(index, pairs.at(index)->connectStream, PairEnding::ConnectFailed, err);
 }
 
 // Reported as the system reports a connect that timed out, so it counts as a failed connect.
@@ -128,5 +128,5 @@ void CTcpRepeater::checkIdle(int index) {
     return;
   }
   trace("CTcpRepeater::halfCloseTimeout() index=%d, idle %ds\n", index, halfCloseTimeout);
-  abortPair(index, nullptr);
+  abortPair(index, nullptr, PairEnding::HalfCloseTimedOut, 0);
 }

@@ -43,6 +43,7 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     if (n <= 0) break;
     trace("●--●SEND BUFFER SendSize=%d\n", n);
     sendQueue_.consume(static_cast<uint32_t>(n));
+    sentBytes += static_cast<uint32_t>(n);
     sRemainCount = sendQueue_.size();
     if (watchingIdle_) lastMoved_ = Clock::now();
   }
@@ -68,6 +69,7 @@ CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
   int n = Receive(room.data(), static_cast<int>(room.size()), 0);
   pairSocket->sendQueue_.commit(n > 0 ? static_cast<uint32_t>(n) : 0);  // 0: an empty ring lets go
   if (n > 0) {
+    receivedBytes += static_cast<uint32_t>(n);
     pairSocket->noteQueued();
     if (watchingIdle_) lastMoved_ = Clock::now();
     return static_cast<std::size_t>(n) == room.size() ? ReadResult::More : ReadResult::Drained;
@@ -132,6 +134,7 @@ void CTcpSockStream::offerQueued() {
     int n = Send(part.data(), static_cast<int>(part.size()), 0);
     if (n <= 0) return;
     sendQueue_.consume(static_cast<uint32_t>(n));
+    sentBytes += static_cast<uint32_t>(n);
     sRemainCount = sendQueue_.size();
   }
 }
@@ -195,6 +198,7 @@ void CTcpSockStream::peerClosed() {
   readPaused_ = false;
   if (parent) parent->notifyOnHalfClose(index, kind);
   CTcpSockStream* partner = pairSocket;
+  closedFirst_ = !partner || !partner->peerClosed_;
   if (!partner) {
     if (parent) parent->notifyOnClose(index, kind);
     return;

@@ -43,6 +43,9 @@ public:
   std::string peerAddress;
   int peerPort = 0;
   int closePending = 0;  // this stream's peer closed while its bytes were still being delivered
+  // Bytes this stream took from its peer and gave to it; added up per call, read once per pair.
+  uint64_t receivedBytes = 0;
+  uint64_t sentBytes = 0;
 
   std::string getLocalAddress() const { return localAddress; }
   std::string getPeerAddress() const { return peerAddress; }
@@ -69,6 +72,8 @@ public:
   bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
   // Its peer has closed and its own sending side is shut down: a shutdown could only fail.
   bool bothDirectionsEnded() const;
+  // This stream's peer closed before the partner's peer did.
+  bool peerClosedFirst() const { return closedFirst_; }
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -92,6 +97,7 @@ private:
   bool peerClosed_ = false;      // this stream's peer has closed its sending side
   bool inputDelivered_ = false;  // ... and every byte of it reached the partner's peer
   bool sendShut_ = false;        // this stream's sending side is shut down
+  bool closedFirst_ = false;
   bool watchingIdle_ = false;
   Clock::time_point lastMoved_{};
 };

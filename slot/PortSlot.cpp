@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "log/EventLog.h"
+#include "log/LogLines.h"
 #include "net/LocalAddress.h"
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
@@ -135,7 +137,7 @@ std::string CPortSlot::switchTo(int newAct) {
     std::string refusal = switchOnRefusal();
     if (!refusal.empty()) {
       act = 0;
-      return refusal;
+      return refuse(refusal);
     }
   }
   applyState();
@@ -144,9 +146,20 @@ std::string CPortSlot::switchTo(int newAct) {
     act = 0;
     char message[128];
     std::snprintf(message, sizeof message, kListenFailed, listenPort);
-    return message;
+    return refuse(message);
   }
   return {};
+}
+
+std::string CPortSlot::refuse(std::string message) {
+  if (evlog::enabled()) evlog::post(evlog::switchOnRefusedLine(slotIndex, message));
+  return message;
+}
+
+void CPortSlot::stopRepeater() {
+  const bool wasListening = repeater.isListening();
+  repeater.stop();  // each live connection's end is logged from here
+  if (wasListening && evlog::enabled()) evlog::post(evlog::stoppedLine(slotIndex));
 }
 
 bool CPortSlot::listenFailed() const {
@@ -162,9 +175,10 @@ std::string CPortSlot::startSlot() {
   saveSettings();  // a file without the section gets it; otherwise nothing changed
   return refusal;
 }
+
 void CPortSlot::applyState() {
   if (act == 0) {
-    repeater.stop();
+    stopRepeater();
     return;
   }
   if (listenPort == 0 || forwardPort == 0 || forwardHost.empty()) return;
@@ -175,12 +189,25 @@ void CPortSlot::applyState() {
   repeater.setListenBindAddress(0, "localhost");
   repeater.setConnectBindAddress(0, "localhost");
   repeater.filter = &filter;
+  activity.switchedOn(slotIndex, forwardHost, forwardPort);
   repeater.start(listenPort, forwardHost, forwardPort);
+  std::string address;
+  int port = 0;
+  if (evlog::enabled() && repeater.listenName(address, port))
+    evlog::post(evlog::listeningLine(slotIndex, address, port, forwardHost, forwardPort));
 }
 
 void CPortSlot::shutdownSlot() {
   saveSettings();
-  repeater.stop();
+  stopRepeater();
 }
 
 void CPortSlot::notifyOnConnectionCount(int count) { connectionCount = count; }
+
+void CPortSlot::notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) {
+  activity.pairEnded(pair, how, err);
+}
+
+void CPortSlot::notifyOnPeerRefused(const std::string& address, int port) {
+  activity.peerRefused(address, port);
+}

@@ -52,6 +52,9 @@
 //   void shutdownSlot()             saveSettings(), then stop the repeater.
 //   virtual void notifyOnConnectionCount(int count)
 //                                   stores the count; the panel overrides it to repaint too.
+//   SlotTotals totals()             connections served, refused, failed and bytes each way since
+//                                   the slot was last switched on, live connections included.
+// Every switch-on, refusal, stop and connection end is told to the event log (log/).
 #include <set>
 #include <string>
 #include <utility>
@@ -59,6 +62,7 @@
 
 #include "filter/IpFilter.h"
 #include "net/TcpRepeater.h"
+#include "slot/SlotActivity.h"
 
 class CSaveReport;
 namespace ini {
@@ -93,6 +97,9 @@ class CPortSlot : public CTcpRepeaterListener {
   void applyState();
   void shutdownSlot();
   void notifyOnConnectionCount(int count) override;
+  void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override;
+  void notifyOnPeerRefused(const std::string& address, int port) override;
+  SlotTotals totals() { return activity.totals(repeater); }
 
   std::string sectionName() const;
 
@@ -120,12 +127,15 @@ class CPortSlot : public CTcpRepeaterListener {
   int halfCloseTimeout = CTcpRepeater::kDefaultHalfCloseTimeout;
   CIpFilter filter;
   CIpFilter editFilter;
+  CSlotActivity activity;
   CTcpRepeater repeater;
 
  private:
   bool listenFailed() const;
   std::string switchTo(int newAct);
   void checkValues(const ini::Document& doc);
+  std::string refuse(std::string message);  // logs a refused switch-on and returns the message
+  void stopRepeater();
 
   std::set<std::string> changedKeys;
 };
