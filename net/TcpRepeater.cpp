@@ -71,7 +71,6 @@ void CTcpStreamPair::offerQueued(CTcpSockStream* failed) {
 
 void CTcpStreamPair::abortBoth(CTcpSockStream* failed) {
   net::OwnEndpoints::current().remove(ownEndpoint);
-  offerQueued(failed);
   for (CTcpSockStream*& s : {std::ref(acceptStream), std::ref(connectStream)}) {
     const bool owed = s && s != failed && s->connectState == STREAM_CONNECTED;
     closeStream(s, owed ? Ending::ResetAfterDrain : Ending::Reset);

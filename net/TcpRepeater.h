@@ -50,10 +50,11 @@ struct CTcpStreamPair {
   std::uint64_t serial = 0;  // never reused by the repeater, unlike the table index
   void closeBoth();  // accept side first
   // A failure cut the pair (failed: the side that failed, or null for neither): the other side
-  // is offered what is queued for it and then reset, so its peer cannot take the end for a
-  // complete one.
+  // is offered what is queued for it (offerQueued, which the repeater runs first so that the
+  // pair's report counts those bytes) and then reset (abortBoth), so its peer cannot take the
+  // end for a complete one.
+  void offerQueued(CTcpSockStream* failed);
   void abortBoth(CTcpSockStream* failed);
-  void offerQueued(CTcpSockStream* failed);  // the first step of abortBoth
 
   // While the outgoing connect is under way: the name's lookup, the addresses left to try.
   net::Resolver::Request lookup;
