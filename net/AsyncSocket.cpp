@@ -49,15 +49,25 @@ sockaddr_in makeAddress(in_addr address, int port) {
 }
 
 bool readName(int fd, bool peer, std::string& address, int& port) {
-  sockaddr_in a{};
+  sockaddr_storage a{};
   socklen_t len = sizeof a;
   int r = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len)
                : ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  if (r != 0 || a.sin_family != AF_INET) return fail(r != 0 ? errno : EAFNOSUPPORT);
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+  if (r != 0) return fail(errno);
+  char text[INET6_ADDRSTRLEN] = {};
+  if (a.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(a);
+    ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+    port = ntohs(v4.sin_port);
+  } else if (a.ss_family == AF_INET6) {
+    // In full, as the C library writes it; an IPv4 peer of a dual-stack socket shows as ::ffff:a.b.c.d.
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(a);
+    ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    port = ntohs(v6.sin6_port);
+  } else {
+    return fail(EAFNOSUPPORT);
+  }
   address = text;
-  port = ntohs(a.sin_port);
   return true;
 }
 
@@ -90,9 +100,9 @@ bool CAsyncSocket::Create(int port, int type, long events, const char* address) 
   return fail(err);
 }
 
-bool CAsyncSocket::Socket(int type, long events) {
+bool CAsyncSocket::Socket(int type, long events, int family) {
   if (m_hSocket >= 0) return fail(EISCONN);
-  int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int fd = ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return fail(errno);
   attach(fd, events, Phase::Idle);
   return true;
@@ -102,6 +112,13 @@ bool CAsyncSocket::Bind(int port, const char* address) {
   in_addr local{};
   local.s_addr = htonl(INADDR_ANY);
   if (m_hSocket < 0 || !validPort(port)) return fail(m_hSocket < 0 ? ENOTSOCK : EINVAL);
+  sockaddr_in6 v6{};
+  if (address != nullptr && ::inet_pton(AF_INET6, address, &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(static_cast<uint16_t>(port));
+    if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&v6), sizeof v6) != 0) return fail(errno);
+    return true;
+  }
   if (address != nullptr && !dottedAddress(address, local)) return fail(EINVAL);
   sockaddr_in a = makeAddress(local, port);
   if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return fail(errno);

@@ -1,5 +1,5 @@
 #pragma once
-// Non-blocking IPv4 socket whose readiness arrives as On* calls from the thread's EventLoop.
+// Non-blocking IPv4 or IPv6 socket whose readiness arrives as On* calls from the thread's EventLoop.
 //
 // How the events map onto a level-triggered epoll set:
 //  - OnAccept: a listening socket has a connection waiting.
@@ -39,8 +39,9 @@ public:
   bool Create(int port = 0, int type = SOCK_STREAM, long events = FD_ALL,
               const char* address = nullptr);
   // The two halves of Create, for options that must be set before the bind.
-  bool Socket(int type = SOCK_STREAM, long events = FD_ALL);
-  bool Bind(int port, const char* address = nullptr);  // address must be dotted IPv4
+  bool Socket(int type = SOCK_STREAM, long events = FD_ALL, int family = AF_INET);
+  // address: a literal of the socket's family (dotted IPv4, or IPv6 such as "::1" or "::").
+  bool Bind(int port, const char* address = nullptr);
   bool Listen(int backlog = SOMAXCONN);
   bool SetSockOpt(int option, const void* value, int length, int level = SOL_SOCKET);
   bool AsyncSelect(long events);
@@ -53,6 +54,8 @@ public:
   virtual int Receive(void* buffer, int length, int flags = 0);
   virtual int Send(const void* buffer, int length, int flags = 0);
 
+  // Addresses as text: dotted IPv4, or IPv6 in full ("::ffff:a.b.c.d" for an IPv4 peer of a
+  // dual-stack socket).
   bool GetPeerName(std::string& address, int& port) const;
   bool GetSockName(std::string& address, int& port) const;
 

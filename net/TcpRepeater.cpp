@@ -1,7 +1,9 @@
 #include "net/TcpRepeater.h"
 
 #include <cerrno>
+#include <netinet/in.h>
 
+#include "net/LocalAddress.h"
 #include "net/Trace.h"
 
 namespace {
@@ -63,7 +65,9 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
   forwardPort = destinationPort;
   listenSocket.Close();
   listening_ = false;
-  if (!listenSocket.Socket(SOCK_STREAM, CAsyncSocket::FD_ALL)) {
+  refusedCount_ = 0;
+  const bool v6 = useListenBindAddress && net::literalFamily(listenBindAddress) == AF_INET6;
+  if (!listenSocket.Socket(SOCK_STREAM, CAsyncSocket::FD_ALL, v6 ? AF_INET6 : AF_INET)) {
     trace("Error:CTcpRepeater::start()-Create() err=%d\n", CAsyncSocket::GetLastError());
     return;
   }
@@ -74,6 +78,10 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
     listenSocket.Close();
     return;
   }
+  // "::" takes IPv4 peers too (as ::ffff:a.b.c.d), whatever the system's default says.
+  int off = 0;
+  if (v6 && !listenSocket.SetSockOpt(IPV6_V6ONLY, &off, sizeof off, IPPROTO_IPV6))
+    trace("Error:CTcpRepeater::start()-SetSockOpt(IPV6_V6ONLY) err=%d\n", CAsyncSocket::GetLastError());
   if (!listenSocket.Bind(listenPort, orNull(useListenBindAddress, listenBindAddress))) {
     trace("Error:CTcpRepeater::start()-Create() err=%d\n", CAsyncSocket::GetLastError());
     listenSocket.Close();
@@ -119,6 +127,7 @@ CTcpSockStream* CTcpRepeater::acceptPeer() {
   stream->GetPeerName(address, port);
   if (filter && !filter->isAccept(address)) {
     delete stream;
+    ++refusedCount_;
     trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
     return nullptr;
   }

@@ -40,6 +40,7 @@ public:
   // Walks the live pairs: start at 0, call until null (position then -1).
   CTcpStreamPair* getNextPair(int& position);
   bool isListening() const;  // has a listening socket
+  int refusedCount() const { return refusedCount_; }  // peers the filter refused since start
   int pairTableSize() const { return static_cast<int>(pairs.size()); }  // free entries included
 
   void notifyOnAccept(int index, std::string kind) override;
@@ -66,4 +67,5 @@ private:
   int useConnectBindAddress = 0;
   std::string connectBindAddress;
   bool listening_ = false;
+  int refusedCount_ = 0;
 };
