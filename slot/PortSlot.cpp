@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "slot/AccessSettings.h"
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
 
@@ -53,6 +54,7 @@ void CPortSlot::loadSettings() {
   forwardHost = cutHost(doc.get(section, "FORWARDHOST").value_or(kDefaultHost), kMaxHostBytes);
   forwardPort = readInt("FORWARDPORT", 0);
   bufferSize = readInt("BUFFERSIZE", kDefaultBufferSize);
+  slot_access::load(doc, section, filter, listenHost);
 }
 
 bool CPortSlot::saveSettings() {
@@ -66,10 +68,18 @@ bool CPortSlot::saveSettings() {
   return doc.save(iniPath) && ok;
 }
 
+bool CPortSlot::saveAccessSettings() {
+  ini::Document doc = ini::Document::load(iniPath);
+  bool changed = false;
+  const bool ok = slot_access::store(doc, sectionName(), filter, listenHost, changed);
+  if (!changed) return ok;  // nothing to write: the file keeps its every byte and its date
+  return doc.save(iniPath) && ok;
+}
+
 std::string CPortSlot::switchOnRefusal() const {
   if (listenPort == 0) return kListenPortInvalid;
   if (forwardPort == 0) return kForwardPortInvalid;
-  return {};
+  return slot_access::switchOnRefusal(filter, listenHost);
 }
 
 std::string CPortSlot::toggleSlot(int newAct) {
@@ -114,7 +124,8 @@ void CPortSlot::applyState() {
   if (listenPort == 0 || forwardPort == 0 || forwardHost.empty()) return;
   repeater.setListener(this);
   repeater.setBufferSize(bufferSize);
-  repeater.setListenBindAddress(0, "localhost");
+  // No listen address keeps the old way: every local address, and the old placeholder.
+  repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
   repeater.setConnectBindAddress(0, "localhost");
   repeater.filter = &filter;
   repeater.start(listenPort, forwardHost, forwardPort);

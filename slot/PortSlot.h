@@ -13,8 +13,11 @@
 //   int forwardPort          0 = not set [FORWARDPORT]
 //   int bufferSize           KiB per stream buffer [BUFFERSIZE, read only]; 128 on construction
 //   int connectionCount      connected pairs as last reported by the repeater
-//   CIpFilter filter         live filter; the repeater points at it while started
-//   CIpFilter editFilter     working copy handed to the settings dialog
+//   std::string listenHost   literal local address to listen on, "" = every address [LISTENHOST]
+//   std::string editListenHost  working copy handed to the access dialog
+//   CIpFilter filter         live filter [FILTER, ALLOW0..9, DENY0..9]; the repeater points at
+//                            it while started
+//   CIpFilter editFilter     working copy handed to the settings and access dialogs
 //   CTcpRepeater repeater    declared last, so it is destroyed first
 // Operations:
 //   void loadSettings()             fill the settings from the file; a missing file, section or
@@ -23,9 +26,13 @@
 //   bool saveSettings()             write ACT, PORT, FORWARDHOST, FORWARDPORT in that order, in
 //                                   one save; every other line stays. False when the save failed
 //                                   (an "Error:" trace line tells; the settings stay in memory).
+//   bool saveAccessSettings()       write those of FILTER, ALLOWn, DENYn and LISTENHOST whose
+//                                   value differs from the file's; nothing when none does.
 //   std::string switchOnRefusal() const
 //                                   "" when switching on is allowed, else the message to show:
-//                                   kListenPortInvalid, then kForwardPortInvalid.
+//                                   kListenPortInvalid, then kForwardPortInvalid, then a rule
+//                                   that does not parse in mode 3, then a listen address that
+//                                   is not this machine's (see AccessSettings.h).
 //   std::string toggleSlot(int newAct)  (any non-zero newAct means on)
 //                                   the ON/OFF click with the new check state: a refused switch-on
 //                                   sets act = 0, starts and saves nothing and returns the
@@ -63,6 +70,7 @@ class CPortSlot : public CTcpRepeaterListener {
 
   void loadSettings();
   bool saveSettings();
+  bool saveAccessSettings();
   std::string switchOnRefusal() const;
   std::string toggleSlot(int newAct);
   std::string startSlot();
@@ -81,6 +89,8 @@ class CPortSlot : public CTcpRepeaterListener {
   int listenPort = 0;
   int forwardPort = 0;
   int bufferSize = kDefaultBufferSize;
+  std::string listenHost;
+  std::string editListenHost;
   CIpFilter filter;
   CIpFilter editFilter;
   CTcpRepeater repeater;
