@@ -25,4 +25,5 @@ protected:
 private:
   void insertColumns();
   void fillRows();
+  void widenAddressColumns();
 };
