@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QPointer>
 #include <algorithm>
 
 #include "app/AboutDlg.h"
@@ -160,9 +161,23 @@ void CRelvaneDlg::onSysCommand(int id) {
 }
 
 void CRelvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
-  if (!systemMenu || systemMenu->isEmpty()) return;
+  // A right click on a panel offers that panel's entries above the window's own.
+  QPointer<CPortDlg> panel;  // a close in order may take it while the menu is open
+  for (QWidget* w = childAt(event->pos()); w && w != this && !panel; w = w->parentWidget())
+    panel = qobject_cast<CPortDlg*>(w);
+  QMenu menu;
+  if (panel) panel->addContextEntries(menu);
+  const qsizetype panelEntries = menu.actions().size();
+  if (systemMenu) menu.addActions(systemMenu->actions());
+  if (menu.isEmpty()) return;
   // The command runs after the menu's own loop has ended.
-  if (QAction* chosen = systemMenu->exec(event->globalPos())) onSysCommand(chosen->data().toInt());
+  QAction* chosen = menu.exec(event->globalPos());
+  if (!chosen) return;
+  if (panel && menu.actions().indexOf(chosen) < panelEntries) {
+    panel->command(chosen->data().toInt());
+  } else {
+    onSysCommand(chosen->data().toInt());
+  }
 }
 
 void CRelvaneDlg::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,8 @@
 #include "slot/PortDlg.h"
 
+#include <QMenu>
+
+#include "dialogs/AccessDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
@@ -14,6 +17,7 @@ CPortDlg::CPortDlg() : ui::CDialog(IDD_PORT_PANEL) {
   onCommand(IDC_ACTIVE, &CPortDlg::onToggle);
   onCommand(IDC_SETTINGS, &CPortDlg::onSettings);
   onCommand(IDC_CONFIRM, &CPortDlg::onConfirm);
+  onCommand(ID_PANEL_ACCESS, &CPortDlg::onAccess);
 }
 
 CPortDlg::~CPortDlg() {
@@ -126,4 +130,28 @@ void CPortDlg::onConfirm() {
   CStatusDlg status;
   status.repeater = &repeater;
   status.doModal(window());
+}
+
+void CPortDlg::addContextEntries(QMenu& menu) const {
+  menu.addAction(QString::fromUtf8(kAccessEntry))->setData(ID_PANEL_ACCESS);
+  QAction* refused = menu.addAction(QString::fromUtf8(kRefusedEntry).arg(repeater.refusedCount()));
+  refused->setData(ID_PANEL_REFUSED);
+  refused->setEnabled(false);  // a count to read, nothing to do
+}
+
+void CPortDlg::onAccess() {
+  updateData(true);
+  if (act != 0) {
+    ui::messageBox(kPortInUse, this);
+    return;
+  }
+  // The working copies; an open settings dialog of this panel holds the same filter copy and,
+  // on its OK, finds it equal to the live filter again.
+  editFilter = filter;
+  editListenHost = listenHost;
+  CAccessDlg dialog(editFilter, editListenHost);
+  if (dialog.doModal(window()) != IDOK) return;
+  filter = editFilter;
+  listenHost = editListenHost;
+  saveAccessSettings();
 }

@@ -14,6 +14,7 @@
 #include "ChildProcess.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
+#include "dialogs/AccessDlg.h"
 #include "res/Resource.h"
 #include "slot/NetLoopNotifier.h"
 #include "slot/PortDlg.h"
@@ -149,6 +150,29 @@ TEST_F(MainWindow, ContextMenuAndCommandsWithTheAboutIdOpenTheAboutBox) {
             "レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION);  // the program's own record
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
     EXPECT_EQ(aboutShownBy([&] { window.onSysCommand(id); }) != "none", id < 0x20) << id;
+
+  // On a panel its own entries come first, and the first opens its access dialog.
+  QStringList entries;
+  bool accessShown = false;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+      for (QAction* a : menu->actions()) entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
+      QTimer::singleShot(0, menu, [menu] {
+        menu->setActiveAction(menu->actions().first());
+        QTest::keyClick(menu, Qt::Key_Return);
+      });
+    } else if (auto* access = qobject_cast<CAccessDlg*>(QApplication::activeModalWidget())) {
+      accessShown = true;
+      access->close();
+    }
+  });
+  answer.start(50);
+  QContextMenuEvent again(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(target, &again);
+  answer.stop();
+  EXPECT_TRUE(accessShown);
+  EXPECT_EQ(entries.join('|'), QString::fromUtf8("アクセス設定(&A)...|拒否した接続: 0件|-|レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報"));
 }
 
 // The README picture: the slot ON with live connections, drawn by the program's own widgets.
