@@ -1,5 +1,5 @@
-// Renders the port panel (switched on, with live connections), the settings dialog and the
-// status dialog (with live rows) into PNG files, using the program's own widgets on real
+// Renders the port panel (switched on, with live connections), the settings dialog, the
+// access dialog and the status dialog (with live rows) into PNG files, using the program's own widgets on real
 // loopback connections. Run by hand:  relvane_panel_screenshots <output dir>
 #include <QAbstractButton>
 #include <QApplication>
@@ -10,6 +10,7 @@
 
 #include "Loopback.h"
 #include "TempDir.h"
+#include "dialogs/AccessDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "net/AsyncSocket.h"
 #include "res/Resource.h"
@@ -67,5 +68,15 @@ int main(int argc, char** argv) {
   QTest::mouseClick(panel.button(IDC_ACTIVE), Qt::LeftButton);  // settings open only when OFF
   QTest::mouseClick(panel.button(IDC_SETTINGS), Qt::LeftButton);
   save(settings, "settings-dialog.png");
+  settings.command(IDCANCEL);
+  CIpFilter rules;
+  rules.mode = CIpFilter::ModeRules;
+  for (const char* allow : {"192.168.1.0/24", "10.0.0.5", "2001:db8::/32"}) rules.allowRules[rules.allowCount++] = allow;
+  rules.denyRules[rules.denyCount++] = "192.168.1.13";
+  std::string listenHost = "::";
+  CAccessDlg access(rules, listenHost);
+  access.create(&host);
+  access.show();
+  save(access, "access-dialog.png");
   return ok ? 0 : 1;
 }
