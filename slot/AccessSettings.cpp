@@ -45,23 +45,13 @@ void load(const ini::Document& doc, const std::string& section, CIpFilter& filte
   listenHost = doc.get(section, "LISTENHOST").value_or("");
 }
 
-bool store(ini::Document& doc, const std::string& section, const CIpFilter& filter,
-           const std::string& listenHost, bool& changed) {
-  bool ok = true;
-  changed = false;
-  auto put = [&](const std::string& name, const std::string& value) {
-    if (doc.get(section, name).value_or("") == value) return;
-    changed = true;
-    ok = doc.set(section, name, value) && ok;
-  };
-  if (modeOf(doc.get(section, "FILTER")) != filter.mode) {
-    changed = true;
-    ok = doc.set(section, "FILTER", std::to_string(filter.mode)) && ok;
-  }
-  for (int i = 0; i < CIpFilter::kMaxRules; ++i) put(key("ALLOW", i), filter.allowRules[i]);
-  for (int i = 0; i < CIpFilter::kMaxRules; ++i) put(key("DENY", i), filter.denyRules[i]);
-  put("LISTENHOST", listenHost);
-  return ok;
+std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter,
+                                                        const std::string& listenHost) {
+  std::vector<std::pair<std::string, std::string>> keys{{"FILTER", std::to_string(filter.mode)}};
+  for (int i = 0; i < CIpFilter::kMaxRules; ++i) keys.emplace_back(key("ALLOW", i), filter.allowRules[i]);
+  for (int i = 0; i < CIpFilter::kMaxRules; ++i) keys.emplace_back(key("DENY", i), filter.denyRules[i]);
+  keys.emplace_back("LISTENHOST", listenHost);
+  return keys;
 }
 
 std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost) {

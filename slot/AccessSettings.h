@@ -3,9 +3,11 @@
 //   FILTER              filter mode 0..3; anything else (or missing) is 0, serve everyone
 //   ALLOW0..9, DENY0..9 rule texts, kept as written; a list ends at its first empty entry
 //   LISTENHOST          literal local address to listen on; empty or missing: every address
-// None of these keys is written unless its value changes, so a file that never had them
-// keeps every byte.
+// None of these keys is written unless the user changes its value, so a file that never had
+// them keeps every byte.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "filter/IpFilter.h"
 #include "slot/IniDocument.h"
@@ -15,10 +17,9 @@ namespace slot_access {
 void load(const ini::Document& doc, const std::string& section, CIpFilter& filter,
           std::string& listenHost);
 
-// Sets the keys whose value differs from what `doc` holds (a missing key holding its default).
-// Returns false when a value could not be set; `changed` tells whether any key was set.
-bool store(ini::Document& doc, const std::string& section, const CIpFilter& filter,
-           const std::string& listenHost, bool& changed);
+// Every key with the text it would be saved with, always in the same order.
+std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter,
+                                                        const std::string& listenHost);
 
 // "" when the filter and the listen address allow a switch-on, else the message to show.
 std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost);

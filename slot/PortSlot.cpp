@@ -1,10 +1,13 @@
 #include "slot/PortSlot.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "slot/AccessSettings.h"
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
+#include "slot/SaveReport.h"
+#include "slot/SlotSections.h"
 
 namespace {
 
@@ -33,6 +36,12 @@ std::string cutHost(std::string host, size_t limit) {
   return host;
 }
 
+// An optional sign and decimal digits only: "0080" is 80, "80x" or "abc" are not numbers.
+bool isPlainNumber(const std::string& text) {
+  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  return i < text.size() && text.find_first_not_of("0123456789", i) == std::string::npos;
+}
+
 }  // namespace
 
 CPortSlot::~CPortSlot() {
@@ -40,7 +49,7 @@ CPortSlot::~CPortSlot() {
   repeater.setListener(nullptr);
 }
 
-std::string CPortSlot::sectionName() const { return "TCP-PORT" + std::to_string(slotIndex); }
+std::string CPortSlot::sectionName() const { return slot_sections::sectionName(slotIndex); }
 
 void CPortSlot::loadSettings() {
   const ini::Document doc = ini::Document::load(iniPath);
@@ -55,34 +64,81 @@ void CPortSlot::loadSettings() {
   forwardPort = readInt("FORWARDPORT", 0);
   bufferSize = readInt("BUFFERSIZE", kDefaultBufferSize);
   slot_access::load(doc, section, filter, listenHost);
+  changedKeys.clear();  // what was just read is what the file says
+  checkValues(doc);
+}
+
+void CPortSlot::checkValues(const ini::Document& doc) {
+  problems.clear();
+  const std::string section = sectionName();
+  auto check = [&](const char* key, int low, int high) {
+    const auto text = doc.get(section, key);
+    if (!text || text->empty()) return;
+    const int value = ini::parseInt(*text, 0);
+    if (!isPlainNumber(*text) || value < low || value > high)
+      problems.push_back(section + " の " + key + "=" + *text + " は無効な値です (" +
+                         std::to_string(low) + "～" + std::to_string(high) + ")");
+  };
+  check("PORT", 0, kMaxPort);
+  check("FORWARDPORT", 0, kMaxPort);  // 0 is "not set", refused only when switching on
+  check("BUFFERSIZE", 1, kMaxBufferSize);
+  if (act != 0 && forwardHost.empty())
+    problems.push_back(section + " は ACT=" + std::to_string(act) + " ですが FORWARDHOST が空です");
+}
+
+std::vector<std::pair<std::string, std::string>> CPortSlot::savedValues() const {
+  return {{"ACT", std::to_string(act)},
+          {"PORT", std::to_string(listenPort)},
+          {"FORWARDHOST", forwardHost},
+          {"FORWARDPORT", std::to_string(forwardPort)}};
 }
 
 bool CPortSlot::saveSettings() {
   ini::Document doc = ini::Document::load(iniPath);
   const std::string section = sectionName();
+  const bool wholeSection = !doc.hasSection(section);
+  if (!wholeSection && changedKeys.empty()) return true;  // the file says it all already
   // Each key is set even when another was refused, so one bad value loses no other setting.
-  bool ok = doc.set(section, "ACT", std::to_string(act));
-  ok = doc.set(section, "PORT", std::to_string(listenPort)) && ok;
-  ok = doc.set(section, "FORWARDHOST", forwardHost) && ok;
-  ok = doc.set(section, "FORWARDPORT", std::to_string(forwardPort)) && ok;
-  return doc.save(iniPath) && ok;
+  bool ok = doc.readable();
+  for (const auto& [key, value] : savedValues())
+    if (wholeSection || changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
+  // Not part of a new section: these keys appear only once the user has changed them.
+  for (const auto& [key, value] : slot_access::values(filter, listenHost))
+    if (changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
+  if (!doc.save(iniPath)) {
+    const int error = errno;
+    if (saveReport) saveReport->failed(iniPath, error);
+    return false;
+  }
+  changedKeys.clear();
+  return ok;
 }
 
-bool CPortSlot::saveAccessSettings() {
-  ini::Document doc = ini::Document::load(iniPath);
-  bool changed = false;
-  const bool ok = slot_access::store(doc, sectionName(), filter, listenHost, changed);
-  if (!changed) return ok;  // nothing to write: the file keeps its every byte and its date
-  return doc.save(iniPath) && ok;
+void CPortSlot::takeAccess(const CIpFilter& newFilter, const std::string& newListenHost) {
+  const auto before = slot_access::values(filter, listenHost);
+  const auto after = slot_access::values(newFilter, newListenHost);
+  for (size_t i = 0; i < after.size(); ++i)
+    if (before[i].second != after[i].second) markChanged(after[i].first);
+  filter = newFilter;
+  listenHost = newListenHost;
 }
 
 std::string CPortSlot::switchOnRefusal() const {
-  if (listenPort == 0) return kListenPortInvalid;
-  if (forwardPort == 0) return kForwardPortInvalid;
+  if (listenPort <= 0 || listenPort > kMaxPort) return kListenPortInvalid;
+  if (forwardPort <= 0 || forwardPort > kMaxPort) return kForwardPortInvalid;
   return slot_access::switchOnRefusal(filter, listenHost);
 }
 
 std::string CPortSlot::toggleSlot(int newAct) {
+  std::string refusal = switchTo(newAct);
+  if (refusal.empty()) {
+    markChanged("ACT");
+    saveSettings();
+  }
+  return refusal;
+}
+
+std::string CPortSlot::switchTo(int newAct) {
   // A check box knows only on and off; a hand-edited ACT=2 or -1 counts as on and is validated.
   act = newAct != 0 ? 1 : 0;
   if (act == 1) {
@@ -100,7 +156,6 @@ std::string CPortSlot::toggleSlot(int newAct) {
     std::snprintf(message, sizeof message, kListenFailed, listenPort);
     return message;
   }
-  saveSettings();
   return {};
 }
 
@@ -113,9 +168,10 @@ bool CPortSlot::listenFailed() const {
 std::string CPortSlot::startSlot() {
   connectionCount = 0;
   loadSettings();
-  return toggleSlot(act);
+  std::string refusal = switchTo(act);
+  saveSettings();  // a file without the section gets it; otherwise nothing changed
+  return refusal;
 }
-
 void CPortSlot::applyState() {
   if (act == 0) {
     repeater.stop();

@@ -96,7 +96,8 @@ TEST_F(AccessSettingsTest, AnOldFileLoadsAndSavesByteForByteAndEveryNewKeyRoundT
   EXPECT_EQ(slot.filter.mode, CIpFilter::ModeAcceptAll);
   EXPECT_EQ(slot.filter.allowCount + slot.filter.denyCount, 0);
   EXPECT_EQ(slot.listenHost, "");
-  ASSERT_TRUE(slot.saveAccessSettings());
+  slot.takeAccess(CIpFilter(slot.filter), std::string(slot.listenHost));  // OK, nothing changed
+  ASSERT_TRUE(slot.saveSettings());
   EXPECT_EQ(readFile(ini), old) << "no access key is added while the user changed none";
 
   writeFile(ini, readFile(kData / "access-all-keys.ini"));
@@ -107,14 +108,16 @@ TEST_F(AccessSettingsTest, AnOldFileLoadsAndSavesByteForByteAndEveryNewKeyRoundT
   EXPECT_EQ(slot.filter.allowRules[4], "8.8.8.8");
   EXPECT_EQ(slot.filter.denyCount, 1);
   EXPECT_EQ(slot.listenHost, "::");
-  ASSERT_TRUE(slot.saveAccessSettings() && slot.saveSettings());
+  slot.takeAccess(CIpFilter(slot.filter), std::string(slot.listenHost));
+  ASSERT_TRUE(slot.saveSettings());
   EXPECT_EQ(readFile(ini), readFile(kData / "access-all-keys.ini"));
 
-  slot.filter.mode = CIpFilter::ModePrivate;
-  slot.filter.allowRules[2] = "fd00::/8";
-  slot.filter.denyRules[slot.filter.denyCount++] = "::1";
-  slot.listenHost = "127.0.0.1";
-  ASSERT_TRUE(slot.saveAccessSettings());
+  CIpFilter edited = slot.filter;
+  edited.mode = CIpFilter::ModePrivate;
+  edited.allowRules[2] = "fd00::/8";
+  edited.denyRules[edited.denyCount++] = "::1";
+  slot.takeAccess(edited, "127.0.0.1");
+  ASSERT_TRUE(slot.saveSettings());
   EXPECT_EQ(readFile(ini), readFile(kData / "access-all-keys.expected.ini"));
   CPortSlot again;
   again.iniPath = ini;
