@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "filter/IpFilter.h"
-#include "net/LocalAddress.h"
+#include "net/ListenAddress.h"
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
 #include "ui/MessageBox.h"

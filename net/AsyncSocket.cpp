@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -28,18 +27,6 @@ bool dottedAddress(const char* text, in_addr& out) {
   return text != nullptr && ::inet_pton(AF_INET, text, &out) == 1;
 }
 
-bool resolve(const char* host, in_addr& out) {
-  if (dottedAddress(host, out)) return true;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-  ::freeaddrinfo(found);
-  return true;
-}
-
 sockaddr_in makeAddress(in_addr address, int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -49,25 +36,11 @@ sockaddr_in makeAddress(in_addr address, int port) {
 }
 
 bool readName(int fd, bool peer, std::string& address, int& port) {
-  sockaddr_storage a{};
-  socklen_t len = sizeof a;
-  int r = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len)
-               : ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  if (r != 0) return fail(errno);
-  char text[INET6_ADDRSTRLEN] = {};
-  if (a.ss_family == AF_INET) {
-    const auto& v4 = reinterpret_cast<const sockaddr_in&>(a);
-    ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
-    port = ntohs(v4.sin_port);
-  } else if (a.ss_family == AF_INET6) {
-    // In full, as the C library writes it; an IPv4 peer of a dual-stack socket shows as ::ffff:a.b.c.d.
-    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(a);
-    ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
-    port = ntohs(v6.sin6_port);
-  } else {
-    return fail(EAFNOSUPPORT);
-  }
-  address = text;
+  net::SocketAddress a = peer ? net::SocketAddress::peerOf(fd) : net::SocketAddress::localOf(fd);
+  if (a.empty()) return fail(errno);
+  if (a.family() != AF_INET && a.family() != AF_INET6) return fail(EAFNOSUPPORT);
+  address = a.text();
+  port = a.port();
   return true;
 }
 
@@ -149,17 +122,22 @@ bool CAsyncSocket::AsyncSelect(long events) {
 
 bool CAsyncSocket::Connect(const char* host, int port) {
   if (host == nullptr || !validPort(port)) return fail(EINVAL);
+  net::SocketAddress remote;
+  if (!net::SocketAddress::parse(host, port, remote)) return fail(EINVAL);
+  return ConnectTo(remote);
+}
+
+bool CAsyncSocket::ConnectTo(const net::SocketAddress& remote) {
   if (m_hSocket < 0) return fail(ENOTSOCK);
-  in_addr remote{};
-  if (!resolve(host, remote)) return fail(EINVAL);
-  sockaddr_in a = makeAddress(remote, port);
-  if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+  if (::connect(m_hSocket, remote.get(), remote.length) == 0) {
     phase_ = Phase::Connected;
     writeArmed_ = true;
     updateInterest();
     return true;
   }
   int err = errno;
+  // EAGAIN is not "in progress" for TCP: no local port was free, and nothing would ever follow.
+  if (err == EAGAIN) return fail(EADDRNOTAVAIL);
   if (err != EINPROGRESS) return fail(err);
   phase_ = Phase::Connecting;
   updateInterest();
@@ -177,18 +155,21 @@ bool CAsyncSocket::Accept(CAsyncSocket& target) {
   int fd = ::accept4(m_hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     int err = errno;
-    if (isDescriptorShortage(err)) {
-      // The connection stays queued; asking again now would only fail again at full speed.
-      acceptStarved_ = true;
-      updateInterest();
-      net::EventLoop::current().waitForDescriptors(token_);
-    }
+    if (isDescriptorShortage(err)) pauseAccepting();
     return fail(err);
   }
   target.attach(fd, events_, Phase::Connected);
   target.writeArmed_ = true;
   target.updateInterest();
   return true;
+}
+
+void CAsyncSocket::pauseAccepting() {
+  if (m_hSocket < 0) return;
+  // The connections stay queued; asking again now would only fail again at full speed.
+  acceptStarved_ = true;
+  updateInterest();
+  net::EventLoop::current().waitForDescriptors(token_);
 }
 
 void CAsyncSocket::Close() {

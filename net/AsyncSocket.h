@@ -1,5 +1,5 @@
 #pragma once
-// Non-blocking IPv4 or IPv6 socket whose readiness arrives as On* calls from the thread's EventLoop.
+// Non-blocking TCP socket (IPv4, or IPv6 where asked for) whose readiness arrives as On* calls from the thread's EventLoop.
 //
 // How the events map onto a level-triggered epoll set:
 //  - OnAccept: a listening socket has a connection waiting.
@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 
 #include "net/EventLoop.h"
+#include "net/SocketAddress.h"
 
 // Ignores SIGPIPE, raises the open-file soft limit to the hard limit and creates the loop.
 bool socketInit();
@@ -45,11 +46,17 @@ public:
   bool Listen(int backlog = SOMAXCONN);
   bool SetSockOpt(int option, const void* value, int length, int level = SOL_SOCKET);
   bool AsyncSelect(long events);
-  // Resolves a name (IPv4, first address) synchronously; a dotted address needs no lookup.
+  // A literal IPv4 or IPv6 address only: names are looked up by net::Resolver, off the thread's
+  // critical path, and connected with ConnectTo. A connect that cannot even start for want of a
+  // local port fails (EADDRNOTAVAIL); only one in progress counts as EWOULDBLOCK.
   bool Connect(const char* host, int port);
+  bool ConnectTo(const net::SocketAddress& remote);
   bool ShutDown(int how);
 
   virtual bool Accept(CAsyncSocket& target);  // target takes this socket's event selection
+  // Stops accepting until descriptors may be free again, as a failed Accept does when they have
+  // run out: for a caller that found no descriptor for what it needs besides the accepted one.
+  void pauseAccepting();
   virtual void Close();
   virtual int Receive(void* buffer, int length, int flags = 0);
   virtual int Send(const void* buffer, int length, int flags = 0);

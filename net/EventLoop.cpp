@@ -8,6 +8,8 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include "net/TimerQueue.h"
+
 namespace net {
 namespace {
 
@@ -35,9 +37,11 @@ EventLoop::EventLoop() {
     ev.data.u64 = kRetryTimerToken;
     ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, timerFd_, &ev);
   }
+  timers_ = std::make_unique<TimerQueue>(*this);
 }
 
 EventLoop::~EventLoop() {
+  timers_.reset();
   if (timerFd_ >= 0) ::close(timerFd_);
   if (epollFd_ >= 0) ::close(epollFd_);
 }

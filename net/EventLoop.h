@@ -8,10 +8,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
 namespace net {
+
+class TimerQueue;
 
 class EventLoop {
 public:
@@ -36,6 +39,7 @@ public:
   EventLoop& operator=(const EventLoop&) = delete;
 
   int fd() const { return epollFd_; }
+  TimerQueue& timers() { return *timers_; }  // made with the loop, so it needs no descriptor later
   void dispatch();  // one non-blocking round: epoll_wait(..., 0) + handlers
   void runOnce(std::chrono::milliseconds timeout);
   bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
@@ -76,6 +80,7 @@ private:
   std::uint64_t round_ = 0;
   std::unordered_map<Token, Entry> entries_;
   std::vector<Token> starving_;
+  std::unique_ptr<TimerQueue> timers_;
 };
 
 }  // namespace net

@@ -1,41 +1,55 @@
 #include "net/LocalAddress.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cstring>
+#include <ifaddrs.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
+#include <strings.h>
 #include <unistd.h>
 
-namespace net {
+#include "net/SocketAddress.h"
 
-int literalFamily(const std::string& text) {
-  unsigned char bytes[sizeof(in6_addr)];
-  if (text.find('\0') != std::string::npos) return 0;
-  if (::inet_pton(AF_INET, text.c_str(), bytes) == 1) return AF_INET;
-  if (::inet_pton(AF_INET6, text.c_str(), bytes) == 1) return AF_INET6;
-  return 0;
+namespace net {
+namespace {
+
+bool sameAddress(const SocketAddress& a, const sockaddr* b) {
+  if (!b || a.family() != b->sa_family) return false;
+  if (a.family() == AF_INET)
+    return std::memcmp(&reinterpret_cast<const sockaddr_in*>(a.get())->sin_addr,
+                       &reinterpret_cast<const sockaddr_in*>(b)->sin_addr, sizeof(in_addr)) == 0;
+  return std::memcmp(&reinterpret_cast<const sockaddr_in6*>(a.get())->sin6_addr,
+                     &reinterpret_cast<const sockaddr_in6*>(b)->sin6_addr, sizeof(in6_addr)) == 0;
 }
 
-bool isLocalAddress(const std::string& text) {
-  const int family = literalFamily(text);
-  if (family == 0) return false;
-  sockaddr_storage address{};
-  socklen_t length = 0;
-  if (family == AF_INET) {
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    v4->sin_family = AF_INET;
-    ::inet_pton(AF_INET, text.c_str(), &v4->sin_addr);
-    length = sizeof *v4;
-  } else {
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    v6->sin6_family = AF_INET6;
-    ::inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr);
-    length = sizeof *v6;
+bool onAnInterface(const SocketAddress& a) {
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return false;
+  bool found = false;
+  for (ifaddrs* i = list; i && !found; i = i->ifa_next) found = sameAddress(a, i->ifa_addr);
+  ::freeifaddrs(list);
+  return found;
+}
+
+bool loopbackOrAny(const SocketAddress& a) {
+  if (a.family() == AF_INET) {
+    const std::uint32_t v4 = ntohl(reinterpret_cast<const sockaddr_in*>(a.get())->sin_addr.s_addr);
+    return (v4 >> 24) == 127 || v4 == INADDR_ANY;
   }
-  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
-  ::close(fd);
-  return bound;
+  const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(a.get())->sin6_addr;
+  return IN6_IS_ADDR_LOOPBACK(&v6) || IN6_IS_ADDR_UNSPECIFIED(&v6);
+}
+
+}  // namespace
+
+bool isThisHost(const std::string& host) {
+  SocketAddress a;
+  if (SocketAddress::parse(host, 0, a)) return loopbackOrAny(a) || onAnInterface(a);
+  std::string name = host;
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  if (::strcasecmp(name.c_str(), "localhost") == 0) return true;
+  char self[256] = {};
+  return ::gethostname(self, sizeof self - 1) == 0 && ::strcasecmp(name.c_str(), self) == 0;
 }
 
 }  // namespace net

@@ -8,6 +8,7 @@
 // A peer's orderly close is passed on: once every byte it sent has been delivered, the partner's
 // socket is shut down for sending and the other direction goes on; the pair is reported closed
 // when both directions have ended.
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -54,6 +55,15 @@ public:
   // included, is gone).
   bool writeSendBuffer2Socket();
   bool readingPaused() const { return readPaused_; }
+  // Sends what the socket takes at once and reports nothing: for bytes owed to a peer whose
+  // connection is about to be cut.
+  void offerQueued();
+
+  // From watchIdle() on, the stream notes when a byte last moved through it (either way).
+  using Clock = std::chrono::steady_clock;
+  void watchIdle();
+  Clock::time_point lastMoved() const { return lastMoved_; }
+  bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -63,7 +73,7 @@ public:
   void OnClose(int nErrorCode) override;
 
 private:
-  enum class ReadResult { More, Drained, Full, PeerClosed, Failed };
+  enum class ReadResult { More, Drained, Full, NoMemory, PeerClosed, Failed };
   ReadResult receiveOnce();
   void noteQueued();
   void pauseReading();
@@ -76,4 +86,6 @@ private:
   bool sendBlocked_ = false;     // waiting for the write event after a send would block
   bool peerClosed_ = false;      // this stream's peer has closed its sending side
   bool inputDelivered_ = false;  // ... and every byte of it reached the partner's peer
+  bool watchingIdle_ = false;
+  Clock::time_point lastMoved_{};
 };

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "net/LocalAddress.h"
+#include "net/ListenAddress.h"
 
 namespace slot_access {
 namespace {

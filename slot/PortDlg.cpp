@@ -60,7 +60,8 @@ void CPortDlg::initSlot() {
   showListenCaption();
   setItemText(IDC_ACTIVE, act ? "ON" : "OFF");
   updateData(false);
-  if (!refusal.empty()) ui::messageBox(refusal, this);
+  // Several panels may refuse at launch, before the window shows: each names its slot.
+  if (!refusal.empty()) ui::messageBox(sectionName() + ": " + refusal, this);
 }
 
 void CPortDlg::refuseSwitchOn(const std::string& message) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "net/LocalAddress.h"
 #include "slot/AccessSettings.h"
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
@@ -63,6 +64,8 @@ void CPortSlot::loadSettings() {
   forwardHost = cutHost(doc.get(section, "FORWARDHOST").value_or(kDefaultHost), kMaxHostBytes);
   forwardPort = readInt("FORWARDPORT", 0);
   bufferSize = readInt("BUFFERSIZE", kDefaultBufferSize);
+  connectTimeout = readInt("CONNECTTIMEOUT", CTcpRepeater::kDefaultConnectTimeout);
+  halfCloseTimeout = readInt("HALFCLOSETIMEOUT", CTcpRepeater::kDefaultHalfCloseTimeout);
   slot_access::load(doc, section, filter, listenHost);
   changedKeys.clear();  // what was just read is what the file says
   checkValues(doc);
@@ -126,6 +129,7 @@ void CPortSlot::takeAccess(const CIpFilter& newFilter, const std::string& newLis
 std::string CPortSlot::switchOnRefusal() const {
   if (listenPort <= 0 || listenPort > kMaxPort) return kListenPortInvalid;
   if (forwardPort <= 0 || forwardPort > kMaxPort) return kForwardPortInvalid;
+  if (forwardPort == listenPort && net::isThisHost(forwardHost)) return kForwardToItself;
   return slot_access::switchOnRefusal(filter, listenHost);
 }
 
@@ -180,6 +184,8 @@ void CPortSlot::applyState() {
   if (listenPort == 0 || forwardPort == 0 || forwardHost.empty()) return;
   repeater.setListener(this);
   repeater.setBufferSize(bufferSize);
+  repeater.setConnectTimeout(connectTimeout);
+  repeater.setHalfCloseTimeout(halfCloseTimeout);
   // No listen address keeps the old way: every local address, and the old placeholder.
   repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
   repeater.setConnectBindAddress(0, "localhost");

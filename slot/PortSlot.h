@@ -12,6 +12,8 @@
 //   std::string forwardHost  host name or dotted IPv4 [FORWARDHOST]; empty on construction
 //   int forwardPort          0 = not set [FORWARDPORT]
 //   int bufferSize           KiB per stream buffer [BUFFERSIZE, read only]; 128 on construction
+//   int connectTimeout       seconds, 0 = the system's own [CONNECTTIMEOUT, read only]; 30
+//   int halfCloseTimeout     seconds, 0 = none [HALFCLOSETIMEOUT, read only]; 600
 //   int connectionCount      connected pairs as last reported by the repeater
 //   std::string listenHost   literal local address to listen on, "" = every address [LISTENHOST]
 //   std::string editListenHost  working copy handed to the access dialog
@@ -34,7 +36,9 @@
 //   std::string switchOnRefusal() const
 //                                   "" when switching on is allowed, else the message to show:
 //                                   kListenPortInvalid, then kForwardPortInvalid (a port outside
-//                                   1..65535), then a rule that does not parse in mode 3, then a
+//                                   1..65535), then kForwardToItself (the destination is this
+//                                   host at the listen port: every client would make one more,
+//                                   endlessly), then a rule that does not parse in mode 3, then a
 //                                   listen address that is not this machine's (AccessSettings.h).
 //   void takeAccess(const CIpFilter& newFilter, const std::string& newListenHost)
 //                                   the access dialog's OK: the filter and listen address become
@@ -77,6 +81,7 @@ class CPortSlot : public CTcpRepeaterListener {
   static constexpr const char* kForwardPortInvalid = "転送先ポート番号が無効な設定です";
   // A switch-on whose listen port could not be opened (taken, or not permitted); %d the port.
   static constexpr const char* kListenFailed = "Listenポート(%d)を開けませんでした";
+  static constexpr const char* kForwardToItself = "転送先がこのスロット自身のListenポートです";
   static constexpr const char* kDefaultHost = "127.0.0.1";
   static constexpr int kDefaultBufferSize = 128;
   static constexpr size_t kMaxHostBytes = 260;
@@ -124,6 +129,8 @@ class CPortSlot : public CTcpRepeaterListener {
   // filled by loadSettings for the owner to show.
   std::vector<std::string> problems;
   CSaveReport* saveReport = nullptr;  // not owned; tells the user of a failed save
+  int connectTimeout = CTcpRepeater::kDefaultConnectTimeout;
+  int halfCloseTimeout = CTcpRepeater::kDefaultHalfCloseTimeout;
   CIpFilter filter;
   CIpFilter editFilter;
   CTcpRepeater repeater;
