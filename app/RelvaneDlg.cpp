@@ -270,23 +270,20 @@ void CRelvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
   addSlotAction->setEnabled(static_cast<int>(panels.size()) < slot_sections::maxSlots);
   removeSlotAction->setVisible(panel != nullptr);
   removeSlotAction->setEnabled(panels.size() > 1);
-  // Over a panel the menu opens with that slot's totals, read now; they go with the menu.
-  std::vector<std::unique_ptr<QAction>> totals;
+  // A right click on a panel offers that panel's own entries above the window's.
+  QMenu menu;
   if (panel) {
-    for (const std::string& line : panel->totalsLines()) {
-      auto& entry = totals.emplace_back(std::make_unique<QAction>(QString::fromStdString(line)));
-      entry->setEnabled(false);
-      systemMenu->insertAction(addSlotAction, entry.get());
-    }
-    totals.emplace_back(std::make_unique<QAction>())->setSeparator(true);
-    systemMenu->insertAction(addSlotAction, totals.back().get());
+    panel->addContextEntries(menu);
+    menu.addSeparator();
   }
+  const qsizetype panelEntries = menu.actions().size();
+  menu.addActions(systemMenu->actions());
   // The command runs after the menu's own loop has ended.
-  QAction* chosen = systemMenu->exec(event->globalPos());
-  totals.clear();
+  QAction* chosen = menu.exec(event->globalPos());
   if (!chosen) return;
   const int id = chosen->data().toInt();
-  if (id == ID_ADD_SLOT) addSlot();
+  if (panel && menu.actions().indexOf(chosen) < panelEntries) panel->command(id);
+  else if (id == ID_ADD_SLOT) addSlot();
   else if (id == ID_REMOVE_SLOT) removeSlot(panel);
   else if (id == ID_VIEW_LOG) openLogWindow();
   else onSysCommand(id);

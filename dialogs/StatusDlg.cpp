@@ -1,5 +1,8 @@
 #include "dialogs/StatusDlg.h"
 
+#include <algorithm>
+#include <QFontMetrics>
+#include <QString>
 #include <array>
 #include <chrono>
 #include <string>
@@ -11,6 +14,8 @@
 #include "ui/ListView.h"
 
 namespace {
+
+constexpr int kCellPadding = 12;  // pixels around a cell's text, both sides together
 
 struct Column {
   const char* heading;
@@ -132,5 +137,20 @@ void CStatusDlg::refresh() {
     list->selectRow(keptRow);
   } else {
     list->clearSelection();
+  }
+  widenAddressColumns();
+}
+
+// An IPv6 address is shown whole: its column grows to the widest cell, never narrower than
+// its own width, so IPv4-only tables keep their look.
+void CStatusDlg::widenAddressColumns() {
+  for (int column = 0; column < static_cast<int>(kColumns.size()); ++column) {
+    if (kColumns[column].format != ui::CListView::FormatLeft) continue;  // addresses, left-aligned
+    int width = kColumns[column].width;
+    for (int row = 0; row < list->itemCount(); ++row) {
+      const QString text = QString::fromStdString(list->itemText(row, column));
+      width = std::max(width, list->fontMetrics().horizontalAdvance(text) + kCellPadding);
+    }
+    list->setColumnWidth(column, width);
   }
 }

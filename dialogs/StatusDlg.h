@@ -38,4 +38,5 @@ private:
 
   QTimer refreshTimer;
   std::vector<std::uint64_t> rowSerials;  // the pair behind each row, by its serial
+  void widenAddressColumns();
 };

@@ -1,59 +1,27 @@
 #include "filter/IpFilter.h"
 
+#include "filter/IpAddress.h"
+
 #include <algorithm>
 #include <string_view>
 
 namespace {
 
-// Values above this are all the same to us: any field or prefix over 255 is refused,
-// so a long digit run saturates here instead of overflowing.
-constexpr int32_t kSaturated = 2147483647;
+using ipaddr::allDigits;
+using ipaddr::decimalValue;
+using ipaddr::parseDottedQuad;
 
-bool allDigits(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+bool isLocalIPv4(uint32_t v4) { return v4 == 0x7F000001u; }
+
+bool isPrivateIPv4(uint32_t v4) {
+  const unsigned a = v4 >> 24, b = (v4 >> 16) & 0xff, c = (v4 >> 8) & 0xff;
+  return a == 10 || (a == 172 && b >= 16 && b <= 31) || (a == 192 && b == 168) ||
+         (a == 192 && b == 0 && c == 2) || a == 127;
 }
 
-// Decimal value of a run of digits (empty is 0), saturating at kSaturated.
-int32_t decimalValue(std::string_view digits) {
-  int32_t value = 0;
-  for (char ch : digits) {
-    const int32_t digit = ch - '0';
-    if (value > (kSaturated - digit) / 10) return kSaturated;
-    value = value * 10 + digit;
-  }
-  return value;
-}
-
-// Splits "a.b.c.d" into its four fields. The first two dots must not be the last
-// character; the third may be, and everything after it is the fourth field, so a
-// fourth dot lands there and fails the digit test. Works on the whole view, so an
-// embedded NUL is just another non-digit.
-bool parseDottedQuad(std::string_view text, unsigned char out[4]) {
-  constexpr auto npos = std::string_view::npos;
-  const size_t length = text.size();
-  if (length == 0) return false;
-  const size_t p1 = text.find('.');
-  if (p1 == npos || p1 + 1 >= length) return false;
-  const size_t p2 = text.find('.', p1 + 1);
-  if (p2 == npos || p2 + 1 >= length) return false;
-  const size_t p3 = text.find('.', p2 + 1);
-  if (p3 == npos) return false;
-
-  const std::string_view fields[4] = {text.substr(0, p1), text.substr(p1 + 1, p2 - p1 - 1),
-                                      text.substr(p2 + 1, p3 - p2 - 1), text.substr(p3 + 1)};
-  for (const auto& field : fields)
-    if (!allDigits(field)) return false;
-  int32_t values[4];
-  for (int i = 0; i < 4; ++i) {
-    values[i] = decimalValue(fields[i]);
-    if (values[i] > 255) return false;
-  }
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(values[i]);
-  return true;
-}
-
-uint32_t addressValue(unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
-  return (uint32_t{a} << 24) | (uint32_t{b} << 16) | (uint32_t{c} << 8) | uint32_t{d};
+bool isIPv6Loopback(const ipaddr::Bytes& address) {
+  static constexpr ipaddr::Bytes kLoopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  return address == kLoopback;
 }
 
 // A count written outside 0..kMaxRules must not walk off the list.
@@ -96,28 +64,31 @@ int CIpFilter::isAcceptByRules(const std::string& address) const {
 }
 
 int CIpFilter::isLocalHost(const std::string& address) {
-  unsigned char q[4];
-  if (!parseDottedQuad(address, q)) return 0;
-  return q[0] == 127 && q[1] == 0 && q[2] == 0 && q[3] == 1 ? 1 : 0;
+  ipaddr::Bytes host;
+  if (!ipaddr::parseHost(address, host)) return 0;
+  if (ipaddr::isIPv4Mapped(host)) return isLocalIPv4(ipaddr::mappedIPv4(host)) ? 1 : 0;
+  return isIPv6Loopback(host) ? 1 : 0;
 }
 
 int CIpFilter::isPrivateAddress(const std::string& address) {
-  unsigned char q[4];
-  if (!parseDottedQuad(address, q)) return 0;
-  const bool isPrivate = q[0] == 10 || (q[0] == 172 && q[1] >= 16 && q[1] <= 31) ||
-                         (q[0] == 192 && q[1] == 168) ||
-                         (q[0] == 192 && q[1] == 0 && q[2] == 2) || q[0] == 127;
-  return isPrivate ? 1 : 0;
+  ipaddr::Bytes host;
+  if (!ipaddr::parseHost(address, host)) return 0;
+  if (ipaddr::isIPv4Mapped(host)) return isPrivateIPv4(ipaddr::mappedIPv4(host)) ? 1 : 0;
+  const bool uniqueLocal = (host[0] & 0xFE) == 0xFC;               // fc00::/7
+  const bool linkLocal = host[0] == 0xFE && (host[1] & 0xC0) == 0x80;  // fe80::/10
+  return isIPv6Loopback(host) || uniqueLocal || linkLocal ? 1 : 0;
 }
 
 int CIpFilter::matchRule(const std::string& rule, const std::string& address) {
-  unsigned char a, b, c, d;
-  int32_t prefix, ignoredPrefix;
-  if (!parseAddress(rule, a, b, c, d, prefix)) return 0;
-  const uint32_t ruleValue = addressValue(a, b, c, d);
-  if (!parseAddress(address, a, b, c, d, ignoredPrefix)) return 0;
-  const uint32_t mask = prefixMasks[prefix];  // parseAddress keeps prefix within 0..32
-  return (ruleValue & mask) == (addressValue(a, b, c, d) & mask) ? 1 : 0;
+  ipaddr::Prefix ruleValue, peer;
+  if (!ipaddr::parsePrefix(rule, ruleValue)) return 0;
+  if (!ipaddr::parsePrefix(address, peer)) return 0;  // its prefix part plays no part
+  return ipaddr::covers(ruleValue, peer.bytes) ? 1 : 0;
+}
+
+int CIpFilter::isValidRule(const std::string& rule) {
+  ipaddr::Prefix ignored;
+  return ipaddr::parsePrefix(rule, ignored) ? 1 : 0;
 }
 
 int CIpFilter::parseAddress(const std::string& text, unsigned char& a, unsigned char& b,

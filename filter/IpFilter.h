@@ -4,11 +4,14 @@
 #include <string>
 
 // Decides whether a peer that a forwarding slot has just accepted is served,
-// from the peer's IPv4 address as dotted-decimal text ("127.0.0.1").
+// from the peer's address as text ("127.0.0.1", "::1", "::ffff:10.0.0.5").
 //
-// Rule and address text: four decimal fields separated by "." (an empty field
-// is 0, leading zeros are decimal, each field at most 255), optionally followed
-// by "/" and a prefix length of 0..32 (empty is 0, absent is 32).
+// Rule and address text: IPv4 as four decimal fields separated by "." (an empty
+// field is 0, leading zeros are decimal, each field at most 255), optionally
+// followed by "/" and a prefix length of 0..32 (empty is 0, absent is 32); or
+// IPv6 with an optional prefix length of 0..128 (see IpAddress.h). An IPv4-mapped
+// peer is judged as the IPv4 address it carries; an IPv4 rule covers no native
+// IPv6 peer.
 //
 // The fields are plain data: an owner that wants another mode writes `mode`,
 // the counts and the rule strings directly. Counts are meant to stay within
@@ -35,14 +38,16 @@ public:
   // Served when some allow rule matches and no deny rule does; no allow rules refuse all.
   int isAcceptByRules(const std::string& address) const;
 
-  // 1 only for the address 127.0.0.1 (leading zeros allowed, no prefix part).
+  // 1 only for 127.0.0.1 (leading zeros allowed, no prefix part) and ::1.
   static int isLocalHost(const std::string& address);
-  // 1 for 10/8, 172.16/12, 192.168/16, 192.0.2/24 and 127/8.
+  // 1 for 10/8, 172.16/12, 192.168/16, 192.0.2/24, 127/8, ::1, fc00::/7 and fe80::/10.
   static int isPrivateAddress(const std::string& address);
   // 1 when the address's first n bits equal the rule's (n = the rule's prefix length).
   // Both texts must parse; a prefix part on the address is checked but ignored.
   static int matchRule(const std::string& rule, const std::string& address);
-  // Sets a..d to 0 and prefix to 32 first; on success stores the parsed values and returns 1.
+  // 1 when the rule text parses (of either family), so it can take part in a match.
+  static int isValidRule(const std::string& rule);
+  // IPv4 only. Sets a..d to 0 and prefix to 32 first; on success stores the parsed values and returns 1.
   static int parseAddress(const std::string& text, unsigned char& a, unsigned char& b,
                           unsigned char& c, unsigned char& d, int32_t& prefix);
   // 1 if every character is '0'..'9' (also for the empty text).

@@ -85,6 +85,13 @@ bool CAsyncSocket::Bind(int port, const char* address) {
   in_addr local{};
   local.s_addr = htonl(INADDR_ANY);
   if (m_hSocket < 0 || !validPort(port)) return fail(m_hSocket < 0 ? ENOTSOCK : EINVAL);
+  sockaddr_in6 v6{};
+  if (address != nullptr && ::inet_pton(AF_INET6, address, &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(static_cast<uint16_t>(port));
+    if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&v6), sizeof v6) != 0) return fail(errno);
+    return true;
+  }
   if (address != nullptr && !dottedAddress(address, local)) return fail(EINVAL);
   sockaddr_in a = makeAddress(local, port);
   if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return fail(errno);

@@ -41,7 +41,8 @@ public:
               const char* address = nullptr);
   // The two halves of Create, for options that must be set before the bind.
   bool Socket(int type = SOCK_STREAM, long events = FD_ALL, int family = AF_INET);
-  bool Bind(int port, const char* address = nullptr);  // address must be dotted IPv4
+  // address: a literal of the socket's family (dotted IPv4, or IPv6 such as "::1" or "::").
+  bool Bind(int port, const char* address = nullptr);
   bool Listen(int backlog = SOMAXCONN);
   bool SetSockOpt(int option, const void* value, int length, int level = SOL_SOCKET);
   bool AsyncSelect(long events);
@@ -61,6 +62,8 @@ public:
   virtual int Receive(void* buffer, int length, int flags = 0);
   virtual int Send(const void* buffer, int length, int flags = 0);
 
+  // Addresses as text: dotted IPv4, or IPv6 in full ("::ffff:a.b.c.d" for an IPv4 peer of a
+  // dual-stack socket).
   bool GetPeerName(std::string& address, int& port) const;
   bool GetSockName(std::string& address, int& port) const;
 

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include "net/ListenAddress.h"
 #include "net/OwnEndpoints.h"
 #include "net/ResetAfterDrain.h"
 #include "net/Trace.h"
@@ -129,7 +130,9 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
   forwardPort = destinationPort;
   listenSocket.Close();
   listening_ = false;
-  if (!listenSocket.Socket(SOCK_STREAM, CAsyncSocket::FD_ALL)) {
+  refusedCount_ = 0;
+  const bool v6 = useListenBindAddress && net::literalFamily(listenBindAddress) == AF_INET6;
+  if (!listenSocket.Socket(SOCK_STREAM, CAsyncSocket::FD_ALL, v6 ? AF_INET6 : AF_INET)) {
     trace("Error:CTcpRepeater::start()-Create() err=%d\n", CAsyncSocket::GetLastError());
     return;
   }
@@ -140,6 +143,10 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
     listenSocket.Close();
     return;
   }
+  // "::" takes IPv4 peers too (as ::ffff:a.b.c.d), whatever the system's default says.
+  int off = 0;
+  if (v6 && !listenSocket.SetSockOpt(IPV6_V6ONLY, &off, sizeof off, IPPROTO_IPV6))
+    trace("Error:CTcpRepeater::start()-SetSockOpt(IPV6_V6ONLY) err=%d\n", CAsyncSocket::GetLastError());
   if (!listenSocket.Bind(listenPort, orNull(useListenBindAddress, listenBindAddress))) {
     trace("Error:CTcpRepeater::start()-Create() err=%d\n", CAsyncSocket::GetLastError());
     listenSocket.Close();
@@ -182,6 +189,7 @@ CTcpSockStream* CTcpRepeater::acceptPeer(int& err) {
   if (refusedAsOwn(stream, peer)) return nullptr;
   if (filter && !filter->isAccept(address)) {
     delete stream;
+    ++refusedCount_;
     trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
     if (listener) listener->notifyOnPeerRefused(address, port);
     return nullptr;

@@ -17,6 +17,8 @@ enum class ControlKind {
   ListView,     // report-style table
   Link,         // "<a>text</a>"; a click is a command of its id
   Icon,         // the application icon
+  RadioButton,  // auto; the radio buttons of one dialog exclude each other
+  ListBox,      // a single-column list of texts, one selectable at a time
 };
 
 // Style bits of a control.

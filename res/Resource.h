@@ -15,6 +15,7 @@ inline constexpr int IDD_PORT_PANEL = 130;
 inline constexpr int IDD_SETTING = 131;
 inline constexpr int IDD_STATUS = 132;
 inline constexpr int IDD_LOG = 133;
+inline constexpr int IDD_ACCESS = 134;
 
 // Strings.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -41,6 +42,21 @@ inline constexpr int IDC_FORWARD_PORT_EDIT = 1024;
 inline constexpr int IDC_FORWARD_PORT_SPIN = 1026;
 inline constexpr int IDC_LISTEN_PORT_SPIN = 1027;
 
+// Access dialog (133). The four mode radio buttons have consecutive ids, in mode order.
+inline constexpr int IDC_MODE_ALL = 1030;
+inline constexpr int IDC_MODE_LOCALHOST = 1031;
+inline constexpr int IDC_MODE_PRIVATE = 1032;
+inline constexpr int IDC_MODE_RULES = 1033;
+inline constexpr int IDC_ALLOW_LIST = 1034;
+inline constexpr int IDC_ALLOW_EDIT = 1035;
+inline constexpr int IDC_ALLOW_ADD = 1036;
+inline constexpr int IDC_ALLOW_REMOVE = 1037;
+inline constexpr int IDC_DENY_LIST = 1038;
+inline constexpr int IDC_DENY_EDIT = 1039;
+inline constexpr int IDC_DENY_ADD = 1040;
+inline constexpr int IDC_DENY_REMOVE = 1041;
+inline constexpr int IDC_LISTEN_HOST_EDIT = 1042;
+
 // About box (100), status dialog (132), main window (102).
 inline constexpr int IDC_VERSION = 1028;
 inline constexpr int IDC_CONNECTION_LIST = 1029;
@@ -57,3 +73,4 @@ inline constexpr int ID_EXIT_APP = 32772;
 inline constexpr int ID_ADD_SLOT = 32773;     // main window's context menu
 inline constexpr int ID_REMOVE_SLOT = 32774;  // a panel's context menu
 inline constexpr int ID_VIEW_LOG = 32775;     // main window's context menu
+inline constexpr int ID_PANEL_ACCESS = 32776;   // port panel's context menu: access dialog

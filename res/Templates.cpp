@@ -81,6 +81,34 @@ constexpr std::array kLog{
                     Border | Multiline | ReadOnly | TabStop},
 };
 
+// Access dialog: who may connect to one slot, and the address it listens on.
+constexpr uint32_t kRuleEdit = Border | AutoHScroll | TabStop;
+constexpr std::array kAccess{
+    ControlTemplate{IDC_STATIC, K::GroupBox, "接続を受け付ける相手", 4, 4, 252, 62, 0},
+    ControlTemplate{IDC_MODE_ALL, K::RadioButton, "すべて受け付ける", 12, 15, 236, 10, TabStop},
+    ControlTemplate{IDC_MODE_LOCALHOST, K::RadioButton, "このPCからのみ (127.0.0.1, ::1)", 12, 27, 236, 10, 0},
+    ControlTemplate{IDC_MODE_PRIVATE, K::RadioButton, "ループバックとプライベートネットワーク", 12, 39, 236, 10, 0},
+    ControlTemplate{IDC_MODE_RULES, K::RadioButton, "下の許可・拒否ルールで決める", 12, 51, 236, 10, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "例: 192.168.1.0/24  10.0.0.5  2001:db8::/32（拒否が許可に優先）",
+                    6, 69, 248, 9, VCenter | NoPrefix},
+    ControlTemplate{IDC_STATIC, K::GroupBox, "許可ルール", 4, 80, 124, 92, 0},
+    ControlTemplate{IDC_ALLOW_LIST, K::ListBox, "", 10, 91, 112, 48, Border | TabStop},
+    ControlTemplate{IDC_ALLOW_EDIT, K::Edit, "", 10, 142, 112, 12, kRuleEdit},
+    ControlTemplate{IDC_ALLOW_ADD, K::PushButton, "追加", 10, 156, 40, 13, TabStop},
+    ControlTemplate{IDC_ALLOW_REMOVE, K::PushButton, "削除", 82, 156, 40, 13, TabStop},
+    ControlTemplate{IDC_STATIC, K::GroupBox, "拒否ルール", 132, 80, 124, 92, 0},
+    ControlTemplate{IDC_DENY_LIST, K::ListBox, "", 138, 91, 112, 48, Border | TabStop},
+    ControlTemplate{IDC_DENY_EDIT, K::Edit, "", 138, 142, 112, 12, kRuleEdit},
+    ControlTemplate{IDC_DENY_ADD, K::PushButton, "追加", 138, 156, 40, 13, TabStop},
+    ControlTemplate{IDC_DENY_REMOVE, K::PushButton, "削除", 210, 156, 40, 13, TabStop},
+    ControlTemplate{IDC_STATIC, K::GroupBox, "待ち受けアドレス", 4, 176, 252, 30, 0},
+    ControlTemplate{IDC_LISTEN_HOST_EDIT, K::Edit, "", 10, 188, 100, 12, kRuleEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "空欄=すべてのアドレス、::=IPv4とIPv6の両方", 116, 188, 136, 12,
+                    VCenter | NoPrefix},
+    ControlTemplate{IDOK, K::PushButton, "OK", 4, 210, 50, 14, Default | TabStop},
+    ControlTemplate{IDCANCEL, K::PushButton, "ｷｬﾝｾﾙ", 206, 210, 50, 14, TabStop},
+};
+
 constexpr uint32_t kPopupDialog = DlgPopup | DlgCaption | DlgSysMenu | DlgModalFrame;
 
 constexpr std::array kDialogs{
@@ -93,6 +121,7 @@ constexpr std::array kDialogs{
     DialogTemplate{IDD_SETTING, "RELVANE設定", 191, 69, kFont, kFontSize, kPopupDialog, kSetting},
     DialogTemplate{IDD_STATUS, "接続状況", 527, 96, kFont, kFontSize, kPopupDialog, kStatus},
     DialogTemplate{IDD_LOG, "ログ", 527, 200, kFont, kFontSize, kPopupDialog | DlgMinimizeBox, kLog},
+    DialogTemplate{IDD_ACCESS, "アクセス設定", 260, 228, kFont, kFontSize, kPopupDialog, kAccess},
 };
 
 struct StringEntry {

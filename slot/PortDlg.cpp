@@ -1,5 +1,8 @@
 #include "slot/PortDlg.h"
 
+#include <QMenu>
+
+#include "dialogs/AccessDlg.h"
 #include "dialogs/CountText.h"
 #include "dialogs/StatusDlg.h"
 #include "res/Resource.h"
@@ -18,6 +21,7 @@ CPortDlg::CPortDlg() : ui::CDialog(IDD_PORT_PANEL) {
   onCommand(IDC_ACTIVE, &CPortDlg::onToggle);
   onCommand(IDC_SETTINGS, &CPortDlg::onSettings);
   onCommand(IDC_CONFIRM, &CPortDlg::onConfirm);
+  onCommand(ID_PANEL_ACCESS, &CPortDlg::onAccess);
 }
 
 CPortDlg::~CPortDlg() {
@@ -153,4 +157,26 @@ std::vector<std::string> CPortDlg::totalsLines() {
           "失敗した接続: " + thousands(t.failed),
           "受信: " + thousands(t.fromClient) + " バイト",
           "送信: " + thousands(t.toClient) + " バイト"};
+}
+
+void CPortDlg::addContextEntries(QMenu& menu) {
+  menu.addAction(QString::fromUtf8(kAccessEntry))->setData(ID_PANEL_ACCESS);
+  for (const std::string& line : totalsLines())
+    menu.addAction(QString::fromStdString(line))->setEnabled(false);  // figures to read
+}
+
+void CPortDlg::onAccess() {
+  updateData(true);
+  if (act != 0) {
+    ui::messageBox(kPortInUse, this);
+    return;
+  }
+  // The working copies; an open settings dialog of this panel holds the same filter copy and,
+  // on its OK, finds it equal to the live filter again.
+  editFilter = filter;
+  editListenHost = listenHost;
+  CAccessDlg dialog(editFilter, editListenHost);
+  if (dialog.doModal(window()) != IDOK) return;
+  takeAccess(editFilter, editListenHost);
+  saveSettings();
 }

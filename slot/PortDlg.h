@@ -16,12 +16,15 @@
 #include "slot/PortSlot.h"
 #include "ui/Dialog.h"
 
+class QMenu;
+
 class CPortDlg : public ui::CDialog, public CSettingDlgListener, public CPortSlot {
   Q_OBJECT
 public:
   static constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
   static constexpr const char* kSettingBusy = "現在PORTの設定中です";
   static constexpr const char* kNoConnections = "現在接続はありません.";
+  static constexpr const char* kAccessEntry = "アクセス設定(&A)...";
 
   static inline const QColor kBackground{230, 230, 220};
   static inline const QColor kValue{255, 255, 180};
@@ -34,6 +37,12 @@ public:
   void onToggle();    // 1017 clicked (the check box has already flipped)
   void onSettings();  // 1013 clicked
   void onConfirm();   // 1012 clicked
+  void onAccess();    // context menu: the access dialog (ID_PANEL_ACCESS)
+
+  // The panel's entries of the window's context menu, for a right click on this panel: the
+  // access dialog, then the slot's totals since switch-on (read now). The chosen entry's data
+  // is the command id to run with command().
+  void addContextEntries(QMenu& menu);
 
   void onSettingOk() override;
   void notifyOnConnectionCount(int count) override;

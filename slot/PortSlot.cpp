@@ -6,6 +6,7 @@
 #include "log/EventLog.h"
 #include "log/LogLines.h"
 #include "net/LocalAddress.h"
+#include "slot/AccessSettings.h"
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
 #include "slot/SaveReport.h"
@@ -67,6 +68,7 @@ void CPortSlot::loadSettings() {
   bufferSize = readInt("BUFFERSIZE", kDefaultBufferSize);
   connectTimeout = readInt("CONNECTTIMEOUT", CTcpRepeater::kDefaultConnectTimeout);
   halfCloseTimeout = readInt("HALFCLOSETIMEOUT", CTcpRepeater::kDefaultHalfCloseTimeout);
+  slot_access::load(doc, section, filter, listenHost);
   changedKeys.clear();  // what was just read is what the file says
   checkValues(doc);
 }
@@ -105,6 +107,9 @@ bool CPortSlot::saveSettings() {
   bool ok = doc.readable();
   for (const auto& [key, value] : savedValues())
     if (wholeSection || changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
+  // Not part of a new section: these keys appear only once the user has changed them.
+  for (const auto& [key, value] : slot_access::values(filter, listenHost))
+    if (changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
   if (!doc.save(iniPath)) {
     const int error = errno;
     if (saveReport) saveReport->failed(iniPath, error);
@@ -114,11 +119,20 @@ bool CPortSlot::saveSettings() {
   return ok;
 }
 
+void CPortSlot::takeAccess(const CIpFilter& newFilter, const std::string& newListenHost) {
+  const auto before = slot_access::values(filter, listenHost);
+  const auto after = slot_access::values(newFilter, newListenHost);
+  for (size_t i = 0; i < after.size(); ++i)
+    if (before[i].second != after[i].second) markChanged(after[i].first);
+  filter = newFilter;
+  listenHost = newListenHost;
+}
+
 std::string CPortSlot::switchOnRefusal() const {
   if (listenPort <= 0 || listenPort > kMaxPort) return kListenPortInvalid;
   if (forwardPort <= 0 || forwardPort > kMaxPort) return kForwardPortInvalid;
   if (forwardPort == listenPort && net::isThisHost(forwardHost)) return kForwardToItself;
-  return {};
+  return slot_access::switchOnRefusal(filter, listenHost);
 }
 
 std::string CPortSlot::toggleSlot(int newAct) {
@@ -186,7 +200,8 @@ void CPortSlot::applyState() {
   repeater.setBufferSize(bufferSize);
   repeater.setConnectTimeout(connectTimeout);
   repeater.setHalfCloseTimeout(halfCloseTimeout);
-  repeater.setListenBindAddress(0, "localhost");
+  // No listen address keeps the old way: every local address, and the old placeholder.
+  repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
   repeater.setConnectBindAddress(0, "localhost");
   repeater.filter = &filter;
   activity.switchedOn(slotIndex, forwardHost, forwardPort);

@@ -15,14 +15,18 @@
 //   int connectTimeout       seconds, 0 = the system's own [CONNECTTIMEOUT, read only]; 30
 //   int halfCloseTimeout     seconds, 0 = none [HALFCLOSETIMEOUT, read only]; 600
 //   int connectionCount      connected pairs as last reported by the repeater
-//   CIpFilter filter         live filter; the repeater points at it while started
-//   CIpFilter editFilter     working copy handed to the settings dialog
+//   std::string listenHost   literal local address to listen on, "" = every address [LISTENHOST]
+//   std::string editListenHost  working copy handed to the access dialog
+//   CIpFilter filter         live filter [FILTER, ALLOW0..9, DENY0..9]; the repeater points at
+//                            it while started
+//   CIpFilter editFilter     working copy handed to the settings and access dialogs
 //   CTcpRepeater repeater    declared last, so it is destroyed first
 // Operations:
 //   void loadSettings()             fill the settings from the file; a missing file, section or
 //                                   key gives the default (0, "127.0.0.1", 128). A host longer
 //                                   than kMaxHostBytes is cut (never inside a UTF-8 character).
-//                                   Values that cannot be right are listed in `problems`.
+//                                   Values that cannot be right are listed in `problems`. Also
+//                                   reads the filter and the listen address (AccessSettings.h).
 //   bool saveSettings()             writes the keys the user changed since they were read or last
 //                                   saved (markChanged), in one save; every other key keeps its
 //                                   text and every other line stays. A file without the slot's
@@ -34,7 +38,13 @@
 //                                   kListenPortInvalid, then kForwardPortInvalid (a port outside
 //                                   1..65535), then kForwardToItself (the destination is this
 //                                   host at the listen port: every client would make one more,
-//                                   endlessly).
+//                                   endlessly), then a rule that does not parse in mode 3, then a
+//                                   listen address that is not this machine's (AccessSettings.h).
+//   void takeAccess(const CIpFilter& newFilter, const std::string& newListenHost)
+//                                   the access dialog's OK: the filter and listen address become
+//                                   live, and the keys whose text changes (FILTER, ALLOWn, DENYn,
+//                                   LISTENHOST) are marked for the next save. They are never part
+//                                   of a new section: a file gets them once the user changes them.
 //   std::string toggleSlot(int newAct)  (any non-zero newAct means on)
 //                                   the user's ON/OFF click with the new check state: a refused
 //                                   switch-on sets act = 0, starts and saves nothing and returns
@@ -89,6 +99,7 @@ class CPortSlot : public CTcpRepeaterListener {
 
   void loadSettings();
   bool saveSettings();
+  void takeAccess(const CIpFilter& newFilter, const std::string& newListenHost);
   std::string switchOnRefusal() const;
   std::string toggleSlot(int newAct);
   std::string startSlot();
@@ -119,6 +130,8 @@ class CPortSlot : public CTcpRepeaterListener {
   int listenPort = 0;
   int forwardPort = 0;
   int bufferSize = kDefaultBufferSize;
+  std::string listenHost;
+  std::string editListenHost;
   // Hand-edited values that cannot be right, one text each naming the slot and the key;
   // filled by loadSettings for the owner to show.
   std::vector<std::string> problems;

@@ -11,8 +11,10 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <algorithm>
 
 namespace ui {
@@ -92,6 +94,14 @@ QWidget* makeListView(const res::ControlTemplate& c) {
   return list;
 }
 
+QWidget* makeListBox(const res::ControlTemplate& c) {
+  auto* list = new QListWidget;
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setFrameShape((c.style & res::Border) ? QFrame::StyledPanel : QFrame::NoFrame);
+  list->setUniformItemSizes(true);
+  return list;
+}
+
 QWidget* makeIcon() {
   auto* label = new QLabel;
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -119,6 +129,8 @@ QWidget* makeWidget(const res::ControlTemplate& c, const QString& text) {
       return link;
     }
     case ControlKind::Icon: return makeIcon();
+    case ControlKind::RadioButton: return new QRadioButton;
+    case ControlKind::ListBox: return makeListBox(c);
   }
   return new QWidget;
 }

@@ -3,6 +3,8 @@
 #include "ui/SpinButton.h"
 
 #include <QAbstractButton>
+#include <QRadioButton>
+#include <vector>
 #include <QtGlobal>
 
 namespace ui {
@@ -34,6 +36,29 @@ void ddxCheck(CDataExchange& dx, int id, int& value) {
     value = dx.dialog.checkState(id);
   } else {
     dx.dialog.setCheckState(id, value);
+  }
+}
+
+void ddxRadio(CDataExchange& dx, int firstId, int& value) {
+  std::vector<QRadioButton*> group;
+  for (int id = firstId; auto* radio = dx.dialog.itemAs<QRadioButton>(id); ++id) group.push_back(radio);
+  if (group.empty()) {
+    dx.control(firstId);  // reports the missing control
+    dx.fail();
+    return;
+  }
+  const int count = static_cast<int>(group.size());
+  if (dx.saveAndValidate) {
+    value = -1;
+    for (int i = 0; i < count; ++i)
+      if (group[i]->isChecked()) value = i;
+    return;
+  }
+  for (int i = 0; i < count; ++i) {
+    // An exclusive button refuses to be cleared by hand; clearing all needs exclusion off a moment.
+    group[i]->setAutoExclusive(false);
+    group[i]->setChecked(i == value);
+    group[i]->setAutoExclusive(true);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -252,6 +253,7 @@ QLineEdit* CDialog::edit(int id) const { return itemAs<QLineEdit>(id); }
 QLabel* CDialog::label(int id) const { return itemAs<QLabel>(id); }
 CSpinButton* CDialog::spin(int id) const { return itemAs<CSpinButton>(id); }
 CLinkCtrl* CDialog::link(int id) const { return itemAs<CLinkCtrl>(id); }
+QListWidget* CDialog::listBox(int id) const { return itemAs<QListWidget>(id); }
 
 std::string CDialog::itemText(int id) const {
   QWidget* w = item(id);

@@ -18,6 +18,7 @@
 class QAbstractButton;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 
 namespace ui {
@@ -63,6 +64,7 @@ public:
   QLabel* label(int id) const;
   CSpinButton* spin(int id) const;
   CLinkCtrl* link(int id) const;
+  QListWidget* listBox(int id) const;
 
   // Text of any control: static, edit, button, group box caption, link markup.
   std::string itemText(int id) const;

@@ -19,6 +19,7 @@
 #include "ChildProcess.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
+#include "dialogs/AccessDlg.h"
 #include "dialogs/LogDlg.h"
 #include "res/Resource.h"
 #include "slot/NetLoopNotifier.h"
@@ -97,6 +98,9 @@ std::vector<std::string> answerWhile(const std::function<void()>& open, const ch
     } else if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
       boxes.push_back(about->itemText(IDC_VERSION));
       about->close();
+    } else if (auto* access = qobject_cast<CAccessDlg*>(QApplication::activeModalWidget())) {
+      boxes.push_back(access->windowTitle().toStdString());
+      access->close();
     }
   });
   timer.start(20);
@@ -251,6 +255,10 @@ TEST_F(MainWindow, ContextMenuAndCommandsWithTheAboutIdOpenTheAboutBox) {
             std::vector<std::string>{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
     EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
+
+  // On a panel its own entries come too: the access dialog opens from there.
+  EXPECT_EQ(answerWhile([&] { rightClick(target); }, "アクセス設定(&A)..."),
+            std::vector<std::string>{"アクセス設定"});
 }
 
 // Over a panel the menu starts with the slot's totals; "ログ" opens the log window, which shows
@@ -295,7 +303,7 @@ TEST_F(MainWindow, PanelMenuShowsTheSlotsTotalsAndTheLogEntryOpensTheLogWindow) 
   QWidget* target = panel->item(IDC_COUNT);
   QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
   QApplication::sendEvent(target, &click);
-  const std::string totals = "-TCP:" + std::to_string(port) + " ON以降の累計|-処理した接続: 1|-拒否した接続: 0|"
+  const std::string totals = "アクセス設定(&A)...|-TCP:" + std::to_string(port) + " ON以降の累計|-処理した接続: 1|-拒否した接続: 0|"
                              "-失敗した接続: 0|-受信: 1,500 バイト|-送信: 2 バイト||スロットを追加|-このスロットを削除|"
                              "ログ||レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報";
   EXPECT_EQ(shown.join('|').toStdString(), totals);

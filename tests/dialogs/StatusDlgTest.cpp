@@ -116,3 +116,27 @@ TEST_F(StatusDlgTest, ListsLiveAndConnectingPairsInIndexOrderAndFollowsTheTableE
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(StatusDlgTest, IPv6AddressesShowWholeInColumnsThatWidenForThem) {
+  testsupport::LoopbackListener destination;
+  const int listenPort = testsupport::freePort();
+  repeater.setListenBindAddress(1, "::");  // dual stack: an IPv4 client shows as ::ffff:127.0.0.1
+  repeater.start(listenPort, "127.0.0.1", destination.port);
+  if (!repeater.isListening()) GTEST_SKIP() << "no IPv6 on this machine";
+  clients.push_back(testsupport::connectLoopback(listenPort));
+  ASSERT_TRUE(pumpUntil([&] { return count == 1; }));
+  served.push_back(destination.acceptOne());
+  dialog.repeater = &repeater;
+  ASSERT_TRUE(dialog.create());
+  for (int column : {0, 2}) {
+    EXPECT_EQ(dialog.list->itemText(0, column), "::ffff:127.0.0.1");
+    EXPECT_GT(dialog.list->columnWidth(column),
+              dialog.list->fontMetrics().horizontalAdvance(QStringLiteral("::ffff:127.0.0.1")));
+  }
+  EXPECT_EQ(dialog.list->columnWidth(7), 80) << "an IPv4 column keeps its width";
+  EXPECT_EQ(dialog.list->columnHeading(0), "AcceptPeer");
+}
+
+}  // namespace

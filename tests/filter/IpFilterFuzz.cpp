@@ -1,5 +1,6 @@
-// libFuzzer target for the address filter. Line 1 is the address, line 2 the rule for the
+// libFuzzer target for the address filter (IPv4 and IPv6 texts). Line 1 is the address, line 2 the rule for the
 // single-rule checks; the lines after the first fill the allow, then the deny list.
+#include "filter/IpAddress.h"
 #include "filter/IpFilter.h"
 
 #include <cstdio>
@@ -24,6 +25,29 @@ static void checkParse(const std::string& text) {
   require(CIpFilter::matchRule(text, text) == 1, "a parsed text matches itself");
 }
 
+// The same for either family: the plain form parses back to the same prefix, and an IPv4
+// address written as IPv4-mapped IPv6 is the same address.
+static void checkParseEitherFamily(const std::string& text) {
+  ipaddr::Prefix first, again;
+  if (!ipaddr::parsePrefix(text, first)) return require(CIpFilter::matchRule(text, "::1") == 0, "refused matches nothing");
+  require(first.length >= 0 && first.length <= 128, "prefix in range");
+  require(ipaddr::parsePrefix(ipaddr::toText(first), again) == 1, "reparse either family");
+  require(again.bytes == first.bytes && again.length == first.length, "round trip either family");
+  require(CIpFilter::matchRule(text, text) == 1 && CIpFilter::matchRule("::/0", text) == 1, "matches itself and ::/0");
+  require(CIpFilter::isValidRule(text) == 1, "valid rule");
+}
+
+// A dotted address and its IPv4-mapped form must get the same answer everywhere.
+static void checkMappedAlike(const std::string& address, CIpFilter& filter) {
+  unsigned char q[4];
+  int32_t prefix;
+  if (address.find('/') != std::string::npos || !CIpFilter::parseAddress(address, q[0], q[1], q[2], q[3], prefix)) return;
+  const std::string mapped = "::ffff:" + std::to_string(q[0]) + "." + std::to_string(q[1]) + "." +
+                             std::to_string(q[2]) + "." + std::to_string(q[3]);
+  for (filter.mode = 0; filter.mode <= 3; ++filter.mode)
+    require(filter.isAccept(mapped) == filter.isAccept(address), "mapped peer judged as IPv4");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> lines(1);
   for (size_t i = 0; i < size; ++i)
@@ -32,9 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string rule = lines.size() > 1 ? lines[1] : std::string();
   checkParse(address);
   checkParse(rule);
+  checkParseEitherFamily(address);
+  checkParseEitherFamily(rule);
   const int local = CIpFilter::isLocalHost(address), privateRange = CIpFilter::isPrivateAddress(address);
   require(!local || privateRange, "local host is private");
-  require(CIpFilter::matchRule("0.0.0.0/0", address) >= CIpFilter::matchRule(rule, address), "/0 matches all");
+  require(CIpFilter::matchRule("::/0", address) >= CIpFilter::matchRule(rule, address), "::/0 matches all");
+  if (address.find(':') == std::string::npos)  // an IPv4 /0 covers every IPv4 text
+    require(CIpFilter::matchRule("0.0.0.0/0", address) >= CIpFilter::matchRule(rule, address), "/0 matches all");
 
   CIpFilter filter;  // the first byte picks how many rule lines go to the allow list
   const size_t allowLines = size > 0 ? data[0] % (CIpFilter::kMaxRules + 1) : 0;
@@ -46,5 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(accepted == (filter.mode >= 0 && filter.mode <= 3 ? want[filter.mode] : 1), "mode decides");
     require(CIpFilter(filter).isAccept(address) == accepted, "copy decides alike");
   }
+  checkMappedAlike(address, filter);
   return 0;
 }

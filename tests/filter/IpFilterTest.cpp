@@ -101,3 +101,42 @@ TEST(IpFilterMode, CopyTakesAllTwentyStringsWhateverTheCounts) {
       EXPECT_TRUE(f->allowRules[i] == source.allowRules[i] && f->denyRules[i] == source.denyRules[i]) << i;
   }
 }
+
+TEST(IpFilterIPv6, ModesJudgeIPv6PeersAndMappedPeersAsTheirIPv4) {
+  CIpFilter f;
+  f.mode = CIpFilter::ModeLocalHost;
+  expectServes(f, {"::1", "0:0:0:0:0:0:0:1", "::ffff:127.0.0.1", "::FFFF:7f00:1"},
+               {"::", "::2", "::1/128", "::ffff:127.0.0.2", "fe80::1", "::1%lo", "[::1]", "::127.0.0.1"});
+  f.mode = CIpFilter::ModePrivate;
+  expectServes(f, {"::1", "fc00::1", "fd12:3456::9", "fe80::1", "febf:ffff::1", "::ffff:10.1.2.3",
+                   "::ffff:192.168.0.1", "::ffff:127.5.5.5"},
+               {"::", "fbff::1", "fe00::1", "fec0::1", "2001:db8::1", "::ffff:8.8.8.8", "::ffff:172.32.0.1",
+                "::ffff:10.0.0.256", "1:2:3:4:5:6:7:8:9", "::1::"});
+}
+
+TEST(IpFilterIPv6, PrefixRulesOfEitherFamily) {
+  const struct { const char* rule; const char* address; int want; } matches[] = {
+      {"2001:db8::/32", "2001:db8:ffff::1", 1}, {"2001:db8::/32", "2001:db9::1", 0},
+      {"2001:db8::1", "2001:db8::1", 1}, {"2001:db8::1", "2001:db8::2", 0},
+      {"2001:db8::/33", "2001:db8:8000::1", 0}, {"2001:db8::/33", "2001:db8:7fff::1", 1},
+      {"::/0", "2001:db8::1", 1}, {"::/0", "10.0.0.1", 1},
+      // IPv4 rules cover IPv4 and IPv4-mapped peers only, with IPv4 prefix lengths.
+      {"10.0.0.0/8", "::ffff:10.9.8.7", 1}, {"10.0.0.0/8", "::ffff:11.0.0.1", 0},
+      {"0.0.0.0/0", "2001:db8::1", 0}, {"0.0.0.0/0", "::1", 0}, {"127.0.0.1", "::1", 0},
+      {"::ffff:10.0.0.0/104", "10.200.0.1", 1}, {"::ffff:10.0.0.0/104", "11.0.0.1", 0},
+      // Refused rule texts match nothing: a prefix out of range, empty or overlong, a zone, junk.
+      {"::/129", "::1", 0}, {"::/", "::1", 0}, {"::/0000", "::1", 0}, {"fe80::%1/10", "fe80::1", 0},
+      {"2001:db8::/3x", "2001:db8::1", 0}, {"2001:db8:::/32", "2001:db8::1", 0}};
+  for (const auto& [rule, address, want] : matches)
+    EXPECT_EQ(CIpFilter::matchRule(rule, address), want) << rule << " vs " << address;
+  EXPECT_EQ(CIpFilter::matchRule("::1\0x"s, "::1"), 0) << "an embedded NUL must not cut the text short";
+  EXPECT_TRUE(CIpFilter::isValidRule("2001:db8::/32") && CIpFilter::isValidRule("1.2.3.4/") &&
+              !CIpFilter::isValidRule("2001:db8::/") && !CIpFilter::isValidRule("localhost"));
+  // The IPv4-only parse keeps refusing IPv6 texts.
+  EXPECT_EQ(parsed("::1"), "refused 0.0.0.0/32");
+
+  // A deny rule of one family leaves the other alone.
+  expectServes(rulesFilter({"::/0"}, {"2001:db8::/32", "10.0.0.0/8"}), {"2001:db9::1", "192.168.0.1", "::1"},
+               {"2001:db8::5", "10.1.1.1", "::ffff:10.1.1.1"});
+  expectServes(rulesFilter({"0.0.0.0/0"}, {}), {"1.2.3.4", "::ffff:1.2.3.4"}, {"::1", "2001:db8::1"});
+}

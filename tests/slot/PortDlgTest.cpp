@@ -3,14 +3,18 @@
 // program, so relaying goes on inside modal windows.
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <poll.h>
 
 #include "../dialogs/DialogTestUtil.h"
 #include "../ui/UiTestUtil.h"
 #include "Loopback.h"
 #include "TempDir.h"
+#include "dialogs/AccessDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "net/AsyncSocket.h"
 #include "res/Resource.h"
@@ -196,6 +200,59 @@ TEST_F(PortDlgTest, TheSettingsDialogThroughThePanel) {
   EXPECT_EQ(settings.listener, static_cast<CSettingDlgListener*>(second.get()));
   second.reset();  // a panel that goes away gives it back
   EXPECT_TRUE(settings.isFree());
+}
+
+// The access dialog from the panel's context entries: refused while ON, only OK makes the
+// working copy live, and only the keys the user changed reach the file.
+TEST_F(PortDlgTest, TheAccessDialogThroughThePanel) {
+  writeIni(0, port, "127.0.0.1", destination.port);
+  auto panel = launch();
+  const std::string before = readFile(ini);
+  QMenu menu;
+  panel->addContextEntries(menu);
+  ASSERT_EQ(menu.actions().size(), 7);  // the access dialog, then six lines of totals
+  EXPECT_EQ(menu.actions()[0]->text(), QString::fromUtf8("アクセス設定(&A)..."));
+  EXPECT_EQ(menu.actions()[0]->data().toInt(), ID_PANEL_ACCESS);
+  EXPECT_EQ(menu.actions()[3]->text(), QString::fromUtf8("拒否した接続: 0"));
+
+  uitest::whenModal<CAccessDlg>([](CAccessDlg* d) {
+    QTest::mouseClick(d->button(IDC_MODE_LOCALHOST), Qt::LeftButton, {}, QPoint(6, 6));  // on its circle
+    d->edit(IDC_LISTEN_HOST_EDIT)->setText("::");
+    d->close();
+  });
+  panel->command(ID_PANEL_ACCESS);
+  EXPECT_EQ(panel->filter.mode, CIpFilter::ModeAcceptAll);
+  EXPECT_EQ(readFile(ini), before);
+  uitest::whenModal<CAccessDlg>([](CAccessDlg* d) {
+    QTest::mouseClick(d->button(IDC_MODE_LOCALHOST), Qt::LeftButton, {}, QPoint(6, 6));
+    QTest::mouseClick(d->button(IDOK), Qt::LeftButton);
+  });
+  panel->command(ID_PANEL_ACCESS);
+  EXPECT_EQ(panel->filter.mode, CIpFilter::ModeLocalHost);
+  EXPECT_EQ(readFile(ini), before + "FILTER=1\n") << "only the changed key is written";
+
+  click(panel->button(IDC_ACTIVE));
+  ASSERT_TRUE(panel->repeater.isListening());
+  int foreign = -1;
+  {  // a peer from 127.0.0.2 is refused and counted
+    foreign = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
+    ASSERT_EQ(::bind(foreign, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    a.sin_port = htons(port);
+    ASSERT_EQ(::connect(foreign, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  }
+  ASSERT_TRUE(waitFor([&] { return panel->repeater.refusedCount() == 1; }));
+  closeFd(foreign);
+  QMenu again;
+  panel->addContextEntries(again);
+  EXPECT_EQ(again.actions()[3]->text(), QString::fromUtf8("拒否した接続: 1"));
+  BoxAnswerer box;
+  panel->command(ID_PANEL_ACCESS);
+  EXPECT_EQ(box.text, "PORTを使用中です。OFF状態で設定して下さい");
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(PortDlgTest, OkWhileTheSlotIsOnTakesTheValuesOverButTheRunningRelayKeepsTheOldOnes) {

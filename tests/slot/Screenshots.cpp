@@ -1,6 +1,7 @@
 // Renders the port panel (switched on, with live connections), the settings dialog, the
-// status dialog (with live rows and their byte counts) and the log window into PNG files, using
-// the program's own widgets on real loopback connections. Run by hand:
+// Renders the port panel (switched on, with live connections), the settings dialog, the access
+// dialog, the status dialog (with live rows and their byte counts) and the log window into PNG
+// files, using the program's own widgets on real loopback connections. Run by hand:
 //   relvane_panel_screenshots <output dir>
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,6 +12,7 @@
 
 #include "Loopback.h"
 #include "TempDir.h"
+#include "dialogs/AccessDlg.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "log/EventLog.h"
@@ -80,5 +82,15 @@ int main(int argc, char** argv) {
   save(log, "log-window.png");
   QTest::mouseClick(panel.button(IDC_SETTINGS), Qt::LeftButton);
   save(settings, "settings-dialog.png");
+  settings.command(IDCANCEL);
+  CIpFilter rules;
+  rules.mode = CIpFilter::ModeRules;
+  for (const char* allow : {"192.168.1.0/24", "10.0.0.5", "2001:db8::/32"}) rules.allowRules[rules.allowCount++] = allow;
+  rules.denyRules[rules.denyCount++] = "192.168.1.13";
+  std::string listenHost = "::";
+  CAccessDlg access(rules, listenHost);
+  access.create(&host);
+  access.show();
+  save(access, "access-dialog.png");
   return ok ? 0 : 1;
 }
