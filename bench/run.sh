@@ -36,7 +36,7 @@ relay_port=$((base + 3))
 # --- build ---
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S . -B build-bench "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DRELVANE_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
+cmake -S . -B build-bench "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DRELVANE_GUI=OFF -DRELVANE_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-bench --target relvane-relay relvane-bench -j2 >/dev/null
 bench=build-bench/bench/relvane-bench
 relay=build-bench/bench/relvane-relay
