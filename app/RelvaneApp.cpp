@@ -70,7 +70,8 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   if (windowed) {
     exit = runMainWindow();
   } else {
-    CHeadlessRun run(defaultIniPath(), debugMode, headless);
+    // Without a window the run is headless, asked for or not (the build without Qt).
+    CHeadlessRun run(defaultIniPath(), debugMode, true);
     exit = run.run();
   }
   return 0;
