@@ -2,39 +2,49 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
+#include <memory>
 #include <poll.h>
+#include <vector>
 
 #include "app/SignalPipe.h"
 #include "net/EventLoop.h"
 #include "net/Trace.h"
+#include "slot/IniDocument.h"
 #include "slot/PortSlot.h"
-
-std::string defaultIniPath() {
-  std::error_code ec;
-  std::string dir = std::filesystem::current_path(ec).string();
-  if (dir == "/") dir.clear();  // "/" + "/" + name would double the slash
-  return dir + "/" + "RelvaneTiv.ini";
-}
+#include "slot/SaveReport.h"
+#include "slot/SlotSections.h"
 
 CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless)
     : iniPath(std::move(iniPath)), debugMode(debugMode), headless(headless) {}
 
 int CHeadlessRun::run() {
   trace("CHeadlessRun::run() ini=%s\n", iniPath.c_str());
-  CPortSlot slot;
-  slot.slotIndex = 0;
-  slot.iniPath = iniPath;
-  // A refused switch-on leaves the slot off, as a click would; the message has no window
-  // to go to, so it goes where a person running without one looks.
-  std::string refusal = slot.startSlot();
-  if (!refusal.empty()) std::fprintf(stderr, "%s\n", refusal.c_str());
+  auto toStderr = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+  CSaveReport saveReport(toStderr);
+  const int count = slot_sections::count(ini::Document::load(iniPath));
+  std::vector<std::unique_ptr<CPortSlot>> slots;
+  int started = 0;
+  for (int i = 0; i < count; ++i) {
+    auto& slot = *slots.emplace_back(std::make_unique<CPortSlot>());
+    slot.slotIndex = i;
+    slot.iniPath = iniPath;
+    slot.saveReport = &saveReport;
+    const std::string refusal = slot.startSlot();
+    for (const std::string& problem : slot.problems) toStderr(problem);
+    if (!refusal.empty()) toStderr(slot.sectionName() + ": " + refusal);
+    if (slot.started()) ++started;
+  }
 
-  serveUntilClosed();
+  if (started == 0) {
+    toStderr("起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)");
+  } else {
+    serveUntilClosed();
+    CSignalPipe::restoreDefaults();  // nobody reads the pipe now: a second signal ends a stuck stop
+  }
 
   trace("CHeadlessRun::run() shutdown\n");
-  slot.shutdownSlot();
-  return 0;
+  for (auto& slot : slots) slot->shutdownSlot();
+  return started == 0 ? 1 : 0;
 }
 
 void CHeadlessRun::serveUntilClosed() {

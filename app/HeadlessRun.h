@@ -1,16 +1,15 @@
 #pragma once
-// Slot 0 without any window: set up as the main window sets up its panel, then the thread's
-// readiness loop and the signal pipe are served until a signal asks to close, and the slot
-// is saved and stopped in order.
+// Every slot of the settings file without any window: set up as the main window sets up its
+// panels, then the thread's readiness loop and the signal pipe are served until a signal asks
+// to close, and the slots are saved and stopped in order. What a window would show in a box
+// (a refusal naming its slot, a bad value, a failed save) goes to standard error. When no
+// slot could start, the run ends at once with 1, so a service manager sees the failure.
 #include <string>
-
-// The INI file beside the executable: the working directory start-up chose, "/", the name.
-std::string defaultIniPath();
 
 class CHeadlessRun {
  public:
   CHeadlessRun(std::string iniPath, int debugMode, bool headless);
-  // Returns 0 once the slot has been saved and stopped.
+  // Returns 0 once the slots have been saved and stopped; 1 when none could start.
   int run();
 
  private:

@@ -5,10 +5,13 @@
 #include <cstring>
 #include <string>
 
+#include "app/CommandLine.h"
 #include "app/HeadlessRun.h"
+#include "app/SettingsPath.h"
 #include "app/SignalPipe.h"
 #include "app/StartupArgs.h"
 #include "app/StdStreams.h"
+#include "app/VersionRecord.h"
 #include "app/WorkingDir.h"
 #include "net/AsyncSocket.h"
 #include "net/Trace.h"
@@ -18,21 +21,57 @@
 int debugMode = 0;
 CRelvaneDlg* mainDialog = nullptr;
 
-bool CRelvaneApp::beginWindowing(int, char**) { return false; }
+const char* const noDisplayText =
+    "ディスプレイが見つかりません。ウィンドウなしでスロットを動かすには --headless を付けて起動してください";
+
+namespace {
+
+// The product version of the program's own record, without the about box's "Ver.:".
+std::string productVersion() {
+  std::string text = versionText();
+  const std::string prefix = "Ver.:";
+  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+}
+
+// The about box has no room for the licence without a change of its template; it goes here.
+const char licenceLines[] =
+    "ライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later) <https://www.gnu.org/licenses/gpl-3.0.html>\n"
+    "これはフリーソフトウェアです。変更と再配布は自由です。法律の許す限り無保証です。\n";
+
+}  // namespace
+
+CRelvaneApp::Windowing CRelvaneApp::beginWindowing(int, char**) { return Windowing::NoWindows; }
 
 void CRelvaneApp::showRefusal(const char* text, const char*) {
   std::fprintf(stderr, "%s\n", text);
 }
 
 int CRelvaneApp::runMainWindow() {
-  CHeadlessRun run(defaultIniPath(), debugMode, false);
+  CHeadlessRun run(settingsPath, debugMode, false);
   return run.run();
 }
 
 int CRelvaneApp::startInstance(int argc, char** argv) {
   reserveStandardDescriptors();  // before Qt or the socket loop opens anything
-  const bool headless = hasArgument(argc, argv, "--headless");
-  const bool windowed = !headless && beginWindowing(argc, argv);
+  const CommandLine line = parseCommandLine(argc, argv);
+  if (!line.error.empty()) {
+    std::fprintf(stderr, "%s\n%s", line.error.c_str(), usageText().c_str());
+    exit = exitUsage;
+    return 0;
+  }
+  if (line.help || line.version) {
+    const std::string version = "RelvaneTiv " + productVersion() + "\n" + licenceLines;
+    std::fputs(line.help ? usageText().c_str() : version.c_str(), stdout);
+    return 0;
+  }
+  settingsPath = settingsFilePath(line.configPath, currentSettingsPlace());
+
+  const Windowing windowing = line.headless ? Windowing::NoWindows : beginWindowing(argc, argv);
+  if (windowing == Windowing::NoDisplay) {
+    std::fprintf(stderr, "%s\n", noDisplayText);
+    exit = 1;
+    return 0;
+  }
 
   if (!socketInit()) {
     const char* text = res::findString(IDP_SOCKETS_INIT_FAILED);
@@ -41,7 +80,7 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
     return 0;
   }
 
-  switch (instance.acquire()) {
+  switch (instance.acquire(settingsPath)) {
     case CSingleInstance::Acquired:
       break;
     case CSingleInstance::AlreadyRunning:
@@ -51,8 +90,7 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
     case CSingleInstance::Failed: {
       // Starting anyway could let two instances write one INI file; say why we stop.
       const std::string text = "多重起動防止のロックファイルを作成できません: " +
-                               CSingleInstance::lockPath() + " (" +
-                               std::strerror(instance.lastError()) + ")";
+                               instance.triedPath() + " (" + std::strerror(instance.lastError()) + ")";
       showRefusal(text.c_str(), nullptr);
       exit = 1;
       return -1;
@@ -62,16 +100,17 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   debugMode = traceArguments(argc, argv);
   setupStandardStreams(debugMode);
   printBanner(debugMode);
-  enterProgramDirectory(argc > 0 ? argv[0] : "");
+  enterProgramDirectory(executableDirectory());
+  trace("\nSettings=%s\n", settingsPath.c_str());
 
   if (!CSignalPipe::install())
     trace("Error:CRelvaneApp signal pipe errno=%d\n", errno);
 
-  if (windowed) {
+  if (windowing == Windowing::Window) {
     exit = runMainWindow();
   } else {
     // Without a window the run is headless, asked for or not (the build without Qt).
-    CHeadlessRun run(defaultIniPath(), debugMode, true);
+    CHeadlessRun run(settingsPath, debugMode, true);
     exit = run.run();
   }
   return 0;

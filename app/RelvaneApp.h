@@ -1,5 +1,7 @@
 #pragma once
 // The application object: start-up in order, then the program's one run.
+#include <string>
+
 #include "app/SingleInstance.h"
 
 class CRelvaneDlg;  // the main window (windowed program)
@@ -8,6 +10,9 @@ class CRelvaneDlg;  // the main window (windowed program)
 extern int debugMode;
 // The running main window, not owned; null until the windowed program runs one.
 extern CRelvaneDlg* mainDialog;
+
+// The one line a windowed start without a display prints before it ends with code 1.
+extern const char* const noDisplayText;
 
 class CRelvaneApp {
  public:
@@ -21,19 +26,25 @@ class CRelvaneApp {
   // taken. The process ends when it returns, with exitCode().
   virtual int startInstance(int argc, char** argv);
 
-  // 0 after a run that ended in order, 1 after any refused start.
+  // 0 after a run that ended in order (or --help, --version), 1 after any refused start or
+  // failed run, 2 after a command line that was not understood.
   int exitCode() const { return exit; }
 
  protected:
+  enum class Windowing { Window, NoWindows, NoDisplay };
   // The windowed program overrides these three; the core alone runs without a window.
-  // Called first, before anything else, unless --headless was given: prepares the windows
-  // so that refusals can be shown in boxes. False: there will be no window.
-  virtual bool beginWindowing(int argc, char** argv);
+  // Called after the command line was read, before anything else, unless --headless was
+  // given: prepares the windows so that refusals can be shown in boxes. NoWindows: this
+  // program has none (the slots run without); NoDisplay: it has, but there is no display.
+  virtual Windowing beginWindowing(int argc, char** argv);
   // A refused start. With a caption: a plain box with that caption and no icon; without:
   // a box captioned with the program's name. Without windows: the text on standard error.
   virtual void showRefusal(const char* text, const char* caption);
   // Runs the main window until it is closed; returns the exit code.
   virtual int runMainWindow();
+
+  // The settings file of this run, fixed before anything else starts.
+  std::string settingsPath;
 
  private:
   CSingleInstance instance;  // held for the process lifetime

@@ -4,26 +4,41 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QPointer>
+#include <QScreen>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
 #include "app/Composition.h"
-#include "app/HeadlessRun.h"
 #include "app/HomePage.h"
 #include "app/PanelLayout.h"
 #include "app/RelvaneApp.h"
 #include "dialogs/SettingDlg.h"
 #include "net/Trace.h"
 #include "res/Resource.h"
+#include "slot/IniDocument.h"
 #include "slot/PortDlg.h"
+#include "slot/SaveReport.h"
+#include "slot/SlotSections.h"
+#include "ui/MessageBox.h"
 
 namespace {
 const char mainWindowTitle[] = "レルベイン Tiv.";
 }  // namespace
 
-CRelvaneDlg::CRelvaneDlg(int panelCount)
-    : ui::CDialog(IDD_RELVANE_DIALOG), icon(applicationIcon()), configuredSlots(panelCount) {
+CRelvaneDlg::CRelvaneDlg(std::string iniPath, int panelCount)
+    : ui::CDialog(IDD_RELVANE_DIALOG),
+      icon(applicationIcon()),
+      iniPath(std::move(iniPath)),
+      configuredSlots(panelCount) {
+  saveReport = std::make_unique<CSaveReport>([this](const std::string& text) {
+    // While closing (a signal, a logout) a box would hold the exit up: the terminal gets it.
+    if (closing) std::fprintf(stderr, "%s\n", text.c_str());
+    else ui::messageBox(text, this);
+  });
   onCommand(IDC_HOMEPAGE_LINK, [] { openHomePage(); });
   onCommand(ID_OPEN_MAINWINDOW, [this] { openMainWindow(); });
   onCommand(ID_EXIT_APP, [this] { exitApp(); });
@@ -51,10 +66,9 @@ int CRelvaneDlg::runModal() {
 
 bool CRelvaneDlg::onInitDialog() {
   trace("CRelvaneDlg::onInitDialog()\n");
-  addAboutEntry();
+  buildWindowMenu();
   setWindowIcon(icon);
 
-  iniPath = defaultIniPath();  // the working directory start-up chose, as without a window
   initMainSettings();
   createSettingsDialog();
 
@@ -65,6 +79,7 @@ bool CRelvaneDlg::onInitDialog() {
   createPortPanels();
   layoutPanels();
   centerOn(nullptr);
+  reportSettingProblems();
   if (showOnStart == 1) showMainWindow(true);
   setWindowTitle(QString::fromUtf8(mainWindowTitle));
   composition::queryComposition(&glassEnabled);
@@ -73,13 +88,18 @@ bool CRelvaneDlg::onInitDialog() {
 }
 
 void CRelvaneDlg::initMainSettings() {
-  slotCount = configuredSlots;
+  slotCount = configuredSlots > 0 ? configuredSlots
+                                  : slot_sections::count(ini::Document::load(iniPath));
   showOnStart = 1;
 }
 
-void CRelvaneDlg::addAboutEntry() {
-  // The desktop offers no window menu of our own, so the entry goes on the context menu.
+void CRelvaneDlg::buildWindowMenu() {
+  // The desktop offers no window menu of our own, so the entries go on the context menu.
   systemMenu = new QMenu(this);
+  addSlotAction = systemMenu->addAction(QString::fromUtf8(kAddSlot));
+  addSlotAction->setData(ID_ADD_SLOT);
+  removeSlotAction = systemMenu->addAction(QString::fromUtf8(kRemoveSlot));
+  removeSlotAction->setData(ID_REMOVE_SLOT);
   const char* label = res::findString(IDS_ABOUTBOX);
   if (!label || !*label) return;
   systemMenu->addSeparator();
@@ -94,19 +114,85 @@ void CRelvaneDlg::createSettingsDialog() {
   settingsDialog->hide();
 }
 
+CPortDlg* CRelvaneDlg::createPanel(int index) {
+  auto* panel = new CPortDlg;
+  panel->create(this);
+  // A right click on a panel reaches the window's own menu, which then offers the panel's
+  // own entry too.
+  panel->setContextMenuPolicy(Qt::NoContextMenu);
+  panel->slotIndex = index;
+  panel->iniPath = iniPath;
+  panel->settingsDialog = settingsDialog;
+  panel->saveReport = saveReport.get();
+  panels.push_back(panel);
+  panel->initSlot();
+  panelRect = panel->frameGeometry();
+  return panel;
+}
+
 void CRelvaneDlg::createPortPanels() {
-  for (int i = 0; i < slotCount; ++i) {
-    auto* panel = new CPortDlg;
-    panel->create(this);
-    // A right click on a panel reaches the window's own menu, as anywhere else in it.
-    panel->setContextMenuPolicy(Qt::NoContextMenu);
-    panel->slotIndex = i;
-    panel->iniPath = iniPath;
-    panel->settingsDialog = settingsDialog;
-    panel->initSlot();
-    panels.push_back(panel);
+  for (int i = 0; i < slotCount; ++i) createPanel(i);
+}
+
+void CRelvaneDlg::reportSettingProblems() {
+  std::string text;
+  for (const CPortDlg* panel : panels)
+    for (const std::string& problem : panel->problems) text += problem + "\n";
+  if (!text.empty()) ui::messageBox("設定ファイルに無効な値があります:\n" + text, this);
+}
+
+void CRelvaneDlg::addSlot() {
+  if (static_cast<int>(panels.size()) >= slot_sections::maxSlots) return;
+  createPanel(static_cast<int>(panels.size()));
+  slotCount = static_cast<int>(panels.size());
+  layoutPanels();
+  keepOnScreen();
+}
+
+bool CRelvaneDlg::removeSlot(CPortDlg* target) {
+  QPointer<CPortDlg> panel(target);
+  if (!panel || panels.size() <= 1) return false;
+  if (panel->act != 0) {
+    ui::messageBox(kRemoveWhileOn, this);
+    return false;
   }
-  if (!panels.empty()) panelRect = panels.back()->frameGeometry();
+  const std::string question = panel->sectionName() + " (TCP:" + std::to_string(panel->listenPort) +
+                               ") を削除しますか？";
+  if (ui::askYesNo(question, this) != ui::IDYES || !panel || panel->act != 0) return false;
+  const auto at = std::find(panels.begin(), panels.end(), panel.data());
+  if (at == panels.end()) return false;
+  ini::Document doc = ini::Document::load(iniPath);
+  if (slot_sections::remove(doc, panel->slotIndex) && !doc.save(iniPath)) {
+    saveReport->failed(iniPath, errno);
+    return false;  // the file still has the slot: so does the window
+  }
+  for (auto later = at + 1; later != panels.end(); ++later) --(*later)->slotIndex;
+  panels.erase(at);
+  panel->repeater.stop();  // it is off; its section is gone, so nothing is saved for it
+  panel->hide();
+  delete panel.data();
+  slotCount = static_cast<int>(panels.size());
+  layoutPanels();
+  keepOnScreen();
+  return true;
+}
+
+CPortDlg* CRelvaneDlg::panelAt(QPoint pos) const {
+  for (CPortDlg* panel : panels)
+    if (panel->geometry().contains(pos)) return panel;
+  return nullptr;
+}
+
+void CRelvaneDlg::keepOnScreen() {
+  const QScreen* screen = this->screen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  QRect frame = frameGeometry();
+  frame.moveRight(std::min(frame.right(), area.right()));
+  frame.moveBottom(std::min(frame.bottom(), area.bottom()));
+  frame.moveLeft(std::max(frame.left(), area.left()));
+  frame.moveTop(std::max(frame.top(), area.top()));
+  if (frame.topLeft() != frameGeometry().topLeft()) move(frame.topLeft());
 }
 
 void CRelvaneDlg::layoutPanels() {
@@ -161,8 +247,17 @@ void CRelvaneDlg::onSysCommand(int id) {
 
 void CRelvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (!systemMenu || systemMenu->isEmpty()) return;
+  QPointer<CPortDlg> panel = panelAt(mapFromGlobal(event->globalPos()));
+  addSlotAction->setEnabled(static_cast<int>(panels.size()) < slot_sections::maxSlots);
+  removeSlotAction->setVisible(panel != nullptr);
+  removeSlotAction->setEnabled(panels.size() > 1);
   // The command runs after the menu's own loop has ended.
-  if (QAction* chosen = systemMenu->exec(event->globalPos())) onSysCommand(chosen->data().toInt());
+  QAction* chosen = systemMenu->exec(event->globalPos());
+  if (!chosen) return;
+  const int id = chosen->data().toInt();
+  if (id == ID_ADD_SLOT) addSlot();
+  else if (id == ID_REMOVE_SLOT) removeSlot(panel);
+  else onSysCommand(id);
 }
 
 void CRelvaneDlg::closeEvent(QCloseEvent* event) {
@@ -196,6 +291,7 @@ void CRelvaneDlg::onFinished() {
 void CRelvaneDlg::destroyPortPanels() {
   if (panels.empty() && !settingsDialog) return;
   trace("CRelvaneDlg::destroyPortPanels()\n");
+  closing = true;
   for (CPortDlg* panel : panels) {
     panel->shutdownSlot();
     panel->hide();

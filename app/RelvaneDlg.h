@@ -4,23 +4,28 @@
 // stops every slot; the program ends with it.
 #include <QIcon>
 #include <QRect>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ui/Dialog.h"
 
 class CPortDlg;
+class CSaveReport;
 class CSettingDlg;
+class QAction;
 class QMenu;
 
 class CRelvaneDlg : public ui::CDialog {
   Q_OBJECT
  public:
-  // The forwarding slots of this edition.
-  static constexpr int defaultSlotCount = 1;
+  static constexpr const char* kAddSlot = "スロットを追加";
+  static constexpr const char* kRemoveSlot = "このスロットを削除";
+  static constexpr const char* kRemoveWhileOn = "ONのスロットは削除できません。OFFにしてから削除して下さい";
 
-  // panelCount: how many panels to create; the program uses defaultSlotCount.
-  explicit CRelvaneDlg(int panelCount = defaultSlotCount);
+  // iniPath: the settings file; panelCount: how many panels to create, 0 for as many as
+  // the file holds slot sections (at least one, at most 30).
+  explicit CRelvaneDlg(std::string iniPath, int panelCount = 0);
   ~CRelvaneDlg() override;
 
   // Creates the window and runs it modally; when it ends every panel has been saved and
@@ -40,6 +45,11 @@ class CRelvaneDlg : public ui::CDialog {
   void closeInOrder();
   // Saves, stops, hides and destroys every panel in slot order, then the settings dialog.
   void destroyPortPanels();
+  // "スロットを追加": a new last slot, switched off, its section saved with the four keys.
+  void addSlot();
+  // "このスロットを削除" for `panel`: only while it is OFF and after the user said yes; the
+  // later sections move down a number. False when nothing was removed.
+  bool removeSlot(CPortDlg* panel);
 
   void setVisible(bool show) override;
 
@@ -59,7 +69,11 @@ class CRelvaneDlg : public ui::CDialog {
   };
 
   void initMainSettings();
-  void addAboutEntry();
+  void buildWindowMenu();
+  void reportSettingProblems();
+  CPortDlg* createPanel(int index);
+  CPortDlg* panelAt(QPoint pos) const;
+  void keepOnScreen();
   void createSettingsDialog();
   void createPortPanels();
   void layoutPanels();
@@ -70,6 +84,9 @@ class CRelvaneDlg : public ui::CDialog {
   std::vector<CPortDlg*> panels;           // owned; slot order
   CSettingDlg* settingsDialog = nullptr;  // owned
   QMenu* systemMenu = nullptr;            // owned as a child
+  QAction* addSlotAction = nullptr;       // in systemMenu
+  QAction* removeSlotAction = nullptr;    // in systemMenu, shown over a panel
+  std::unique_ptr<CSaveReport> saveReport;  // one for all panels: each cause is told once
   QRect panelRect;                        // the last panel created
   std::string iniPath;
   const int configuredSlots;
@@ -82,4 +99,5 @@ class CRelvaneDlg : public ui::CDialog {
   Margins glassMargins;
   bool running = false;  // inside runModal
   bool ended = false;    // the dialog has been ended (finished)
+  bool closing = false;  // panels are being shut down: no more boxes
 };

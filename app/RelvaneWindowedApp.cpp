@@ -4,6 +4,10 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+#include <utility>
 
 #include "app/AppIcon.h"
 #include "app/RelvaneDlg.h"
@@ -33,6 +37,26 @@ std::unique_ptr<QSocketNotifier> watchSignals(CRelvaneDlg& dialog, int mode) {
   return watch;
 }
 
+// Qt ends the process with abort() when no platform can be opened (no display, a display
+// that does not answer). While the application is being made, that end becomes the one
+// line a user needs and exit code 1; other messages wait and are passed on if it succeeds.
+QStringList heldMessages;
+
+void messageDuringStart(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type == QtFatalMsg) {
+    std::fprintf(stderr, "%s\n", noDisplayText);
+    std::fflush(stderr);
+    ::_exit(1);
+  }
+  heldMessages << text;
+}
+
+bool displayNamed() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+    if (const char* value = std::getenv(name); value && *value) return true;
+  return false;
+}
+
 }  // namespace
 
 CRelvaneWindowedApp::CRelvaneWindowedApp() = default;
@@ -44,15 +68,20 @@ int CRelvaneWindowedApp::startInstance(int argc, char** argv) {
   return result;
 }
 
-bool CRelvaneWindowedApp::beginWindowing(int argc, char** argv) {
-  if (application) return true;
+CRelvaneApp::Windowing CRelvaneWindowedApp::beginWindowing(int argc, char** argv) {
+  if (application) return Windowing::Window;
+  if (!displayNamed()) return Windowing::NoDisplay;
   qtArgc = argc;
   qtArgv.assign(argv, argv + argc);
   qtArgv.push_back(nullptr);
+  const QtMessageHandler previous = qInstallMessageHandler(messageDuringStart);
   application = std::make_unique<QApplication>(qtArgc, qtArgv.data());
+  qInstallMessageHandler(previous);
+  for (const QString& text : std::exchange(heldMessages, {}))
+    std::fprintf(stderr, "%s\n", qPrintable(text));
   ui::initApplication();
   QApplication::setWindowIcon(applicationIcon());
-  return true;
+  return Windowing::Window;
 }
 
 void CRelvaneWindowedApp::showRefusal(const char* text, const char* caption) {
@@ -73,8 +102,11 @@ int CRelvaneWindowedApp::runMainWindow() {
   if (!application) return CRelvaneApp::runMainWindow();
 
   NetLoopNotifier sockets;  // every socket is served from Qt's loop from here on
-  CRelvaneDlg dialog;
+  CRelvaneDlg dialog(settingsPath);
   mainDialog = &dialog;
+  // Once the window has ended nobody reads the pipe: a second SIGTERM must end a shutdown
+  // that hangs.
+  QObject::connect(&dialog, &QDialog::finished, [] { CSignalPipe::restoreDefaults(); });
   // Made after the window, so gone before it: a signal that comes once the window has
   // ended finds nobody listening and touches nothing.
   const auto signalWatch = watchSignals(dialog, debugMode);

@@ -17,7 +17,7 @@ class CRelvaneWindowedApp : public CRelvaneApp {
   int startInstance(int argc, char** argv) override;
 
  protected:
-  bool beginWindowing(int argc, char** argv) override;
+  Windowing beginWindowing(int argc, char** argv) override;
   void showRefusal(const char* text, const char* caption) override;
   int runMainWindow() override;
 

@@ -46,6 +46,10 @@ bool CSignalPipe::install() {
   return true;
 }
 
+void CSignalPipe::restoreDefaults() {
+  for (int signo : {SIGTERM, SIGHUP, SIGINT}) ::signal(signo, SIG_DFL);
+}
+
 int CSignalPipe::readFd() { return pipeRead; }
 
 std::vector<int> CSignalPipe::drain() {

@@ -17,6 +17,8 @@ class CSignalPipe {
   // Creates the process-wide pipe and installs the handler for SIGTERM, SIGHUP and SIGINT.
   // Safe to call more than once; later calls reuse what is there. False if the pipe fails.
   static bool install();
+  // Gives the three signals their default action back (once nobody reads the pipe).
+  static void restoreDefaults();
   // The read end (non-blocking, close-on-exec); -1 before install().
   static int readFd();
   // Reads every signal number waiting in the pipe, without blocking.

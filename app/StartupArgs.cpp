@@ -27,9 +27,3 @@ int traceArguments(int argc, const char* const* argv) {
   }
   return debugMode;
 }
-
-bool hasArgument(int argc, const char* const* argv, const char* option) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], option) == 0) return true;
-  return false;
-}

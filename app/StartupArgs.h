@@ -7,6 +7,3 @@ bool isDebugSwitch(const char* argument);
 
 // Traces arguments 1..argc-1 and returns 1 when the debug switch was among them, else 0.
 int traceArguments(int argc, const char* const* argv);
-
-// True when `option` (e.g. "--headless") is among arguments 1..argc-1.
-bool hasArgument(int argc, const char* const* argv, const char* option);

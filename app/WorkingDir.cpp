@@ -6,18 +6,11 @@
 
 std::string currentDir;
 
-std::string programDirectory(const std::string& programPath) {
-  std::size_t slash = programPath.rfind('/');
-  if (slash == std::string::npos) return {};
-  return programPath.substr(0, slash);
-}
-
-std::string enterProgramDirectory(const char* programPath) {
-  currentDir = programDirectory(programPath ? programPath : "");
-  // "/prog" leaves an empty text before the slash; that is still the root, not "no change".
-  const std::string target =
-      currentDir.empty() && programPath && programPath[0] == '/' ? "/" : currentDir;
-  if (!target.empty()) (void)::chdir(target.c_str());
+std::string enterProgramDirectory(const std::string& directory) {
+  currentDir = directory;
+  if (!currentDir.empty()) {
+    [[maybe_unused]] const int ignored = ::chdir(currentDir.c_str());  // failing, it stays put
+  }
   trace("CurrentDir=%s", currentDir.c_str());
   return currentDir;
 }

@@ -49,3 +49,5 @@ inline constexpr int IDC_HOMEPAGE_LINK = 1057;
 inline constexpr int ID_SYS_ABOUT = 0x0010;
 inline constexpr int ID_OPEN_MAINWINDOW = 32771;
 inline constexpr int ID_EXIT_APP = 32772;
+inline constexpr int ID_ADD_SLOT = 32773;     // main window's context menu
+inline constexpr int ID_REMOVE_SLOT = 32774;  // a panel's context menu

@@ -38,13 +38,14 @@ constexpr std::array kPortPanel{
     ControlTemplate{IDC_ACTIVE, K::CheckBox, "OFF", 9, 16, 23, 14, PushLike | AlignCenter | TabStop},
     ControlTemplate{IDC_SETTINGS, K::PushButton, "設定", 54, 5, 20, 16, TabStop},
     ControlTemplate{IDC_CONFIRM, K::PushButton, "確認", 79, 5, 20, 15, TabStop},
-    ControlTemplate{IDC_STATIC, K::Static, "接続数", 54, 24, 20, 11, AlignRight | kPanelValue},
+    // The fixed labels are a little wider than first drawn: the substitute font needs it.
+    ControlTemplate{IDC_STATIC, K::Static, "接続数", 53, 24, 21, 11, AlignRight | kPanelValue},
     ControlTemplate{IDC_COUNT, K::Static, "0000", 79, 23, 19, 12, AlignRight | kPanelValue},
     ControlTemplate{IDC_STATIC, K::GroupBox, "転送先", 104, 2, 82, 37, 0},
     ControlTemplate{IDC_STATIC, K::Static, "Ip/Host", 119, 10, 25, 11, kPanelValue},
     ControlTemplate{IDC_FORWARD_HOST, K::Static, "255.255.255.255", 108, 22, 48, 13,
                     AlignCenter | kPanelValue},
-    ControlTemplate{IDC_STATIC, K::Static, "Port No.", 159, 10, 24, 11, kPanelValue},
+    ControlTemplate{IDC_STATIC, K::Static, "Port No.", 158, 10, 27, 11, kPanelValue},
     ControlTemplate{IDC_FORWARD_PORT, K::Static, "65535", 159, 22, 22, 13, AlignRight | kPanelValue},
 };
 

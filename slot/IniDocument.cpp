@@ -1,5 +1,6 @@
 #include "slot/IniDocument.h"
 
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -171,6 +172,26 @@ bool Document::set(std::string_view section, std::string_view key, std::string_v
   return true;
 }
 
+bool Document::removeSection(std::string_view section) {
+  auto header = findSection(section);
+  if (!header) return false;
+  const auto first = lines_.begin() + static_cast<std::ptrdiff_t>(*header);
+  lines_.erase(first, lines_.begin() + static_cast<std::ptrdiff_t>(sectionEnd(*header)));
+  return true;
+}
+
+bool Document::renameSection(std::string_view section, std::string_view newName) {
+  auto header = findSection(section);
+  if (!header || trim(newName).empty() || hasLineBreak(newName) ||
+      newName.find(']') != std::string_view::npos)
+    return false;
+  std::string& line = lines_[*header].content;
+  const std::string_view old = *headerName(line);  // points into `line`
+  const size_t at = static_cast<size_t>(old.data() - line.data());
+  line.replace(at, old.size(), newName);
+  return true;
+}
+
 std::string Document::text() const {
   std::string out = bom_;
   for (const Line& l : lines_) out += l.content + l.eol;
@@ -180,6 +201,7 @@ std::string Document::text() const {
 bool Document::save(const std::string& path) const {
   if (!readable_) {
     trace("Error:ini::Document::save() not saved over unreadable %s\n", path.c_str());
+    errno = EIO;
     return false;
   }
   return writeFileAtomically(path, text());

@@ -32,7 +32,14 @@ class Document {
   // line structure: line breaks anywhere, '=' in a key, ']' in a section name.
   bool set(std::string_view section, std::string_view key, std::string_view value);
 
-  // Writes through a temporary file renamed over the old one (see AtomicFile.h).
+  bool hasSection(std::string_view section) const { return findSection(section).has_value(); }
+  // Takes out the section's header and every line up to the next header. False when absent.
+  bool removeSection(std::string_view section);
+  // Gives the section's header a new name; every other byte of the header line stays.
+  bool renameSection(std::string_view section, std::string_view newName);
+
+  // Writes through a temporary file renamed over the old one (see AtomicFile.h). False with
+  // errno telling why when it fails.
   bool save(const std::string& path) const;
 
   std::string text() const;

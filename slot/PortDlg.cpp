@@ -7,8 +7,11 @@
 #include "ui/SpinButton.h"
 
 namespace {
-constexpr int kMaxPort = 65535;
+// The text a widget shows for `bytes`: bytes that are not UTF-8 become replacement characters.
+std::string shownText(const std::string& bytes) {
+  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).toStdString();
 }
+}  // namespace
 
 CPortDlg::CPortDlg() : ui::CDialog(IDD_PORT_PANEL) {
   onCommand(IDC_ACTIVE, &CPortDlg::onToggle);
@@ -25,7 +28,9 @@ CPortDlg::~CPortDlg() {
 void CPortDlg::doDataExchange(ui::CDataExchange& dx) {
   ui::ddxText(dx, IDC_COUNT, countText);
   ui::ddxText(dx, IDC_FORWARD_PORT, forwardPortText);
-  ui::ddxText(dx, IDC_FORWARD_HOST, forwardHost);
+  // Shown only: the label holds the host as text, and a host that is not UTF-8 would come
+  // back changed. The host's bytes are taken from the settings dialog alone.
+  if (!dx.saveAndValidate) ui::ddxText(dx, IDC_FORWARD_HOST, forwardHost);
   ui::ddxCheck(dx, IDC_ACTIVE, act);
 }
 
@@ -43,13 +48,16 @@ void CPortDlg::showListenCaption() {
 }
 
 void CPortDlg::initSlot() {
-  connectionCount = 0;
-  loadSettings();
+  // A slot saved as ON is validated and started now, during launch; a refusal is shown, but
+  // it is not the user switching off, so the file keeps ACT for the next launch.
+  const std::string refusal = startSlot();
   countText = std::to_string(connectionCount);
   forwardPortText = std::to_string(forwardPort);
   showListenCaption();
+  setItemText(IDC_ACTIVE, act ? "ON" : "OFF");
   updateData(false);
-  onToggle();  // as if clicked: a slot saved as ON is validated, started and saved now
+  // Several panels may refuse at launch, before the window shows: each names its slot.
+  if (!refusal.empty()) ui::messageBox(sectionName() + ": " + refusal, this);
 }
 
 void CPortDlg::refuseSwitchOn(const std::string& message) {
@@ -102,10 +110,18 @@ void CPortDlg::fillSettingsDialog(CSettingDlg& dialog) {
 void CPortDlg::onSettingOk() {
   CSettingDlg& dialog = *settingsDialog;
   dialog.updateData(true);
-  listenPort = dialog.listenPortSpin->pos();
+  // Only a setting the user changed is written; the others keep their text in the file
+  // ("0080", a host in another encoding, PORT=abc).
+  auto take = [this](int& setting, int value, const char* key) {
+    if (setting != value) setting = value, markChanged(key);
+  };
+  take(listenPort, dialog.listenPortSpin->pos(), "PORT");
   showListenCaption();
-  forwardHost = dialog.host;
-  forwardPort = dialog.destinationPortSpin->pos();
+  if (dialog.host != shownText(forwardHost)) {
+    forwardHost = dialog.host;
+    markChanged("FORWARDHOST");
+  }
+  take(forwardPort, dialog.destinationPortSpin->pos(), "FORWARDPORT");
   forwardPortText = std::to_string(forwardPort);
   filter = editFilter;
   updateData(false);

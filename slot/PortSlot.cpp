@@ -1,9 +1,12 @@
 #include "slot/PortSlot.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
+#include "slot/SaveReport.h"
+#include "slot/SlotSections.h"
 
 namespace {
 
@@ -32,6 +35,12 @@ std::string cutHost(std::string host, size_t limit) {
   return host;
 }
 
+// An optional sign and decimal digits only: "0080" is 80, "80x" or "abc" are not numbers.
+bool isPlainNumber(const std::string& text) {
+  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  return i < text.size() && text.find_first_not_of("0123456789", i) == std::string::npos;
+}
+
 }  // namespace
 
 CPortSlot::~CPortSlot() {
@@ -39,7 +48,7 @@ CPortSlot::~CPortSlot() {
   repeater.setListener(nullptr);
 }
 
-std::string CPortSlot::sectionName() const { return "TCP-PORT" + std::to_string(slotIndex); }
+std::string CPortSlot::sectionName() const { return slot_sections::sectionName(slotIndex); }
 
 void CPortSlot::loadSettings() {
   const ini::Document doc = ini::Document::load(iniPath);
@@ -53,26 +62,69 @@ void CPortSlot::loadSettings() {
   forwardHost = cutHost(doc.get(section, "FORWARDHOST").value_or(kDefaultHost), kMaxHostBytes);
   forwardPort = readInt("FORWARDPORT", 0);
   bufferSize = readInt("BUFFERSIZE", kDefaultBufferSize);
+  changedKeys.clear();  // what was just read is what the file says
+  checkValues(doc);
+}
+
+void CPortSlot::checkValues(const ini::Document& doc) {
+  problems.clear();
+  const std::string section = sectionName();
+  auto check = [&](const char* key, int low, int high) {
+    const auto text = doc.get(section, key);
+    if (!text || text->empty()) return;
+    const int value = ini::parseInt(*text, 0);
+    if (!isPlainNumber(*text) || value < low || value > high)
+      problems.push_back(section + " の " + key + "=" + *text + " は無効な値です (" +
+                         std::to_string(low) + "～" + std::to_string(high) + ")");
+  };
+  check("PORT", 0, kMaxPort);
+  check("FORWARDPORT", 0, kMaxPort);  // 0 is "not set", refused only when switching on
+  check("BUFFERSIZE", 1, kMaxBufferSize);
+  if (act != 0 && forwardHost.empty())
+    problems.push_back(section + " は ACT=" + std::to_string(act) + " ですが FORWARDHOST が空です");
+}
+
+std::vector<std::pair<std::string, std::string>> CPortSlot::savedValues() const {
+  return {{"ACT", std::to_string(act)},
+          {"PORT", std::to_string(listenPort)},
+          {"FORWARDHOST", forwardHost},
+          {"FORWARDPORT", std::to_string(forwardPort)}};
 }
 
 bool CPortSlot::saveSettings() {
   ini::Document doc = ini::Document::load(iniPath);
   const std::string section = sectionName();
+  const bool wholeSection = !doc.hasSection(section);
+  if (!wholeSection && changedKeys.empty()) return true;  // the file says it all already
   // Each key is set even when another was refused, so one bad value loses no other setting.
-  bool ok = doc.set(section, "ACT", std::to_string(act));
-  ok = doc.set(section, "PORT", std::to_string(listenPort)) && ok;
-  ok = doc.set(section, "FORWARDHOST", forwardHost) && ok;
-  ok = doc.set(section, "FORWARDPORT", std::to_string(forwardPort)) && ok;
-  return doc.save(iniPath) && ok;
+  bool ok = doc.readable();
+  for (const auto& [key, value] : savedValues())
+    if (wholeSection || changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
+  if (!doc.save(iniPath)) {
+    const int error = errno;
+    if (saveReport) saveReport->failed(iniPath, error);
+    return false;
+  }
+  changedKeys.clear();
+  return ok;
 }
 
 std::string CPortSlot::switchOnRefusal() const {
-  if (listenPort == 0) return kListenPortInvalid;
-  if (forwardPort == 0) return kForwardPortInvalid;
+  if (listenPort <= 0 || listenPort > kMaxPort) return kListenPortInvalid;
+  if (forwardPort <= 0 || forwardPort > kMaxPort) return kForwardPortInvalid;
   return {};
 }
 
 std::string CPortSlot::toggleSlot(int newAct) {
+  std::string refusal = switchTo(newAct);
+  if (refusal.empty()) {
+    markChanged("ACT");
+    saveSettings();
+  }
+  return refusal;
+}
+
+std::string CPortSlot::switchTo(int newAct) {
   // A check box knows only on and off; a hand-edited ACT=2 or -1 counts as on and is validated.
   act = newAct != 0 ? 1 : 0;
   if (act == 1) {
@@ -90,7 +142,6 @@ std::string CPortSlot::toggleSlot(int newAct) {
     std::snprintf(message, sizeof message, kListenFailed, listenPort);
     return message;
   }
-  saveSettings();
   return {};
 }
 
@@ -103,9 +154,10 @@ bool CPortSlot::listenFailed() const {
 std::string CPortSlot::startSlot() {
   connectionCount = 0;
   loadSettings();
-  return toggleSlot(act);
+  std::string refusal = switchTo(act);
+  saveSettings();  // a file without the section gets it; otherwise nothing changed
+  return refusal;
 }
-
 void CPortSlot::applyState() {
   if (act == 0) {
     repeater.stop();

@@ -20,31 +20,46 @@
 //   void loadSettings()             fill the settings from the file; a missing file, section or
 //                                   key gives the default (0, "127.0.0.1", 128). A host longer
 //                                   than kMaxHostBytes is cut (never inside a UTF-8 character).
-//   bool saveSettings()             write ACT, PORT, FORWARDHOST, FORWARDPORT in that order, in
-//                                   one save; every other line stays. False when the save failed
-//                                   (an "Error:" trace line tells; the settings stay in memory).
+//                                   Values that cannot be right are listed in `problems`.
+//   bool saveSettings()             writes the keys the user changed since they were read or last
+//                                   saved (markChanged), in one save; every other key keeps its
+//                                   text and every other line stays. A file without the slot's
+//                                   section gets the whole section. Nothing to write: the file is
+//                                   not touched. False when the save failed: the keys stay marked,
+//                                   `saveReport` (when set) tells the user.
 //   std::string switchOnRefusal() const
 //                                   "" when switching on is allowed, else the message to show:
-//                                   kListenPortInvalid, then kForwardPortInvalid.
+//                                   kListenPortInvalid, then kForwardPortInvalid (a port outside
+//                                   1..65535).
 //   std::string toggleSlot(int newAct)  (any non-zero newAct means on)
-//                                   the ON/OFF click with the new check state: a refused switch-on
-//                                   sets act = 0, starts and saves nothing and returns the
-//                                   message; otherwise act = newAct, applyState(), saveSettings()
-//                                   and "" is returned. A start that could not open the listen
-//                                   port is refused the same way (kListenFailed), so "on" always
-//                                   means listening. The caller shows the message.
-//   std::string startSlot()         the launch: connectionCount = 0, loadSettings(),
-//                                   toggleSlot(act). Returns toggleSlot's message.
+//                                   the user's ON/OFF click with the new check state: a refused
+//                                   switch-on sets act = 0, starts and saves nothing and returns
+//                                   the message; otherwise act = newAct, applyState(), ACT is
+//                                   saved and "" is returned. A start that could not open the
+//                                   listen port is refused the same way (kListenFailed), so "on"
+//                                   always means listening. The caller shows the message.
+//   std::string startSlot()         the launch: connectionCount = 0, loadSettings(), the same
+//                                   switching as toggleSlot(act), but a refusal is not the user
+//                                   switching off: ACT keeps its text, so the next launch tries
+//                                   again. Returns the refusal.
 //   void applyState()               act 0: stop the repeater. A port 0 or an empty host: nothing.
 //                                   Else configure the repeater (listener, buffer size, bind
 //                                   addresses off, filter) and start it.
 //   void shutdownSlot()             saveSettings(), then stop the repeater.
 //   virtual void notifyOnConnectionCount(int count)
 //                                   stores the count; the panel overrides it to repaint too.
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "filter/IpFilter.h"
 #include "net/TcpRepeater.h"
+
+class CSaveReport;
+namespace ini {
+class Document;
+}
 
 class CPortSlot : public CTcpRepeaterListener {
  public:
@@ -55,6 +70,8 @@ class CPortSlot : public CTcpRepeaterListener {
   static constexpr const char* kDefaultHost = "127.0.0.1";
   static constexpr int kDefaultBufferSize = 128;
   static constexpr size_t kMaxHostBytes = 260;
+  static constexpr int kMaxPort = 65535;
+  static constexpr int kMaxBufferSize = 65536;  // KiB
 
   CPortSlot() = default;
   virtual ~CPortSlot();
@@ -66,11 +83,20 @@ class CPortSlot : public CTcpRepeaterListener {
   std::string switchOnRefusal() const;
   std::string toggleSlot(int newAct);
   std::string startSlot();
+  // Running (listening) after the last switch.
+  bool started() const { return repeater.isListening(); }
   void applyState();
   void shutdownSlot();
   void notifyOnConnectionCount(int count) override;
 
   std::string sectionName() const;
+
+  // The user changed the setting kept under `key`: the next save writes it.
+  void markChanged(const std::string& key) { changedKeys.insert(key); }
+  bool hasUnsavedChanges() const { return !changedKeys.empty(); }
+  // Every key the slot writes with its value, in the order a new section lists them. A new
+  // key joins here and is marked when the user changes it.
+  virtual std::vector<std::pair<std::string, std::string>> savedValues() const;
 
   // Declaration order matters: members are destroyed in reverse, the repeater first.
   std::string forwardHost;
@@ -81,10 +107,18 @@ class CPortSlot : public CTcpRepeaterListener {
   int listenPort = 0;
   int forwardPort = 0;
   int bufferSize = kDefaultBufferSize;
+  // Hand-edited values that cannot be right, one text each naming the slot and the key;
+  // filled by loadSettings for the owner to show.
+  std::vector<std::string> problems;
+  CSaveReport* saveReport = nullptr;  // not owned; tells the user of a failed save
   CIpFilter filter;
   CIpFilter editFilter;
   CTcpRepeater repeater;
 
  private:
   bool listenFailed() const;
+  std::string switchTo(int newAct);
+  void checkValues(const ini::Document& doc);
+
+  std::set<std::string> changedKeys;
 };

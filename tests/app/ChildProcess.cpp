@@ -12,8 +12,19 @@ namespace apptest {
 
 ChildProcess::ChildProcess(const std::filesystem::path& program, std::vector<std::string> argv,
                            const std::filesystem::path& workDir,
-                           const std::filesystem::path& outputDir, bool stdinAndStdoutClosed)
+                           const std::filesystem::path& outputDir, bool stdinAndStdoutClosed,
+                           const std::vector<std::string>& environment)
     : outPath(outputDir / "stdout.txt"), errPath(outputDir / "stderr.txt") {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  for (const std::string& change : environment) {
+    const std::string name = change.substr(0, change.find('='));
+    std::erase_if(env, [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
+    if (change.find('=') != std::string::npos) env.push_back(change);
+  }
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
@@ -28,7 +39,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, std::vector<std
   }
   posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addchdir_np(&files, workDir.c_str());
-  const int rc = posix_spawn(&pid, program.c_str(), &files, nullptr, args.data(), environ);
+  const int rc = posix_spawn(&pid, program.c_str(), &files, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&files);
   if (rc != 0) throw std::runtime_error("spawn failed");
 }

@@ -46,14 +46,15 @@ inline std::string slotSection(int index, int act, int port, int forwardPort) {
          std::to_string(forwardPort) + "\n";
 }
 
-// Runs `program` with `argv` as given (argv[0] decides the program's directory) and our
-// environment, standard output and error going to files in `outputDir` (or input and output
-// closed, as some launchers leave them).
+// Runs `program` with `argv` as given and our environment with `environment`'s "NAME=value"
+// entries put over it ("NAME" alone removes one), standard output and error going to files
+// in `outputDir` (or input and output closed, as some launchers leave them).
 class ChildProcess {
  public:
   ChildProcess(const std::filesystem::path& program, std::vector<std::string> argv,
                const std::filesystem::path& workDir,
-               const std::filesystem::path& outputDir, bool stdinAndStdoutClosed = false);
+               const std::filesystem::path& outputDir, bool stdinAndStdoutClosed = false,
+               const std::vector<std::string>& environment = {});
   ~ChildProcess();  // a child still running is killed and reaped
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

@@ -15,11 +15,10 @@ using namespace testsupport;
 TEST(HeadlessBuild, RelaysWithoutADisplayWithOrWithoutTheOptionAndClosesInOrderOnEverySignal) {
   TempDir temp;
   LoopbackListener destination;
-  const fs::path bin = temp / "bin", runtime = temp / "run";
-  for (const fs::path& dir : {bin, runtime}) fs::create_directories(dir);
+  const fs::path runtime = temp / "run", ini = temp / "slots.ini";
+  const fs::path program = fs::path(RELVANE_BINARY_DIR) / "app" / "RelvaneTiv";
+  fs::create_directories(runtime);
   fs::permissions(runtime, fs::perms::owner_all);
-  const fs::path program = bin / "RelvaneTiv", ini = bin / "RelvaneTiv.ini";
-  fs::create_symlink(fs::path(RELVANE_BINARY_DIR) / "app" / "RelvaneTiv", program);
   ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   ::unsetenv("DISPLAY");
   ::unsetenv("WAYLAND_DISPLAY");
@@ -34,7 +33,7 @@ TEST(HeadlessBuild, RelaysWithoutADisplayWithOrWithoutTheOptionAndClosesInOrderO
                  " arguments");
     const int port = freePort();
     writeFile(ini, slotSection(0, 1, port, destination.port));
-    std::vector<std::string> argv{program.string()};
+    std::vector<std::string> argv{program.string(), "--config", ini.string()};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     const fs::path output = temp / ("out" + std::to_string(++run));
     fs::create_directories(output);

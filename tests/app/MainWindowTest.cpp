@@ -6,17 +6,24 @@
 #include <QDir>
 #include <QImage>
 #include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
 #include <QTest>
 #include <cstdlib>
 #include <functional>
 
 #include "../ui/UiTestUtil.h"
+#include "../dialogs/DialogTestUtil.h"
 #include "ChildProcess.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
 #include "res/Resource.h"
 #include "slot/NetLoopNotifier.h"
 #include "slot/PortDlg.h"
+#include "slot/SaveReport.h"
+
+#include <cerrno>
+#include <sys/stat.h>
 
 using namespace apptest;
 using namespace testsupport;
@@ -40,30 +47,143 @@ class MainWindow : public ::testing::Test {
   NetLoopNotifier sockets;
 };
 
-TEST_F(MainWindow, PanelsStandInColumnsOfFiveBelowTheBand) {
-  const struct { int panels, columns, rows, lastColumn, lastRow; } cases[] = {
-      {1, 1, 1, 0, 0}, {5, 1, 5, 0, 4}, {6, 2, 5, 1, 0}, {11, 3, 5, 2, 0}};
+TEST_F(MainWindow, OnePanelPerSlotSectionInColumnsOfFiveAndAWindowOfFixedSize) {
+  const struct { int sections, panels, columns, rows; } cases[] = {
+      {0, 1, 1, 1}, {1, 1, 1, 1}, {3, 3, 1, 3}, {6, 6, 2, 5}, {11, 11, 3, 5}, {31, 30, 6, 5}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.panels);
-    CRelvaneDlg window(c.panels);
+    SCOPED_TRACE(c.sections);
+    std::string file = "[OTHER]\nKEEP=me\n";
+    for (int i = 0; i < c.sections; ++i) file += slotSection(i, 0, 0, 0);
+    writeFile(ini(), file);
+    CRelvaneDlg window(ini().string());
     ASSERT_TRUE(window.create());
     ASSERT_EQ(window.portPanels().size(), static_cast<std::size_t>(c.panels));
     const QSize panel = window.panelRectangle().size();
     ASSERT_TRUE(panel.width() > 150 && panel.height() > 40);
     EXPECT_EQ(window.size(), QSize(c.columns * panel.width(), 20 + c.rows * panel.height()));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "not resizable";
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(window.portPanels().front()->geometry().topLeft(), QPoint(0, 20));
+    const int last = c.panels - 1;
     EXPECT_EQ(window.portPanels().back()->geometry().topLeft(),
-              QPoint(c.lastColumn * panel.width(), 20 + c.lastRow * panel.height()));
-    const std::string saved = readFile(ini());
-    for (int i = 0; i < c.panels; ++i) {
-      EXPECT_EQ(window.portPanels()[i]->slotIndex, i);
-      EXPECT_TRUE(window.rect().contains(window.portPanels()[i]->geometry())) << i;
-      EXPECT_NE(saved.find("[TCP-PORT" + std::to_string(i) + "]"), std::string::npos) << i;
-    }
+              QPoint(last / 5 * panel.width(), 20 + last % 5 * panel.height()));
+    for (int i = 0; i < c.panels; ++i) EXPECT_EQ(window.portPanels()[i]->slotIndex, i);
+    // Only a file without any slot section gets one; the others are left as they were.
+    EXPECT_EQ(readFile(ini()), c.sections ? file : file + slotSection(0, 0, 0, 0));
   }
 }
 
-TEST_F(MainWindow, EveryWayOfClosingSavesTheSlotAndClosesItsSockets) {
+// Runs `open` while a timer answers what it brings up: a popup menu gets its entry `label`
+// chosen, a message box the button `answer` (else OK), an about box is closed. Returns the
+// texts of the boxes (an about box's version line).
+std::vector<std::string> answerWhile(const std::function<void()>& open, const char* label = "",
+                                     QMessageBox::StandardButton answer = QMessageBox::Yes) {
+  std::vector<std::string> boxes;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+      QAction* wanted = nullptr;
+      for (QAction* action : menu->actions())
+        if (action->text() == QString::fromUtf8(label) && action->isVisible()) wanted = action;
+      if (!wanted) return menu->close(), void();
+      menu->setActiveAction(wanted);
+      QTest::keyClick(menu, Qt::Key_Return);
+    } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxes.push_back(box->text().toStdString());
+      box->button(box->button(answer) ? answer : QMessageBox::Ok)->click();
+    } else if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+      boxes.push_back(about->itemText(IDC_VERSION));
+      about->close();
+    }
+  });
+  timer.start(20);
+  open();
+  return boxes;
+}
+
+void rightClick(QWidget* target) {
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(target, &click);
+}
+
+std::vector<std::string> chooseFromMenu(QWidget* target, const char* label,
+                                        QMessageBox::StandardButton answer = QMessageBox::Yes) {
+  return answerWhile([target] { rightClick(target); }, label, answer);
+}
+
+TEST_F(MainWindow, SlotsAreAddedAndRemovedThroughTheContextMenusKeepingEveryOtherByte) {
+  LoopbackListener destination;
+  const std::string port = std::to_string(freePort()), to = std::to_string(destination.port);
+  const std::string head = "; mine\n[TCP-PORT0]\nACT=0\nPORT=" + port + "\nFORWARDPORT=" + to + "\n\n";
+  const std::string tail = "[OTHER]\nKEEP=me\n[TCP-PORT2]\nACT=0\nPORT=0083\nFORWARDHOST=\x93\xfa\n";
+  writeFile(ini(), head + "[TCP-PORT1]\nPORT=82\n\n" + tail);
+  CRelvaneDlg window(ini().string());
+  ASSERT_TRUE(window.create());
+  ASSERT_EQ(window.portPanels().size(), 3u);
+  CPortDlg* first = window.portPanels()[0];
+  CPortDlg* third = window.portPanels()[2];
+
+  // No is no; a slot that is ON is not removed.
+  EXPECT_EQ(chooseFromMenu(window.portPanels()[1], CRelvaneDlg::kRemoveSlot, QMessageBox::No),
+            std::vector<std::string>{"TCP-PORT1 (TCP:82) を削除しますか？"});
+  QTest::mouseClick(first->button(IDC_ACTIVE), Qt::LeftButton);
+  ASSERT_TRUE(first->started());
+  EXPECT_EQ(chooseFromMenu(first->item(IDC_COUNT), CRelvaneDlg::kRemoveSlot),
+            std::vector<std::string>{CRelvaneDlg::kRemoveWhileOn});
+  QTest::mouseClick(first->button(IDC_ACTIVE), Qt::LeftButton);
+  EXPECT_EQ(window.portPanels().size(), 3u);
+  EXPECT_EQ(readFile(ini()), head + "[TCP-PORT1]\nPORT=82\n\n" + tail);
+
+  chooseFromMenu(window.portPanels()[1]->item(IDC_FORWARD_HOST), CRelvaneDlg::kRemoveSlot);
+  ASSERT_EQ(window.portPanels().size(), 2u);
+  EXPECT_EQ(window.portPanels()[1], third);
+  EXPECT_EQ(third->slotIndex, 1);
+  const std::string removed = head + "[OTHER]\nKEEP=me\n[TCP-PORT1]\nACT=0\nPORT=0083\nFORWARDHOST=\x93\xfa\n";
+  EXPECT_EQ(readFile(ini()), removed);
+  const QSize panel = window.panelRectangle().size();
+  EXPECT_EQ(window.size(), QSize(panel.width(), 20 + 2 * panel.height()));
+
+  for (int added = 3; added <= 6; ++added) chooseFromMenu(&window, CRelvaneDlg::kAddSlot);
+  ASSERT_EQ(window.portPanels().size(), 6u);
+  EXPECT_EQ(window.portPanels()[5]->slotIndex, 5);
+  EXPECT_EQ(window.portPanels()[5]->itemText(IDC_ACTIVE), "OFF");
+  std::string added = removed;
+  for (int i = 2; i < 6; ++i) added += slotSection(i, 0, 0, 0);
+  EXPECT_EQ(readFile(ini()), added);
+  EXPECT_EQ(window.size(), QSize(2 * panel.width(), 20 + 5 * panel.height()));
+  EXPECT_TRUE(window.screen()->availableGeometry().contains(window.frameGeometry()));
+}
+
+TEST_F(MainWindow, LaunchShowsRefusalsAndBadValuesNamingTheSlotAndAFailedSaveOncePerCause) {
+  LoopbackListener destination;
+  const std::string file = "[TCP-PORT0]\nACT=0\nPORT=" + std::to_string(freePort()) +
+                           "\nFORWARDPORT=" + std::to_string(destination.port) +
+                           "\nBUFFERSIZE=0\n[TCP-PORT1]\nACT=1\nPORT=1\nFORWARDPORT=99999\n";
+  writeFile(ini(), file);
+  ::chmod(ini().c_str(), 0444);
+  std::vector<std::string> boxes;
+  dlgtest::ModalWatch<QMessageBox> watch([&](QMessageBox* box) {
+    boxes.push_back(box->text().toStdString());
+    box->button(QMessageBox::Ok)->click();
+  });
+  CRelvaneDlg window(ini().string());
+  ASSERT_TRUE(window.create());
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0], "TCP-PORT1: 転送先ポート番号が無効な設定です");
+  EXPECT_EQ(boxes[1], "設定ファイルに無効な値があります:\n"
+                      "TCP-PORT0 の BUFFERSIZE=0 は無効な値です (1～65536)\n"
+                      "TCP-PORT1 の FORWARDPORT=99999 は無効な値です (0～65535)\n");
+  CPortDlg* panel = window.portPanels()[0];
+  QTest::mouseClick(panel->button(IDC_ACTIVE), Qt::LeftButton);
+  EXPECT_TRUE(panel->started()) << "the program goes on with the settings in memory";
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[2], CSaveReport::text(ini().string(), EACCES));
+  QTest::mouseClick(panel->button(IDC_ACTIVE), Qt::LeftButton);
+  EXPECT_EQ(boxes.size(), 3u) << "the same cause is told once";
+  EXPECT_EQ(readFile(ini()), file);
+}
+
+TEST_F(MainWindow, EveryWayOfClosingStopsTheSlotAndKeepsAHandEditMadeMeanwhile) {
   LoopbackListener destination;
   const std::pair<const char*, std::function<void(CRelvaneDlg&)>> ways[] = {
       {"close box", [](CRelvaneDlg& w) { w.close(); }},
@@ -75,7 +195,7 @@ TEST_F(MainWindow, EveryWayOfClosingSavesTheSlotAndClosesItsSockets) {
     SCOPED_TRACE(name);
     const int port = freePort();
     writeFile(ini(), slotSection(0, 1, port, destination.port) + "[OTHER]\nKEEP=me\n");
-    CRelvaneDlg window;
+    CRelvaneDlg window(ini().string());
     int client = -1, server = -1;
     bool counted = false;
     QTimer::singleShot(0, &window, [&] {
@@ -83,14 +203,14 @@ TEST_F(MainWindow, EveryWayOfClosingSavesTheSlotAndClosesItsSockets) {
       // The relay runs on this thread: it must connect out before the destination accepts.
       counted = QTest::qWaitFor([&] { return window.portPanels()[0]->connectionCount == 1; });
       server = destination.acceptOne();
-      writeFile(ini(), "[TCP-PORT0]\nACT=0\n[OTHER]\nKEEP=me\n");  // overwritten at exit
+      writeFile(ini(), "[TCP-PORT0]\nACT=0\n[OTHER]\nKEEP=me\n");  // nothing of it is undone
       close(window);
     });
     QTimer::singleShot(10000, &window, [&] { window.done(99); });  // a way that fails must not hang
     EXPECT_NE(window.runModal(), 99);
     EXPECT_TRUE(counted);
     EXPECT_TRUE(window.portPanels().empty());
-    EXPECT_TRUE(hasLines(readFile(ini()), {"ACT=1", "PORT=" + std::to_string(port), "KEEP=me"}));
+    EXPECT_EQ(readFile(ini()), "[TCP-PORT0]\nACT=0\n[OTHER]\nKEEP=me\n");
     EXPECT_FALSE(accepting(port));
     EXPECT_TRUE(waitPeerClosed(client));
     EXPECT_TRUE(waitPeerClosed(server));
@@ -100,7 +220,7 @@ TEST_F(MainWindow, EveryWayOfClosingSavesTheSlotAndClosesItsSockets) {
 }
 
 TEST_F(MainWindow, StaysHiddenWhileNotMeantVisibleAndTheOpenCommandRestoresIt) {
-  CRelvaneDlg window;
+  CRelvaneDlg window(ini().string());
   ASSERT_TRUE(window.create());
   EXPECT_TRUE(window.isVisible());
   window.showMainWindow(false);
@@ -117,57 +237,47 @@ TEST_F(MainWindow, StaysHiddenWhileNotMeantVisibleAndTheOpenCommandRestoresIt) {
   EXPECT_FALSE(window.portPanels().empty());  // opening is not closing
 }
 
-// Runs `open` while a timer answers what it shows: a popup menu chooses its last entry, a box
-// is closed. Returns the version line of the about box shown, "none" when there was none.
-std::string aboutShownBy(const std::function<void()>& open) {
-  std::string shown = "none";
-  QTimer answer;
-  QObject::connect(&answer, &QTimer::timeout, [&] {
-    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-      QTimer::singleShot(0, menu, [menu] {  // another timer: this one must answer the box
-        menu->setActiveAction(menu->actions().last());
-        QTest::keyClick(menu, Qt::Key_Return);
-      });
-    } else if (QWidget* box = QApplication::activeModalWidget()) {
-      if (auto* about = qobject_cast<CAboutDlg*>(box)) shown = about->itemText(IDC_VERSION);
-      box->close();
-    }
-  });
-  answer.start(50);
-  open();
-  return shown;
-}
-
 TEST_F(MainWindow, ContextMenuAndCommandsWithTheAboutIdOpenTheAboutBox) {
-  CRelvaneDlg window;
+  CRelvaneDlg window(ini().string());
   ASSERT_TRUE(window.create());
-  ASSERT_EQ(window.windowMenu()->actions().size(), 2);
+  ASSERT_EQ(window.windowMenu()->actions().size(), 4);  // add, remove, a separator, about
   EXPECT_EQ(window.windowMenu()->actions().last()->text(), QString::fromUtf8("レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報"));
   QWidget* target = window.portPanels()[0]->item(IDC_COUNT);  // a right click on a panel's count
-  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
-  EXPECT_EQ(aboutShownBy([&] { QApplication::sendEvent(target, &click); }),
-            "レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION);  // the program's own record
+  EXPECT_EQ(answerWhile([&] { rightClick(target); }, "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報"),
+            std::vector<std::string>{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
-    EXPECT_EQ(aboutShownBy([&] { window.onSysCommand(id); }) != "none", id < 0x20) << id;
+    EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
 }
 
-// The README picture: the slot ON with live connections, drawn by the program's own widgets.
-// RELVANE_SCREENSHOT names the file to write it to.
-TEST_F(MainWindow, PictureShowsTheSlotOnWithItsLiveConnections) {
+// The README picture: seven slots in two columns, three of them ON with live connections,
+// drawn by the program's own widgets. RELVANE_SCREENSHOT names the file to write it to.
+TEST_F(MainWindow, PictureShowsSeveralSlotsSomeOnWithLiveConnections) {
   LoopbackListener destination;
-  const int port = freePort();
-  writeFile(ini(), slotSection(0, 1, port, destination.port));
-  CRelvaneDlg window;
-  ASSERT_TRUE(window.create());
-  CPortDlg* panel = window.portPanels()[0];
-  int fds[6];
-  for (int i = 0; i < 3; ++i) {
-    fds[2 * i] = connectLoopback(port);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return panel->connectionCount == i + 1; }));
-    fds[2 * i + 1] = destination.acceptOne();
+  const int ports[] = {freePort(), freePort(), freePort()};
+  const int on[] = {0, 1, 4};  // the slots switched on, and how many clients each gets: 3, 1, 2
+  const int clients[] = {3, 1, 2};
+  std::string file;
+  for (int i = 0, next = 0; i < 7; ++i) {
+    const bool isOn = next < 3 && on[next] == i;
+    file += slotSection(i, isOn ? 1 : 0, isOn ? ports[next] : 10080 + i, isOn ? destination.port : 80 + i);
+    next += isOn;
   }
-  EXPECT_EQ(panel->itemText(IDC_ACTIVE), "ON");
-  EXPECT_EQ(panel->itemText(IDC_COUNT), "3");
+  writeFile(ini(), file);
+  CRelvaneDlg window(ini().string());
+  ASSERT_TRUE(window.create());
+  ASSERT_EQ(window.portPanels().size(), 7u);
+  std::vector<int> fds;
+  for (int k = 0; k < 3; ++k) {
+    CPortDlg* panel = window.portPanels()[on[k]];
+    for (int c = 0; c < clients[k]; ++c) {
+      fds.push_back(connectLoopback(ports[k]));
+      ASSERT_TRUE(QTest::qWaitFor([&] { return panel->connectionCount == c + 1; }));
+      fds.push_back(destination.acceptOne());
+    }
+    EXPECT_EQ(panel->itemText(IDC_ACTIVE), "ON");
+    EXPECT_EQ(panel->itemText(IDC_COUNT), std::to_string(clients[k]));
+  }
+  EXPECT_EQ(window.portPanels()[2]->itemText(IDC_ACTIVE), "OFF");
   const QImage picture = window.grab().toImage();
   EXPECT_EQ(picture.size(), window.size() * picture.devicePixelRatio());
   if (const char* out = std::getenv("RELVANE_SCREENSHOT")) {

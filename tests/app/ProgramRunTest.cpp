@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <memory>
+#include <sys/stat.h>
 
 #include "ChildProcess.h"
 
@@ -22,17 +23,25 @@ class ProgramRun : public ::testing::Test {
   void SetUp() override {
     for (const fs::path& dir : {bin, runtime, elsewhere}) fs::create_directories(dir);
     fs::permissions(runtime, fs::perms::owner_all);  // as a session's runtime directory is
-    fs::create_symlink(fs::path(RELVANE_BINARY_DIR) / "app" / "RelvaneTiv", program);
+    // A copy, not a link: the program finds its folder through the system, so a link would
+    // lead it to the build's own folder.
+    fs::copy_file(fs::path(RELVANE_BINARY_DIR) / "app" / "RelvaneTiv", program);
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
 
-  // Started from another directory with the link's full path as argument 0.
-  std::unique_ptr<ChildProcess> start(std::vector<std::string> args, bool closedStreams = false) {
-    args.insert(args.begin(), program.string());
+  // Started from another directory with the full path as argument 0.
+  std::unique_ptr<ChildProcess> start(std::vector<std::string> args, bool closedStreams = false,
+                                      const std::vector<std::string>& environment = {}) {
+    return startAs(program, program.string(), std::move(args), closedStreams, environment);
+  }
+  std::unique_ptr<ChildProcess> startAs(const fs::path& path, const std::string& argv0,
+                                        std::vector<std::string> args, bool closedStreams = false,
+                                        const std::vector<std::string>& environment = {}) {
+    args.insert(args.begin(), argv0);
     const fs::path output = temp / ("out" + std::to_string(++started));
     fs::create_directories(output);
-    return std::make_unique<ChildProcess>(program, args, elsewhere, output, closedStreams);
+    return std::make_unique<ChildProcess>(path, args, elsewhere, output, closedStreams, environment);
   }
 
   static bool traced(ChildProcess& child, const std::string& line) {
@@ -85,7 +94,8 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
     EXPECT_EQ(recvExact(server, 24), "request through the slot");
     ASSERT_TRUE(sendAll(server, "answer"));
     EXPECT_EQ(recvExact(client, 6), "answer");
-    writeFile(ini, "[TCP-PORT0]\nACT=0\n[OTHER]\nKEEP=me\n");  // a hand edit: the save at exit wins
+    const std::string handEdit = "[TCP-PORT0]\nACT=0\n[OTHER]\nKEEP=me\n";
+    writeFile(ini, handEdit);  // made while it runs: not undone at exit
     child->signal(c.signo);
     if (ignored) {
       EXPECT_TRUE(traced(*child, "signal 2 ignored"));
@@ -96,8 +106,7 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
     EXPECT_TRUE(waitPeerClosed(client));
     EXPECT_TRUE(waitPeerClosed(server));
     EXPECT_FALSE(accepting(port));
-    EXPECT_TRUE(hasLines(readFile(ini), {"ACT=1", "PORT=" + std::to_string(port),
-                                         "FORWARDPORT=" + std::to_string(destination.port), "KEEP=me"}));
+    EXPECT_EQ(readFile(ini), handEdit);
     EXPECT_FALSE(fs::exists(elsewhere / "RelvaneTiv.ini"));
     const std::string out = child->out();
     EXPECT_EQ(debugRun ? out.substr(0, c.out.size()) : out, c.out);
@@ -110,39 +119,86 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
   }
 }
 
-TEST_F(ProgramRun, SecondInstanceIsRefusedWhileTheFirstRunsAndAllowedAfterItEndsOrIsKilled) {
-  const int port = freePort();
+TEST_F(ProgramRun, OneProgramPerSettingsFileWhileItRunsAndAfterItEndsOrIsKilled) {
+  const int port = freePort(), otherPort = freePort();
   writeSlot(1, port);
+  writeFile(elsewhere / "other.ini", slotSection(0, 1, otherPort, destination.port));
   for (int end : {SIGTERM, SIGKILL, SIGTERM}) {  // a killed holder saves nothing, but its lock goes
     auto first = start({"--headless"});
     ASSERT_TRUE(waitFor([&] { return accepting(port) || !first->running(); }));
     ASSERT_TRUE(first->running()) << first->err();
-    auto second = start({"--headless"});
+    auto second = start({"--headless", "--config", ini.string()});  // the same file, named
     EXPECT_EQ(second->waitExit(), 1);
     EXPECT_EQ(second->err(), "     既に起動されています.     \n");
+    auto beside = start({"--headless", "--config=other.ini"});  // another file: side by side
+    EXPECT_TRUE(waitFor([&] { return accepting(otherPort) || !beside->running(); })) << beside->err();
     EXPECT_TRUE(accepting(port));
     first->signal(end);
     EXPECT_EQ(first->waitExit(), end == SIGTERM ? 0 : -1);
     EXPECT_TRUE(waitFor([&] { return !accepting(port); }));
+    EXPECT_TRUE(accepting(otherPort));
+    beside->signal(SIGTERM);
+    EXPECT_EQ(beside->waitExit(), 0);
   }
 }
 
-TEST_F(ProgramRun, RefusedSwitchOnIsReportedAndTheSlotIsSavedOff) {
-  for (bool windowed : {false, true}) {
-    SCOPED_TRACE(windowed ? "windowed" : "headless");
-    writeSlot(1, 0);  // switched on without a listen port
-    auto child = start({windowed ? "-D583" : "--headless"});
-    // Windowed, the launch stops at the refusal box; termination ends the box, then the program.
-    ASSERT_TRUE(windowed ? traced(*child, "CRelvaneDlg::onInitDialog()")
-                         : waitFor([&] { return !child->err().empty(); }));
-    EXPECT_TRUE(child->running());
-    child->signal(SIGTERM);
-    EXPECT_EQ(child->waitExit(), 0) << child->out();
-    if (!windowed) {
-      EXPECT_EQ(child->err(), "Listenポートが無効な設定です\n");
-    }
-    EXPECT_TRUE(hasLines(readFile(ini), {"ACT=0", "FORWARDPORT=" + std::to_string(destination.port)}));
+TEST_F(ProgramRun, HeadlessRunsEverySlotNamesRefusalsAndEndsWithOneWhenNoneCanStart) {
+  const int ports[] = {freePort(), freePort(), freePort()};
+  const std::string file = slotSection(0, 1, ports[0], destination.port) +
+                           slotSection(1, 1, ports[1], destination.port) +
+                           "[TCP-PORT2]\nACT=1\nPORT=abc\nFORWARDPORT=0080\n" +
+                           slotSection(3, 1, ports[2], destination.port) + "[OTHER]\nKEEP=me\n";
+  writeFile(ini, file);
+  auto child = start({"--headless"});
+  for (int port : ports) {
+    SCOPED_TRACE(port);
+    int client = -1;
+    ASSERT_TRUE(waitFor([&] { return (client = connectLoopback(port, 200ms)) >= 0; })) << child->err();
+    int server = destination.acceptOne();
+    ASSERT_GE(server, 0);
+    const std::string text = "through " + std::to_string(port);
+    ASSERT_TRUE(sendAll(client, text));
+    EXPECT_EQ(recvExact(server, text.size()), text);
+    closeFd(client);
+    closeFd(server);
   }
+  EXPECT_EQ(child->err(), "TCP-PORT2 の PORT=abc は無効な値です (0～65535)\n"
+                          "TCP-PORT2: Listenポートが無効な設定です\n");
+  child->signal(SIGTERM);
+  EXPECT_EQ(child->waitExit(), 0);
+  EXPECT_EQ(readFile(ini), file) << "a refusal at launch changes nothing on disk";
+
+  // Nothing can start, and the file cannot even take the new slot's section: all of it is
+  // said on standard error, and the run ends at once with 1.
+  LoopbackListener taken;
+  const std::string refused = "[OTHER]\nKEEP=me\n";
+  writeFile(ini, refused);
+  ::chmod(ini.c_str(), 0444);
+  auto none = start({"--headless"});
+  EXPECT_EQ(none->waitExit(3s), 1);
+  EXPECT_EQ(none->err(), "設定を保存できませんでした: " + ini.string() + " (Permission denied)" +
+                             "。設定はこのまま使われますが、次の保存まで反映されません\n"
+                             "起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)\n");
+  ::chmod(ini.c_str(), 0644);
+  writeSlot(1, taken.port);  // the port is busy for now: ACT stays for the next launch
+  const std::string busy = readFile(ini);
+  auto again = start({"--headless"});
+  EXPECT_EQ(again->waitExit(3s), 1);
+  EXPECT_NE(again->err().find("TCP-PORT0: Listenポート(" + std::to_string(taken.port) + ")を開けませんでした\n"),
+            std::string::npos) << again->err();
+  EXPECT_EQ(readFile(ini), busy);
+}
+
+TEST_F(ProgramRun, WindowedRefusalAtLaunchIsShownAndLeavesTheFileAsItWas) {
+  writeSlot(1, 0);  // switched on without a listen port
+  const std::string file = readFile(ini);
+  auto child = start({"-D583"});
+  // The launch stops at the refusal box; termination ends the box, then the program.
+  ASSERT_TRUE(traced(*child, "CRelvaneDlg::onInitDialog()"));
+  EXPECT_TRUE(child->running());
+  child->signal(SIGTERM);
+  EXPECT_EQ(child->waitExit(), 0) << child->out();
+  EXPECT_EQ(readFile(ini), file);
 }
 
 // Started with standard input and output closed, the socket loop must not take their numbers
@@ -162,4 +218,66 @@ TEST_F(ProgramRun, StartedWithClosedStandardStreamsStillRelays) {
   EXPECT_FALSE(accepting(port));
   closeFd(client);
   closeFd(server);
+}
+
+TEST_F(ProgramRun, CommandLineAnswersWithoutADisplayAndAWindowedStartWithoutOneSaysSo) {
+  const std::vector<std::string> noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+  const std::string line = "ディスプレイが見つかりません。ウィンドウなしでスロットを動かすには "
+                           "--headless を付けて起動してください\n";
+  const struct {
+    std::vector<std::string> args, environment;
+    int code;
+    std::string out, err;  // a part of each; "" for an empty stream
+  } cases[] = {
+      {{"--help"}, noDisplay, 0, "--config PATH", ""},
+      {{"--version", "-D583"}, noDisplay, 0, "RelvaneTiv " RELVANE_PROJECT_VERSION "\n", ""},
+      {{"--version"}, noDisplay, 0, "\nライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later)", ""},
+      {{"--headless", "--bogus"}, noDisplay, 2, "", "不明なオプションです: --bogus\n使い方:"},
+      {{"--config"}, noDisplay, 2, "", "--config には PATH が必要です\n"},
+      {{}, noDisplay, 1, "", line},
+      {{"-D583"}, {"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "", line},  // nobody there
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args[0]);
+    auto child = start(c.args, false, c.environment);
+    EXPECT_EQ(child->waitExit(), c.code) << child->err();
+    const std::string out = child->out(), err = child->err();
+    EXPECT_TRUE(c.out.empty() ? out.empty() : out.find(c.out) != std::string::npos) << out;
+    EXPECT_TRUE(c.err.empty() ? err.empty() : err.find(c.err) != std::string::npos) << err;
+    if (c.code == 1) {
+      EXPECT_EQ(err, line) << "one line and nothing else";
+    }
+  }
+  EXPECT_FALSE(fs::exists(ini)) << "nothing ran, nothing was saved";
+}
+
+TEST_F(ProgramRun, SettingsFileIsFoundBesideTheRealExecutableInTheConfigFolderOrByName) {
+  const fs::path link = elsewhere / "relay-link", xdg = temp / "xdg";
+  fs::create_symlink(program, link);
+  const std::string xdgEnv = "XDG_CONFIG_HOME=" + xdg.string();
+  // No file beside the program: the user's configuration folder, made on the first save.
+  auto first = start({"--headless"}, false, {xdgEnv});
+  EXPECT_EQ(first->waitExit(), 1) << "nothing saved ON: nothing to serve";
+  EXPECT_TRUE(hasLines(readFile(xdg / "relvanetiv/RelvaneTiv.ini"), {"[TCP-PORT0]", "ACT=0"}));
+  EXPECT_FALSE(fs::exists(ini));
+
+  const int port = freePort();
+  writeSlot(1, port);
+  const std::pair<fs::path, std::string> starts[] = {{link, link.string()},  // a symbolic link
+                                                     {link, "RelvaneTiv"}};  // a bare name
+  for (const auto& [path, argv0] : starts) {
+    SCOPED_TRACE(argv0);
+    auto child = startAs(path, argv0, {"--headless", "-D583"}, false, {xdgEnv});
+    EXPECT_TRUE(waitFor([&] { return accepting(port) || !child->running(); })) << child->err();
+    EXPECT_TRUE(traced(*child, "Settings=" + ini.string() + "\n"));
+    child->signal(SIGTERM);
+    EXPECT_EQ(child->waitExit(), 0);
+  }
+
+  // Named outright, relative to where it was started.
+  writeFile(elsewhere / "named.ini", slotSection(0, 1, port, destination.port));
+  auto named = start({"--config", "named.ini", "--headless"});
+  EXPECT_TRUE(waitFor([&] { return accepting(port) || !named->running(); })) << named->err();
+  named->signal(SIGTERM);
+  EXPECT_EQ(named->waitExit(), 0);
 }

@@ -1,16 +1,31 @@
-// Start-up pieces on their own: the debug switch, the program's directory and the signal pipe
-// (the signal rules are shown by running the program).
+// Start-up pieces on their own: the command line, the settings file's place, the lock per
+// settings file and the signal pipe (the signal rules are shown by running the program).
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "TempDir.h"
+#include "app/CommandLine.h"
+#include "app/SettingsPath.h"
 #include "app/SignalPipe.h"
+#include "app/SingleInstance.h"
 #include "app/StartupArgs.h"
-#include "app/WorkingDir.h"
 
 namespace fs = std::filesystem;
+using testsupport::TempDir;
+
+namespace {
+
+CommandLine parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "RelvaneTiv");
+  return parseCommandLine(static_cast<int>(args.size()), args.data());
+}
+
+}  // namespace
 
 TEST(DebugSwitch, MatchesOnlyTheWholeArgumentAfterTheProgramPath) {
   EXPECT_TRUE(isDebugSwitch("-D583"));
@@ -21,30 +36,90 @@ TEST(DebugSwitch, MatchesOnlyTheWholeArgumentAfterTheProgramPath) {
   EXPECT_EQ(traceArguments(2, switchAsProgram), 0);
 }
 
-TEST(WorkingDirectory, IsArgumentZeroUpToItsLastSlashAndUnchangedWithoutOne) {
-  const fs::path saved = fs::current_path();
-  testsupport::TempDir temp;
-  fs::create_directory(temp / "bin");
-  const std::pair<std::string, fs::path> cases[] = {
-      {(temp / "bin" / "RelvaneTiv").string(), temp / "bin"},
-      {"./bin/RelvaneTiv", temp / "bin"},
-      {"RelvaneTiv", temp.path()},
-      {"/RelvaneTiv", "/"},
-  };
-  for (const auto& [argv0, expected] : cases) {
-    fs::current_path(temp.path());
-    enterProgramDirectory(argv0.c_str());
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), expected)) << argv0;
-  }
-  fs::current_path(saved);
+TEST(CommandLineOptions, EachOptionTheConfigValueBothWaysAndWhatIsRefused) {
+  const CommandLine all = parse({"--headless", "-D583", "--config", "a.ini", "--help", "--version"});
+  EXPECT_TRUE(all.error.empty()) << all.error;
+  EXPECT_TRUE(all.headless && all.help && all.version);
+  EXPECT_EQ(all.debugMode, 1);
+  EXPECT_EQ(all.configPath, "a.ini");
+  EXPECT_EQ(parse({"--config=/x/b.ini"}).configPath, "/x/b.ini");
+  EXPECT_EQ(parse({"--config", "--headless"}).configPath, "--headless") << "the value is taken whole";
+  const CommandLine none = parse({});
+  EXPECT_FALSE(none.headless || none.help || none.version || none.debugMode || !none.error.empty());
+
+  for (auto refused : {std::vector<const char*>{"--verbose"}, {"-D5830"}, {"--headless=1"},
+                       {"--config"}, {"--config="}, {"-platform", "offscreen"}, {"stray"}})
+    EXPECT_FALSE(parse(refused).error.empty()) << refused[0];
+  EXPECT_NE(parse({"--nope"}).error.find("--nope"), std::string::npos);
+
+  const std::string usage = usageText();
+  for (const char* listed : {"--help", "--version", "--config PATH", "--headless"})
+    EXPECT_NE(usage.find(listed), std::string::npos) << listed;
+  EXPECT_EQ(usage.find("D583"), std::string::npos) << "the debug switch stays hidden";
 }
 
-TEST(SignalPipe, CarriesSignalsToTheReaderAndSurvivesABurst) {
+TEST(SettingsFilePlace, ConfigOptionThenBesideTheExecutableThenTheConfigFolder) {
+  TempDir temp;
+  fs::create_directories(temp / "bin");
+  SettingsPlace place{(temp / "bin").string(), (temp / "cwd").string(), "", (temp / "home").string()};
+  EXPECT_EQ(settingsFilePath("", place), (temp / "home/.config/relvanetiv/RelvaneTiv.ini").string());
+  place.configHome = "relative/ignored";
+  EXPECT_EQ(settingsFilePath("", place), (temp / "home/.config/relvanetiv/RelvaneTiv.ini").string());
+  place.configHome = (temp / "xdg").string();
+  EXPECT_EQ(settingsFilePath("", place), (temp / "xdg/relvanetiv/RelvaneTiv.ini").string());
+  testsupport::writeFile(temp / "bin/RelvaneTiv.ini", "");  // a portable copy wins
+  EXPECT_EQ(settingsFilePath("", place), (temp / "bin/RelvaneTiv.ini").string());
+  EXPECT_EQ(settingsFilePath("../named.ini", place), (temp / "named.ini").string());
+  EXPECT_EQ(settingsFilePath("/etc/x.ini", place), "/etc/x.ini");
+  // This test program's own folder, whatever its argument 0 said.
+  EXPECT_TRUE(fs::equivalent(executableDirectory(), fs::path(RELVANE_BINARY_DIR) / "tests" / "app"));
+}
+
+TEST(SingleInstanceLock, OnePerSettingsFileInAFolderOnlyTheUserCanWrite) {
+  TempDir temp;
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string savedRuntime = saved ? saved : "";
+  fs::create_directories(temp / "sub");
+  fs::create_symlink(temp / "sub", temp / "link");
+  ::setenv("XDG_RUNTIME_DIR", temp.path().c_str(), 1);
+  const std::string a = (temp / "sub/a.ini").string();
+  EXPECT_EQ(CSingleInstance::lockPath(a), CSingleInstance::lockPath((temp / "link/../sub/a.ini").string()));
+  EXPECT_NE(CSingleInstance::lockPath(a), CSingleInstance::lockPath((temp / "sub/b.ini").string()));
+  EXPECT_EQ(fs::path(CSingleInstance::lockPath(a)).parent_path(), temp.path());
+  {
+    CSingleInstance first, second, other;
+    EXPECT_EQ(first.acquire(a), CSingleInstance::Acquired);
+    EXPECT_EQ(second.acquire(a), CSingleInstance::AlreadyRunning);
+    EXPECT_EQ(other.acquire((temp / "sub/b.ini").string()), CSingleInstance::Acquired);
+  }
+  // A runtime folder others may write into is not used; the private cache folder is made.
+  ::chmod(temp.path().c_str(), 0777);
+  ::setenv("XDG_CACHE_HOME", (temp / "cache").c_str(), 1);
+  const fs::path lock = CSingleInstance::lockPath(a);
+  EXPECT_EQ(lock.parent_path(), temp / "cache/relvanetiv");
+  struct stat st {};
+  ASSERT_EQ(::stat((temp / "cache/relvanetiv").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ::chmod(temp.path().c_str(), 0700);
+  ::unsetenv("XDG_CACHE_HOME");
+  if (saved) ::setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1); else ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(SignalPipe, CarriesSignalsToTheReaderSurvivesABurstAndGivesTheDefaultBack) {
   ASSERT_TRUE(CSignalPipe::install());
   ::raise(SIGHUP);
   ::raise(SIGTERM);
   EXPECT_EQ(CSignalPipe::drain(), (std::vector<int>{SIGHUP, SIGTERM}));
   for (int i = 0; i < 70000; ++i) ::raise(SIGINT);  // fills the pipe: neither fatal nor blocking
   EXPECT_EQ(CSignalPipe::drain().at(0), SIGINT);  // what fits is read back
-  for (int signo : {SIGINT, SIGTERM, SIGHUP}) ::signal(signo, SIG_DFL);
+  const pid_t child = ::fork();
+  if (child == 0) {  // after the window has ended, SIGTERM ends the process as by default
+    CSignalPipe::restoreDefaults();
+    ::raise(SIGTERM);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  CSignalPipe::restoreDefaults();
 }

@@ -4,13 +4,20 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <filesystem>
+#include <functional>
 
 #include "TempDir.h"
 #include "slot/IniDocument.h"
+#include "slot/AtomicFile.h"
 #include "slot/IniFile.h"
+#include "slot/SlotSections.h"
 
 using namespace testsupport;
 namespace fs = std::filesystem;
@@ -110,3 +117,69 @@ TEST(IniSave, FailuresLeaveTheOldFileWholeAndTheDocumentIntact) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs `write` in a child process that is not root (root may create files anywhere, and
+// permissions are the point here); true when it reported success.
+bool writesAsAnotherUser(const std::function<bool()>& write) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+    ::_exit(write() ? 0 : 1);
+  }
+  int status = 0;
+  return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+TEST(IniSave, ReadOnlyFileIsKeptAndAFolderRefusingTheTemporaryFileGetsAnInPlaceWrite) {
+  TempDir dir;
+  const std::string path = (dir / "a.ini").string();
+  writeFile(path, "[S]\nK=1\n");
+  ::chmod(path.c_str(), 0444);  // pinned by the user: not replaced, even by root
+  errno = 0;
+  EXPECT_FALSE(ini::writeFileAtomically(path, "[S]\nK=2\n"));
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(readFile(path), "[S]\nK=1\n");
+
+  ::chmod(dir.path().c_str(), 0755);
+  fs::create_directory(dir / "locked");
+  const std::string inLocked = (dir / "locked" / "b.ini").string();
+  writeFile(inLocked, "[S]\nK=a long old value that is longer than the new one\n");
+  ::chmod(inLocked.c_str(), 0666);
+  ::chmod((dir / "locked").c_str(), 0555);
+  EXPECT_TRUE(writesAsAnotherUser([&] { return ini::writeFileAtomically(inLocked, "[S]\nK=3\n"); }));
+  EXPECT_EQ(readFile(inLocked), "[S]\nK=3\n");
+  EXPECT_FALSE(fs::exists(inLocked + ".tmp"));
+  // Neither the folder nor the file may be written: the save fails, nothing changes.
+  ::chmod(inLocked.c_str(), 0644);
+  EXPECT_FALSE(writesAsAnotherUser([&] { return ini::writeFileAtomically(inLocked, "x"); }));
+  EXPECT_EQ(readFile(inLocked), "[S]\nK=3\n");
+
+  // Missing folders on the way are made, private to the user.
+  const fs::path deep = dir / "cfg" / "relvanetiv" / "c.ini";
+  EXPECT_TRUE(ini::writeFileAtomically(deep.string(), "[S]\n"));
+  EXPECT_EQ(fs::status(dir / "cfg" / "relvanetiv").permissions(), fs::perms::owner_all);
+}
+
+TEST(SlotSections, CountedFromTheFileAndRemovingOneRenumbersTheRestKeepingEveryOtherByte) {
+  std::string file;
+  for (int i = 0; i < 31; ++i) file += "[TCP-PORT" + std::to_string(i) + "]\nPORT=" + std::to_string(i) + "\n";
+  const std::pair<std::string, int> cases[] = {
+      {"", 1}, {"[OTHER]\nA=1\n", 1}, {"[TCP-PORT0]\n", 1}, {"[tcp-port0]\n[TCP-PORT1]\n[Tcp-Port2]\n", 3},
+      {"[TCP-PORT0]\n[TCP-PORT2]\n", 1}, {"[TCP-PORT1]\n", 1}, {file, 30}};
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(slot_sections::count(ini::Document::parse(text)), expected) << text;
+
+  const std::string before =
+      "; my relays\r\n[TCP-PORT0]\r\nACT=1\r\n\r\n[ TCP-PORT1 ]  ; the middle one\r\nPORT=0080\r\n\r\n"
+      "[OTHER]\r\nX=y\r\n[TCP-PORT2]\r\nFORWARDHOST=\x93\xfa\x96\x7b\r\n[TCP-PORT3]\r\nACT=0";
+  ini::Document doc = ini::Document::parse(before);
+  ASSERT_TRUE(slot_sections::remove(doc, 1));
+  EXPECT_EQ(doc.text(), "; my relays\r\n[TCP-PORT0]\r\nACT=1\r\n\r\n"
+                        "[OTHER]\r\nX=y\r\n[TCP-PORT1]\r\nFORWARDHOST=\x93\xfa\x96\x7b\r\n[TCP-PORT2]\r\nACT=0");
+  EXPECT_EQ(slot_sections::count(doc), 3);
+  EXPECT_FALSE(slot_sections::remove(doc, 5));
+}

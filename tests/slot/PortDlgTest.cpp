@@ -1,6 +1,7 @@
 // The port panel driven as a user would -- clicks, typed text, answered message boxes -- over
 // real INI files and a real repeater on 127.0.0.1, served from the Qt event loop as in the
 // program, so relaying goes on inside modal windows.
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -195,6 +196,74 @@ TEST_F(PortDlgTest, TheSettingsDialogThroughThePanel) {
   EXPECT_EQ(settings.listener, static_cast<CSettingDlgListener*>(second.get()));
   second.reset();  // a panel that goes away gives it back
   EXPECT_TRUE(settings.isFree());
+}
+
+TEST_F(PortDlgTest, OkWhileTheSlotIsOnTakesTheValuesOverButTheRunningRelayKeepsTheOldOnes) {
+  writeIni(0, port, "127.0.0.1", destination.port);
+  auto panel = launch();
+  click(panel->button(IDC_SETTINGS));
+  click(panel->button(IDC_ACTIVE));  // switched on while the dialog is open
+  ASSERT_TRUE(panel->started());
+  click(settings.button(IDC_LOCALHOST));  // untick: the host may be typed
+  const int newPort = freePort();
+  typeInto(IDC_LISTEN_PORT_EDIT, std::to_string(newPort));
+  typeInto(IDC_HOST_EDIT, "relay.example");
+  typeInto(IDC_FORWARD_PORT_EDIT, "6000");
+  click(settings.button(IDOK));
+  EXPECT_EQ(panel->itemText(IDC_LISTEN_GROUP), "TCP:" + std::to_string(newPort));
+  EXPECT_EQ(panel->itemText(IDC_FORWARD_HOST), "relay.example");
+  EXPECT_EQ(panel->itemText(IDC_FORWARD_PORT), "6000");
+  EXPECT_EQ(readFile(ini), "[TCP-PORT0]\nACT=1\nPORT=" + std::to_string(newPort) +
+                               "\nFORWARDHOST=relay.example\nFORWARDPORT=6000\n");
+  int client = connectLoopback(port);  // still the old port, to the old destination
+  ASSERT_GE(client, 0);
+  int served = waitFor([&] { return panel->connectionCount == 1; }) ? destination.acceptOne() : -1;
+  EXPECT_GE(served, 0);
+  EXPECT_LT(connectLoopback(newPort, 200ms), 0);
+  closeFd(client);
+  closeFd(served);
+  click(panel->button(IDC_ACTIVE));
+}
+
+TEST_F(PortDlgTest, LocalHostInAnyCaseTicksTheBoxAndAHostInAnotherEncodingSurvivesOk) {
+  for (const std::string host : {"localhost", "LocalHost", "LOCALHOST", "127.0.0.1", "localhost.example"}) {
+    writeIni(0, 1000, host, 2000);
+    auto panel = launch();
+    click(panel->button(IDC_SETTINGS));
+    const bool local = host != "localhost.example";
+    EXPECT_EQ(settings.checkState(IDC_LOCALHOST), local ? 1 : 0) << host;
+    EXPECT_EQ(settings.edit(IDC_HOST_EDIT)->isEnabled(), !local) << host;
+    click(settings.button(IDCANCEL));
+  }
+  const std::string sjis = "\x93\xfa\x96\x7b.example";  // from the other edition's file
+  writeIni(0, 1000, sjis, 2000);
+  auto panel = launch();
+  EXPECT_EQ(panel->itemText(IDC_FORWARD_HOST), "\uFFFD\uFFFD\uFFFD{.example");  // shown, not kept
+  click(panel->button(IDC_SETTINGS));
+  typeInto(IDC_FORWARD_PORT_EDIT, "2001");
+  click(settings.button(IDOK));
+  EXPECT_EQ(readFile(ini), "[TCP-PORT0]\nACT=0\nPORT=1000\nFORWARDHOST=" + sjis + "\nFORWARDPORT=2001\n");
+}
+
+TEST_F(PortDlgTest, ColoursFollowTheTableAndTheLabelsShowWhole) {
+  writeIni(0, 1000, "127.0.0.1", 2000);
+  auto panel = launch();
+  EXPECT_EQ(colourOf(panel.get()), CPortDlg::kBackground);
+  for (int id : {IDC_ACTIVE, IDC_SETTINGS, IDC_CONFIRM}) EXPECT_EQ(colourOf(panel->item(id)), CPortDlg::kBackground) << id;
+  for (int id : {IDC_FORWARD_PORT, IDC_FORWARD_HOST, IDC_LISTEN_GROUP, IDC_COUNT})
+    EXPECT_EQ(colourOf(panel->item(id)), CPortDlg::kValue) << id;
+  // The fixed labels: the background colour, and room for their whole text in the font
+  // actually used (a substitute font is wider than the one the panel was drawn with).
+  int labels = 0;
+  for (auto* label : panel->findChildren<QLabel*>()) {
+    const QString text = label->text();
+    if (text != "Port No." && text != "Ip/Host" && text != QString::fromUtf8("接続数")) continue;
+    ++labels;
+    EXPECT_EQ(colourOf(label), CPortDlg::kBackground) << text.toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->contentsRect().width())
+        << text.toStdString();
+  }
+  EXPECT_EQ(labels, 3);
 }
 
 }  // namespace

@@ -1,0 +1,23 @@
+#pragma once
+// The program's command line, read before anything else (no display is needed for it).
+// Options are described by one table in CommandLine.cpp: a new option is a new row there
+// and a field here.
+#include <string>
+
+struct CommandLine {
+  bool help = false;        // --help: usage on standard output
+  bool version = false;     // --version: the product version on standard output
+  bool headless = false;    // --headless: the slots without any window
+  int debugMode = 0;        // 1 after "-D583" (the whole argument, nothing more)
+  std::string configPath;   // --config PATH; empty: the usual place of the settings file
+  std::string error;        // not empty: the command line is refused, and this says why
+};
+
+// Reads arguments 1..argc-1. Stops at the first argument it cannot take.
+CommandLine parseCommandLine(int argc, const char* const* argv);
+
+// The usage text, several lines, each ending in "\n".
+std::string usageText();
+
+// Exit codes of a command line that ends the program before it runs.
+inline constexpr int exitUsage = 2;

@@ -1,0 +1,25 @@
+#pragma once
+// A save that failed is never silent: the owner of the slots (the main window, a headless
+// run) gives one of these to every slot, and it tells the user once per cause -- the same
+// file failing for the same reason again is not shown again. The program keeps running on
+// the settings in memory and tries again at the next save.
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+
+class CSaveReport {
+ public:
+  // `show` puts a text in front of the user (a warning box, a line on standard error).
+  explicit CSaveReport(std::function<void(const std::string&)> show) : show(std::move(show)) {}
+
+  // A save of `path` failed with errno `error`.
+  void failed(const std::string& path, int error);
+
+  // The text for it: what failed, the path, the system's reason, that nothing is lost yet.
+  static std::string text(const std::string& path, int error);
+
+ private:
+  std::function<void(const std::string&)> show;
+  std::set<std::pair<std::string, int>> shown;
+};
