@@ -4,8 +4,8 @@ the bytes come back unchanged through the slot, SIGTERM ends the run with status
 settings file still says the slot is on.
 
 Usage: relay-smoke.py PROGRAM [ARGUMENT...]   (--headless, unless the build has no window)
-The settings file is written beside PROGRAM (a scratch copy's directory), where the program
-looks first. Everything runs on 127.0.0.1 and is bounded in time.
+The settings file is a temporary one, named with --config. Everything runs on 127.0.0.1 and
+is bounded in time.
 """
 import os
 import shutil
@@ -62,16 +62,18 @@ def relay_once(port, payload):
 
 def main():
     program = os.path.abspath(sys.argv[1])
-    ini = os.path.join(os.path.dirname(program), "RelvaneTiv.ini")
+    scratch = tempfile.mkdtemp()
+    ini = os.path.join(scratch, "RelvaneTiv.ini")
+    runtime = os.path.join(scratch, "run")
+    os.mkdir(runtime, 0o700)
     destination = echo_server()
     port = free_port()
     with open(ini, "w") as f:
         f.write("[TCP-PORT0]\nACT=1\nPORT=%d\nFORWARDHOST=127.0.0.1\nFORWARDPORT=%d\n"
                 % (port, destination.getsockname()[1]))
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    runtime = tempfile.mkdtemp()
     env["XDG_RUNTIME_DIR"] = runtime
-    child = subprocess.Popen([program] + sys.argv[2:], env=env,
+    child = subprocess.Popen([program] + sys.argv[2:] + ["--config", ini], env=env,
                              stdin=subprocess.DEVNULL, stderr=subprocess.PIPE)
     try:
         payload = os.urandom(256 * 1024)
@@ -81,17 +83,17 @@ def main():
                      % (len(payload), len(received)))
         child.send_signal(signal.SIGTERM)
         _, err = child.communicate(timeout=DEADLINE)
+        sys.stderr.write(err.decode(errors="replace"))
+        if child.returncode != 0:
+            sys.exit("relay-smoke: exit status %d after SIGTERM" % child.returncode)
+        with open(ini) as f:
+            if "ACT=1" not in f.read():
+                sys.exit("relay-smoke: the slot was not saved switched on")
     finally:
         if child.poll() is None:
             child.kill()
             child.wait()
-        shutil.rmtree(runtime, ignore_errors=True)
-    sys.stderr.write(err.decode(errors="replace"))
-    if child.returncode != 0:
-        sys.exit("relay-smoke: exit status %d after SIGTERM" % child.returncode)
-    with open(ini) as f:
-        if "ACT=1" not in f.read():
-            sys.exit("relay-smoke: the slot was not saved switched on")
+        shutil.rmtree(scratch, ignore_errors=True)
     print("relay-smoke: %d bytes relayed both ways through port %d, closed in order"
           % (len(payload), port))
 
