@@ -8,6 +8,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config scdoc
+  libc-ares-dev  # the relay's name lookups off the loop
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-qpa-plugins
   libgl-dev
   fonts-ipafont-gothic fonts-noto-cjk
