@@ -22,6 +22,8 @@ const Option options[] = {
      [](CommandLine& l, const char* v) { l.configPath = v; }},
     {"--headless", nullptr, "ウィンドウを開かずに全スロットを動かします (ディスプレイ不要)",
      [](CommandLine& l, const char*) { l.headless = true; }},
+    {"--quiet", nullptr, "ウィンドウなしの実行で接続ログを標準エラーに出しません",
+     [](CommandLine& l, const char*) { l.quiet = true; }},
     {"-D583", nullptr, nullptr, [](CommandLine& l, const char*) { l.debugMode = 1; }},
 };
 

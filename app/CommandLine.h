@@ -8,6 +8,7 @@ struct CommandLine {
   bool help = false;        // --help: usage on standard output
   bool version = false;     // --version: the product version on standard output
   bool headless = false;    // --headless: the slots without any window
+  bool quiet = false;       // --quiet: no event log on standard error
   int debugMode = 0;        // 1 after "-D583" (the whole argument, nothing more)
   std::string configPath;   // --config PATH; empty: the usual place of the settings file
   std::string error;        // not empty: the command line is refused, and this says why

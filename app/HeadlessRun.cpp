@@ -3,10 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <unistd.h>
 #include <vector>
 
 #include "app/SignalPipe.h"
+#include "log/EventLog.h"
+#include "log/FdSink.h"
 #include "net/EventLoop.h"
 #include "net/Trace.h"
 #include "slot/IniDocument.h"
@@ -14,11 +17,13 @@
 #include "slot/SaveReport.h"
 #include "slot/SlotSections.h"
 
-CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless)
-    : iniPath(std::move(iniPath)), debugMode(debugMode), headless(headless) {}
+CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless, bool quiet)
+    : iniPath(std::move(iniPath)), debugMode(debugMode), headless(headless), quiet(quiet) {}
 
 int CHeadlessRun::run() {
   trace("CHeadlessRun::run() ini=%s\n", iniPath.c_str());
+  evlog::FdSink standardError(STDERR_FILENO);
+  if (!quiet) evlog::addSink(&standardError);
   auto toStderr = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
   CSaveReport saveReport(toStderr);
   const int count = slot_sections::count(ini::Document::load(iniPath));
@@ -31,7 +36,8 @@ int CHeadlessRun::run() {
     slot.saveReport = &saveReport;
     const std::string refusal = slot.startSlot();
     for (const std::string& problem : slot.problems) toStderr(problem);
-    if (!refusal.empty()) toStderr(slot.sectionName() + ": " + refusal);
+    // The log tells a refusal; a quiet run still says it, as it is an error.
+    if (!refusal.empty() && quiet) toStderr(slot.sectionName() + ": " + refusal);
     if (slot.started()) ++started;
   }
 
@@ -44,30 +50,41 @@ int CHeadlessRun::run() {
 
   trace("CHeadlessRun::run() shutdown\n");
   for (auto& slot : slots) slot->shutdownSlot();
+  evlog::removeSink(&standardError);
   return started == 0 ? 1 : 0;
 }
 
+namespace {
+
+// The signal pipe as one more registration of the socket loop, so a single epoll_wait serves
+// both and nothing polls first.
+struct SignalWatch : net::EventLoop::Watcher {
+  bool ready = false;
+  void onReady(std::uint32_t) override { ready = true; }
+};
+
+}  // namespace
+
 void CHeadlessRun::serveUntilClosed() {
   net::EventLoop& loop = net::EventLoop::current();
-  pollfd fds[2] = {{loop.fd(), POLLIN, 0}, {CSignalPipe::readFd(), POLLIN, 0}};
-  for (;;) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      trace("Error:CHeadlessRun poll() errno=%d\n", errno);
-      return;  // nothing left to wait on: close in order rather than spin
+  SignalWatch signals;
+  const net::EventLoop::Token token = loop.add(CSignalPipe::readFd(), &signals);
+  loop.setInterest(token, EPOLLIN);
+  for (bool closing = false; !closing;) {
+    if (!loop.wait(-1)) {
+      trace("Error:CHeadlessRun epoll_wait() errno=%d\n", errno);
+      break;  // the loop cannot be waited on any more: close in order rather than spin
     }
-    if (fds[0].revents & (POLLNVAL | POLLERR)) {
-      trace("Error:CHeadlessRun socket loop fd revents=%d\n", fds[0].revents);
-      return;  // the loop cannot be waited on any more: close in order rather than spin
-    }
-    if (fds[0].revents != 0) loop.dispatch();
-    if (fds[1].revents == 0) continue;
+    if (!signals.ready) continue;
+    signals.ready = false;
     for (int signo : CSignalPipe::drain()) {
       if (signalAction(signo, debugMode, headless) == SignalAction::CloseInOrder) {
         trace("CHeadlessRun: signal %d, closing\n", signo);
-        return;
+        closing = true;
+        break;
       }
       trace("CHeadlessRun: signal %d ignored\n", signo);
     }
   }
+  loop.remove(token);
 }

@@ -4,11 +4,12 @@
 // to close, and the slots are saved and stopped in order. What a window would show in a box
 // (a refusal naming its slot, a bad value, a failed save) goes to standard error. When no
 // slot could start, the run ends at once with 1, so a service manager sees the failure.
+// The event log goes to standard error too, unless `quiet`.
 #include <string>
 
 class CHeadlessRun {
  public:
-  CHeadlessRun(std::string iniPath, int debugMode, bool headless);
+  CHeadlessRun(std::string iniPath, int debugMode, bool headless, bool quiet);
   // Returns 0 once the slots have been saved and stopped; 1 when none could start.
   int run();
 
@@ -19,4 +20,5 @@ class CHeadlessRun {
   std::string iniPath;
   int debugMode;
   bool headless;
+  bool quiet;
 };

@@ -47,7 +47,7 @@ void CRelvaneApp::showRefusal(const char* text, const char*) {
 }
 
 int CRelvaneApp::runMainWindow() {
-  CHeadlessRun run(settingsPath, debugMode, false);
+  CHeadlessRun run(settingsPath, debugMode, false, quiet);
   return run.run();
 }
 
@@ -72,6 +72,7 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
     exit = 1;
     return 0;
   }
+  quiet = line.quiet;
 
   if (!socketInit()) {
     const char* text = res::findString(IDP_SOCKETS_INIT_FAILED);
@@ -97,8 +98,10 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
     }
   }
 
+  // The argument lines belong to the debug trace alone: without the switch they go where the
+  // rest of the trace goes, nowhere.
+  setupStandardStreams(line.debugMode);
   debugMode = traceArguments(argc, argv);
-  setupStandardStreams(debugMode);
   printBanner(debugMode);
   enterProgramDirectory(executableDirectory());
   trace("\nSettings=%s\n", settingsPath.c_str());
@@ -110,7 +113,7 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
     exit = runMainWindow();
   } else {
     // Without a window the run is headless, asked for or not (the build without Qt).
-    CHeadlessRun run(settingsPath, debugMode, true);
+    CHeadlessRun run(settingsPath, debugMode, true, quiet);
     exit = run.run();
   }
   return 0;

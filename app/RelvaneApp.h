@@ -49,4 +49,5 @@ class CRelvaneApp {
  private:
   CSingleInstance instance;  // held for the process lifetime
   int exit = 0;
+  bool quiet = false;  // --quiet: no event log on standard error
 };

@@ -16,7 +16,9 @@
 #include "app/HomePage.h"
 #include "app/PanelLayout.h"
 #include "app/RelvaneApp.h"
+#include "dialogs/LogDlg.h"
 #include "dialogs/SettingDlg.h"
+#include "log/EventLog.h"
 #include "net/Trace.h"
 #include "res/Resource.h"
 #include "slot/IniDocument.h"
@@ -27,6 +29,7 @@
 
 namespace {
 const char mainWindowTitle[] = "レルベイン Tiv.";
+const char logEntry[] = "ログ";
 }  // namespace
 
 CRelvaneDlg::CRelvaneDlg(std::string iniPath, int panelCount)
@@ -42,11 +45,15 @@ CRelvaneDlg::CRelvaneDlg(std::string iniPath, int panelCount)
   onCommand(IDC_HOMEPAGE_LINK, [] { openHomePage(); });
   onCommand(ID_OPEN_MAINWINDOW, [this] { openMainWindow(); });
   onCommand(ID_EXIT_APP, [this] { exitApp(); });
+  onCommand(ID_VIEW_LOG, [this] { openLogWindow(); });
   connect(this, &QDialog::finished, this, &CRelvaneDlg::onFinished);
+  evlog::addSink(&logRing);  // before the panels start, so their first lines are kept
 }
 
 CRelvaneDlg::~CRelvaneDlg() {
   destroyPortPanels();
+  delete logDialog;
+  evlog::removeSink(&logRing);
   if (mainDialog == this) mainDialog = nullptr;  // nobody may reach an ended window
 }
 
@@ -100,6 +107,7 @@ void CRelvaneDlg::buildWindowMenu() {
   addSlotAction->setData(ID_ADD_SLOT);
   removeSlotAction = systemMenu->addAction(QString::fromUtf8(kRemoveSlot));
   removeSlotAction->setData(ID_REMOVE_SLOT);
+  systemMenu->addAction(QString::fromUtf8(logEntry))->setData(ID_VIEW_LOG);
   const char* label = res::findString(IDS_ABOUTBOX);
   if (!label || !*label) return;
   systemMenu->addSeparator();
@@ -245,18 +253,42 @@ void CRelvaneDlg::onSysCommand(int id) {
   about.doModal(this);
 }
 
+void CRelvaneDlg::openLogWindow() {
+  if (!logDialog) {
+    logDialog = new CLogDlg;
+    logDialog->create(this);
+    logDialog->setRing(&logRing);
+  }
+  logDialog->show();
+  logDialog->raise();
+  logDialog->activateWindow();
+}
+
 void CRelvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (!systemMenu || systemMenu->isEmpty()) return;
   QPointer<CPortDlg> panel = panelAt(mapFromGlobal(event->globalPos()));
   addSlotAction->setEnabled(static_cast<int>(panels.size()) < slot_sections::maxSlots);
   removeSlotAction->setVisible(panel != nullptr);
   removeSlotAction->setEnabled(panels.size() > 1);
+  // Over a panel the menu opens with that slot's totals, read now; they go with the menu.
+  std::vector<std::unique_ptr<QAction>> totals;
+  if (panel) {
+    for (const std::string& line : panel->totalsLines()) {
+      auto& entry = totals.emplace_back(std::make_unique<QAction>(QString::fromStdString(line)));
+      entry->setEnabled(false);
+      systemMenu->insertAction(addSlotAction, entry.get());
+    }
+    totals.emplace_back(std::make_unique<QAction>())->setSeparator(true);
+    systemMenu->insertAction(addSlotAction, totals.back().get());
+  }
   // The command runs after the menu's own loop has ended.
   QAction* chosen = systemMenu->exec(event->globalPos());
+  totals.clear();
   if (!chosen) return;
   const int id = chosen->data().toInt();
   if (id == ID_ADD_SLOT) addSlot();
   else if (id == ID_REMOVE_SLOT) removeSlot(panel);
+  else if (id == ID_VIEW_LOG) openLogWindow();
   else onSysCommand(id);
 }
 

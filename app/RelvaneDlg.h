@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "log/LogRing.h"
 #include "ui/Dialog.h"
 
+class CLogDlg;
 class CPortDlg;
 class CSaveReport;
 class CSettingDlg;
@@ -40,6 +42,8 @@ class CRelvaneDlg : public ui::CDialog {
   void exitApp();
   // A window-menu command; the id with its low four bits cleared selects it.
   void onSysCommand(int id);
+  // ID_VIEW_LOG: the log window, made on first use, shown and brought to the front.
+  void openLogWindow();
   // Closes the window in order from outside (a termination signal): boxes and dialogs
   // opened above it end first.
   void closeInOrder();
@@ -56,6 +60,7 @@ class CRelvaneDlg : public ui::CDialog {
   // State the tests and the program read.
   const std::vector<CPortDlg*>& portPanels() const { return panels; }
   QMenu* windowMenu() const { return systemMenu; }
+  CLogDlg* logWindow() const { return logDialog; }
   QRect panelRectangle() const { return panelRect; }
 
  protected:
@@ -81,7 +86,9 @@ class CRelvaneDlg : public ui::CDialog {
   void onFinished();
 
   QIcon icon;
+  evlog::Ring logRing;  // everything the slots log while the window lives, for the log window
   std::vector<CPortDlg*> panels;           // owned; slot order
+  CLogDlg* logDialog = nullptr;           // owned; made on first use
   CSettingDlg* settingsDialog = nullptr;  // owned
   QMenu* systemMenu = nullptr;            // owned as a child
   QAction* addSlotAction = nullptr;       // in systemMenu

@@ -27,7 +27,8 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
-// Blocking socket to 127.0.0.1:port; every later call on it gives up after 10 s.
+}  // namespace
+
 int connectTo(int port, std::string* error) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
@@ -71,6 +72,8 @@ bool recvExact(int fd, void* data, std::size_t len) {
   }
   return true;
 }
+
+namespace {
 
 bool sendHeader(int fd, char command, std::uint64_t length) {
   std::uint8_t header[kHeaderSize];

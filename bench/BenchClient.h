@@ -42,6 +42,12 @@ struct IdleResult {
 
 class BenchServer;
 
+// Blocking socket to 127.0.0.1:port, TCP_NODELAY; every later call on it gives up after 10 s.
+// -1 on failure, with the reason in *error when given.
+int connectTo(int port, std::string* error);
+bool sendAll(int fd, const void* data, std::size_t len);
+bool recvExact(int fd, void* data, std::size_t len);  // false when the peer closed first
+
 // Client -> server: `bytes` pattern bytes, timed until the sink's verdict arrives.
 BulkResult bulkUpload(int port, std::uint64_t bytes, std::chrono::seconds limit);
 // Server -> client: `bytes` pattern bytes, each checked as it arrives.

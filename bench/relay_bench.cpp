@@ -22,6 +22,7 @@
 #include "Affinity.h"
 #include "BenchClient.h"
 #include "BenchServer.h"
+#include "IdleSet.h"
 #include "ProcStat.h"
 
 using namespace bench;
@@ -39,8 +40,9 @@ struct Options {
   int clients = 16;
   int idlePairs = 1000;
   int churnConns = 40000;
+  int growthPairs = 10000;
   int limitSeconds = 60;
-  std::string only = "bulk,rtt,cps,idle";
+  std::string only = "bulk,rtt,cps,idle,growth";
   std::string bulkDirections = "up,down";
 };
 
@@ -57,7 +59,7 @@ void usage() {
                "usage: relvane-bench --server-port S --target NAME=PORT[:PID] [--target ...]\n"
                "       [--bulk-mib 1024] [--reps 3] [--rtt 20000] [--rtt-reps 5] [--seq-conns 2000]\n"
                "       [--conc-conns 8000] [--clients 16] [--idle 1000] [--churn 40000] [--limit 60]\n"
-               "       [--only bulk,rtt,cps,idle[,churn]] [--bulk-dir up,down]\n"
+               "       [--growth 10000] [--only bulk,rtt,cps,idle,growth[,churn]] [--bulk-dir up,down]\n"
                "churn (not run unless named) opens more connections within a minute than the\n"
                "ephemeral port range holds, so it leaves the ports in TIME_WAIT for a minute.\n");
 }
@@ -92,6 +94,7 @@ bool parse(int argc, char** argv, Options& o, std::vector<Target>& targets) {
     else if (a == "--clients") o.clients = std::atoi(v.c_str());
     else if (a == "--idle") o.idlePairs = std::atoi(v.c_str());
     else if (a == "--churn") o.churnConns = std::atoi(v.c_str());
+    else if (a == "--growth") o.growthPairs = std::atoi(v.c_str());
     else if (a == "--limit") o.limitSeconds = std::atoi(v.c_str());
     else if (a == "--only") o.only = v;
     else if (a == "--bulk-dir") o.bulkDirections = v;
@@ -167,6 +170,16 @@ void measureBulk(const Options& o, std::vector<Target>& targets) {
   }
 }
 
+// The bench (client and server) and the target all on CPU 0.
+LatencyResult pinnedLatency(const Options& o, const Target& t) {
+  std::vector<int> pids{static_cast<int>(::getpid())};
+  if (t.pid > 0) pids.push_back(t.pid);
+  ScopedPin pin(pids, 0);
+  LatencyResult r = latency(t.port, o.roundTrips, 1000, std::chrono::seconds(o.limitSeconds));
+  if (!pin.ok()) r.ok = false, r.error += " (pinning failed)";
+  return r;
+}
+
 // Latency depends on where the scheduler puts the three parties, so it is taken
 // twice: as the scheduler places them (median over the repetitions, targets
 // taking turns) and with the bench and the target pinned to CPU 0.
@@ -190,15 +203,11 @@ void measureLatency(const Options& o, std::vector<Target>& targets) {
     targets[i].cells[kRttP99] = all ? fmt("%.1f", median(p99[i])) : "FAILED";
   }
   for (Target& t : targets) {
-    std::vector<int> pids{static_cast<int>(::getpid())};
-    if (t.pid > 0) pids.push_back(t.pid);
-    ScopedPin pin(pids, 0);
-    LatencyResult r = latency(t.port, o.roundTrips, 1000, limit);
-    bool ok = r.ok && pin.ok();
-    t.cells[kRttPinnedP50] = ok ? fmt("%.1f", r.p50us) : "FAILED";
-    t.cells[kRttPinnedP99] = ok ? fmt("%.1f", r.p99us) : "FAILED";
+    LatencyResult r = pinnedLatency(o, t);
+    t.cells[kRttPinnedP50] = r.ok ? fmt("%.1f", r.p50us) : "FAILED";
+    t.cells[kRttPinnedP99] = r.ok ? fmt("%.1f", r.p99us) : "FAILED";
     note(t, "rtt 1 CPU p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) +
-                (r.ok ? "" : " " + r.error) + (pin.ok() ? "" : " (pinning failed)"));
+                (r.ok ? "" : " " + r.error));
   }
 }
 
@@ -255,6 +264,58 @@ void measureIdle(const Options& o, std::vector<Target>& targets, const BenchServ
                 fmt("%.1f KiB/pair", r.perPair(r.rssBulkKiB)) + " (VmRSS " + std::to_string(r.rssBeforeKiB) + " " +
                 std::to_string(r.rssQuietKiB) + " " + std::to_string(r.rssEchoedKiB) + " " +
                 std::to_string(r.rssBulkKiB) + ")" + (r.ok ? "" : " " + r.error));
+  }
+}
+
+struct GrowthRows {
+  std::string open, rateAfter, rtt0, rtt1k, rttN, rss;
+  explicit GrowthRows(int n)
+      : open("seconds to open " + std::to_string(n) + " idle pairs"),
+        rateAfter("conn/s sequential right after " + std::to_string(n) + " pairs closed at once"),
+        rtt0("RTT p50 us, 1 CPU, no idle pair held"),
+        rtt1k("RTT p50 us, 1 CPU, " + std::to_string(std::min(n, 1000)) + " idle pairs held"),
+        rttN("RTT p50 us, 1 CPU, " + std::to_string(n) + " idle pairs held"),
+        rss("RSS MiB before / at peak / after a burst of " + std::to_string(n) + " pairs") {}
+  std::vector<std::string> all() const { return {open, rateAfter, rtt0, rtt1k, rttN, rss}; }
+};
+
+// One burst per target: idle pairs opened in two steps (round trips measured with none, 1000
+// and all of them held), a 1-byte echo on each, all closed at once and connections made at
+// once after that; the relay's memory before, at its peak and once everything has closed.
+void measureGrowth(const Options& o, std::vector<Target>& targets, const BenchServer& server, int n) {
+  const GrowthRows rows(n);
+  const std::chrono::seconds limit(o.limitSeconds);
+  auto rtt = [&](const Target& t) {
+    LatencyResult r = pinnedLatency(o, t);
+    return r.ok ? fmt("%.1f", r.p50us) : "FAILED";
+  };
+  auto mib = [](long kib) { return kib > 0 ? fmt("%.1f", kib / 1024.0) : std::string("-"); };
+  for (Target& t : targets) {
+    for (int s = 0; s < 70 && timeWaitSockets() > 1000; ++s) std::this_thread::sleep_for(std::chrono::seconds(1));
+    // What an earlier measurement left open would be counted as this burst's pairs.
+    for (int s = 0; s < 1000 && server.openConnections() > 0; ++s) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto& c = t.cells;
+    const long before = t.pid > 0 ? rssKiB(t.pid) : 0;
+    c[rows.rtt0] = rtt(t);
+    IdleSet set(t.port, server);
+    double first = set.growTo(std::min(1000, n), limit);
+    c[rows.rtt1k] = first >= 0 ? rtt(t) : "FAILED";
+    double rest = first >= 0 ? set.growTo(n, limit) : -1;
+    c[rows.open] = rest >= 0 ? fmt("%.2f", first + rest) : "FAILED";
+    c[rows.rttN] = rest >= 0 ? rtt(t) : "FAILED";
+    long peak = t.pid > 0 ? rssKiB(t.pid) : 0;
+    bool echoed = rest >= 0 && set.echoEach();
+    if (t.pid > 0) peak = std::max(peak, rssKiB(t.pid));
+    set.closeAll();
+    RateResult rate = connectRate(t.port, 1, o.sequentialConns, limit);
+    c[rows.rateAfter] = rate.done == o.sequentialConns ? fmt("%.0f", rate.perSecond()) : "FAILED";
+    bool closed = set.waitClosed(limit);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long after = t.pid > 0 ? rssKiB(t.pid) : 0;
+    c[rows.rss] = t.pid <= 0 ? "-" : mib(before) + " / " + mib(peak) + " / " + mib(after);
+    if (!echoed || !closed) c[rows.rss] += " (FAILED: " + (set.error().empty() ? "close" : set.error()) + ")";
+    note(t, "growth open " + c[rows.open] + " s, rtt " + c[rows.rtt0] + "/" + c[rows.rtt1k] + "/" + c[rows.rttN] +
+                ", conn/s after " + c[rows.rateAfter] + ", RSS " + c[rows.rss]);
   }
 }
 
@@ -315,6 +376,15 @@ int main(int argc, char** argv) {
   if (wants("cps")) {
     measureRate(o, targets);
     rows.insert(rows.end(), {"conn/s sequential", "conn/s " + std::to_string(o.clients) + " clients"});
+  }
+  if (wants("growth")) {
+    int n = idlePairsAllowed(o.growthPairs);
+    if (n < o.growthPairs)
+      std::fprintf(stderr, "growth: %d pairs, not %d: this process may hold %d descriptors (both ends of each)\n", n,
+                   o.growthPairs, 2 * n + 200);
+    measureGrowth(o, targets, server, n);
+    auto g = GrowthRows(n).all();
+    rows.insert(rows.end(), g.begin(), g.end());
   }
   if (o.only.find("churn") != std::string::npos) {
     measureChurn(o, targets);

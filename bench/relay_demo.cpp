@@ -1,11 +1,13 @@
 // A headless relay on the product's engine, for benchmarking and trying out:
 //
-//   relvane-relay [-q] [-b KiB] LISTEN_PORT HOST PORT
+//   relvane-relay [-q] [-l] [-b KiB] LISTEN_PORT HOST PORT
 //
 // Listens on LISTEN_PORT (every local address) and relays each connection to
 // HOST:PORT. The engine's trace goes to standard output; -q sends it to
 // /dev/null, as the program does outside debug mode. -b sets the buffer size
-// per direction in KiB (default 128). SIGINT or SIGTERM stops it cleanly.
+// per direction in KiB (default 128). -l writes the event log (one line per
+// connection, as a run without a window does) to standard error, so the bench
+// can measure what the log costs. SIGINT or SIGTERM stops it cleanly.
 //
 // The loop is driven as the GUI drives it: wait until the loop's epoll fd is
 // readable, then dispatch one round. A signalfd sits in the same poll set.
@@ -24,11 +26,14 @@
 #include "net/EventLoop.h"
 #include "net/TcpRepeater.h"
 #include "net/Trace.h"
+#include "log/EventLog.h"
+#include "log/FdSink.h"
+#include "slot/SlotActivity.h"
 
 namespace {
 
 void usage() {
-  std::fprintf(stderr, "usage: relvane-relay [-q] [-b KiB] LISTEN_PORT HOST PORT\n");
+  std::fprintf(stderr, "usage: relvane-relay [-q] [-l] [-b KiB] LISTEN_PORT HOST PORT\n");
 }
 
 bool parsePort(const char* text, int& port) {
@@ -50,15 +55,28 @@ int stopSignals() {
   return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
+// Hands each pair's end and each refused peer to the slot's event log, as a slot does.
+struct Logging : CTcpRepeaterListener {
+  CSlotActivity activity;
+  void notifyOnConnectionCount(int) override {}
+  void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override {
+    activity.pairEnded(pair, how, err);
+  }
+  void notifyOnPeerRefused(const std::string& address, int port) override { activity.peerRefused(address, port); }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool quiet = false;
+  bool logging = false;
   int bufferKB = 128;
   int opt;
-  while ((opt = getopt(argc, argv, "qb:")) != -1) {
+  while ((opt = getopt(argc, argv, "qlb:")) != -1) {
     if (opt == 'q') {
       quiet = true;
+    } else if (opt == 'l') {
+      logging = true;
     } else if (opt == 'b') {
       char* end = nullptr;
       long kb = std::strtol(optarg, &end, 10);
@@ -94,7 +112,12 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  evlog::FdSink standardError(STDERR_FILENO);
+  Logging log;
+  log.activity.switchedOn(0, forwardHost, forwardPort);
+  if (logging) evlog::addSink(&standardError);
   CTcpRepeater repeater;  // stopped and destroyed before the loop it registers with
+  if (logging) repeater.setListener(&log);
   repeater.setBufferSize(bufferKB);
   repeater.start(listenPort, forwardHost, forwardPort);
   if (!repeater.isListening()) {

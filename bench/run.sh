@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Builds the relay benchmark (Release, build-bench/), starts a single-thread and
-# a default-thread haproxy in TCP mode plus relvane-relay -q, all on loopback,
+# a default-thread haproxy in TCP mode, the program itself (RelvaneTiv --headless,
+# from an INI beside a copy of it) and the engine demo relvane-relay -q, with and
+# without its event log (-l, one line per connection to a file), all on loopback,
 # and measures a direct connection and each relay with relvane-bench.
+#
+# BENCH_BEFORE=<git revision> also builds that revision's relay (into
+# build-bench/before) and measures it in the same run, as "relvane-before", so
+# a change can be judged against the code it changes under the same load.
 #
 #   bench/run.sh [--quick] [--wait-quiet SECONDS] [-- extra relvane-bench options]
 #   bench/run.sh -- --only churn     # the port-exhaustion check alone
@@ -9,7 +15,7 @@
 # --quick shrinks every measurement for a smoke run. --wait-quiet waits up to
 # that long (default 120) for the one-minute load average to fall below 0.5,
 # since other work on the machine skews every figure. BENCH_PORT picks the
-# first of four consecutive ports (default 19200). Everything it starts is
+# first of seven consecutive ports (default 19200). Everything it starts is
 # stopped on exit, and the whole run is bounded by a timeout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,14 +38,28 @@ server_port=$base
 ha1_port=$((base + 1))
 ha_port=$((base + 2))
 relay_port=$((base + 3))
+program_port=$((base + 4))
+log_port=$((base + 5))
+before_port=$((base + 6))
 
 # --- build ---
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S . -B build-bench "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DRELVANE_GUI=OFF -DRELVANE_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-bench --target relvane-relay relvane-bench -j2 >/dev/null
+cmake -S . -B build-bench "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DRELVANE_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-bench --target relvane-relay relvane-bench RelvaneTiv -j2 >/dev/null
 bench=build-bench/bench/relvane-bench
 relay=build-bench/bench/relvane-relay
+program=build-bench/app/RelvaneTiv
+before=""
+if [ -n "${BENCH_BEFORE:-}" ]; then
+  rm -rf build-bench/before-src
+  mkdir -p build-bench/before-src
+  git archive "$BENCH_BEFORE" | tar -x -C build-bench/before-src
+  cmake -S build-bench/before-src -B build-bench/before "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DRELVANE_GUI=OFF -DRELVANE_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+  cmake --build build-bench/before --target relvane-relay -j2 >/dev/null
+  before=build-bench/before/bench/relvane-relay
+fi
 
 # --- the comparison relay ---
 if ! command -v haproxy >/dev/null; then
@@ -60,7 +80,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-for port in $server_port $ha1_port $ha_port $relay_port; do
+for port in $server_port $ha1_port $ha_port $relay_port $program_port $log_port $before_port; do
   if ss -Htln "sport = :$port" | grep -q .; then
     echo "port $port is taken; set BENCH_PORT to another base" >&2
     exit 1
@@ -70,7 +90,7 @@ done
 haproxy_config() {  # $1 port, $2 extra global line
   cat <<CFG
 global
-    maxconn 5000
+    maxconn 9950
     $2
 defaults
     mode tcp
@@ -93,8 +113,35 @@ haproxy -db -f "$tmp/haproxy.cfg" >"$tmp/haproxy.log" 2>&1 &
 ha_pid=$!; pids+=("$ha_pid")
 "$relay" -q "$relay_port" 127.0.0.1 "$server_port" 2>"$tmp/relay.log" &
 relay_pid=$!; pids+=("$relay_pid")
+"$relay" -q -l "$log_port" 127.0.0.1 "$server_port" 2>"$tmp/relay-log.log" &
+log_pid=$!; pids+=("$log_pid")
+listening=($ha1_port $ha_port $relay_port $log_port)
+before_target=()
+if [ -n "$before" ]; then
+  "$before" -q "$before_port" 127.0.0.1 "$server_port" 2>"$tmp/relay-before.log" &
+  before_pid=$!; pids+=("$before_pid")
+  listening+=($before_port)
+  before_target=(--target "relvane-before=$before_port:$before_pid")
+fi
 
-for port in $ha1_port $ha_port $relay_port; do
+# The program as a user runs it: a portable copy reads the INI beside it. Its own
+# runtime directory keeps its single-instance lock apart from any other copy.
+mkdir -p "$tmp/program" "$tmp/runtime"
+chmod 700 "$tmp/runtime"
+cp "$program" "$tmp/program/"
+cat >"$tmp/program/RelvaneTiv.ini" <<INI
+[TCP-PORT0]
+ACT=1
+PORT=$program_port
+FORWARDHOST=127.0.0.1
+FORWARDPORT=$server_port
+BUFFERSIZE=128
+INI
+XDG_RUNTIME_DIR="$tmp/runtime" "$tmp/program/RelvaneTiv" --headless >"$tmp/program.log" 2>&1 &
+program_pid=$!; pids+=("$program_pid")
+
+listening+=($program_port)
+for port in "${listening[@]}"; do
   for _ in $(seq 50); do
     ss -Htln "sport = :$port" | grep -q . && break
     sleep 0.1
@@ -127,7 +174,7 @@ while [ "$(tw)" -gt 2000 ] && [ "$waited" -lt 70 ]; do
 done
 
 sizes=()
-[ "$quick" -eq 1 ] && sizes=(--bulk-mib 64 --reps 1 --rtt 2000 --rtt-reps 1 --seq-conns 200 --conc-conns 800 --idle 100)
+[ "$quick" -eq 1 ] && sizes=(--bulk-mib 64 --reps 1 --rtt 2000 --rtt-reps 1 --seq-conns 200 --conc-conns 800 --idle 100 --growth 500)
 
 echo "date:    $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), kernel $(uname -r)"
@@ -139,8 +186,11 @@ timeout 1200 "$bench" --server-port "$server_port" \
   --target "direct=$server_port" \
   --target "haproxy-1t=$ha1_port:$ha1_pid" \
   --target "haproxy-${ha_threads}t=$ha_port:$ha_pid" \
-  --target "relvane=$relay_port:$relay_pid" \
-  "${sizes[@]}" "${extra[@]}" || status=$?
+  --target "relvane=$program_port:$program_pid" \
+  --target "engine-demo=$relay_port:$relay_pid" \
+  --target "engine-demo-log=$log_port:$log_pid" \
+  "${before_target[@]}" "${sizes[@]}" "${extra[@]}" || status=$?
+echo "engine-demo-log standard error: $(wc -l <"$tmp/relay-log.log") lines (its start line, then one per connection)"
 echo
 echo "load:    $(uptime | sed 's/.*load average: //') (after)"
 exit $status

@@ -1,8 +1,10 @@
 #include "dialogs/StatusDlg.h"
 
 #include <array>
+#include <chrono>
 #include <string>
 
+#include "dialogs/CountText.h"
 #include "net/TcpRepeater.h"
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
@@ -16,7 +18,9 @@ struct Column {
   int width;  // pixels
 };
 
-constexpr std::array<Column, 10> kColumns{{
+constexpr std::size_t kColumnCount = 13;
+
+constexpr std::array<Column, kColumnCount> kColumns{{
     {"AcceptPeer", ui::CListView::FormatLeft, 80},
     {"Port", ui::CListView::FormatRight, 50},
     {"BindIp", ui::CListView::FormatLeft, 80},
@@ -27,12 +31,16 @@ constexpr std::array<Column, 10> kColumns{{
     {"ConnectPeer", ui::CListView::FormatLeft, 80},
     {"Port", ui::CListView::FormatRight, 50},
     {"UsedBuff", ui::CListView::FormatRight, 70},
+    {"受信", ui::CListView::FormatRight, 90},  // bytes from the client
+    {"送信", ui::CListView::FormatRight, 90},  // bytes to the client
+    {"時間", ui::CListView::FormatRight, 60},  // how long the connection has lived
 }};
 
 struct Side {
   std::string localAddress, peerAddress;
   int localPort = 0, peerPort = 0;
   uint32_t maxRemainCount = 0;
+  std::uint64_t received = 0, sent = 0;
 };
 
 // A side whose stream is already gone shows like one that has not connected yet.
@@ -44,12 +52,29 @@ Side sideOf(const CTcpSockStream* stream) {
   side.localPort = stream->localPort;
   side.peerPort = stream->peerPort;
   side.maxRemainCount = stream->maxRemainCount;
+  side.received = stream->receivedBytes;
+  side.sent = stream->sentBytes;
   return side;
+}
+
+std::array<std::string, kColumnCount> cellsOf(const CTcpStreamPair& pair) {
+  const Side in = sideOf(pair.acceptStream);
+  const Side out = sideOf(pair.connectStream);
+  const auto age = std::chrono::steady_clock::now() - pair.started;
+  return {in.peerAddress,  std::to_string(in.peerPort),   in.localAddress,
+          std::to_string(in.localPort),  std::to_string(in.maxRemainCount),
+          out.localAddress, std::to_string(out.localPort), out.peerAddress,
+          std::to_string(out.peerPort),  std::to_string(out.maxRemainCount),
+          thousands(in.received), thousands(in.sent),
+          elapsedText(std::chrono::duration_cast<std::chrono::seconds>(age))};
 }
 
 }  // namespace
 
-CStatusDlg::CStatusDlg() : ui::CDialog(IDD_STATUS) {}
+CStatusDlg::CStatusDlg() : ui::CDialog(IDD_STATUS) {
+  refreshTimer.setInterval(kRefreshMs);
+  connect(&refreshTimer, &QTimer::timeout, this, &CStatusDlg::refresh);
+}
 
 CStatusDlg::~CStatusDlg() = default;
 
@@ -62,7 +87,10 @@ bool CStatusDlg::onInitDialog() {
   if (!list) return true;
   list->setExtendedStyle(ui::CListView::GridLines | ui::CListView::FullRowSelect);
   insertColumns();
-  if (repeater) fillRows();
+  if (repeater) {
+    refresh();
+    refreshTimer.start();
+  }
   return true;
 }
 
@@ -72,21 +100,37 @@ void CStatusDlg::insertColumns() {
   }
 }
 
-void CStatusDlg::fillRows() {
+std::uint64_t CStatusDlg::selectedSerial() const {
+  const int row = list->currentRow();
+  const bool selected = row >= 0 && row < static_cast<int>(rowSerials.size()) &&
+                        list->selectionModel()->isRowSelected(row, QModelIndex());
+  return selected ? rowSerials[row] : 0;  // serials start at 1
+}
+
+void CStatusDlg::refresh() {
+  if (!list || !repeater) return;
+  const std::uint64_t keep = selectedSerial();
+  std::vector<std::uint64_t> serials;
+  std::vector<std::array<std::string, kColumnCount>> rows;
   int position = 0;
-  int row = 0;
   while (CTcpStreamPair* pair = repeater->getNextPair(position)) {
-    const Side in = sideOf(pair->acceptStream);
-    const Side out = sideOf(pair->connectStream);
-    const std::array<std::string, 10> cells{
-        in.peerAddress,  std::to_string(in.peerPort),   in.localAddress,
-        std::to_string(in.localPort),  std::to_string(in.maxRemainCount),
-        out.localAddress, std::to_string(out.localPort), out.peerAddress,
-        std::to_string(out.peerPort),  std::to_string(out.maxRemainCount)};
-    list->insertItem(row, cells[0]);
-    for (int column = 1; column < static_cast<int>(cells.size()); ++column) {
-      list->setItemText(row, column, cells[column]);
+    serials.push_back(pair->serial);
+    rows.push_back(cellsOf(*pair));
+  }
+  list->setRowCount(static_cast<int>(rows.size()));
+  int keptRow = -1;
+  for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
+    for (int column = 0; column < static_cast<int>(kColumnCount); ++column) {
+      // Unchanged cells stay as they are: no repaint, no lost hover.
+      if (list->itemText(row, column) != rows[row][column] || !list->item(row, column))
+        list->setItemText(row, column, rows[row][column]);
     }
-    ++row;
+    if (keep != 0 && serials[row] == keep) keptRow = row;
+  }
+  rowSerials = std::move(serials);
+  if (keptRow >= 0) {
+    list->selectRow(keptRow);
+  } else {
+    list->clearSelection();
   }
 }

@@ -1,7 +1,12 @@
 #pragma once
-// The table of one slot's relayed connections as they stood when the dialog opened: the
-// client side and the outgoing side of every pair, with addresses, ports and peak buffer use.
-// Run modally; filled once and never refreshed.
+// The table of one slot's relayed connections: the client side and the outgoing side of every
+// pair, with addresses, ports, peak buffer use, bytes each way and age. Run modally; while it is
+// open it reads the table again once a second, so ended pairs go and new ones come, and the
+// selected connection stays selected while it lives.
+#include <QTimer>
+#include <cstdint>
+#include <vector>
+
 #include "ui/Dialog.h"
 
 class CTcpRepeater;
@@ -12,11 +17,16 @@ class CListView;
 class CStatusDlg : public ui::CDialog {
   Q_OBJECT
 public:
+  static constexpr int kRefreshMs = 1000;
+
   CStatusDlg();
   ~CStatusDlg() override;
 
   ui::CListView* list = nullptr;     // control 1029, bound by data exchange
-  CTcpRepeater* repeater = nullptr;  // read only while the list is filled; not owned
+  CTcpRepeater* repeater = nullptr;  // not owned; must outlive the dialog's run
+
+  // Reads the connection table into the list; the timer calls it while the dialog is open.
+  void refresh();
 
 protected:
   void doDataExchange(ui::CDataExchange& dx) override;
@@ -24,5 +34,8 @@ protected:
 
 private:
   void insertColumns();
-  void fillRows();
+  std::uint64_t selectedSerial() const;
+
+  QTimer refreshTimer;
+  std::vector<std::uint64_t> rowSerials;  // the pair behind each row, by its serial
 };

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -28,18 +27,6 @@ bool dottedAddress(const char* text, in_addr& out) {
   return text != nullptr && ::inet_pton(AF_INET, text, &out) == 1;
 }
 
-bool resolve(const char* host, in_addr& out) {
-  if (dottedAddress(host, out)) return true;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-  ::freeaddrinfo(found);
-  return true;
-}
-
 sockaddr_in makeAddress(in_addr address, int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -49,15 +36,11 @@ sockaddr_in makeAddress(in_addr address, int port) {
 }
 
 bool readName(int fd, bool peer, std::string& address, int& port) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  int r = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len)
-               : ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  if (r != 0 || a.sin_family != AF_INET) return fail(r != 0 ? errno : EAFNOSUPPORT);
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
-  address = text;
-  port = ntohs(a.sin_port);
+  net::SocketAddress a = peer ? net::SocketAddress::peerOf(fd) : net::SocketAddress::localOf(fd);
+  if (a.empty()) return fail(errno);
+  if (a.family() != AF_INET && a.family() != AF_INET6) return fail(EAFNOSUPPORT);
+  address = a.text();
+  port = a.port();
   return true;
 }
 
@@ -90,9 +73,9 @@ bool CAsyncSocket::Create(int port, int type, long events, const char* address) 
   return fail(err);
 }
 
-bool CAsyncSocket::Socket(int type, long events) {
+bool CAsyncSocket::Socket(int type, long events, int family) {
   if (m_hSocket >= 0) return fail(EISCONN);
-  int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int fd = ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return fail(errno);
   attach(fd, events, Phase::Idle);
   return true;
@@ -132,17 +115,23 @@ bool CAsyncSocket::AsyncSelect(long events) {
 
 bool CAsyncSocket::Connect(const char* host, int port) {
   if (host == nullptr || !validPort(port)) return fail(EINVAL);
+  net::SocketAddress remote;
+  if (!net::SocketAddress::parse(host, port, remote)) return fail(EINVAL);
+  return ConnectTo(remote);
+}
+
+bool CAsyncSocket::ConnectTo(const net::SocketAddress& remote) {
   if (m_hSocket < 0) return fail(ENOTSOCK);
-  in_addr remote{};
-  if (!resolve(host, remote)) return fail(EINVAL);
-  sockaddr_in a = makeAddress(remote, port);
-  if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+  peer_ = remote;
+  peerKnown_ = true;
+  if (::connect(m_hSocket, remote.get(), remote.length) == 0) {
     phase_ = Phase::Connected;
-    writeArmed_ = true;
-    updateInterest();
+    oweFirstSend();
     return true;
   }
   int err = errno;
+  // EAGAIN is not "in progress" for TCP: no local port was free, and nothing would ever follow.
+  if (err == EAGAIN) return fail(EADDRNOTAVAIL);
   if (err != EINPROGRESS) return fail(err);
   phase_ = Phase::Connecting;
   updateInterest();
@@ -157,32 +146,65 @@ bool CAsyncSocket::ShutDown(int how) {
 
 bool CAsyncSocket::Accept(CAsyncSocket& target) {
   if (m_hSocket < 0 || target.m_hSocket >= 0) return fail(m_hSocket < 0 ? ENOTSOCK : EISCONN);
-  int fd = ::accept4(m_hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  sockaddr_storage peer{};
+  socklen_t peerLength = sizeof peer;
+  int fd = ::accept4(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     int err = errno;
-    if (isDescriptorShortage(err)) {
-      // The connection stays queued; asking again now would only fail again at full speed.
-      acceptStarved_ = true;
-      updateInterest();
-      net::EventLoop::current().waitForDescriptors(token_);
-    }
+    if (isDescriptorShortage(err)) pauseAccepting();
     return fail(err);
   }
   target.attach(fd, events_, Phase::Connected);
-  target.writeArmed_ = true;
-  target.updateInterest();
+  target.peer_ = net::SocketAddress::from(reinterpret_cast<sockaddr*>(&peer), peerLength);
+  target.peerKnown_ = true;
+  target.oweFirstSend();
   return true;
+}
+
+// A socket that has just connected can take bytes: inside a round its first OnSend comes at the
+// round's end without asking epoll (which would cost two interest changes); outside one, epoll
+// reports it.
+void CAsyncSocket::oweFirstSend() {
+  writePosted_ = net::EventLoop::current().post(token_);
+  writeArmed_ = !writePosted_;
+  updateInterest();
+}
+
+void CAsyncSocket::onPosted() {
+  if (!writePosted_ || m_hSocket < 0) return;
+  writePosted_ = false;
+  if (events_ & FD_WRITE) OnSend(0);
+}
+
+void CAsyncSocket::pauseAccepting() {
+  if (m_hSocket < 0) return;
+  // The connections stay queued; asking again now would only fail again at full speed.
+  acceptStarved_ = true;
+  updateInterest();
+  net::EventLoop::current().waitForDescriptors(token_);
+}
+
+int CAsyncSocket::Detach() {
+  const int fd = m_hSocket;
+  if (fd < 0) return -1;
+  net::EventLoop::current().remove(token_);
+  m_hSocket = -1;
+  token_ = 0;
+  phase_ = Phase::Idle;
+  writeArmed_ = false;
+  acceptStarved_ = false;
+  return fd;
 }
 
 void CAsyncSocket::Close() {
   if (m_hSocket < 0) return;
   auto& loop = net::EventLoop::current();
-  loop.remove(token_);
+  loop.removeClosing(token_);
   ::close(m_hSocket);
   m_hSocket = -1;
   token_ = 0;
   phase_ = Phase::Idle;
-  writeArmed_ = false;
+  writeArmed_ = writePosted_ = peerKnown_ = false;
   acceptStarved_ = false;
   loop.descriptorFreed();
 }
@@ -201,6 +223,7 @@ int CAsyncSocket::Send(const void* buffer, int length, int flags) {
   int err = errno;
   if (err == EWOULDBLOCK && !writeArmed_) {
     writeArmed_ = true;  // owe an OnSend once the socket can take more
+    writePosted_ = false;
     updateInterest();
   }
   fail(err);
@@ -208,7 +231,11 @@ int CAsyncSocket::Send(const void* buffer, int length, int flags) {
 }
 
 bool CAsyncSocket::GetPeerName(std::string& address, int& port) const {
-  return m_hSocket >= 0 ? readName(m_hSocket, true, address, port) : fail(ENOTSOCK);
+  if (m_hSocket < 0) return fail(ENOTSOCK);
+  if (!peerKnown_ || phase_ != Phase::Connected) return readName(m_hSocket, true, address, port);
+  address = peer_.text();  // as accept or connect gave it
+  port = peer_.port();
+  return true;
 }
 
 bool CAsyncSocket::GetSockName(std::string& address, int& port) const {
@@ -226,7 +253,7 @@ void CAsyncSocket::attach(int fd, long events, Phase phase) {
   m_hSocket = fd;
   events_ = events;
   phase_ = phase;
-  writeArmed_ = false;
+  writeArmed_ = writePosted_ = peerKnown_ = false;
   acceptStarved_ = false;
   token_ = net::EventLoop::current().add(fd, this);
 }
@@ -291,8 +318,8 @@ void CAsyncSocket::readyConnecting(std::uint32_t revents) {
   int err = takeSocketError();
   if (err == 0 && !(revents & EPOLLOUT)) err = ECONNABORTED;
   phase_ = err == 0 ? Phase::Connected : Phase::Failed;
-  writeArmed_ = err == 0;  // the first write event follows the connect
-  updateInterest();
+  if (err == 0) oweFirstSend();  // the first write event follows the connect
+  else updateInterest();
   if (events_ & FD_CONNECT) OnConnect(err);
 }
 

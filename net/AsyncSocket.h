@@ -1,5 +1,5 @@
 #pragma once
-// Non-blocking IPv4 socket whose readiness arrives as On* calls from the thread's EventLoop.
+// Non-blocking TCP socket (IPv4, or IPv6 where asked for) whose readiness arrives as On* calls from the thread's EventLoop.
 //
 // How the events map onto a level-triggered epoll set:
 //  - OnAccept: a listening socket has a connection waiting.
@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 
 #include "net/EventLoop.h"
+#include "net/SocketAddress.h"
 
 // Ignores SIGPIPE, raises the open-file soft limit to the hard limit and creates the loop.
 bool socketInit();
@@ -39,17 +40,24 @@ public:
   bool Create(int port = 0, int type = SOCK_STREAM, long events = FD_ALL,
               const char* address = nullptr);
   // The two halves of Create, for options that must be set before the bind.
-  bool Socket(int type = SOCK_STREAM, long events = FD_ALL);
+  bool Socket(int type = SOCK_STREAM, long events = FD_ALL, int family = AF_INET);
   bool Bind(int port, const char* address = nullptr);  // address must be dotted IPv4
   bool Listen(int backlog = SOMAXCONN);
   bool SetSockOpt(int option, const void* value, int length, int level = SOL_SOCKET);
   bool AsyncSelect(long events);
-  // Resolves a name (IPv4, first address) synchronously; a dotted address needs no lookup.
+  // A literal IPv4 or IPv6 address only: names are looked up by net::Resolver, off the thread's
+  // critical path, and connected with ConnectTo. A connect that cannot even start for want of a
+  // local port fails (EADDRNOTAVAIL); only one in progress counts as EWOULDBLOCK.
   bool Connect(const char* host, int port);
+  bool ConnectTo(const net::SocketAddress& remote);
   bool ShutDown(int how);
 
   virtual bool Accept(CAsyncSocket& target);  // target takes this socket's event selection
+  // Stops accepting until descriptors may be free again, as a failed Accept does when they have
+  // run out: for a caller that found no descriptor for what it needs besides the accepted one.
+  void pauseAccepting();
   virtual void Close();
+  int Detach();  // gives up the socket without closing it: the caller owns the fd
   virtual int Receive(void* buffer, int length, int flags = 0);
   virtual int Send(const void* buffer, int length, int flags = 0);
 
@@ -72,18 +80,24 @@ private:
   enum class Phase { Idle, Listening, Connecting, Connected, Failed };
 
   void onReady(std::uint32_t revents) override;
+  void onPosted() override;
   void onDescriptorsFreed() override;
   void readyConnecting(std::uint32_t revents);
   bool readyConnected(std::uint32_t revents);  // false when the object may be gone
   void attach(int fd, long events, Phase phase);
   void updateInterest();
   void discardUrgentByte();
+  void oweFirstSend();
   int takeSocketError() const;
 
   int m_hSocket = -1;
   net::EventLoop::Token token_ = 0;
   long events_ = 0;
   Phase phase_ = Phase::Idle;
-  bool writeArmed_ = false;     // an OnSend is owed
+  bool writeArmed_ = false;     // an OnSend is owed when epoll reports the socket writable
+  bool writePosted_ = false;    // an OnSend is owed at the end of this round: known writable
   bool acceptStarved_ = false;  // accept hit the descriptor limit; waiting for a free one
+  // The peer's address as accept or connect gave it, so it need not be asked for again.
+  net::SocketAddress peer_;
+  bool peerKnown_ = false;
 };

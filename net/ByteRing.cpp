@@ -3,28 +3,43 @@
 #include <algorithm>
 #include <cstring>
 
+#include "net/BufferPool.h"
+
 namespace net {
+
+ByteRing::~ByteRing() { BufferPool::instance().give(storage_, capacity_); }
 
 void ByteRing::setCapacity(std::uint32_t capacity) {
   if (size_ != 0 || capacity == capacity_) return;
-  storage_.reset();
+  BufferPool::instance().give(storage_, capacity_);
+  storage_ = nullptr;
   capacity_ = capacity;
+  head_ = 0;
+}
+
+void ByteRing::releaseIfEmpty() {
+  if (size_ != 0 || !storage_) return;
+  BufferPool::instance().give(storage_, capacity_);
+  storage_ = nullptr;
   head_ = 0;
 }
 
 std::span<char> ByteRing::writable() {
   if (size_ == capacity_) return {};
-  if (!storage_) storage_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  if (!storage_ && !(storage_ = BufferPool::instance().take(capacity_))) return {};
   std::uint32_t tail = (head_ + size_) % capacity_;
   std::uint32_t end = size_ != 0 && tail < head_ ? head_ : capacity_;
-  return {storage_.get() + tail, end - tail};
+  return {storage_ + tail, end - tail};
 }
 
-void ByteRing::commit(std::uint32_t n) { size_ += std::min(n, freeSpace()); }
+void ByteRing::commit(std::uint32_t n) {
+  size_ += std::min(n, freeSpace());
+  releaseIfEmpty();
+}
 
 std::span<const char> ByteRing::readable() const {
   if (size_ == 0) return {};
-  return {storage_.get() + head_, std::min(size_, capacity_ - head_)};
+  return {storage_ + head_, std::min(size_, capacity_ - head_)};
 }
 
 void ByteRing::consume(std::uint32_t n) {
@@ -32,6 +47,7 @@ void ByteRing::consume(std::uint32_t n) {
   size_ -= n;
   // Restarting at the front keeps the next receive and send in one piece.
   head_ = size_ == 0 ? 0 : (head_ + n) % capacity_;
+  releaseIfEmpty();
 }
 
 std::uint32_t ByteRing::append(const char* data, std::uint32_t n) {

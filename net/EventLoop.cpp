@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
+
+#include "net/TimerQueue.h"
 
 namespace net {
 namespace {
@@ -35,18 +36,27 @@ EventLoop::EventLoop() {
     ev.data.u64 = kRetryTimerToken;
     ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, timerFd_, &ev);
   }
+  timers_ = std::make_unique<TimerQueue>(*this);
 }
 
 EventLoop::~EventLoop() {
+  timers_.reset();
   if (timerFd_ >= 0) ::close(timerFd_);
   if (epollFd_ >= 0) ::close(epollFd_);
 }
 
-void EventLoop::dispatch() {
+void EventLoop::dispatch() { wait(0); }
+
+bool EventLoop::wait(int timeoutMs) {
   std::array<epoll_event, kBatch> events;  // per call: a nested round must not overwrite ours
-  int n = ::epoll_wait(epollFd_, events.data(), kBatch, 0);
-  if (n <= 0) return;
+  int n = ::epoll_wait(epollFd_, events.data(), kBatch, posted_.empty() ? timeoutMs : 0);
+  if (n < 0) return errno == EINTR;
+  if (n == 0) {
+    deliverPosted();
+    return true;
+  }
   const std::uint64_t myRound = ++round_;
+  ++depth_;
   for (int i = 0; i < n; ++i) {
     Token token = events[i].data.u64;
     if (token == kRetryTimerToken) {
@@ -58,14 +68,34 @@ void EventLoop::dispatch() {
     it->second.watcher->onReady(events[i].events);
     // A nested loop ran inside the handler and may have acted on what is left of this batch.
     // Level-triggered epoll reports anything still pending again, so drop the rest.
-    if (round_ != myRound) return;
+    if (round_ != myRound) break;
   }
+  --depth_;
+  deliverPosted();
+  return true;
+}
+
+bool EventLoop::post(Token token) {
+  if (depth_ == 0) return false;
+  posted_.push_back(token);
+  return true;
+}
+
+void EventLoop::deliverPosted() {
+  if (posted_.empty()) return;
+  std::vector<Token> due;
+  due.swap(posted_);
+  ++depth_;  // calls posted by these handlers come at the end of this same delivery
+  for (Token token : due) {
+    auto it = entries_.find(token);
+    if (it != entries_.end()) it->second.watcher->onPosted();
+  }
+  --depth_;
+  if (depth_ == 0 && !posted_.empty()) deliverPosted();
 }
 
 void EventLoop::runOnce(std::chrono::milliseconds timeout) {
-  pollfd p{epollFd_, POLLIN, 0};
-  int ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, timeout.count()));
-  if (::poll(&p, 1, ms) > 0) dispatch();
+  wait(static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, timeout.count())));
 }
 
 bool EventLoop::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

@@ -8,10 +8,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
 namespace net {
+
+class TimerQueue;
 
 class EventLoop {
 public:
@@ -21,6 +24,8 @@ public:
   class Watcher {
   public:
     virtual void onReady(std::uint32_t revents) = 0;
+    // A call the watcher asked for with post(), made at the end of a dispatch round.
+    virtual void onPosted() {}
     // Descriptors may be free again after an earlier EMFILE/ENFILE; see waitForDescriptors.
     virtual void onDescriptorsFreed() {}
 
@@ -36,7 +41,11 @@ public:
   EventLoop& operator=(const EventLoop&) = delete;
 
   int fd() const { return epollFd_; }
+  TimerQueue& timers() { return *timers_; }  // made with the loop, so it needs no descriptor later
   void dispatch();  // one non-blocking round: epoll_wait(..., 0) + handlers
+  // Waits up to timeoutMs (-1: until something is ready) in epoll_wait itself and dispatches
+  // what it found. False when the loop cannot be waited on any more (its fd is gone).
+  bool wait(int timeoutMs);
   void runOnce(std::chrono::milliseconds timeout);
   bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
   void runFor(std::chrono::milliseconds duration);
@@ -48,7 +57,13 @@ public:
   // Takes the fd out of the epoll set until its interest changes: for a hang-up or error that
   // nobody can act on now, which epoll would otherwise report on every round.
   void park(Token token);
-  void remove(Token token);  // before the fd is closed
+  void remove(Token token);  // takes the fd out of the epoll set; it stays open
+  // Before the fd is closed: closing takes it out of the epoll set (the loop's fds are never
+  // duplicated), so this costs no system call.
+  void removeClosing(Token token) { entries_.erase(token); }
+  // Inside a dispatch round, asks for onPosted at the end of the round and returns true; outside
+  // one there is no round to end, and it returns false.
+  bool post(Token token);
   bool alive(Token token) const { return entries_.count(token) != 0; }
   // Counts dispatch rounds that found events; a change during a handler means a nested loop ran.
   std::uint64_t round() const { return round_; }
@@ -67,6 +82,7 @@ private:
     bool parked = false;
   };
   void apply(Token token, Entry& e, std::uint32_t events);
+  void deliverPosted();
   void armRetryTimer(bool on);
   void onRetryTimer();
 
@@ -74,8 +90,11 @@ private:
   int timerFd_ = -1;
   Token nextToken_ = 1;  // 0 is the retry timer
   std::uint64_t round_ = 0;
+  int depth_ = 0;  // dispatch rounds running (nested ones included)
+  std::vector<Token> posted_;
   std::unordered_map<Token, Entry> entries_;
   std::vector<Token> starving_;
+  std::unique_ptr<TimerQueue> timers_;
 };
 
 }  // namespace net

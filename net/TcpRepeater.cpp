@@ -1,14 +1,30 @@
 #include "net/TcpRepeater.h"
 
 #include <cerrno>
+#include <functional>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 
+#include "net/OwnEndpoints.h"
+#include "net/ResetAfterDrain.h"
 #include "net/Trace.h"
 
 namespace {
 
-void closeStream(CTcpSockStream*& stream) {
+enum class Ending { Orderly, Reset, ResetAfterDrain };
+
+void closeStream(CTcpSockStream*& stream, Ending how) {
   if (!stream) return;
-  if (stream->handle() >= 0) ::shutdown(stream->handle(), SHUT_RDWR);
+  if (stream->handle() >= 0) {
+    if (how == Ending::ResetAfterDrain) {
+      net::resetAfterDrain(stream->Detach());
+    } else if (how == Ending::Reset) {
+      linger reset{1, 0};
+      stream->SetSockOpt(SO_LINGER, &reset, sizeof reset, SOL_SOCKET);
+    } else if (!stream->bothDirectionsEnded()) {  // else a shutdown could only fail
+      ::shutdown(stream->handle(), SHUT_RDWR);
+    }
+  }
   stream->Close();
   delete stream;
   stream = nullptr;
@@ -16,23 +32,60 @@ void closeStream(CTcpSockStream*& stream) {
 
 const char* orNull(int use, const std::string& address) { return use ? address.c_str() : nullptr; }
 
+PairEnding endingOfError(const CTcpStreamPair& pair, const std::string& kind, int err) {
+  const bool client = kind == "acceptSocket";
+  if (!client && pair.connectStream && pair.connectStream->connectState != STREAM_CONNECTED)
+    return PairEnding::ConnectFailed;
+  if (err == ECONNRESET || err == EPIPE) return client ? PairEnding::ClientReset : PairEnding::DestinationReset;
+  return client ? PairEnding::ClientFailed : PairEnding::DestinationFailed;
+}
+
+bool isDescriptorShortage(int err) {
+  return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
+}
+
+bool isCounted(const CTcpStreamPair* p) {
+  return p->acceptStream && p->connectStream && p->acceptStream->connectState == STREAM_CONNECTED &&
+         p->connectStream->connectState == STREAM_CONNECTED;
+}
+
 }  // namespace
 
 void CTcpStreamPair::closeBoth() {
-  closeStream(acceptStream);
-  closeStream(connectStream);
+  net::OwnEndpoints::current().remove(ownEndpoint);
+  closeStream(acceptStream, Ending::Orderly);
+  closeStream(connectStream, Ending::Orderly);
+}
+
+void CTcpStreamPair::offerQueued(const CTcpSockStream* failed) {
+  for (CTcpSockStream* s : {acceptStream, connectStream}) {
+    if (!s || s == failed || s->connectState != STREAM_CONNECTED) continue;
+    // Small-segment coalescing would hold back the last bytes; they go now, ahead of the reset.
+    int on = 1;
+    s->SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
+    s->offerQueued();
+  }
+}
+
+void CTcpStreamPair::abortBoth(const CTcpSockStream* failed) {
+  net::OwnEndpoints::current().remove(ownEndpoint);
+  offerQueued(failed);
+  for (CTcpSockStream*& s : {std::ref(acceptStream), std::ref(connectStream)}) {
+    const bool owed = s && s != failed && s->connectState == STREAM_CONNECTED;
+    closeStream(s, owed ? Ending::ResetAfterDrain : Ending::Reset);
+  }
 }
 
 CTcpRepeater::CTcpRepeater() = default;
 
 CTcpRepeater::~CTcpRepeater() {
-  for (CTcpStreamPair*& pair : pairs) {
+  pairs.releasingInOrder();
+  for (int i = 0; i < pairs.size(); ++i) {
+    CTcpStreamPair* pair = pairs.release(i);
     if (!pair) continue;
     pair->closeBoth();
     delete pair;
-    pair = nullptr;
   }
-  pairs.clear();
   listenSocket.Close();
 }
 
@@ -43,6 +96,14 @@ void CTcpRepeater::setBufferSize(int kb) {
     kb = CTcpSockStream::kDefaultBufferKB;
   }
   bufferSizeKB = kb;
+}
+
+void CTcpRepeater::setConnectTimeout(int seconds) {
+  connectTimeout = seconds >= 0 ? seconds : kDefaultConnectTimeout;
+}
+
+void CTcpRepeater::setHalfCloseTimeout(int seconds) {
+  halfCloseTimeout = seconds >= 0 ? seconds : kDefaultHalfCloseTimeout;
 }
 
 void CTcpRepeater::setListenBindAddress(int use, const std::string& address) {
@@ -56,6 +117,10 @@ void CTcpRepeater::setConnectBindAddress(int use, const std::string& address) {
 }
 
 bool CTcpRepeater::isListening() const { return listening_ && listenSocket.handle() >= 0; }
+
+bool CTcpRepeater::listenName(std::string& address, int& port) const {
+  return isListening() && listenSocket.GetSockName(address, port);
+}
 
 void CTcpRepeater::start(int port, const std::string& host, int destinationPort) {
   listenPort = port;
@@ -89,37 +154,35 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
 }
 
 void CTcpRepeater::stop() {
-  for (int i = 0; i < static_cast<int>(pairs.size()); ++i) closePair(i);
+  pairs.releasingInOrder();
+  for (int i = 0; i < pairs.size(); ++i) closePair(i);
   listenSocket.Close();
   listening_ = false;
 }
 
 CTcpStreamPair* CTcpRepeater::getNextPair(int& position) {
-  if (position < 0) return nullptr;
-  for (int i = position; i < static_cast<int>(pairs.size()); ++i) {
-    if (pairs[i]) {
-      position = i + 1;
-      return pairs[i];
-    }
-  }
-  position = -1;
-  return nullptr;
+  return pairs.next(position);
 }
 
-// A new stream holding the waiting connection, or null when there is none to serve.
-CTcpSockStream* CTcpRepeater::acceptPeer() {
+// A new stream holding the waiting connection, or null when there is none to serve; err tells
+// why not (0 for a peer that was refused).
+CTcpSockStream* CTcpRepeater::acceptPeer(int& err) {
+  err = 0;
   auto* stream = new CTcpSockStream();
   if (!listenSocket.Accept(*stream)) {
-    trace("Error:CTcpRepeater::notifyOnAccept()-Accept() err=%d\n", CAsyncSocket::GetLastError());
+    err = CAsyncSocket::GetLastError();
+    trace("Error:CTcpRepeater::notifyOnAccept()-Accept() err=%d\n", err);
     delete stream;
     return nullptr;
   }
-  std::string address;
-  int port = 0;
-  stream->GetPeerName(address, port);
+  const net::SocketAddress peer = net::SocketAddress::peerOf(stream->handle());
+  const std::string address = peer.text();
+  const int port = peer.port();
+  if (refusedAsOwn(stream, peer)) return nullptr;
   if (filter && !filter->isAccept(address)) {
     delete stream;
     trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
+    if (listener) listener->notifyOnPeerRefused(address, port);
     return nullptr;
   }
   stream->peerAddress = address;
@@ -129,54 +192,94 @@ CTcpSockStream* CTcpRepeater::acceptPeer() {
   return stream;
 }
 
+// A connection from one of our own outgoing sockets would make the relay feed itself, one more
+// pair per pair, until descriptors run out. (The place for an event-log entry too.)
+bool CTcpRepeater::refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer) {
+  if (!net::OwnEndpoints::current().contains(peer)) return false;
+  delete stream;
+  trace("★★自身への中継を拒否★★ PeerAddress=%s, port=%d\n", peer.text().c_str(), peer.port());
+  return true;
+}
+
+// The outgoing stream with a socket of the destination's likely family (family: 0 for none), or
+// null when the descriptors have run out (accepting then pauses).
+CTcpSockStream* CTcpRepeater::makeOutgoing(int& family) {
+  net::SocketAddress literal;
+  family = net::SocketAddress::parse(forwardHost, forwardPort, literal) ? literal.family() : AF_INET;
+  auto* outgoing = new CTcpSockStream();
+  if (outgoing->Socket(SOCK_STREAM, CAsyncSocket::FD_ALL, family)) {
+    if (useConnectBindAddress) outgoing->Bind(0, connectBindAddress.c_str());
+    return outgoing;
+  }
+  const int err = CAsyncSocket::GetLastError();
+  family = 0;
+  if (!isDescriptorShortage(err)) return outgoing;  // the connect step tries again and reports why not
+  delete outgoing;
+  trace("Error:CTcpRepeater::notifyOnAccept()-Create() err=%d\n", err);
+  listenSocket.pauseAccepting();
+  return nullptr;
+}
+
 void CTcpRepeater::notifyOnAccept(int, std::string) {
-  CTcpSockStream* accepted = acceptPeer();
-  if (!accepted) return;
+  // The outgoing socket is made before the client is taken: with no descriptor left for it the
+  // client stays queued until one is free, rather than being taken only to be dropped.
+  int family = 0;
+  CTcpSockStream* outgoing = makeOutgoing(family);
+  if (!outgoing) return;
+  int err = 0;
+  CTcpSockStream* accepted = acceptPeer(err);
+  if (!accepted) {
+    delete outgoing;  // the descriptor this frees would wake a listener that just paused
+    if (isDescriptorShortage(err)) listenSocket.pauseAccepting();
+    return;
+  }
   accepted->parent = this;
   accepted->kind = "acceptSocket";
   accepted->setBuffers(bufferSizeKB);
-
-  auto* outgoing = new CTcpSockStream();
-  // Not checked here: a stream without a socket fails to connect and takes that branch.
-  outgoing->Create(0, SOCK_STREAM, CAsyncSocket::FD_ALL, orNull(useConnectBindAddress, connectBindAddress));
   outgoing->parent = this;
   outgoing->kind = "connectSocket";
   outgoing->setBuffers(bufferSizeKB);
 
   accepted->pairSocket = outgoing;
   outgoing->pairSocket = accepted;
-  auto* pair = new CTcpStreamPair{accepted, outgoing};
+  auto* pair = new CTcpStreamPair;
+  pair->acceptStream = accepted;
+  pair->connectStream = outgoing;
+  pair->socketFamily = family;
+  pair->started = std::chrono::steady_clock::now();
+  pair->serial = ++nextSerial_;
   int index = addPair(pair);
   accepted->index = outgoing->index = index;
   connectPair(index);
 }
 
-void CTcpRepeater::connectPair(int index) {
-  CTcpStreamPair* pair = pairs[index];
-  CTcpSockStream* outgoing = pair->connectStream;
-  if (outgoing->Connect(forwardHost.c_str(), forwardPort)) {
-    trace("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
-    pair->acceptStream->connectState = outgoing->connectState = STREAM_CONNECTED;
-    outgoing->GetPeerName(outgoing->peerAddress, outgoing->peerPort);
-    outgoing->GetSockName(outgoing->localAddress, outgoing->localPort);
-    updateConnectionCount();
-    return;
-  }
-  int err = CAsyncSocket::GetLastError();
-  if (err == EWOULDBLOCK) {
-    trace("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
-    pair->acceptStream->connectState = outgoing->connectState = STREAM_CONNECTING;
-    return;
-  }
-  trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n",
-        forwardHost.c_str(), forwardPort, err);
-  closePair(index);
-}
-
 void CTcpRepeater::notifyOnConnect(int index, std::string) {
   trace("CTcpRepeater::notifyOnConnect()\n");
-  if (index < 0 || index >= static_cast<int>(pairs.size()) || !pairs[index]) return;
-  CTcpStreamPair* pair = pairs[index];
+  if (CTcpStreamPair* pair = pairs.at(index)) connected(pair);
+}
+
+void CTcpRepeater::notifyOnClose(int index, std::string) {
+  trace("CTcpRepeater::notifyOnClose()\n");
+  const CTcpStreamPair* pair = pairs.at(index);
+  const bool destinationFirst = pair && pair->connectStream && pair->connectStream->peerClosedFirst();
+  closePair(index, destinationFirst ? PairEnding::DestinationClosed : PairEnding::ClientClosed);
+}
+
+void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
+  trace("CTcpRepeater::notifyOnError() index=%d, kind=%s, err=%d\n", index, kind.c_str(), err);
+  if (kind == "connectSocket" && retryConnect(index, err)) return;
+  const CTcpStreamPair* pair = pairs.at(index);
+  if (!pair) return closePair(index);  // only tidies and reports the count
+  abortPair(index, kind == "acceptSocket" ? pair->acceptStream : pair->connectStream, endingOfError(*pair, kind, err), err);
+}
+
+int CTcpRepeater::addPair(CTcpStreamPair* pair) { return pairs.add(pair); }
+
+// Counted from here until the pair ends: the count follows the states without walking the table.
+void CTcpRepeater::connected(CTcpStreamPair* pair) {
+  if (!isCounted(pair)) ++connectedPairs;
+  pair->connectTimer.cancel();
+  pair->addresses.clear();
   pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTED;
   CTcpSockStream* outgoing = pair->connectStream;
   outgoing->GetPeerName(outgoing->peerAddress, outgoing->peerPort);
@@ -184,46 +287,28 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
   updateConnectionCount();
 }
 
-void CTcpRepeater::notifyOnClose(int index, std::string) {
-  trace("CTcpRepeater::notifyOnClose()\n");
-  closePair(index);
+void CTcpRepeater::closePair(int index, PairEnding how) { endPair(index, false, nullptr, how, 0); }
+
+void CTcpRepeater::abortPair(int index, const CTcpSockStream* failed, PairEnding how, int err) {
+  endPair(index, true, failed, how, err);
 }
 
-void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
-  trace("CTcpRepeater::notifyOnError() index=%d, kind=%s, err=%d\n", index, kind.c_str(), err);
-  closePair(index);
-}
-
-int CTcpRepeater::addPair(CTcpStreamPair* pair) {
-  for (std::size_t i = 0; i < pairs.size(); ++i) {
-    if (!pairs[i]) {
-      pairs[i] = pair;
-      return static_cast<int>(i);
+void CTcpRepeater::endPair(int index, bool abortive, const CTcpSockStream* failed, PairEnding how, int err) {
+  // Out of the table before the teardown, so nothing it triggers finds a half-closed pair.
+  if (CTcpStreamPair* pair = pairs.release(index)) {
+    if (isCounted(pair)) --connectedPairs;
+    if (abortive) pair->offerQueued(failed);  // first, so the report counts what it delivers
+    if (listener) listener->notifyOnPairEnd(*pair, how, err);
+    if (abortive) {
+      pair->abortBoth(failed);
+    } else {
+      pair->closeBoth();
     }
-  }
-  pairs.push_back(pair);
-  return static_cast<int>(pairs.size()) - 1;
-}
-
-void CTcpRepeater::closePair(int index) {
-  if (index >= 0 && index < static_cast<int>(pairs.size()) && pairs[index]) {
-    CTcpStreamPair* pair = pairs[index];
-    pairs[index] = nullptr;  // before the teardown, so nothing it triggers finds a half-closed pair
-    pair->closeBoth();
     delete pair;
   }
-  bool anyLive = false;
-  for (CTcpStreamPair* p : pairs) anyLive = anyLive || p != nullptr;
-  if (!anyLive) pairs.clear();
   updateConnectionCount();
 }
 
 void CTcpRepeater::updateConnectionCount() {
-  int count = 0;
-  for (CTcpStreamPair* p : pairs) {
-    if (p && p->acceptStream && p->connectStream && p->acceptStream->connectState == STREAM_CONNECTED &&
-        p->connectStream->connectState == STREAM_CONNECTED)
-      ++count;
-  }
-  if (listener) listener->notifyOnConnectionCount(count);
+  if (listener) listener->notifyOnConnectionCount(connectedPairs);
 }

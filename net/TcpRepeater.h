@@ -1,17 +1,43 @@
 #pragma once
 // The relay of one forwarding slot: listens on the slot's port and, for each connection the
 // address filter serves, connects to the destination and joins the two streams into a pair.
+#include <chrono>
+#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "filter/IpFilter.h"
+#include "net/Resolver.h"
+#include "net/SocketAddress.h"
+#include "net/PairTable.h"
 #include "net/TcpSockStream.h"
 #include "net/TcpSockStreamParent.h"
+#include "net/TimerQueue.h"
+
+struct CTcpStreamPair;
+
+// How a pair ended, as its one report says. A reset is ECONNRESET or EPIPE on that side; any
+// other error of a connected side is a failure of that side.
+enum class PairEnding {
+  ClientClosed,
+  DestinationClosed,
+  ClientReset,
+  DestinationReset,
+  ClientFailed,
+  DestinationFailed,
+  ConnectFailed,      // the destination could not be reached (or not in time); `err` says why
+  HalfCloseTimedOut,  // one direction had ended and nothing moved for the half-close bound
+  Stopped,            // the slot was switched off or the program closed
+};
 
 // Told the number of fully connected pairs after every change (also when it stays the same).
+// The other two are told once per event, never per read or write; their default is to ignore.
 class CTcpRepeaterListener {
 public:
   virtual void notifyOnConnectionCount(int count) = 0;
+  // Just before the pair's streams are closed; `err` is the errno behind the ending, or 0.
+  virtual void notifyOnPairEnd(const CTcpStreamPair& /*pair*/, PairEnding /*how*/, int /*err*/) {}
+  // A peer the filter did not serve, already closed.
+  virtual void notifyOnPeerRefused(const std::string& /*address*/, int /*port*/) {}
 
 protected:
   ~CTcpRepeaterListener() = default;
@@ -20,7 +46,23 @@ protected:
 struct CTcpStreamPair {
   CTcpSockStream* acceptStream = nullptr;   // owned
   CTcpSockStream* connectStream = nullptr;  // owned
+  std::chrono::steady_clock::time_point started{};
+  std::uint64_t serial = 0;  // never reused by the repeater, unlike the table index
   void closeBoth();  // accept side first
+  // A failure cut the pair (failed: the side that failed, or null for neither): the other side
+  // is offered what is queued for it and then reset, so its peer cannot take the end for a
+  // complete one.
+  void abortBoth(const CTcpSockStream* failed);
+  void offerQueued(const CTcpSockStream* failed);  // the first step of abortBoth
+
+  // While the outgoing connect is under way: the name's lookup, the addresses left to try.
+  net::Resolver::Request lookup;
+  std::vector<net::SocketAddress> addresses;
+  std::size_t nextAddress = 0;
+  int socketFamily = 0;       // of a fresh outgoing socket that no connect has used yet
+  net::Timer connectTimer;
+  net::Timer idleTimer;       // once one direction has ended
+  std::string ownEndpoint;    // the outgoing socket's local end, while it is registered
 };
 
 class CTcpRepeater : public CTcpSockStreamParent {
@@ -34,28 +76,49 @@ public:
   void setBufferSize(int kb);
   void setListenBindAddress(int use, const std::string& address);
   void setConnectBindAddress(int use, const std::string& address);
+  // Seconds; 0 leaves the connect to the system's own limit, or a half-closed pair unbounded.
+  static constexpr int kDefaultConnectTimeout = 30;
+  static constexpr int kDefaultHalfCloseTimeout = 600;
+  void setConnectTimeout(int seconds);
+  void setHalfCloseTimeout(int seconds);
 
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
   void stop();
   // Walks the live pairs: start at 0, call until null (position then -1).
   CTcpStreamPair* getNextPair(int& position);
   bool isListening() const;  // has a listening socket
-  int pairTableSize() const { return static_cast<int>(pairs.size()); }  // free entries included
+  // The listening socket's own address and port; false when there is none.
+  bool listenName(std::string& address, int& port) const;
+  int pairTableSize() const { return pairs.size(); }  // free entries included
 
   void notifyOnAccept(int index, std::string kind) override;
   void notifyOnConnect(int index, std::string kind) override;
   void notifyOnClose(int index, std::string kind) override;
   void notifyOnError(int index, std::string kind, int err) override;
+  void notifyOnHalfClose(int index, std::string kind) override;
 
 private:
   int addPair(CTcpStreamPair* pair);
-  void closePair(int index);
+  void closePair(int index, PairEnding how = PairEnding::Stopped);
   void updateConnectionCount();
-  CTcpSockStream* acceptPeer();
+  CTcpSockStream* acceptPeer(int& err);
+  bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer);
+  CTcpSockStream* makeOutgoing(int& family);
+  void abortPair(int index, const CTcpSockStream* failed, PairEnding how, int err);
+  void endPair(int index, bool abortive, const CTcpSockStream* failed, PairEnding how, int err);
+  // The outgoing connect (TcpRepeaterConnect.cpp).
   void connectPair(int index);
+  void onResolved(int index, int err, const std::vector<net::SocketAddress>& found);
+  void connectNext(int index);
+  bool retryConnect(int index, int err);
+  void connected(CTcpStreamPair* pair);
+  void connectFailed(int index, int err);
+  void connectTimedOut(int index);
+  void checkIdle(int index);
 
   CTcpRepeaterListener* listener = nullptr;
-  std::vector<CTcpStreamPair*> pairs;  // owned; a null entry is free
+  net::PairTable pairs;  // the pairs are owned here
+  int connectedPairs = 0;  // live pairs whose two streams are both STREAM_CONNECTED
   CTcpSockStream listenSocket;
   int listenPort = 0;
   std::string forwardHost;
@@ -65,5 +128,8 @@ private:
   std::string listenBindAddress;
   int useConnectBindAddress = 0;
   std::string connectBindAddress;
+  int connectTimeout = kDefaultConnectTimeout;
+  int halfCloseTimeout = kDefaultHalfCloseTimeout;
   bool listening_ = false;
+  std::uint64_t nextSerial_ = 0;
 };

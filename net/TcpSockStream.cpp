@@ -43,7 +43,9 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     if (n <= 0) break;
     trace("●--●SEND BUFFER SendSize=%d\n", n);
     sendQueue_.consume(static_cast<uint32_t>(n));
+    sentBytes += static_cast<uint32_t>(n);
     sRemainCount = sendQueue_.size();
+    if (watchingIdle_) lastMoved_ = Clock::now();
   }
   if (n < 0) {
     int err = GetLastError();
@@ -62,11 +64,14 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
 
 CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
   std::span<char> room = pairSocket->sendQueue_.writable();
-  if (room.empty()) return ReadResult::Full;
+  if (room.empty())  // full, or free but no memory to hold the bytes in
+    return pairSocket->sendQueue_.freeSpace() == 0 ? ReadResult::Full : ReadResult::NoMemory;
   int n = Receive(room.data(), static_cast<int>(room.size()), 0);
+  pairSocket->sendQueue_.commit(n > 0 ? static_cast<uint32_t>(n) : 0);  // 0: an empty ring lets go
   if (n > 0) {
-    pairSocket->sendQueue_.commit(static_cast<uint32_t>(n));
+    receivedBytes += static_cast<uint32_t>(n);
     pairSocket->noteQueued();
+    if (watchingIdle_) lastMoved_ = Clock::now();
     return static_cast<std::size_t>(n) == room.size() ? ReadResult::More : ReadResult::Drained;
   }
   if (n == 0) return ReadResult::PeerClosed;
@@ -102,6 +107,9 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
   if (r == ReadResult::Full && partner->getFreeSendSpace() == 0) {
     trace("Error:CTcpSockStream::OnReceive() SendBuffer FULL PairSocket\n");
     pauseReading();  // the partner resumes us once it has sent some
+  } else if (r == ReadResult::NoMemory) {
+    trace("Error:CTcpSockStream::OnReceive() err=%d\n", ENOMEM);
+    if (parent) parent->notifyOnError(index, kind, ENOMEM);
   } else if (r == ReadResult::PeerClosed) {
     trace("SIZE ZERO Error:CTcpSockStream::OnReceive() err=%d\n", 0);
     peerClosed();
@@ -118,6 +126,22 @@ void CTcpSockStream::OnSend(int nErrorCode) {
     trace("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n");
     partner->inputDelivered();
   }
+}
+
+void CTcpSockStream::offerQueued() {
+  while (sRemainCount > 0) {
+    std::span<const char> part = sendQueue_.readable();
+    int n = Send(part.data(), static_cast<int>(part.size()), 0);
+    if (n <= 0) return;
+    sendQueue_.consume(static_cast<uint32_t>(n));
+    sentBytes += static_cast<uint32_t>(n);
+    sRemainCount = sendQueue_.size();
+  }
+}
+
+void CTcpSockStream::watchIdle() {
+  watchingIdle_ = true;
+  lastMoved_ = Clock::now();
 }
 
 void CTcpSockStream::OnOutOfBandData(int) { trace("-----------OnOutOfBandData()\n"); }
@@ -166,8 +190,9 @@ void CTcpSockStream::resumeReading() {
 void CTcpSockStream::peerClosed() {
   peerClosed_ = true;
   readPaused_ = false;
-  AsyncSelect(selectedEvents() & ~FD_READ);  // the end of input stays readable for ever
+  if (parent) parent->notifyOnHalfClose(index, kind);
   CTcpSockStream* partner = pairSocket;
+  closedFirst_ = !partner || !partner->peerClosed_;
   if (!partner) {
     if (parent) parent->notifyOnClose(index, kind);
     return;
@@ -175,14 +200,20 @@ void CTcpSockStream::peerClosed() {
   if (partner->sRemainCount > 0 || partner->connectState != STREAM_CONNECTED) {
     closePending = 1;
     trace("■■■■■CTcpSockStream::OnClose() SendRemain=%ld\n", static_cast<long>(partner->sRemainCount));
-    return;
+  } else if (!inputDelivered()) {
+    return;  // that was the last direction: the pair is closed
   }
-  inputDelivered();
+  AsyncSelect(selectedEvents() & ~FD_READ);  // the end of input stays readable for ever
 }
 
-void CTcpSockStream::inputDelivered() {
+// False when the pair has been closed (this stream included).
+bool CTcpSockStream::inputDelivered() {
   inputDelivered_ = true;
   CTcpSockStream* partner = pairSocket;
-  partner->ShutDown(SHUT_WR);
-  if (partner->inputDelivered_ && parent) parent->notifyOnClose(index, kind);
+  partner->sendShut_ = partner->ShutDown(SHUT_WR);
+  if (!partner->inputDelivered_ || !parent) return true;
+  parent->notifyOnClose(index, kind);
+  return false;
 }
+
+bool CTcpSockStream::bothDirectionsEnded() const { return peerClosed_ && sendShut_; }

@@ -8,6 +8,7 @@
 // A peer's orderly close is passed on: once every byte it sent has been delivered, the partner's
 // socket is shut down for sending and the other direction goes on; the pair is reported closed
 // when both directions have ended.
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -42,6 +43,9 @@ public:
   std::string peerAddress;
   int peerPort = 0;
   int closePending = 0;  // this stream's peer closed while its bytes were still being delivered
+  // Bytes this stream took from its peer and gave to it; added up per call, read once per pair.
+  uint64_t receivedBytes = 0;
+  uint64_t sentBytes = 0;
 
   std::string getLocalAddress() const { return localAddress; }
   std::string getPeerAddress() const { return peerAddress; }
@@ -54,6 +58,19 @@ public:
   // included, is gone).
   bool writeSendBuffer2Socket();
   bool readingPaused() const { return readPaused_; }
+  // Sends what the socket takes at once and reports nothing: for bytes owed to a peer whose
+  // connection is about to be cut.
+  void offerQueued();
+
+  // From watchIdle() on, the stream notes when a byte last moved through it (either way).
+  using Clock = std::chrono::steady_clock;
+  void watchIdle();
+  Clock::time_point lastMoved() const { return lastMoved_; }
+  bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
+  // Its peer has closed and its own sending side is shut down: a shutdown could only fail.
+  bool bothDirectionsEnded() const;
+  // This stream's peer closed before the partner's peer did.
+  bool peerClosedFirst() const { return closedFirst_; }
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -63,17 +80,21 @@ public:
   void OnClose(int nErrorCode) override;
 
 private:
-  enum class ReadResult { More, Drained, Full, PeerClosed, Failed };
+  enum class ReadResult { More, Drained, Full, NoMemory, PeerClosed, Failed };
   ReadResult receiveOnce();
   void noteQueued();
   void pauseReading();
   void resumeReading();
   void peerClosed();
-  void inputDelivered();
+  bool inputDelivered();
 
   net::ByteRing sendQueue_;
   bool readPaused_ = false;
   bool sendBlocked_ = false;     // waiting for the write event after a send would block
   bool peerClosed_ = false;      // this stream's peer has closed its sending side
   bool inputDelivered_ = false;  // ... and every byte of it reached the partner's peer
+  bool sendShut_ = false;        // this stream's sending side is shut down
+  bool closedFirst_ = false;
+  bool watchingIdle_ = false;
+  Clock::time_point lastMoved_{};
 };

@@ -11,5 +11,7 @@ public:
   virtual void notifyOnClose(int index, std::string kind) = 0;
   // err is the errno value, 0 where none is set.
   virtual void notifyOnError(int index, std::string kind, int err) = 0;
+  // The reporting stream's peer has closed its sending side; the other direction goes on.
+  virtual void notifyOnHalfClose(int /*index*/, std::string /*kind*/) {}
   virtual ~CTcpSockStreamParent();
 };

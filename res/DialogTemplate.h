@@ -36,6 +36,8 @@ enum ControlStyle : uint32_t {
   SpinArrowKeys = 1u << 11,  // Up/Down in the buddy step the position
   SingleSelection = 1u << 12,
   TabStop = 1u << 13,
+  Multiline = 1u << 14,      // an edit box of many lines, scrolled, never wrapped
+  ReadOnly = 1u << 15,
 };
 
 // Style bits of a dialog.

@@ -14,6 +14,7 @@ inline constexpr int IDD_RELVANE_DIALOG = 102;
 inline constexpr int IDD_PORT_PANEL = 130;
 inline constexpr int IDD_SETTING = 131;
 inline constexpr int IDD_STATUS = 132;
+inline constexpr int IDD_LOG = 133;
 
 // Strings.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -45,9 +46,14 @@ inline constexpr int IDC_VERSION = 1028;
 inline constexpr int IDC_CONNECTION_LIST = 1029;
 inline constexpr int IDC_HOMEPAGE_LINK = 1057;
 
+// Log window (133).
+inline constexpr int IDC_LOG_TEXT = 1030;
+inline constexpr int IDC_LOG_COPY = 1031;
+
 // Commands.
 inline constexpr int ID_SYS_ABOUT = 0x0010;
 inline constexpr int ID_OPEN_MAINWINDOW = 32771;
 inline constexpr int ID_EXIT_APP = 32772;
 inline constexpr int ID_ADD_SLOT = 32773;     // main window's context menu
 inline constexpr int ID_REMOVE_SLOT = 32774;  // a panel's context menu
+inline constexpr int ID_VIEW_LOG = 32775;     // main window's context menu

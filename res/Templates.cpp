@@ -66,11 +66,19 @@ constexpr std::array kSetting{
     ControlTemplate{IDCANCEL, K::PushButton, "ｷｬﾝｾﾙ", 137, 51, 50, 14, TabStop},
 };
 
-// Connection status dialog.
+// Connection status dialog: wide enough for the ten address columns and the three of counts.
 constexpr std::array kStatus{
-    ControlTemplate{IDOK, K::PushButton, "閉じる", 337, 4, 50, 14, Default | TabStop},
-    ControlTemplate{IDC_CONNECTION_LIST, K::ListView, "", 3, 19, 384, 72,
+    ControlTemplate{IDOK, K::PushButton, "閉じる", 473, 4, 50, 14, Default | TabStop},
+    ControlTemplate{IDC_CONNECTION_LIST, K::ListView, "", 3, 19, 520, 72,
                     Border | SingleSelection | TabStop},
+};
+
+// Log window: the newest lines last; copy takes them all.
+constexpr std::array kLog{
+    ControlTemplate{IDC_LOG_COPY, K::PushButton, "コピー", 419, 4, 50, 14, TabStop},
+    ControlTemplate{IDOK, K::PushButton, "閉じる", 473, 4, 50, 14, Default | TabStop},
+    ControlTemplate{IDC_LOG_TEXT, K::Edit, "", 3, 19, 520, 178,
+                    Border | Multiline | ReadOnly | TabStop},
 };
 
 constexpr uint32_t kPopupDialog = DlgPopup | DlgCaption | DlgSysMenu | DlgModalFrame;
@@ -83,7 +91,8 @@ constexpr std::array kDialogs{
     DialogTemplate{IDD_PORT_PANEL, "", 189, 41, kFont, kFontSize,
                    DlgChild | DlgBorder | DlgStaticEdge, kPortPanel},
     DialogTemplate{IDD_SETTING, "RELVANE設定", 191, 69, kFont, kFontSize, kPopupDialog, kSetting},
-    DialogTemplate{IDD_STATUS, "接続状況", 391, 96, kFont, kFontSize, kPopupDialog, kStatus},
+    DialogTemplate{IDD_STATUS, "接続状況", 527, 96, kFont, kFontSize, kPopupDialog, kStatus},
+    DialogTemplate{IDD_LOG, "ログ", 527, 200, kFont, kFontSize, kPopupDialog | DlgMinimizeBox, kLog},
 };
 
 struct StringEntry {

@@ -90,14 +90,16 @@ Document Document::load(const std::string& path) {
   auto status = std::filesystem::status(path, ec);
   if (status.type() == std::filesystem::file_type::not_found) return Document{};
   std::ifstream in;
+  errno = ec ? ec.value() : EISDIR;
   if (!ec && status.type() != std::filesystem::file_type::directory)
     in.open(path, std::ios::binary);
   std::ostringstream bytes;
   if (in) bytes << in.rdbuf();
   if (!in.is_open() || in.bad()) {
-    trace("Error:ini::Document::load() cannot read %s\n", path.c_str());
     Document doc;
     doc.readable_ = false;
+    doc.loadError_ = errno ? errno : EIO;  // the reason a failed save will give
+    trace("Error:ini::Document::load() cannot read %s err=%d\n", path.c_str(), doc.loadError_);
     return doc;
   }
   return parse(bytes.str());
@@ -201,7 +203,7 @@ std::string Document::text() const {
 bool Document::save(const std::string& path) const {
   if (!readable_) {
     trace("Error:ini::Document::save() not saved over unreadable %s\n", path.c_str());
-    errno = EIO;
+    errno = loadError_;
     return false;
   }
   return writeFileAtomically(path, text());

@@ -59,6 +59,7 @@ class Document {
   std::string bom_;
   std::string eol_ = "\n";
   bool readable_ = true;
+  int loadError_ = 0;  // errno of a load that could not read the file
 };
 
 }  // namespace ini

@@ -1,5 +1,6 @@
 #include "slot/PortDlg.h"
 
+#include "dialogs/CountText.h"
 #include "dialogs/StatusDlg.h"
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
@@ -142,4 +143,14 @@ void CPortDlg::onConfirm() {
   CStatusDlg status;
   status.repeater = &repeater;
   status.doModal(window());
+}
+
+std::vector<std::string> CPortDlg::totalsLines() {
+  const SlotTotals t = totals();
+  return {"TCP:" + std::to_string(listenPort) + " ON以降の累計",
+          "処理した接続: " + thousands(t.served),
+          "拒否した接続: " + thousands(t.refused),
+          "失敗した接続: " + thousands(t.failed),
+          "受信: " + thousands(t.fromClient) + " バイト",
+          "送信: " + thousands(t.toClient) + " バイト"};
 }

@@ -9,6 +9,7 @@
 #include <QColor>
 #include <QPointer>
 #include <string>
+#include <vector>
 
 #include "dialogs/SettingDlg.h"
 #include "dialogs/SettingDlgListener.h"
@@ -36,6 +37,9 @@ public:
 
   void onSettingOk() override;
   void notifyOnConnectionCount(int count) override;
+
+  // The slot's totals since it was last switched on, one menu line each.
+  std::vector<std::string> totalsLines();
 
   std::string countText;        // control 1018
   std::string forwardPortText;  // control 1011

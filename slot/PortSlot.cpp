@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "log/EventLog.h"
+#include "log/LogLines.h"
+#include "net/LocalAddress.h"
 #include "slot/IniDocument.h"
 #include "slot/IniFile.h"
 #include "slot/SaveReport.h"
@@ -62,6 +65,8 @@ void CPortSlot::loadSettings() {
   forwardHost = cutHost(doc.get(section, "FORWARDHOST").value_or(kDefaultHost), kMaxHostBytes);
   forwardPort = readInt("FORWARDPORT", 0);
   bufferSize = readInt("BUFFERSIZE", kDefaultBufferSize);
+  connectTimeout = readInt("CONNECTTIMEOUT", CTcpRepeater::kDefaultConnectTimeout);
+  halfCloseTimeout = readInt("HALFCLOSETIMEOUT", CTcpRepeater::kDefaultHalfCloseTimeout);
   changedKeys.clear();  // what was just read is what the file says
   checkValues(doc);
 }
@@ -112,6 +117,7 @@ bool CPortSlot::saveSettings() {
 std::string CPortSlot::switchOnRefusal() const {
   if (listenPort <= 0 || listenPort > kMaxPort) return kListenPortInvalid;
   if (forwardPort <= 0 || forwardPort > kMaxPort) return kForwardPortInvalid;
+  if (forwardPort == listenPort && net::isThisHost(forwardHost)) return kForwardToItself;
   return {};
 }
 
@@ -131,7 +137,7 @@ std::string CPortSlot::switchTo(int newAct) {
     std::string refusal = switchOnRefusal();
     if (!refusal.empty()) {
       act = 0;
-      return refusal;
+      return refuse(refusal);
     }
   }
   applyState();
@@ -140,9 +146,20 @@ std::string CPortSlot::switchTo(int newAct) {
     act = 0;
     char message[128];
     std::snprintf(message, sizeof message, kListenFailed, listenPort);
-    return message;
+    return refuse(message);
   }
   return {};
+}
+
+std::string CPortSlot::refuse(std::string message) {
+  if (evlog::enabled()) evlog::post(evlog::switchOnRefusedLine(slotIndex, message));
+  return message;
+}
+
+void CPortSlot::stopRepeater() {
+  const bool wasListening = repeater.isListening();
+  repeater.stop();  // each live connection's end is logged from here
+  if (wasListening && evlog::enabled()) evlog::post(evlog::stoppedLine(slotIndex));
 }
 
 bool CPortSlot::listenFailed() const {
@@ -158,23 +175,39 @@ std::string CPortSlot::startSlot() {
   saveSettings();  // a file without the section gets it; otherwise nothing changed
   return refusal;
 }
+
 void CPortSlot::applyState() {
   if (act == 0) {
-    repeater.stop();
+    stopRepeater();
     return;
   }
   if (listenPort == 0 || forwardPort == 0 || forwardHost.empty()) return;
   repeater.setListener(this);
   repeater.setBufferSize(bufferSize);
+  repeater.setConnectTimeout(connectTimeout);
+  repeater.setHalfCloseTimeout(halfCloseTimeout);
   repeater.setListenBindAddress(0, "localhost");
   repeater.setConnectBindAddress(0, "localhost");
   repeater.filter = &filter;
+  activity.switchedOn(slotIndex, forwardHost, forwardPort);
   repeater.start(listenPort, forwardHost, forwardPort);
+  std::string address;
+  int port = 0;
+  if (evlog::enabled() && repeater.listenName(address, port))
+    evlog::post(evlog::listeningLine(slotIndex, address, port, forwardHost, forwardPort));
 }
 
 void CPortSlot::shutdownSlot() {
   saveSettings();
-  repeater.stop();
+  stopRepeater();
 }
 
 void CPortSlot::notifyOnConnectionCount(int count) { connectionCount = count; }
+
+void CPortSlot::notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) {
+  activity.pairEnded(pair, how, err);
+}
+
+void CPortSlot::notifyOnPeerRefused(const std::string& address, int port) {
+  activity.peerRefused(address, port);
+}

@@ -12,6 +12,8 @@
 //   std::string forwardHost  host name or dotted IPv4 [FORWARDHOST]; empty on construction
 //   int forwardPort          0 = not set [FORWARDPORT]
 //   int bufferSize           KiB per stream buffer [BUFFERSIZE, read only]; 128 on construction
+//   int connectTimeout       seconds, 0 = the system's own [CONNECTTIMEOUT, read only]; 30
+//   int halfCloseTimeout     seconds, 0 = none [HALFCLOSETIMEOUT, read only]; 600
 //   int connectionCount      connected pairs as last reported by the repeater
 //   CIpFilter filter         live filter; the repeater points at it while started
 //   CIpFilter editFilter     working copy handed to the settings dialog
@@ -30,7 +32,9 @@
 //   std::string switchOnRefusal() const
 //                                   "" when switching on is allowed, else the message to show:
 //                                   kListenPortInvalid, then kForwardPortInvalid (a port outside
-//                                   1..65535).
+//                                   1..65535), then kForwardToItself (the destination is this
+//                                   host at the listen port: every client would make one more,
+//                                   endlessly).
 //   std::string toggleSlot(int newAct)  (any non-zero newAct means on)
 //                                   the user's ON/OFF click with the new check state: a refused
 //                                   switch-on sets act = 0, starts and saves nothing and returns
@@ -48,6 +52,9 @@
 //   void shutdownSlot()             saveSettings(), then stop the repeater.
 //   virtual void notifyOnConnectionCount(int count)
 //                                   stores the count; the panel overrides it to repaint too.
+//   SlotTotals totals()             connections served, refused, failed and bytes each way since
+//                                   the slot was last switched on, live connections included.
+// Every switch-on, refusal, stop and connection end is told to the event log (log/).
 #include <set>
 #include <string>
 #include <utility>
@@ -55,6 +62,7 @@
 
 #include "filter/IpFilter.h"
 #include "net/TcpRepeater.h"
+#include "slot/SlotActivity.h"
 
 class CSaveReport;
 namespace ini {
@@ -67,6 +75,7 @@ class CPortSlot : public CTcpRepeaterListener {
   static constexpr const char* kForwardPortInvalid = "転送先ポート番号が無効な設定です";
   // A switch-on whose listen port could not be opened (taken, or not permitted); %d the port.
   static constexpr const char* kListenFailed = "Listenポート(%d)を開けませんでした";
+  static constexpr const char* kForwardToItself = "転送先がこのスロット自身のListenポートです";
   static constexpr const char* kDefaultHost = "127.0.0.1";
   static constexpr int kDefaultBufferSize = 128;
   static constexpr size_t kMaxHostBytes = 260;
@@ -88,6 +97,9 @@ class CPortSlot : public CTcpRepeaterListener {
   void applyState();
   void shutdownSlot();
   void notifyOnConnectionCount(int count) override;
+  void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override;
+  void notifyOnPeerRefused(const std::string& address, int port) override;
+  SlotTotals totals() { return activity.totals(repeater); }
 
   std::string sectionName() const;
 
@@ -111,14 +123,19 @@ class CPortSlot : public CTcpRepeaterListener {
   // filled by loadSettings for the owner to show.
   std::vector<std::string> problems;
   CSaveReport* saveReport = nullptr;  // not owned; tells the user of a failed save
+  int connectTimeout = CTcpRepeater::kDefaultConnectTimeout;
+  int halfCloseTimeout = CTcpRepeater::kDefaultHalfCloseTimeout;
   CIpFilter filter;
   CIpFilter editFilter;
+  CSlotActivity activity;
   CTcpRepeater repeater;
 
  private:
   bool listenFailed() const;
   std::string switchTo(int newAct);
   void checkValues(const ini::Document& doc);
+  std::string refuse(std::string message);  // logs a refused switch-on and returns the message
+  void stopRepeater();
 
   std::set<std::string> changedKeys;
 };

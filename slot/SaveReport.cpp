@@ -4,7 +4,7 @@
 
 std::string CSaveReport::text(const std::string& path, int error) {
   return "設定を保存できませんでした: " + path + " (" + std::strerror(error) +
-         ")。設定はこのまま使われますが、次の保存まで反映されません";
+         ")。変更はメモリ上に保持し、次の保存で再び書き込みます";
 }
 
 void CSaveReport::failed(const std::string& path, int error) {

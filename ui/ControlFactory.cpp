@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <algorithm>
 
@@ -63,13 +64,24 @@ QWidget* makeCheckBox(const res::ControlTemplate& c) {
   return new QCheckBox;
 }
 
+QWidget* makeMultilineEdit(const res::ControlTemplate& c) {
+  auto* edit = new QPlainTextEdit;
+  edit->setFrameShape((c.style & res::Border) ? QFrame::StyledPanel : QFrame::NoFrame);
+  edit->setReadOnly(c.style & res::ReadOnly);
+  edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+  edit->setUndoRedoEnabled(false);
+  return edit;
+}
+
 QWidget* makeEdit(const res::ControlTemplate& c) {
+  if (c.style & res::Multiline) return makeMultilineEdit(c);
   auto* edit = new QLineEdit;
   edit->setFrame(c.style & res::Border);
   edit->setAlignment(horizontalAlignment(c.style) | Qt::AlignVCenter);
   // The templates leave a desktop edit box's one-pixel inner margin; Qt's own is wider, and
   // five digits would no longer fit a port field.
   edit->setTextMargins(-1, 0, -1, 0);
+  edit->setReadOnly(c.style & res::ReadOnly);
   return edit;
 }
 
@@ -118,6 +130,8 @@ void setPlainText(QWidget* w, const QString& text) {
     button->setText(text);
   } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
     edit->setText(text);
+  } else if (auto* lines = qobject_cast<QPlainTextEdit*>(w)) {
+    lines->setPlainText(text);
   }
 }
 

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <algorithm>
@@ -257,6 +258,7 @@ std::string CDialog::itemText(int id) const {
   if (auto* l = qobject_cast<CLinkCtrl*>(w)) return l->linkText();
   if (auto* l = qobject_cast<QLabel*>(w)) return l->text().toStdString();
   if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text().toStdString();
+  if (auto* e = qobject_cast<QPlainTextEdit*>(w)) return e->toPlainText().toStdString();
   if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text().toStdString();
   if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title().toStdString();
   return {};
@@ -271,6 +273,8 @@ void CDialog::setItemText(int id, const std::string& text) {
     if (l->text() != value) l->setText(value);
   } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
     if (e->text() != value) e->setText(value);  // unchanged text keeps the cursor where it is
+  } else if (auto* e = qobject_cast<QPlainTextEdit*>(w)) {
+    if (e->toPlainText() != value) e->setPlainText(value);
   } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
     b->setText(value);
   } else if (auto* g = qobject_cast<QGroupBox*>(w)) {

@@ -9,7 +9,9 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTest>
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <functional>
 
 #include "../ui/UiTestUtil.h"
@@ -17,6 +19,7 @@
 #include "ChildProcess.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
+#include "dialogs/LogDlg.h"
 #include "res/Resource.h"
 #include "slot/NetLoopNotifier.h"
 #include "slot/PortDlg.h"
@@ -240,13 +243,67 @@ TEST_F(MainWindow, StaysHiddenWhileNotMeantVisibleAndTheOpenCommandRestoresIt) {
 TEST_F(MainWindow, ContextMenuAndCommandsWithTheAboutIdOpenTheAboutBox) {
   CRelvaneDlg window(ini().string());
   ASSERT_TRUE(window.create());
-  ASSERT_EQ(window.windowMenu()->actions().size(), 4);  // add, remove, a separator, about
+  ASSERT_EQ(window.windowMenu()->actions().size(), 5);  // add, remove, log, a separator, about
+  EXPECT_EQ(window.windowMenu()->actions()[2]->text(), QString::fromUtf8("ログ"));
   EXPECT_EQ(window.windowMenu()->actions().last()->text(), QString::fromUtf8("レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報"));
   QWidget* target = window.portPanels()[0]->item(IDC_COUNT);  // a right click on a panel's count
   EXPECT_EQ(answerWhile([&] { rightClick(target); }, "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報"),
             std::vector<std::string>{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
     EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
+}
+
+// Over a panel the menu starts with the slot's totals; "ログ" opens the log window, which shows
+// what the slot has logged since the window was made.
+TEST_F(MainWindow, PanelMenuShowsTheSlotsTotalsAndTheLogEntryOpensTheLogWindow) {
+  LoopbackListener destination;
+  const int port = freePort();
+  writeFile(ini(), slotSection(0, 1, port, destination.port));
+  CRelvaneDlg window(ini().string());
+  ASSERT_TRUE(window.create());
+  CPortDlg* panel = window.portPanels()[0];
+  int client = connectLoopback(port);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->connectionCount == 1; }));
+  int server = destination.acceptOne();
+  std::atomic<bool> done{false};
+  std::string up, down;
+  std::thread peers([&] {  // blocking peers; the relay runs in this thread's Qt loop
+    sendAll(client, std::string(1500, 'x')), up = recvExact(server, 1500);
+    sendAll(server, "ok"), down = recvExact(client, 2);
+    done = true;
+  });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 20000));
+  peers.join();
+  EXPECT_EQ(up.size(), 1500u);
+  EXPECT_EQ(down, "ok");
+  closeFd(client), closeFd(server);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->connectionCount == 0 && panel->repeater.pairTableSize() == 0; }));
+
+  QStringList shown;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu || !shown.isEmpty()) return;
+    for (QAction* a : menu->actions()) shown << (a->isEnabled() ? "" : "-") + a->text();
+    QTimer::singleShot(0, menu, [menu] {
+      for (QAction* a : menu->actions())
+        if (a->text() == QString::fromUtf8("ログ")) menu->setActiveAction(a);
+      QTest::keyClick(menu, Qt::Key_Return);
+    });
+  });
+  answer.start(50);
+  QWidget* target = panel->item(IDC_COUNT);
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(target, &click);
+  const std::string totals = "-TCP:" + std::to_string(port) + " ON以降の累計|-処理した接続: 1|-拒否した接続: 0|"
+                             "-失敗した接続: 0|-受信: 1,500 バイト|-送信: 2 バイト||スロットを追加|-このスロットを削除|"
+                             "ログ||レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報";
+  EXPECT_EQ(shown.join('|').toStdString(), totals);
+  ASSERT_NE(window.logWindow(), nullptr);
+  EXPECT_TRUE(window.logWindow()->isVisible());
+  const std::string log = window.logWindow()->itemText(IDC_LOG_TEXT);
+  EXPECT_NE(log.find(" TCP-PORT0 待ち受け開始 待受=0.0.0.0:" + std::to_string(port)), std::string::npos) << log;
+  EXPECT_NE(log.find(" 受信=1500 送信=2 "), std::string::npos) << log;
 }
 
 // The README picture: seven slots in two columns, three of them ON with live connections,

@@ -6,6 +6,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <memory>
+#include <netinet/in.h>
+#include <regex>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include "ChildProcess.h"
@@ -17,6 +20,14 @@ using namespace testsupport;
 namespace {
 
 const std::string windowShown = "CRelvaneDlg::showMainWindow(1)\n";
+const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+
+int portOf(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return ntohs(a.sin_port);
+}
 
 class ProgramRun : public ::testing::Test {
  protected:
@@ -70,8 +81,8 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
     int signo;
     std::string out;  // the whole output without the switch, its opening with it
   } cases[] = {
-      {{"--headless"}, SIGHUP, "1番目の引数=--headless\n"},
-      {{"--headless"}, SIGINT, "1番目の引数=--headless\n"},
+      {{"--headless"}, SIGHUP, ""},  // the argument lines belong to the debug trace
+      {{"--headless", "--quiet"}, SIGINT, ""},
       {{"--headless", "-D583"}, SIGINT, "1番目の引数=--headless\n2番目の引数=-D583\n" + debug},
       {{}, SIGHUP, ""},
       {{}, SIGINT, ""},
@@ -149,7 +160,7 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotNamesRefusalsAndEndsWithOneWhenNoneCanSt
                            "[TCP-PORT2]\nACT=1\nPORT=abc\nFORWARDPORT=0080\n" +
                            slotSection(3, 1, ports[2], destination.port) + "[OTHER]\nKEEP=me\n";
   writeFile(ini, file);
-  auto child = start({"--headless"});
+  auto child = start({"--headless", "--quiet"});  // errors only: the event log is off
   for (int port : ports) {
     SCOPED_TRACE(port);
     int client = -1;
@@ -174,15 +185,15 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotNamesRefusalsAndEndsWithOneWhenNoneCanSt
   const std::string refused = "[OTHER]\nKEEP=me\n";
   writeFile(ini, refused);
   ::chmod(ini.c_str(), 0444);
-  auto none = start({"--headless"});
+  auto none = start({"--headless", "--quiet"});
   EXPECT_EQ(none->waitExit(3s), 1);
   EXPECT_EQ(none->err(), "設定を保存できませんでした: " + ini.string() + " (Permission denied)" +
-                             "。設定はこのまま使われますが、次の保存まで反映されません\n"
+                             "。変更はメモリ上に保持し、次の保存で再び書き込みます\n"
                              "起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)\n");
   ::chmod(ini.c_str(), 0644);
   writeSlot(1, taken.port);  // the port is busy for now: ACT stays for the next launch
   const std::string busy = readFile(ini);
-  auto again = start({"--headless"});
+  auto again = start({"--headless", "--quiet"});
   EXPECT_EQ(again->waitExit(3s), 1);
   EXPECT_NE(again->err().find("TCP-PORT0: Listenポート(" + std::to_string(taken.port) + ")を開けませんでした\n"),
             std::string::npos) << again->err();
@@ -199,6 +210,45 @@ TEST_F(ProgramRun, WindowedRefusalAtLaunchIsShownAndLeavesTheFileAsItWas) {
   child->signal(SIGTERM);
   EXPECT_EQ(child->waitExit(), 0) << child->out();
   EXPECT_EQ(readFile(ini), file);
+}
+
+// Without a window the event log goes to standard error, one stamped line per event, and
+// --quiet turns it off; errors are said either way.
+TEST_F(ProgramRun, HeadlessRunLogsEventsOnStandardErrorUnlessQuiet) {
+  for (bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "quiet" : "logging");
+    const int port = freePort();
+    writeFile(ini, slotSection(0, 1, port, destination.port) + "[TCP-PORT1]\nACT=1\nPORT=0\n");
+    auto child = start(quiet ? std::vector<std::string>{"--headless", "--quiet"} : std::vector<std::string>{"--headless"});
+    int client = -1;
+    ASSERT_TRUE(waitFor([&] { return (client = connectLoopback(port, 200ms)) >= 0; })) << child->err();
+    int server = destination.acceptOne();
+    ASSERT_TRUE(sendAll(client, "12345"));
+    EXPECT_EQ(recvExact(server, 5), "12345");
+    ASSERT_TRUE(sendAll(server, "abc"));
+    EXPECT_EQ(recvExact(client, 3), "abc");
+    const std::string from = "127.0.0.1:" + std::to_string(portOf(client));
+    closeFd(client);
+    EXPECT_TRUE(waitPeerClosed(server));
+    closeFd(server);
+    if (!quiet) {
+      EXPECT_TRUE(waitFor([&] { return child->err().find("接続終了") != std::string::npos; }));
+    }
+    child->signal(SIGTERM);
+    EXPECT_EQ(child->waitExit(), 0);
+    const std::string dest = "127.0.0.1:" + std::to_string(destination.port);
+    const std::string expected =
+        stamp + "TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + std::to_string(port) + " 転送先=" + dest + "\n" +
+        stamp + "TCP-PORT1 ON拒否 理由=Listenポートが無効な設定です\n" +
+        stamp + "TCP-PORT0 接続終了 接続元=" + from + " 転送先=" + dest +
+        " 受信=5 送信=3 時間=\\d+\\.\\d{3}s 終了=クライアントが切断\n" + stamp + "TCP-PORT0 停止\n";
+    if (quiet) {
+      EXPECT_EQ(child->err(), "TCP-PORT1: Listenポートが無効な設定です\n");
+    } else {
+      EXPECT_TRUE(std::regex_match(child->err(), std::regex(expected))) << child->err();
+    }
+    EXPECT_EQ(child->out(), "");
+  }
 }
 
 // Started with standard input and output closed, the socket loop must not take their numbers

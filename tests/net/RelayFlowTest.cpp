@@ -112,10 +112,19 @@ TEST(RelayFlow, SlowReaderAndRunningOutOfDescriptorsPauseWithoutSpinning) {
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
   std::vector<int> hogs;
   for (int fd; hogs.size() < 64 && (fd = ::dup(0)) >= 0;) hogs.push_back(fd);
-  bool starved = loop().runUntil([&] { return trace.text().find("Accept() err=24\n") != std::string::npos; }, 5s);
+  bool starved = loop().runUntil([&] {
+    std::string t = trace.text();  // the outgoing socket is made first, so it is what runs out
+    return t.find("Create() err=24\n") != std::string::npos || t.find("Accept() err=24\n") != std::string::npos;
+  }, 5s);
   std::uint64_t rounds = loop().round();
+  const std::string waits = trace.text();
   loop().runFor(500ms);
   EXPECT_LE(loop().round() - rounds, 6u) << "descriptor retries are paced and the full pair waits quietly";
+  const std::string later = trace.text().substr(waits.size());
+  EXPECT_EQ(later.find("SendBuffer FULL PairSocket"), std::string::npos) << "one line per wait, not per round";
+  EXPECT_EQ(later.find("SEND BLOCK"), std::string::npos);
+  EXPECT_NE(waits.find("SendBuffer FULL PairSocket"), std::string::npos);
+  EXPECT_NE(waits.find("SEND BLOCK kind=connectSocket"), std::string::npos);
   for (int fd : hogs) ::close(fd);
   ::setrlimit(RLIMIT_NOFILE, &old);
   EXPECT_TRUE(starved);

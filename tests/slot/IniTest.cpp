@@ -143,6 +143,10 @@ TEST(IniSave, ReadOnlyFileIsKeptAndAFolderRefusingTheTemporaryFileGetsAnInPlaceW
   EXPECT_FALSE(ini::writeFileAtomically(path, "[S]\nK=2\n"));
   EXPECT_EQ(errno, EACCES);
   EXPECT_EQ(readFile(path), "[S]\nK=1\n");
+  fs::create_directory(dir / "folder.ini");  // unreadable as a file: a save says why
+  errno = 0;
+  EXPECT_FALSE(ini::Document::load((dir / "folder.ini").string()).save((dir / "folder.ini").string()));
+  EXPECT_EQ(errno, EISDIR);
 
   ::chmod(dir.path().c_str(), 0755);
   fs::create_directory(dir / "locked");

@@ -1,14 +1,19 @@
 // A slot against real INI files in a temp directory and real sockets on 127.0.0.1, driving the
 // relay's event loop in this thread.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <cstring>
+#include <regex>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "Loopback.h"
 #include "TempDir.h"
+#include "log/EventLog.h"
+#include "log/LogRing.h"
 #include "net/EventLoop.h"
 #include "slot/PortSlot.h"
 #include "slot/SaveReport.h"
@@ -60,6 +65,19 @@ TEST_F(PortSlotTest, EachSlotReadsItsOwnSectionAndLongHostsAreCut) {
   EXPECT_EQ(slot.forwardHost, std::string(258, 'a')) << "no half character is left behind";
 }
 
+// The two time bounds have no control: they are read when present and never written.
+TEST_F(PortSlotTest, TimeBoundsAreReadButNeverWritten) {
+  const std::string file = settings(0, "127.0.0.1") + "CONNECTTIMEOUT=5\nHALFCLOSETIMEOUT=0\n";
+  writeFile(ini, file);
+  slot.loadSettings();
+  EXPECT_EQ(std::tie(slot.connectTimeout, slot.halfCloseTimeout), std::make_tuple(5, 0));
+  ASSERT_TRUE(slot.saveSettings());
+  EXPECT_EQ(readFile(ini), file);
+  writeFile(ini, settings(0, "127.0.0.1"));
+  slot.loadSettings();
+  EXPECT_EQ(std::tie(slot.connectTimeout, slot.halfCloseTimeout), std::make_tuple(30, 600));
+}
+
 TEST_F(PortSlotTest, FirstLaunchWritesTheFourKeysAndARefusedSwitchOnSavesNothing) {
   EXPECT_EQ(slot.startSlot(), "");  // an empty directory
   EXPECT_EQ(slot.bufferSize, 128);
@@ -71,6 +89,10 @@ TEST_F(PortSlotTest, FirstLaunchWritesTheFourKeysAndARefusedSwitchOnSavesNothing
       {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDPORT=9\n", "Listenポート(" + held + ")を開けませんでした"},
       {"[TCP-PORT0]\nACT=1\nPORT=8080\n", "転送先ポート番号が無効な設定です"},
       {"[TCP-PORT0]\nACT=2\nPORT=8080\nFORWARDHOST=\n", "転送先ポート番号が無効な設定です"},
+      {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=127.0.0.2\nFORWARDPORT=" + held + "\n",
+       "転送先がこのスロット自身のListenポートです"},
+      {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=LocalHost\nFORWARDPORT=" + held + "\n",
+       "転送先がこのスロット自身のListenポートです"},
       {"[TCP-PORT0]\nACT=1\nPORT=abc\nFORWARDPORT=0080\n", "Listenポートが無効な設定です"},
   };
   for (auto& c : cases) {  // a refusal at launch is not the user switching off
@@ -169,3 +191,112 @@ TEST_F(PortSlotTest, AFailedSaveIsToldOncePerCauseAndTheChangeWaitsForTheNextSav
 }
 
 }  // namespace
+
+namespace {
+
+// Collects the event log while alive; lines without their time stamp.
+struct LogCapture {
+  evlog::Ring ring{100};
+  LogCapture() { evlog::addSink(&ring); }
+  ~LogCapture() { evlog::removeSink(&ring); }
+  std::vector<std::string> lines(const std::string& containing = "") const {
+    std::vector<std::string> out;
+    for (const auto& l : ring.lines())
+      if (l.find(containing) != std::string::npos) out.push_back(l.substr(24));
+    return out;
+  }
+};
+
+std::string endpointOf(int fd, bool peer = false) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  (peer ? ::getpeername : ::getsockname)(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+}
+
+void resetClose(int& fd) {
+  linger l{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  closeFd(fd);
+}
+
+}  // namespace
+
+// Each way a relayed connection can end gives exactly one line, with its bytes each way.
+TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineWithItsBytesAndHowItEnded) {
+  LogCapture log;
+  writeFile(ini, settings(1, "127.0.0.1"));
+  ASSERT_EQ(slot.startSlot(), "");
+  const std::string slotPort = std::to_string(port), dest = "127.0.0.1:" + std::to_string(destination.port);
+  enum Ending { ClientCloses, DestinationCloses, ClientResets, Stop };
+  for (Ending ending : {ClientCloses, DestinationCloses, ClientResets, Stop}) {
+    SCOPED_TRACE(ending);
+    int client = connectLoopback(port);
+    ASSERT_TRUE(runUntil([&] { return slot.connectionCount == 1; }));
+    int server = destination.acceptOne(2s);
+    ASSERT_GE(server, 0);
+    const std::string up(1000 + ending, 'u'), down(70000, 'd');
+    ASSERT_EQ(relay(client, server, up), up);
+    ASSERT_EQ(relay(server, client, down), down);
+    const std::string from = endpointOf(client);
+    std::string how = "停止";
+    if (ending == ClientCloses) {
+      ::shutdown(client, SHUT_WR), how = "クライアントが切断";
+      EXPECT_TRUE(runUntil([&] { return waitPeerClosed(server, 10ms); }));
+      closeFd(server);
+    } else if (ending == DestinationCloses) {
+      ::shutdown(server, SHUT_WR), how = "転送先が切断";
+      EXPECT_TRUE(runUntil([&] { return waitPeerClosed(client, 10ms); }));
+      closeFd(client);
+    } else if (ending == ClientResets) {
+      resetClose(client), how = "クライアントがリセット";
+    } else {
+      ASSERT_EQ(slot.toggleSlot(0), "");
+    }
+    EXPECT_TRUE(runUntil([&] { return slot.repeater.pairTableSize() == 0; }));
+    const auto lines = log.lines(from);
+    ASSERT_EQ(lines.size(), 1u);
+    const std::regex line("TCP-PORT0 接続終了 接続元=" + from + " 転送先=" + dest + " 受信=" + std::to_string(up.size()) +
+                          " 送信=70000 時間=\\d+\\.\\d{3}s 終了=" + how);
+    EXPECT_TRUE(std::regex_match(lines[0], line)) << lines[0];
+    closeFd(client), closeFd(server);
+  }
+  const SlotTotals totals = slot.totals();
+  EXPECT_EQ(std::tie(totals.served, totals.refused, totals.failed, totals.fromClient, totals.toClient),
+            std::make_tuple(4u, 0u, 0u, 4006u, 280000u));
+  EXPECT_EQ(log.lines("TCP-PORT0 待ち受け開始").size(), 1u);
+  EXPECT_EQ(log.lines("待受=0.0.0.0:" + slotPort + " 転送先=" + dest).size(), 1u);
+  EXPECT_EQ(log.lines(), log.lines("TCP-PORT0 ")) << "every line names its slot";
+  EXPECT_EQ(log.lines().back(), "TCP-PORT0 停止");
+}
+
+TEST_F(PortSlotTest, RefusalsAndUnreachableDestinationsAreLoggedAndCounted) {
+  LogCapture log;
+  writeFile(ini, "[TCP-PORT0]\nACT=1\nPORT=0\n");
+  EXPECT_EQ(slot.startSlot(), "Listenポートが無効な設定です");
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"TCP-PORT0 ON拒否 理由=Listenポートが無効な設定です"});
+
+  const int nobody = freePort();  // connects to it are refused
+  writeFile(ini, settings(1, "127.0.0.1"));
+  slot.loadSettings();
+  slot.forwardPort = nobody;
+  ASSERT_EQ(slot.toggleSlot(1), "");
+  int refused = connectLoopback(port);
+  EXPECT_TRUE(runUntil([&] { return waitPeerClosed(refused, 10ms); }));
+  const auto connectLines = log.lines(endpointOf(refused));
+  ASSERT_EQ(connectLines.size(), 1u);
+  EXPECT_NE(connectLines[0].find(" 転送先=127.0.0.1:" + std::to_string(nobody) + " 受信=0 送信=0 "),
+            std::string::npos) << connectLines[0];
+  EXPECT_NE(connectLines[0].find(" 終了=接続失敗(" + std::string(std::strerror(ECONNREFUSED)) + ")"),
+            std::string::npos) << connectLines[0];
+
+  slot.filter.mode = CIpFilter::ModeRules;
+  slot.filter.allowCount = 1;
+  slot.filter.allowRules[0] = "10.0.0.0/8";
+  int filtered = connectLoopback(port);
+  EXPECT_TRUE(runUntil([&] { return waitPeerClosed(filtered, 10ms); }));
+  EXPECT_EQ(log.lines("フィルタ拒否"), std::vector<std::string>{"TCP-PORT0 フィルタ拒否 接続元=" + endpointOf(filtered)});
+  const SlotTotals totals = slot.totals();
+  EXPECT_EQ(std::tie(totals.served, totals.refused, totals.failed), std::make_tuple(0u, 1u, 1u));
+  closeFd(refused), closeFd(filtered);
+}

@@ -1,6 +1,7 @@
-// Renders the port panel (switched on, with live connections), the settings dialog and the
-// status dialog (with live rows) into PNG files, using the program's own widgets on real
-// loopback connections. Run by hand:  relvane_panel_screenshots <output dir>
+// Renders the port panel (switched on, with live connections), the settings dialog, the
+// status dialog (with live rows and their byte counts) and the log window into PNG files, using
+// the program's own widgets on real loopback connections. Run by hand:
+//   relvane_panel_screenshots <output dir>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -10,7 +11,9 @@
 
 #include "Loopback.h"
 #include "TempDir.h"
+#include "dialogs/LogDlg.h"
 #include "dialogs/StatusDlg.h"
+#include "log/EventLog.h"
 #include "net/AsyncSocket.h"
 #include "res/Resource.h"
 #include "slot/NetLoopNotifier.h"
@@ -32,6 +35,8 @@ int main(int argc, char** argv) {
   const int port = freePort();
   writeFile(dir / "RelvaneTiv.ini", "[TCP-PORT0]\nACT=1\nPORT=" + std::to_string(port) +
                      "\nFORWARDHOST=localhost\nFORWARDPORT=" + std::to_string(destination.port) + "\n");
+  evlog::Ring lines;
+  evlog::addSink(&lines);
   QWidget host;
   host.show();
   CSettingDlg settings;
@@ -50,6 +55,8 @@ int main(int argc, char** argv) {
   }
   sendAll(fds[0], std::string(1500, 'a'));
   sendAll(fds[3], std::string(700, 'b'));
+  sendAll(fds[1], std::string(123456, 'c'));  // the destination answers the first client
+  QTest::qWait(1200);  // the connections age a second
   bool ok = true;
   auto save = [&](QWidget& widget, const char* name) {
     QTest::qWait(100);
@@ -64,7 +71,13 @@ int main(int argc, char** argv) {
   status.show();
   save(status, "status-dialog.png");
   for (int& fd : fds) closeFd(fd);
+  if (!QTest::qWaitFor([&] { return panel.repeater.pairTableSize() == 0; }, 5000)) return 1;
   QTest::mouseClick(panel.button(IDC_ACTIVE), Qt::LeftButton);  // settings open only when OFF
+  CLogDlg log;
+  log.create(&host);
+  log.setRing(&lines);
+  log.show();
+  save(log, "log-window.png");
   QTest::mouseClick(panel.button(IDC_SETTINGS), Qt::LeftButton);
   save(settings, "settings-dialog.png");
   return ok ? 0 : 1;

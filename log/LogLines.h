@@ -1,0 +1,33 @@
+#pragma once
+// The texts of the event lines, without the time stamp that post() puts in front. Plain text,
+// one line each: fields as key=value so a reader can grep for them, addresses as address:port
+// (an IPv6 address in brackets), byte counts as plain numbers.
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace evlog {
+
+struct ConnectionEnd {
+  int slot = 0;
+  std::string clientAddress;
+  int clientPort = 0;
+  std::string destinationAddress;
+  int destinationPort = 0;
+  std::uint64_t fromClient = 0;  // bytes received from the client
+  std::uint64_t toClient = 0;    // bytes sent to the client
+  std::chrono::milliseconds duration{0};
+  std::string ending;  // how it ended, in the user's words
+};
+
+std::string endpoint(const std::string& address, int port);
+std::string seconds(std::chrono::milliseconds duration);  // "12.345s"
+
+std::string listeningLine(int slot, const std::string& address, int port,
+                          const std::string& destinationHost, int destinationPort);
+std::string stoppedLine(int slot);
+std::string switchOnRefusedLine(int slot, const std::string& message);
+std::string peerRefusedLine(int slot, const std::string& address, int port);
+std::string connectionEndLine(const ConnectionEnd& end);
+
+}  // namespace evlog

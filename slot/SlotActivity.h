@@ -1,0 +1,36 @@
+#pragma once
+// What one slot has done since it was switched on, as the event log tells it and as the panel
+// sums it up: every relayed connection's end (formatted once, when it ends), every peer the
+// filter refused, and the totals of both.
+#include <cstdint>
+#include <string>
+
+#include "net/TcpRepeater.h"
+
+struct SlotTotals {
+  std::uint64_t served = 0;   // connections that reached the destination
+  std::uint64_t refused = 0;  // peers the filter did not serve
+  std::uint64_t failed = 0;   // connections whose destination could not be reached
+  std::uint64_t fromClient = 0;
+  std::uint64_t toClient = 0;
+};
+
+// How a pair ended, in the user's words; `err` gives the system's reason where there is one.
+std::string endingText(PairEnding how, int err);
+
+class CSlotActivity {
+ public:
+  // A fresh start: the totals go back to zero and the destination to report is this one.
+  void switchedOn(int slot, const std::string& destinationHost, int destinationPort);
+  void pairEnded(const CTcpStreamPair& pair, PairEnding how, int err);
+  void peerRefused(const std::string& address, int port);
+
+  // The ended connections' totals plus what the repeater's live pairs have carried so far.
+  SlotTotals totals(CTcpRepeater& repeater) const;
+
+ private:
+  int slot = 0;
+  std::string destinationHost;  // as started; the settings may change while it runs
+  int destinationPort = 0;
+  SlotTotals ended;
+};

@@ -1,0 +1,57 @@
+// The log window over a real ring of event lines, on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+#include "../ui/UiTestUtil.h"
+#include "dialogs/LogDlg.h"
+#include "dialogs/StatusDlg.h"
+#include "log/EventLog.h"
+#include "res/Resource.h"
+
+namespace {
+
+TEST(LogDlg, KeepsTheNewestThousandLinesLastAndCopiesThemWithoutTakingFocus) {
+  uitest::initOnce();
+  evlog::Ring ring;
+  evlog::addSink(&ring);
+  for (int i = 0; i < 10; ++i) evlog::post("before " + std::to_string(i));
+  CLogDlg log;
+  ASSERT_TRUE(log.create());
+  log.setRing(&ring);
+  EXPECT_EQ(log.lineCount(), 10) << "lines from before the window opened are there";
+  log.show();
+
+  CStatusDlg other;  // the window the user works in
+  ASSERT_TRUE(other.create());
+  other.show();
+  other.activateWindow();
+  QApplication::processEvents();
+  QWidget* active = QApplication::activeWindow();
+  ASSERT_EQ(active, &other);
+
+  for (int i = 0; i < 1005; ++i) evlog::post("line " + std::to_string(i));
+  QApplication::processEvents();
+  evlog::removeSink(&ring);
+  EXPECT_EQ(QApplication::activeWindow(), active);
+  EXPECT_EQ(log.lineCount(), 1000);
+  const QString shown = log.text()->toPlainText();
+  EXPECT_TRUE(shown.startsWith(QString::fromStdString(ring.lines().front())));
+  EXPECT_TRUE(shown.endsWith(" line 1004"));
+  EXPECT_TRUE(log.text()->isReadOnly());
+  QScrollBar* bar = log.text()->verticalScrollBar();
+  EXPECT_EQ(bar->value(), bar->maximum()) << "the newest line is in view";
+
+  log.command(IDC_LOG_COPY);
+  const QString copied = QGuiApplication::clipboard()->text();
+  EXPECT_EQ(copied.count('\n'), 1000);
+  EXPECT_EQ(copied, shown + '\n');
+  log.setRing(nullptr);
+  ring.write("after the window let go");
+  EXPECT_TRUE(log.text()->toPlainText().endsWith(" line 1004"));
+}
+
+}  // namespace

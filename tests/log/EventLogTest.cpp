@@ -1,0 +1,108 @@
+// The event log: time stamps, fan-out to sinks, the ring of recent lines, the lines' texts.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "TempDir.h"
+#include "log/EventLog.h"
+#include "log/FdSink.h"
+#include "log/LogLines.h"
+#include "log/LogRing.h"
+
+using namespace std::chrono;
+
+namespace {
+
+struct Collect : evlog::RingWatcher {
+  std::vector<std::string> seen;
+  void lineAdded(const std::string& line) override { seen.push_back(line); }
+};
+
+class ZoneGuard {  // the test's own time zone, the process's back afterwards
+public:
+  explicit ZoneGuard(const char* zone) {
+    if (const char* old = std::getenv("TZ")) saved_ = old, had_ = true;
+    ::setenv("TZ", zone, 1), ::tzset();
+  }
+  ~ZoneGuard() {
+    had_ ? ::setenv("TZ", saved_.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
+  }
+
+private:
+  std::string saved_;
+  bool had_ = false;
+};
+
+}  // namespace
+
+TEST(EventLog, StampsLocalTimeToTheMillisecond) {
+  const auto when = system_clock::time_point(seconds(1796605323) + milliseconds(45));  // 2026-12-07 01:02:03 UTC
+  {
+    ZoneGuard utc("UTC0");
+    EXPECT_EQ(evlog::localTimestamp(when), "2026-12-07 01:02:03.045");
+  }
+  ZoneGuard tokyo("JST-9");
+  EXPECT_EQ(evlog::localTimestamp(when), "2026-12-07 10:02:03.045");
+  EXPECT_EQ(evlog::localTimestamp(when + milliseconds(999)), "2026-12-07 10:02:04.044");
+}
+
+TEST(EventLog, EverySinkGetsEachStampedLineAndTheRingKeepsTheNewest) {
+  EXPECT_FALSE(evlog::enabled());
+  evlog::post("nobody listens");  // must not crash or be kept anywhere
+
+  evlog::Ring ring(3), other;
+  Collect watcher;
+  ring.setWatcher(&watcher);
+  evlog::addSink(&ring);
+  evlog::addSink(&ring);  // once only
+  evlog::addSink(&other);
+  EXPECT_TRUE(evlog::enabled());
+  for (int i = 1; i <= 5; ++i) evlog::post("line " + std::to_string(i));
+  evlog::removeSink(&ring);
+  evlog::post("line 6");
+  evlog::removeSink(&other);
+  EXPECT_FALSE(evlog::enabled());
+
+  ASSERT_EQ(ring.lines().size(), 3u);
+  const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} line 5)");
+  EXPECT_TRUE(std::regex_match(ring.lines().back(), stamped)) << ring.lines().back();
+  EXPECT_EQ(ring.lines().front().substr(24), "line 3");
+  EXPECT_EQ(watcher.seen.size(), 5u);
+  EXPECT_EQ(other.lines().size(), 6u);
+  EXPECT_EQ(other.capacity(), 1000u);
+}
+
+TEST(EventLog, DescriptorSinkWritesWholeLines) {
+  testsupport::TempDir dir;
+  const std::string path = (dir / "err").string();
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  evlog::FdSink sink(fd);
+  sink.write("一行目 a=1");
+  sink.write(std::string(100000, 'x'));
+  ::close(fd);
+  sink.write("after close: lost, not hung");
+  EXPECT_EQ(testsupport::readFile(path), "一行目 a=1\n" + std::string(100000, 'x') + "\n");
+}
+
+TEST(EventLog, LineTexts) {
+  EXPECT_EQ(evlog::listeningLine(0, "0.0.0.0", 8080, "example.org", 80),
+            "TCP-PORT0 待ち受け開始 待受=0.0.0.0:8080 転送先=example.org:80");
+  EXPECT_EQ(evlog::stoppedLine(3), "TCP-PORT3 停止");
+  EXPECT_EQ(evlog::switchOnRefusedLine(0, "Listenポートが無効な設定です"),
+            "TCP-PORT0 ON拒否 理由=Listenポートが無効な設定です");
+  EXPECT_EQ(evlog::peerRefusedLine(1, "::1", 40000), "TCP-PORT1 フィルタ拒否 接続元=[::1]:40000");
+  evlog::ConnectionEnd end;
+  end.slot = 2, end.clientAddress = "127.0.0.2", end.clientPort = 5555;
+  end.destinationAddress = "::1", end.destinationPort = 80;
+  end.fromClient = 5000000000ull, end.toClient = 7, end.duration = milliseconds(3723004);
+  end.ending = "クライアントが切断";
+  EXPECT_EQ(evlog::connectionEndLine(end),
+            "TCP-PORT2 接続終了 接続元=127.0.0.2:5555 転送先=[::1]:80 受信=5000000000 送信=7 "
+            "時間=3723.004s 終了=クライアントが切断");
+}
