@@ -33,6 +33,11 @@ std::string productVersion() {
   return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
 }
 
+// The about box has no room for the licence without a change of its template; it goes here.
+const char licenceLines[] =
+    "ライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later) <https://www.gnu.org/licenses/gpl-3.0.html>\n"
+    "これはフリーソフトウェアです。変更と再配布は自由です。法律の許す限り無保証です。\n";
+
 }  // namespace
 
 CRelvaneApp::Windowing CRelvaneApp::beginWindowing(int, char**) { return Windowing::NoWindows; }
@@ -55,8 +60,8 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
     return 0;
   }
   if (line.help || line.version) {
-    std::fputs(line.help ? usageText().c_str() : ("RelvaneTiv " + productVersion() + "\n").c_str(),
-               stdout);
+    const std::string version = "RelvaneTiv " + productVersion() + "\n" + licenceLines;
+    std::fputs(line.help ? usageText().c_str() : version.c_str(), stdout);
     return 0;
   }
   settingsPath = settingsFilePath(line.configPath, currentSettingsPlace());
@@ -107,7 +112,8 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   if (windowing == Windowing::Window) {
     exit = runMainWindow();
   } else {
-    CHeadlessRun run(settingsPath, debugMode, line.headless, quiet);
+    // Without a window the run is headless, asked for or not (the build without Qt).
+    CHeadlessRun run(settingsPath, debugMode, true, quiet);
     exit = run.run();
   }
   return 0;

@@ -20,8 +20,8 @@ void setupStandardStreams(int debugMode) {
   if (debugMode == 1) return;  // stays line-buffered where it was started
   // Failures are ignored: at worst the trace goes where it went before.
   std::fflush(stdout);
-  (void)std::freopen("/dev/null", "w", stdout);
-  (void)std::freopen("/dev/null", "r", stdin);
+  [[maybe_unused]] FILE* out = std::freopen("/dev/null", "w", stdout);
+  [[maybe_unused]] FILE* in = std::freopen("/dev/null", "r", stdin);
   traceTargetChanged();
 }
 

@@ -1,7 +1,13 @@
+#if RELVANE_GUI
 #include "app/RelvaneWindowedApp.h"
+using Application = CRelvaneWindowedApp;
+#else
+#include "app/RelvaneApp.h"
+using Application = CRelvaneApp;  // the core alone: no window to open, so always headless
+#endif
 
 namespace {
-CRelvaneWindowedApp theApp;  // the one application object, built before main as the framework expects
+Application theApp;  // the one application object, built before main as the framework expects
 }
 
 int main(int argc, char** argv) {

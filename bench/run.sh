@@ -45,7 +45,7 @@ before_port=$((base + 6))
 # --- build ---
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S . -B build-bench "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake -S . -B build-bench "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DRELVANE_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-bench --target relvane-relay relvane-bench RelvaneTiv -j2 >/dev/null
 bench=build-bench/bench/relvane-bench
 relay=build-bench/bench/relvane-relay
@@ -56,7 +56,7 @@ if [ -n "${BENCH_BEFORE:-}" ]; then
   mkdir -p build-bench/before-src
   git archive "$BENCH_BEFORE" | tar -x -C build-bench/before-src
   cmake -S build-bench/before-src -B build-bench/before "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-    -DRELVANE_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
+    -DRELVANE_GUI=OFF -DRELVANE_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
   cmake --build build-bench/before --target relvane-relay -j2 >/dev/null
   before=build-bench/before/bench/relvane-relay
 fi

@@ -10,7 +10,7 @@ import os
 import struct
 import zlib
 
-SIZES = (16, 24, 32, 48, 256)
+SIZES = (16, 24, 32, 48, 64, 128, 256)
 OUT_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icons")
 
 

@@ -5,7 +5,7 @@
 # build-fuzz/artifacts/ and the script exits non-zero.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup-deps.sh
+./scripts/setup-deps.sh --test
 seconds="${1:-60}"
 build=build-fuzz
 

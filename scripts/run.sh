@@ -3,6 +3,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
+configure=(cmake -S . -B build -G Ninja)
+# The tests need GoogleTest, which only the test command installs; a build folder the test
+# command has configured keeps its tests.
+[ -f build/CMakeCache.txt ] || configure+=(-DBUILD_TESTING=OFF)
+"${configure[@]}" >/dev/null
 cmake --build build -j"$(nproc)" --target RelvaneTiv
 exec ./build/app/RelvaneTiv "$@"

@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the program need.
+# Installs the Debian packages that building and running the program need; the arguments
+# add the extras of one use:
+#   --test     the tests and the fuzzer (GoogleTest, clang and its fuzzer runtime, the checkers)
+#   --package  building and checking the Debian package (dpkg-dev, lintian, the checkers)
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
-  libc-ares-dev
-  libgtest-dev googletest
-  clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config scdoc
+  libc-ares-dev  # the relay's name lookups off the loop
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-qpa-plugins
   libgl-dev
   fonts-ipafont-gothic fonts-noto-cjk
 )
+checkers=(desktop-file-utils appstream man-db python3)  # run by the checks of docs and package
+for extra in "$@"; do
+  case "$extra" in
+    --test) packages+=(libgtest-dev googletest clang libclang-rt-14-dev "${checkers[@]}") ;;
+    --package) packages+=(dpkg-dev file lintian "${checkers[@]}") ;;
+    *) echo "usage: $0 [--test] [--package]" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -281,6 +281,7 @@ TEST_F(ProgramRun, CommandLineAnswersWithoutADisplayAndAWindowedStartWithoutOneS
   } cases[] = {
       {{"--help"}, noDisplay, 0, "--config PATH", ""},
       {{"--version", "-D583"}, noDisplay, 0, "RelvaneTiv " RELVANE_PROJECT_VERSION "\n", ""},
+      {{"--version"}, noDisplay, 0, "\nライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later)", ""},
       {{"--headless", "--bogus"}, noDisplay, 2, "", "不明なオプションです: --bogus\n使い方:"},
       {{"--config"}, noDisplay, 2, "", "--config には PATH が必要です\n"},
       {{}, noDisplay, 1, "", line},

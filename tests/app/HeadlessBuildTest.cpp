@@ -1,0 +1,57 @@
+// The program built without Qt, run as a server admin runs it: no display, no --headless
+// needed, the slot relaying and closed in order by every termination signal -- also SIGINT
+// in debug mode, which only the window ignores.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+
+#include "ChildProcess.h"
+
+namespace fs = std::filesystem;
+using namespace apptest;
+using namespace testsupport;
+
+TEST(HeadlessBuild, RelaysWithoutADisplayWithOrWithoutTheOptionAndClosesInOrderOnEverySignal) {
+  TempDir temp;
+  LoopbackListener destination;
+  const fs::path runtime = temp / "run", ini = temp / "slots.ini";
+  const fs::path program = fs::path(RELVANE_BINARY_DIR) / "app" / "RelvaneTiv";
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms::owner_all);
+  ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
+
+  const struct {
+    std::vector<std::string> args;
+    int signo;
+  } cases[] = {{{}, SIGTERM}, {{"--headless"}, SIGHUP}, {{"-D583"}, SIGINT}};
+  int run = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE("signal " + std::to_string(c.signo) + " after " + std::to_string(c.args.size()) +
+                 " arguments");
+    const int port = freePort();
+    writeFile(ini, slotSection(0, 1, port, destination.port));
+    std::vector<std::string> argv{program.string(), "--config", ini.string()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const fs::path output = temp / ("out" + std::to_string(++run));
+    fs::create_directories(output);
+    ChildProcess child(program, argv, temp.path(), output);
+
+    int client = -1;
+    ASSERT_TRUE(waitFor([&] { return (client = connectLoopback(port, 200ms)) >= 0 || !child.running(); }));
+    ASSERT_GE(client, 0) << child.err();
+    int server = destination.acceptOne();
+    ASSERT_GE(server, 0);
+    ASSERT_TRUE(sendAll(client, "through a server"));
+    EXPECT_EQ(recvExact(server, 16), "through a server");
+    child.signal(c.signo);
+    EXPECT_EQ(child.waitExit(), 0) << child.err();
+    EXPECT_TRUE(waitPeerClosed(client));
+    EXPECT_FALSE(accepting(port));
+    EXPECT_TRUE(hasLines(readFile(ini), {"ACT=1", "PORT=" + std::to_string(port)}));
+    closeFd(client);
+    closeFd(server);
+  }
+}
