@@ -39,7 +39,7 @@ std::string settingsFilePath(const std::string& configOption, const SettingsPlac
     std::error_code ec;
     if (fs::exists(portable, ec)) return portable.string();
   }
-  // The base directory specification ignores a relative value.
+  // XDG base directories must be absolute; a relative value is ignored.
   fs::path base = place.configHome.rfind('/', 0) == 0 ? fs::path(place.configHome)
                   : !place.home.empty()              ? fs::path(place.home) / ".config"
                                                      : fs::path(place.workingDir);

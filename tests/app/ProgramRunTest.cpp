@@ -186,7 +186,7 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotNamesRefusalsAndEndsWithOneWhenNoneCanSt
   writeFile(ini, refused);
   ::chmod(ini.c_str(), 0444);
   auto none = start({"--headless", "--quiet"});
-  EXPECT_EQ(none->waitExit(3s), 1);
+  EXPECT_EQ(none->waitExit(5s), 1);
   EXPECT_EQ(none->err(), "設定を保存できませんでした: " + ini.string() + " (Permission denied)" +
                              "。変更はメモリ上に保持し、次の保存で再び書き込みます\n"
                              "起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)\n");
@@ -194,7 +194,7 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotNamesRefusalsAndEndsWithOneWhenNoneCanSt
   writeSlot(1, taken.port);  // the port is busy for now: ACT stays for the next launch
   const std::string busy = readFile(ini);
   auto again = start({"--headless", "--quiet"});
-  EXPECT_EQ(again->waitExit(3s), 1);
+  EXPECT_EQ(again->waitExit(5s), 1);
   EXPECT_NE(again->err().find("TCP-PORT0: Listenポート(" + std::to_string(taken.port) + ")を開けませんでした\n"),
             std::string::npos) << again->err();
   EXPECT_EQ(readFile(ini), busy);
