@@ -292,11 +292,12 @@ void measureGrowth(const Options& o, std::vector<Target>& targets, const BenchSe
   auto mib = [](long kib) { return kib > 0 ? fmt("%.1f", kib / 1024.0) : std::string("-"); };
   for (Target& t : targets) {
     for (int s = 0; s < 70 && timeWaitSockets() > 1000; ++s) std::this_thread::sleep_for(std::chrono::seconds(1));
-    // What an earlier measurement left open would be counted as this burst's pairs.
-    for (int s = 0; s < 1000 && server.openConnections() > 0; ++s) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     auto& c = t.cells;
     const long before = t.pid > 0 ? rssKiB(t.pid) : 0;
     c[rows.rtt0] = rtt(t);
+    // What an earlier measurement left open (its close still on the way) would be counted as
+    // one of this burst's pairs.
+    for (int s = 0; s < 1000 && server.openConnections() > 0; ++s) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     IdleSet set(t.port, server);
     double first = set.growTo(std::min(1000, n), limit);
     c[rows.rtt1k] = first >= 0 ? rtt(t) : "FAILED";
