@@ -38,6 +38,10 @@ std::string peerRefusedLine(int slot, const std::string& address, int port) {
   return slotName(slot) + " フィルタ拒否 接続元=" + endpoint(address, port);
 }
 
+std::string loopRefusedLine(int slot, const std::string& address, int port) {
+  return slotName(slot) + " 中継ループ拒否 接続元=" + endpoint(address, port);
+}
+
 std::string connectionEndLine(const ConnectionEnd& end) {
   return slotName(end.slot) + " 接続終了 接続元=" + endpoint(end.clientAddress, end.clientPort) +
          " 転送先=" + endpoint(end.destinationAddress, end.destinationPort) +

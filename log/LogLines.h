@@ -28,6 +28,7 @@ std::string listeningLine(int slot, const std::string& address, int port,
 std::string stoppedLine(int slot);
 std::string switchOnRefusedLine(int slot, const std::string& message);
 std::string peerRefusedLine(int slot, const std::string& address, int port);
+std::string loopRefusedLine(int slot, const std::string& address, int port);
 std::string connectionEndLine(const ConnectionEnd& end);
 
 }  // namespace evlog

@@ -8,8 +8,18 @@ OwnEndpoints& OwnEndpoints::current() {
   return *endpoints;
 }
 
-std::string OwnEndpoints::add(const SocketAddress& local) {
-  std::string key = local.key();
+namespace {
+
+// The destination's address is left out: a connect to a wildcard address arrives at a loopback
+// one, so only its port can be compared.
+std::string keyOf(const SocketAddress& local, int port) {
+  return local.empty() ? std::string() : local.key() + '>' + std::to_string(port);
+}
+
+}  // namespace
+
+std::string OwnEndpoints::add(const SocketAddress& local, const SocketAddress& destination) {
+  std::string key = keyOf(local, destination.port());
   if (!key.empty()) ++count_[key];
   return key;
 }
@@ -19,8 +29,8 @@ void OwnEndpoints::remove(const std::string& key) {
   if (it != count_.end() && --it->second <= 0) count_.erase(it);
 }
 
-bool OwnEndpoints::contains(const SocketAddress& peer) const {
-  return !peer.empty() && count_.count(peer.key()) != 0;
+bool OwnEndpoints::contains(const SocketAddress& peer, const SocketAddress& at) const {
+  return !peer.empty() && count_.count(keyOf(peer, at.port())) != 0;
 }
 
 }  // namespace net

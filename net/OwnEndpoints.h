@@ -1,7 +1,9 @@
 #pragma once
-// The local ends of the program's own outgoing connections, across every repeater of the thread.
-// A connection that arrives from one of them is the relay reaching itself: a slot whose
-// destination leads back to a listening port of this program, directly or through another slot.
+// The program's own outgoing connections (local end and destination port), across every repeater
+// of the thread. A connection that arrives from one of those local ends at that port is the relay
+// reaching itself: a slot whose destination leads back to a listening port of this program,
+// directly or through another slot. The local end alone is not enough: on loopback a client's
+// port may equal the local port of an outgoing connection to another destination.
 #include <string>
 #include <unordered_map>
 
@@ -13,9 +15,11 @@ class OwnEndpoints {
 public:
   static OwnEndpoints& current();
 
-  std::string add(const SocketAddress& local);  // returns the key to remove it with ("" if none)
+  // Returns the key to remove it with ("" if none).
+  std::string add(const SocketAddress& local, const SocketAddress& destination);
   void remove(const std::string& key);
-  bool contains(const SocketAddress& peer) const;
+  // peer: the accepted connection's far end; at: its near end, the listening port it reached.
+  bool contains(const SocketAddress& peer, const SocketAddress& at) const;
   std::size_t size() const { return count_.size(); }
 
 private:

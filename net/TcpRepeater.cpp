@@ -184,9 +184,10 @@ CTcpSockStream* CTcpRepeater::acceptPeer(int& err) {
     return nullptr;
   }
   const net::SocketAddress peer = net::SocketAddress::peerOf(stream->handle());
+  const net::SocketAddress at = net::SocketAddress::localOf(stream->handle());
   const std::string address = peer.text();
   const int port = peer.port();
-  if (refusedAsOwn(stream, peer)) return nullptr;
+  if (refusedAsOwn(stream, peer, at)) return nullptr;
   if (filter && !filter->isAccept(address)) {
     delete stream;
     ++refusedCount_;
@@ -196,17 +197,20 @@ CTcpSockStream* CTcpRepeater::acceptPeer(int& err) {
   }
   stream->peerAddress = address;
   stream->peerPort = port;
-  stream->GetSockName(stream->localAddress, stream->localPort);
+  stream->localAddress = at.text();
+  stream->localPort = at.port();
   trace("接続を受け付けました。PeerAddress=%s, port=%d\n", address.c_str(), port);
   return stream;
 }
 
 // A connection from one of our own outgoing sockets would make the relay feed itself, one more
 // pair per pair, until descriptors run out. (The place for an event-log entry too.)
-bool CTcpRepeater::refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer) {
-  if (!net::OwnEndpoints::current().contains(peer)) return false;
+bool CTcpRepeater::refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer,
+                                const net::SocketAddress& at) {
+  if (!net::OwnEndpoints::current().contains(peer, at)) return false;
   delete stream;
   trace("★★自身への中継を拒否★★ PeerAddress=%s, port=%d\n", peer.text().c_str(), peer.port());
+  if (listener) listener->notifyOnLoopRefused(peer.text(), peer.port());
   return true;
 }
 

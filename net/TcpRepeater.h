@@ -38,6 +38,8 @@ public:
   virtual void notifyOnPairEnd(const CTcpStreamPair& /*pair*/, PairEnding /*how*/, int /*err*/) {}
   // A peer the filter did not serve, already closed.
   virtual void notifyOnPeerRefused(const std::string& /*address*/, int /*port*/) {}
+  // A connection that came from one of the program's own outgoing sockets, already closed.
+  virtual void notifyOnLoopRefused(const std::string& /*address*/, int /*port*/) {}
 
 protected:
   ~CTcpRepeaterListener() = default;
@@ -104,7 +106,7 @@ private:
   void closePair(int index, PairEnding how = PairEnding::Stopped);
   void updateConnectionCount();
   CTcpSockStream* acceptPeer(int& err);
-  bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer);
+  bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer, const net::SocketAddress& at);
   CTcpSockStream* makeOutgoing(int& family);
   void abortPair(int index, CTcpSockStream* failed, PairEnding how, int err);
   void endPair(int index, bool abortive, CTcpSockStream* failed, PairEnding how, int err);

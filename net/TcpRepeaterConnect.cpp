@@ -63,7 +63,7 @@ void CTcpRepeater::connectNext(int index) {
       const bool atOnce = outgoing->ConnectTo(to);
       err = atOnce ? 0 : CAsyncSocket::GetLastError();
       if (atOnce || err == EWOULDBLOCK) {
-        pair->ownEndpoint = net::OwnEndpoints::current().add(net::SocketAddress::localOf(outgoing->handle()));
+        pair->ownEndpoint = net::OwnEndpoints::current().add(net::SocketAddress::localOf(outgoing->handle()), to);
         if (!atOnce) {
           trace("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
           return;

@@ -110,6 +110,7 @@ class CPortSlot : public CTcpRepeaterListener {
   void notifyOnConnectionCount(int count) override;
   void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override;
   void notifyOnPeerRefused(const std::string& address, int port) override;
+  void notifyOnLoopRefused(const std::string& address, int port) override;
   SlotTotals totals() { return activity.totals(repeater); }
 
   std::string sectionName() const;

@@ -69,6 +69,10 @@ void CSlotActivity::peerRefused(const std::string& address, int port) {
   if (evlog::enabled()) evlog::post(evlog::peerRefusedLine(slot, address, port));
 }
 
+void CSlotActivity::loopRefused(const std::string& address, int port) {
+  if (evlog::enabled()) evlog::post(evlog::loopRefusedLine(slot, address, port));
+}
+
 SlotTotals CSlotActivity::totals(CTcpRepeater& repeater) const {
   SlotTotals all = ended;
   int position = 0;

@@ -24,6 +24,8 @@ class CSlotActivity {
   void switchedOn(int slot, const std::string& destinationHost, int destinationPort);
   void pairEnded(const CTcpStreamPair& pair, PairEnding how, int err);
   void peerRefused(const std::string& address, int port);
+  // A connection from the program's own outgoing socket: logged, not counted as a filter refusal.
+  void loopRefused(const std::string& address, int port);
 
   // The ended connections' totals plus what the repeater's live pairs have carried so far.
   SlotTotals totals(CTcpRepeater& repeater) const;

@@ -97,6 +97,7 @@ TEST(EventLog, LineTexts) {
   EXPECT_EQ(evlog::switchOnRefusedLine(0, "Listenポートが無効な設定です"),
             "TCP-PORT0 ON拒否 理由=Listenポートが無効な設定です");
   EXPECT_EQ(evlog::peerRefusedLine(1, "::1", 40000), "TCP-PORT1 フィルタ拒否 接続元=[::1]:40000");
+  EXPECT_EQ(evlog::loopRefusedLine(0, "127.0.0.1", 40001), "TCP-PORT0 中継ループ拒否 接続元=127.0.0.1:40001");
   evlog::ConnectionEnd end;
   end.slot = 2, end.clientAddress = "127.0.0.2", end.clientPort = 5555;
   end.destinationAddress = "::1", end.destinationPort = 80;
