@@ -42,14 +42,14 @@ void TimerQueue::rearm() {
   Clock::time_point next = due_.empty() ? Clock::time_point{} : due_.begin()->first.first;
   if (next == armedFor_) return;
   armedFor_ = next;
-  itimerspec spec{};
+  itimerspec due{};
   if (!due_.empty()) {
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(next.time_since_epoch()).count();
     if (ns <= 0) ns = 1;  // zero would disarm
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    due.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    due.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
   }
-  ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &due, nullptr);
 }
 
 void TimerQueue::onReady(std::uint32_t) {
