@@ -130,7 +130,6 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
   forwardPort = destinationPort;
   listenSocket.Close();
   listening_ = false;
-  refusedCount_ = 0;
   const bool v6 = useListenBindAddress && net::literalFamily(listenBindAddress) == AF_INET6;
   if (!listenSocket.Socket(SOCK_STREAM, CAsyncSocket::FD_ALL, v6 ? AF_INET6 : AF_INET)) {
     trace("Error:CTcpRepeater::start()-Create() err=%d\n", CAsyncSocket::GetLastError());
@@ -190,7 +189,6 @@ CTcpSockStream* CTcpRepeater::acceptPeer(int& err) {
   if (refusedAsOwn(stream, peer, at)) return nullptr;
   if (filter && !filter->isAccept(address)) {
     delete stream;
-    ++refusedCount_;
     trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
     if (listener) listener->notifyOnPeerRefused(address, port);
     return nullptr;

@@ -92,7 +92,6 @@ public:
   bool isListening() const;  // has a listening socket
   // The listening socket's own address and port; false when there is none.
   bool listenName(std::string& address, int& port) const;
-  int refusedCount() const { return refusedCount_; }  // peers the filter refused since start
   int pairTableSize() const { return pairs.size(); }  // free entries included
 
   void notifyOnAccept(int index, std::string kind) override;
@@ -136,5 +135,4 @@ private:
   int halfCloseTimeout = kDefaultHalfCloseTimeout;
   bool listening_ = false;
   std::uint64_t nextSerial_ = 0;
-  int refusedCount_ = 0;
 };
