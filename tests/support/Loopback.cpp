@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -57,7 +58,20 @@ int LoopbackListener::acceptOne(std::chrono::milliseconds timeout) const {
   return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
+// Below the kernel's ephemeral range (32768 and up by default): a port the kernel handed out
+// with bind(0) is one it may hand again to another test's outgoing connection, running in
+// parallel, before the caller listens on it.
 int freePort() {
+  static std::minstd_rand pick(static_cast<unsigned>(::getpid()) ^
+                               static_cast<unsigned>(Clock::now().time_since_epoch().count()));
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    const int port = 20000 + static_cast<int>(pick() % 12000);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(port);
+    const bool free = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (fd >= 0) ::close(fd);
+    if (free) return port;
+  }
   LoopbackListener l;
   return l.port;
 }
