@@ -22,8 +22,10 @@ CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless, bo
 
 int CHeadlessRun::run() {
   trace("CHeadlessRun::run() ini=%s\n", iniPath.c_str());
-  evlog::FdSink standardError(STDERR_FILENO);
+  // Batched: the lines of one round of the loop go out in one write at its end.
+  evlog::FdSink standardError(STDERR_FILENO, evlog::FdSink::Batched);
   if (!quiet) evlog::addSink(&standardError);
+  net::EventLoop::current().setRoundEnd([&standardError] { standardError.flush(); });
   auto toStderr = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
   CSaveReport saveReport(toStderr);
   const int count = slot_sections::count(ini::Document::load(iniPath));
@@ -40,6 +42,7 @@ int CHeadlessRun::run() {
     if (!refusal.empty() && quiet) toStderr(slot.sectionName() + ": " + refusal);
     if (slot.started()) ++started;
   }
+  standardError.flush();
 
   if (started == 0) {
     toStderr("起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)");
@@ -50,6 +53,7 @@ int CHeadlessRun::run() {
 
   trace("CHeadlessRun::run() shutdown\n");
   for (auto& slot : slots) slot->shutdownSlot();
+  net::EventLoop::current().setRoundEnd(nullptr);
   evlog::removeSink(&standardError);
   return started == 0 ? 1 : 0;
 }

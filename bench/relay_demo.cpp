@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  evlog::FdSink standardError(STDERR_FILENO);
+  evlog::FdSink standardError(STDERR_FILENO, evlog::FdSink::Batched);  // as the program runs it
+  net::EventLoop::current().setRoundEnd([&standardError] { standardError.flush(); });
   Logging log;
   log.activity.switchedOn(0, forwardHost, forwardPort);
   if (logging) evlog::addSink(&standardError);
@@ -144,6 +145,7 @@ int main(int argc, char** argv) {
     if (fds[0].revents & POLLIN) loop.dispatch();
   }
   repeater.stop();
+  loop.setRoundEnd(nullptr);
   std::fflush(stdout);
   close(signalFd);
   return 0;

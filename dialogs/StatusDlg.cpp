@@ -54,7 +54,7 @@ Side sideOf(const CTcpSockStream* stream) {
   if (!stream) return side;
   side.localAddress = stream->getLocalAddress();
   side.peerAddress = stream->getPeerAddress();
-  side.localPort = stream->localPort;
+  side.localPort = stream->getLocalPort();
   side.peerPort = stream->peerPort;
   side.maxRemainCount = stream->maxRemainCount;
   side.received = stream->receivedBytes;

@@ -6,14 +6,20 @@
 namespace evlog {
 
 void FdSink::write(const std::string& line) {
-  const std::string whole = line + '\n';
+  held_ += line;
+  held_ += '\n';
+  if (mode_ == AtOnce || held_.size() >= kMaxHeld) flush();
+}
+
+void FdSink::flush() {
   std::size_t done = 0;
-  // Bounded: a descriptor that keeps failing (closed, full disk) loses the line, never the loop.
-  for (int attempt = 0; done < whole.size() && attempt < 16; ++attempt) {
-    const ssize_t n = ::write(fd_, whole.data() + done, whole.size() - done);
+  // Bounded: a descriptor that keeps failing (closed, full disk) loses the lines, never the loop.
+  for (int attempt = 0; done < held_.size() && attempt < 16; ++attempt) {
+    const ssize_t n = ::write(fd_, held_.data() + done, held_.size() - done);
     if (n > 0) done += static_cast<std::size_t>(n);
-    else if (n < 0 && errno != EINTR && errno != EAGAIN) return;
+    else if (n < 0 && errno != EINTR && errno != EAGAIN) break;
   }
+  held_.clear();
 }
 
 }  // namespace evlog

@@ -1,18 +1,31 @@
 #pragma once
-// Writes each line with its line break in one write(2) to a descriptor (standard error for a
-// run without a window): line by line, so a service manager's journal gets whole lines at once
-// and nothing waits in a buffer when the process is killed.
+// Writes lines, each with its line break, to a descriptor (standard error for a run without a
+// window), whole lines per write(2) so a service manager's journal never gets half a line.
+// At once by default; batched, the lines wait until flush() (the loop calls it at the end of
+// every round, so a line is out within the round that logged it) and go in one write.
+#include <string>
+
 #include "log/LogSink.h"
 
 namespace evlog {
 
 class FdSink : public Sink {
 public:
-  explicit FdSink(int fd) : fd_(fd) {}
+  enum Mode { AtOnce, Batched };
+  explicit FdSink(int fd, Mode mode = AtOnce) : fd_(fd), mode_(mode) {}
+  ~FdSink() { flush(); }
+  FdSink(const FdSink&) = delete;
+  FdSink& operator=(const FdSink&) = delete;
+
   void write(const std::string& line) override;
+  void flush();
 
 private:
+  static constexpr std::size_t kMaxHeld = 64 * 1024;  // a round that logs more writes early
+
   int fd_;  // not owned
+  Mode mode_;
+  std::string held_;
 };
 
 }  // namespace evlog

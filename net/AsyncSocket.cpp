@@ -207,13 +207,12 @@ void CAsyncSocket::Close() {
   if (m_hSocket < 0) return;
   auto& loop = net::EventLoop::current();
   loop.removeClosing(token_);
-  ::close(m_hSocket);
+  loop.closeLater(m_hSocket);
   m_hSocket = -1;
   token_ = 0;
   phase_ = Phase::Idle;
   writeArmed_ = writePosted_ = peerKnown_ = false;
   acceptStarved_ = false;
-  loop.descriptorFreed();
 }
 
 int CAsyncSocket::Receive(void* buffer, int length, int flags) {
@@ -322,7 +321,8 @@ void CAsyncSocket::onReady(std::uint32_t revents) {
 
 void CAsyncSocket::readyConnecting(std::uint32_t revents) {
   if (!(revents & (EPOLLOUT | EPOLLERR | EPOLLHUP))) return;
-  int err = takeSocketError();
+  // A failed connect always comes with EPOLLERR or EPOLLHUP; writable alone means it succeeded.
+  int err = (revents & (EPOLLERR | EPOLLHUP)) ? takeSocketError() : 0;
   if (err == 0 && !(revents & EPOLLOUT)) err = ECONNABORTED;
   phase_ = err == 0 ? Phase::Connected : Phase::Failed;
   if (err == 0) oweFirstSend();  // the first write event follows the connect

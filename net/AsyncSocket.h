@@ -66,6 +66,8 @@ public:
   // dual-stack socket).
   bool GetPeerName(std::string& address, int& port) const;
   bool GetSockName(std::string& address, int& port) const;
+  // The peer as accept or connect gave it, without asking the system; empty when neither did.
+  net::SocketAddress knownPeer() const { return peerKnown_ ? peer_ : net::SocketAddress{}; }
 
   int handle() const { return m_hSocket; }
   long selectedEvents() const { return events_; }

@@ -53,6 +53,7 @@ bool EventLoop::wait(int timeoutMs) {
   if (n < 0) return errno == EINTR;
   if (n == 0) {
     deliverPosted();
+    endRound();
     return true;
   }
   const std::uint64_t myRound = ++round_;
@@ -72,7 +73,26 @@ bool EventLoop::wait(int timeoutMs) {
   }
   --depth_;
   deliverPosted();
+  endRound();
   return true;
+}
+
+void EventLoop::closeLater(int fd) {
+  if (depth_ == 0) {
+    ::close(fd);
+    descriptorFreed();
+    return;
+  }
+  closing_.push_back(fd);
+}
+
+void EventLoop::endRound() {
+  if (!closing_.empty()) {
+    for (int fd : closing_) ::close(fd);
+    closing_.clear();
+    descriptorFreed();
+  }
+  if (roundEnd_) roundEnd_();
 }
 
 bool EventLoop::post(Token token) {

@@ -61,6 +61,13 @@ public:
   // Before the fd is closed: closing takes it out of the epoll set (the loop's fds are never
   // duplicated), so this costs no system call.
   void removeClosing(Token token) { entries_.erase(token); }
+  // Closes an fd whose registration is gone. Inside a round it is closed at the round's end,
+  // after the handlers and posted calls: tearing connections down (the peers' wake-ups included)
+  // waits behind the bytes of the connections still moving.
+  void closeLater(int fd);
+  // Called at the end of every round, after its closes: for work that is cheaper done once per
+  // round than once per event (writing out the lines the round logged). One hook; empty: none.
+  void setRoundEnd(std::function<void()> hook) { roundEnd_ = std::move(hook); }
   // Inside a dispatch round, asks for onPosted at the end of the round and returns true; outside
   // one there is no round to end, and it returns false.
   bool post(Token token);
@@ -83,6 +90,7 @@ private:
   };
   void apply(Token token, Entry& e, std::uint32_t events);
   void deliverPosted();
+  void endRound();
   void armRetryTimer(bool on);
   void onRetryTimer();
 
@@ -92,6 +100,8 @@ private:
   std::uint64_t round_ = 0;
   int depth_ = 0;  // dispatch rounds running (nested ones included)
   std::vector<Token> posted_;
+  std::vector<int> closing_;
+  std::function<void()> roundEnd_;
   std::unordered_map<Token, Entry> entries_;
   std::vector<Token> starving_;
   std::unique_ptr<TimerQueue> timers_;

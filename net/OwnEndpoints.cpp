@@ -16,10 +16,18 @@ std::string keyOf(const SocketAddress& local, int port) {
   return local.empty() ? std::string() : local.key() + '>' + std::to_string(port);
 }
 
+void drop(std::unordered_map<int, int>& counts, int key) {
+  auto it = counts.find(key);
+  if (it != counts.end() && --it->second <= 0) counts.erase(it);
+}
+
 }  // namespace
 
-std::string OwnEndpoints::add(const SocketAddress& local, const SocketAddress& destination) {
-  std::string key = keyOf(local, destination.port());
+void OwnEndpoints::listening(int port) { ++listening_[port]; }
+void OwnEndpoints::notListening(int port) { drop(listening_, port); }
+
+std::string OwnEndpoints::add(const SocketAddress& local, int destinationPort) {
+  std::string key = keyOf(local, destinationPort);
   if (!key.empty()) ++count_[key];
   return key;
 }
@@ -29,8 +37,8 @@ void OwnEndpoints::remove(const std::string& key) {
   if (it != count_.end() && --it->second <= 0) count_.erase(it);
 }
 
-bool OwnEndpoints::contains(const SocketAddress& peer, const SocketAddress& at) const {
-  return !peer.empty() && count_.count(keyOf(peer, at.port())) != 0;
+bool OwnEndpoints::contains(const SocketAddress& peer, int port) const {
+  return !peer.empty() && !count_.empty() && count_.count(keyOf(peer, port)) != 0;
 }
 
 }  // namespace net

@@ -88,7 +88,16 @@ CTcpRepeater::~CTcpRepeater() {
     pair->closeBoth();
     delete pair;
   }
+  closeListener();
+}
+
+void CTcpRepeater::closeListener() {
+  if (boundPort_ != 0) net::OwnEndpoints::current().notListening(boundPort_);
+  boundPort_ = 0;
   listenSocket.Close();
+  listening_ = false;
+  delete spare_;
+  spare_ = nullptr;
 }
 
 void CTcpRepeater::setListener(CTcpRepeaterListener* l) { listener = l; }
@@ -128,8 +137,7 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
   listenPort = port;
   forwardHost = host;
   forwardPort = destinationPort;
-  listenSocket.Close();
-  listening_ = false;
+  closeListener();
   const bool v6 = useListenBindAddress && net::literalFamily(listenBindAddress) == AF_INET6;
   if (!listenSocket.Socket(SOCK_STREAM, CAsyncSocket::FD_ALL, v6 ? AF_INET6 : AF_INET)) {
     trace("Error:CTcpRepeater::start()-Create() err=%d\n", CAsyncSocket::GetLastError());
@@ -157,14 +165,15 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
     return;
   }
   listening_ = true;
+  std::string boundAddress;
+  if (listenSocket.GetSockName(boundAddress, boundPort_)) net::OwnEndpoints::current().listening(boundPort_);
   trace("CTcpRepeater::start()-Listen() OK! Port=%d\n", listenPort);
 }
 
 void CTcpRepeater::stop() {
   pairs.releasingInOrder();
   for (int i = 0; i < pairs.size(); ++i) closePair(i);
-  listenSocket.Close();
-  listening_ = false;
+  closeListener();
 }
 
 CTcpStreamPair* CTcpRepeater::getNextPair(int& position) {
@@ -178,15 +187,15 @@ CTcpSockStream* CTcpRepeater::acceptPeer(int& err) {
   auto* stream = new CTcpSockStream();
   if (!listenSocket.Accept(*stream)) {
     err = CAsyncSocket::GetLastError();
-    trace("Error:CTcpRepeater::notifyOnAccept()-Accept() err=%d\n", err);
+    // Would-block only ends a batch of accepts: nothing was waiting any more.
+    if (err != EWOULDBLOCK) trace("Error:CTcpRepeater::notifyOnAccept()-Accept() err=%d\n", err);
     delete stream;
     return nullptr;
   }
-  const net::SocketAddress peer = net::SocketAddress::peerOf(stream->handle());
-  const net::SocketAddress at = net::SocketAddress::localOf(stream->handle());
+  const net::SocketAddress peer = stream->knownPeer();
   const std::string address = peer.text();
   const int port = peer.port();
-  if (refusedAsOwn(stream, peer, at)) return nullptr;
+  if (refusedAsOwn(stream, peer)) return nullptr;
   if (filter && !filter->isAccept(address)) {
     delete stream;
     trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
@@ -195,17 +204,14 @@ CTcpSockStream* CTcpRepeater::acceptPeer(int& err) {
   }
   stream->peerAddress = address;
   stream->peerPort = port;
-  stream->localAddress = at.text();
-  stream->localPort = at.port();
   trace("接続を受け付けました。PeerAddress=%s, port=%d\n", address.c_str(), port);
   return stream;
 }
 
 // A connection from one of our own outgoing sockets would make the relay feed itself, one more
 // pair per pair, until descriptors run out. (The place for an event-log entry too.)
-bool CTcpRepeater::refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer,
-                                const net::SocketAddress& at) {
-  if (!net::OwnEndpoints::current().contains(peer, at)) return false;
+bool CTcpRepeater::refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer) {
+  if (!net::OwnEndpoints::current().contains(peer, boundPort_)) return false;
   delete stream;
   trace("★★自身への中継を拒否★★ PeerAddress=%s, port=%d\n", peer.text().c_str(), peer.port());
   if (listener) listener->notifyOnLoopRefused(peer.text(), peer.port());
@@ -231,18 +237,33 @@ CTcpSockStream* CTcpRepeater::makeOutgoing(int& family) {
   return nullptr;
 }
 
+// Every client already waiting is taken in one go (up to a bound, so a flood cannot hold up the
+// pairs already open): one wake-up for a burst instead of one each.
 void CTcpRepeater::notifyOnAccept(int, std::string) {
-  // The outgoing socket is made before the client is taken: with no descriptor left for it the
-  // client stays queued until one is free, rather than being taken only to be dropped.
-  int family = 0;
-  CTcpSockStream* outgoing = makeOutgoing(family);
-  if (!outgoing) return;
+  for (int taken = 0; taken < kAcceptBatch && isListening(); ++taken)
+    if (!acceptOne()) return;
+}
+
+// The outgoing socket is made before the client is taken: with no descriptor left for it the
+// client stays queued until one is free, rather than being taken only to be dropped. One that no
+// client took is kept for the next. False when there is nothing more to take now.
+bool CTcpRepeater::acceptOne() {
+  int family = spareFamily_;
+  CTcpSockStream* outgoing = spare_ ? spare_ : makeOutgoing(family);
+  spare_ = nullptr;
+  if (!outgoing) return false;
   int err = 0;
   CTcpSockStream* accepted = acceptPeer(err);
   if (!accepted) {
-    delete outgoing;  // the descriptor this frees would wake a listener that just paused
-    if (isDescriptorShortage(err)) listenSocket.pauseAccepting();
-    return;
+    // Kept for a refused peer, for nobody left waiting, and when the accept itself found no
+    // descriptor (accepting has paused; freeing this one would only wake it to fail again).
+    if (err == 0 || err == EWOULDBLOCK || isDescriptorShortage(err)) {
+      spare_ = outgoing;
+      spareFamily_ = family;
+    } else {
+      delete outgoing;
+    }
+    return err == 0;
   }
   accepted->parent = this;
   accepted->kind = "acceptSocket";
@@ -262,6 +283,7 @@ void CTcpRepeater::notifyOnAccept(int, std::string) {
   int index = addPair(pair);
   accepted->index = outgoing->index = index;
   connectPair(index);
+  return true;
 }
 
 void CTcpRepeater::notifyOnConnect(int index, std::string) {
@@ -293,8 +315,7 @@ void CTcpRepeater::connected(CTcpStreamPair* pair) {
   pair->addresses.clear();
   pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTED;
   CTcpSockStream* outgoing = pair->connectStream;
-  outgoing->GetPeerName(outgoing->peerAddress, outgoing->peerPort);
-  outgoing->GetSockName(outgoing->localAddress, outgoing->localPort);
+  outgoing->GetPeerName(outgoing->peerAddress, outgoing->peerPort);  // as connected: no system call
   updateConnectionCount();
 }
 

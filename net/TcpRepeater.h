@@ -104,8 +104,11 @@ private:
   int addPair(CTcpStreamPair* pair);
   void closePair(int index, PairEnding how = PairEnding::Stopped);
   void updateConnectionCount();
+  static constexpr int kAcceptBatch = 32;
+  bool acceptOne();
   CTcpSockStream* acceptPeer(int& err);
-  bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer, const net::SocketAddress& at);
+  bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer);
+  void closeListener();
   CTcpSockStream* makeOutgoing(int& family);
   void abortPair(int index, CTcpSockStream* failed, PairEnding how, int err);
   void endPair(int index, bool abortive, CTcpSockStream* failed, PairEnding how, int err);
@@ -134,5 +137,8 @@ private:
   int connectTimeout = kDefaultConnectTimeout;
   int halfCloseTimeout = kDefaultHalfCloseTimeout;
   bool listening_ = false;
+  int boundPort_ = 0;                 // the listening socket's port, while it is registered as ours
+  CTcpSockStream* spare_ = nullptr;   // an outgoing socket made for a client that was not there
+  int spareFamily_ = 0;
   std::uint64_t nextSerial_ = 0;
 };

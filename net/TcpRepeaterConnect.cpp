@@ -63,7 +63,9 @@ void CTcpRepeater::connectNext(int index) {
       const bool atOnce = outgoing->ConnectTo(to);
       err = atOnce ? 0 : CAsyncSocket::GetLastError();
       if (atOnce || err == EWOULDBLOCK) {
-        pair->ownEndpoint = net::OwnEndpoints::current().add(net::SocketAddress::localOf(outgoing->handle()), to);
+        auto& own = net::OwnEndpoints::current();
+        if (own.mayComeBack(to.port()))
+          pair->ownEndpoint = own.add(net::SocketAddress::localOf(outgoing->handle()), to.port());
         if (!atOnce) {
           trace("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
           return;

@@ -11,6 +11,18 @@ CTcpSockStream::CTcpSockStream() { trace("CTcpSockStream::CTcpSockStream() STREA
 
 CTcpSockStream::~CTcpSockStream() { trace("CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"); }
 
+// Asked for by the status table only, so a connection pays for the lookup only when it is shown.
+// Known once the peer is: at accept, or when the outgoing connect has finished.
+std::string CTcpSockStream::getLocalAddress() const {
+  if (localPort == 0 && !peerAddress.empty()) GetSockName(localAddress, localPort);
+  return localAddress;
+}
+
+int CTcpSockStream::getLocalPort() const {
+  getLocalAddress();
+  return localPort;
+}
+
 void CTcpSockStream::setBuffers(int kb) {
   if (kb < 1 || kb > kMaxBufferKB) {
     trace("Error:CTcpSockStream::setBuffers() size=%dKB, using %dKB\n", kb, kDefaultBufferKB);
@@ -216,8 +228,11 @@ void CTcpSockStream::peerClosed() {
 bool CTcpSockStream::inputDelivered() {
   inputDelivered_ = true;
   CTcpSockStream* partner = pairSocket;
-  partner->sendShut_ = partner->ShutDown(SHUT_WR);
-  if (!partner->inputDelivered_ || !parent) return true;
+  // The last direction to end: the pair closes now, and the close itself sends the partner's
+  // end of input (nothing is left unread on it to turn that into a reset).
+  const bool last = partner->inputDelivered_ && parent;
+  partner->sendShut_ = last || partner->ShutDown(SHUT_WR);
+  if (!last) return true;
   parent->notifyOnClose(index, kind);
   return false;
 }

@@ -28,7 +28,7 @@ public:
   ~CTcpSockStream() override;
 
   // Fields read by the repeater and the status dialog; the repeater sets the first five and the
-  // four name fields directly.
+  // peer's name directly. The local name is read from the system only when first asked for.
   int connectState = STREAM_IDLE;
   std::string kind;
   int index = 0;
@@ -38,8 +38,8 @@ public:
   uint32_t maxRemainCount = 0;  // the highest sRemainCount so far; never lowered
   uint32_t sendBufferSize = 0;
   uint32_t receiveBufferSize = 0;
-  std::string localAddress;
-  int localPort = 0;
+  mutable std::string localAddress;
+  mutable int localPort = 0;
   std::string peerAddress;
   int peerPort = 0;
   int closePending = 0;  // this stream's peer closed while its bytes were still being delivered
@@ -47,7 +47,8 @@ public:
   uint64_t receivedBytes = 0;
   uint64_t sentBytes = 0;
 
-  std::string getLocalAddress() const { return localAddress; }
+  std::string getLocalAddress() const;
+  int getLocalPort() const;
   std::string getPeerAddress() const { return peerAddress; }
 
   // Sizes the send queue (allocated on first use); 1..kMaxBufferKB, else the default.

@@ -36,26 +36,29 @@ void TimerQueue::cancel(Id id) {
   rearm();
 }
 
-// Only the earliest deadline is armed; the kernel is told again only when that one changes.
+// The kernel is told only when a deadline comes earlier than the one it holds. One that comes
+// later, or a cancel, leaves it as it is: the wake-up that follows finds nothing due and arms the
+// next. A connection starts and cancels timers all its life; this way they cost no system call.
 void TimerQueue::rearm() {
-  if (fd_ < 0) return;
-  Clock::time_point next = due_.empty() ? Clock::time_point{} : due_.begin()->first.first;
-  if (next == armedFor_) return;
+  if (fd_ < 0 || due_.empty()) return;
+  const Clock::time_point next = due_.begin()->first.first;
+  if (armed_ && next >= armedFor_) return;
+  armed_ = true;
   armedFor_ = next;
   itimerspec due{};
-  if (!due_.empty()) {
-    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(next.time_since_epoch()).count();
-    if (ns <= 0) ns = 1;  // zero would disarm
-    due.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    due.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-  }
+  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(next.time_since_epoch()).count();
+  if (ns <= 0) ns = 1;  // zero would disarm
+  due.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+  due.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
   ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &due, nullptr);
 }
 
 void TimerQueue::onReady(std::uint32_t) {
   std::uint64_t expirations = 0;
-  while (::read(fd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+  ssize_t n;
+  while ((n = ::read(fd_, &expirations, sizeof expirations)) < 0 && errno == EINTR) {
   }
+  if (n > 0) armed_ = false;  // a one-shot timerfd that fired holds nothing any more
   // Timers started by a callback wait for the next round, even when they are already due.
   const Id last = nextId_ - 1;
   const Clock::time_point now = Clock::now();
@@ -68,7 +71,6 @@ void TimerQueue::onReady(std::uint32_t) {
     due_.erase(it);
     callback();
   }
-  armedFor_ = Clock::time_point::max();  // the fd may have fired for an earlier arming
   rearm();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // One-shot deadlines for the readiness loop: any number of timers behind a single timerfd in the
-// loop's epoll set, so a timer costs no descriptor (it still works when descriptors run out) and
-// a loop with no timer pending is never woken for one.
+// loop's epoll set, so a timer costs no descriptor (it still works when descriptors run out). A
+// cancelled timer may still wake the loop once, at the time it was due, and then no more.
 //
 // Callbacks run from the loop's dispatch, earliest first. A callback may start or cancel timers,
 // destroy the Timer that fired, or run a nested loop.
@@ -40,6 +40,7 @@ private:
   Id nextId_ = 1;
   std::map<std::pair<Clock::time_point, Id>, std::function<void()>> due_;
   std::unordered_map<Id, Clock::time_point> whenOf_;
+  bool armed_ = false;  // the timerfd is set for armedFor_ and has not fired yet
   Clock::time_point armedFor_{};
 };
 

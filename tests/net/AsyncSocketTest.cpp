@@ -53,7 +53,8 @@ TEST(AsyncSocket, ClosedSocketGetsNoLaterCallEvenWhenItsNumberIsReused) {
   std::unique_ptr<Probe> a = connected(l, pa), b = connected(l, pb), fresh;
   auto killOther = [&](Probe& self) {
     std::unique_ptr<Probe>& other = &self == a.get() ? b : a;
-    reusedFd = other->handle();
+    reusedFd = other->Detach();  // a close inside a round waits for its end: free the number now
+    ::close(reusedFd);
     other.reset();
     fresh = std::make_unique<Probe>();
     fresh->Create();  // takes the lowest free number: the one just closed
