@@ -25,24 +25,38 @@ bool enabled() { return !sinks().empty(); }
 
 void post(const std::string& text) {
   if (!enabled()) return;
-  const std::string line = localTimestamp(std::chrono::system_clock::now()) + ' ' + text;
+  std::string line = localTimestamp(std::chrono::system_clock::now());
+  line.reserve(line.size() + 1 + text.size());
+  line += ' ';
+  line += text;
+  if (sinks().size() == 1) return sinks().front()->write(line);
   // A sink may remove itself while it writes; walk a copy.
   const std::vector<Sink*> targets = sinks();
   for (Sink* sink : targets) sink->write(line);
 }
 
+// Lines come in bursts within one second: the date and time are formatted once per second,
+// only the milliseconds per line.
 std::string localTimestamp(std::chrono::system_clock::time_point when) {
   using namespace std::chrono;
   const auto sinceEpoch = when.time_since_epoch();
   const auto wholeSeconds = floor<seconds>(sinceEpoch);
-  const auto millis = duration_cast<milliseconds>(sinceEpoch - wholeSeconds).count();
+  const auto millis = static_cast<int>(duration_cast<milliseconds>(sinceEpoch - wholeSeconds).count());
   const std::time_t t = static_cast<std::time_t>(wholeSeconds.count());
-  std::tm local{};
-  ::localtime_r(&t, &local);
-  char text[40];
-  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(millis));
-  return text;
+  static std::time_t formattedFor = -1;  // one thread only, as the sinks
+  static long formattedInZone = 0;        // the zone's offset then (tzset may change it)
+  static char text[40];
+  static std::size_t length = 0;
+  if (t != formattedFor || ::timezone != formattedInZone) {
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    length = std::strftime(text, sizeof text - 5, "%Y-%m-%d %H:%M:%S", &local);
+    formattedFor = t;
+    formattedInZone = ::timezone;
+  }
+  const char ms[5] = {'.', static_cast<char>('0' + millis / 100), static_cast<char>('0' + millis / 10 % 10),
+                      static_cast<char>('0' + millis % 10), '\0'};
+  return std::string(text, length) + ms;
 }
 
 }  // namespace evlog

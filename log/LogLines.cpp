@@ -10,16 +10,31 @@ std::string slotName(int slot) { return "TCP-PORT" + std::to_string(slot); }
 
 }  // namespace
 
-std::string endpoint(const std::string& address, int port) {
+namespace {
+
+void appendEndpoint(std::string& to, const std::string& address, int port) {
   const bool v6 = address.find(':') != std::string::npos;
-  return (v6 ? "[" + address + "]" : address) + ':' + std::to_string(port);
+  if (v6) to += '[';
+  to += address;
+  if (v6) to += ']';
+  to += ':';
+  to += std::to_string(port);
+}
+
+}  // namespace
+
+std::string endpoint(const std::string& address, int port) {
+  std::string text;
+  appendEndpoint(text, address, port);
+  return text;
 }
 
 std::string seconds(std::chrono::milliseconds duration) {
   const long long ms = duration.count() < 0 ? 0 : duration.count();
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld.%03llds", ms / 1000, ms % 1000);
-  return text;
+  const int part = static_cast<int>(ms % 1000);
+  const char fraction[6] = {'.', static_cast<char>('0' + part / 100), static_cast<char>('0' + part / 10 % 10),
+                            static_cast<char>('0' + part % 10), 's', '\0'};
+  return std::to_string(ms / 1000) + fraction;
 }
 
 std::string listeningLine(int slot, const std::string& address, int port,
@@ -42,11 +57,23 @@ std::string loopRefusedLine(int slot, const std::string& address, int port) {
   return slotName(slot) + " 中継ループ拒否 接続元=" + endpoint(address, port);
 }
 
+// One per connection: built in one string rather than a chain of temporaries.
 std::string connectionEndLine(const ConnectionEnd& end) {
-  return slotName(end.slot) + " 接続終了 接続元=" + endpoint(end.clientAddress, end.clientPort) +
-         " 転送先=" + endpoint(end.destinationAddress, end.destinationPort) +
-         " 受信=" + std::to_string(end.fromClient) + " 送信=" + std::to_string(end.toClient) +
-         " 時間=" + seconds(end.duration) + " 終了=" + end.ending;
+  std::string line = slotName(end.slot);
+  line.reserve(192);
+  line += " 接続終了 接続元=";
+  appendEndpoint(line, end.clientAddress, end.clientPort);
+  line += " 転送先=";
+  appendEndpoint(line, end.destinationAddress, end.destinationPort);
+  line += " 受信=";
+  line += std::to_string(end.fromClient);
+  line += " 送信=";
+  line += std::to_string(end.toClient);
+  line += " 時間=";
+  line += seconds(end.duration);
+  line += " 終了=";
+  line += end.ending;
+  return line;
 }
 
 }  // namespace evlog

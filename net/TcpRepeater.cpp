@@ -137,6 +137,8 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
   listenPort = port;
   forwardHost = host;
   forwardPort = destinationPort;
+  // Parsed once: every connection of a literal destination goes to this address.
+  if (!net::SocketAddress::parse(forwardHost, forwardPort, forwardLiteral_)) forwardLiteral_ = {};
   closeListener();
   const bool v6 = useListenBindAddress && net::literalFamily(listenBindAddress) == AF_INET6;
   if (!listenSocket.Socket(SOCK_STREAM, CAsyncSocket::FD_ALL, v6 ? AF_INET6 : AF_INET)) {
@@ -221,8 +223,7 @@ bool CTcpRepeater::refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress
 // The outgoing stream with a socket of the destination's likely family (family: 0 for none), or
 // null when the descriptors have run out (accepting then pauses).
 CTcpSockStream* CTcpRepeater::makeOutgoing(int& family) {
-  net::SocketAddress literal;
-  family = net::SocketAddress::parse(forwardHost, forwardPort, literal) ? literal.family() : AF_INET;
+  family = forwardLiteral_.empty() ? AF_INET : forwardLiteral_.family();
   auto* outgoing = new CTcpSockStream();
   if (outgoing->Socket(SOCK_STREAM, CAsyncSocket::FD_ALL, family)) {
     if (useConnectBindAddress) outgoing->Bind(0, connectBindAddress.c_str());

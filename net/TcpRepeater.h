@@ -129,6 +129,7 @@ private:
   int listenPort = 0;
   std::string forwardHost;
   int forwardPort = 0;
+  net::SocketAddress forwardLiteral_;  // empty when forwardHost is a name to look up
   int bufferSizeKB = CTcpSockStream::kDefaultBufferKB;
   int useListenBindAddress = 0;
   std::string listenBindAddress;

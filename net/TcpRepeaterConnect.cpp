@@ -29,9 +29,8 @@ void CTcpRepeater::connectPair(int index) {
   pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTING;
   if (connectTimeout > 0)
     pair->connectTimer.start(seconds(connectTimeout), [this, index] { connectTimedOut(index); });
-  net::SocketAddress literal;
-  if (net::SocketAddress::parse(forwardHost, forwardPort, literal)) {
-    pair->addresses = {literal};
+  if (!forwardLiteral_.empty()) {
+    pair->addresses = {forwardLiteral_};
     connectNext(index);
     return;
   }
