@@ -1,10 +1,12 @@
 #include "net/TcpRepeater.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include "net/EventLoop.h"
 #include "net/ListenAddress.h"
 #include "net/OwnEndpoints.h"
 #include "net/ResetAfterDrain.h"
@@ -238,11 +240,18 @@ CTcpSockStream* CTcpRepeater::makeOutgoing(int& family) {
   return nullptr;
 }
 
-// Every client already waiting is taken in one go (up to a bound, so a flood cannot hold up the
-// pairs already open): one wake-up for a burst instead of one each.
+// Clients that arrive in a burst are taken several per wake-up (up to a bound, so a flood cannot
+// hold up the pairs already open). The batch grows only while the listener is ready again in the
+// very next round, so a client that comes alone costs no extra accept that finds nobody.
 void CTcpRepeater::notifyOnAccept(int, std::string) {
-  for (int taken = 0; taken < kAcceptBatch && isListening(); ++taken)
-    if (!acceptOne()) return;
+  const std::uint64_t round = net::EventLoop::current().round();
+  if (round != fullBatchRound_ + 1) acceptBatch_ = 1;
+  int taken = 0;
+  while (taken < acceptBatch_ && isListening() && acceptOne()) ++taken;
+  if (taken == acceptBatch_) {
+    fullBatchRound_ = round;
+    acceptBatch_ = std::min(2 * acceptBatch_, kMaxAcceptBatch);
+  }
 }
 
 // The outgoing socket is made before the client is taken: with no descriptor left for it the

@@ -104,7 +104,7 @@ private:
   int addPair(CTcpStreamPair* pair);
   void closePair(int index, PairEnding how = PairEnding::Stopped);
   void updateConnectionCount();
-  static constexpr int kAcceptBatch = 32;
+  static constexpr int kMaxAcceptBatch = 32;
   bool acceptOne();
   CTcpSockStream* acceptPeer(int& err);
   bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer);
@@ -141,5 +141,7 @@ private:
   int boundPort_ = 0;                 // the listening socket's port, while it is registered as ours
   CTcpSockStream* spare_ = nullptr;   // an outgoing socket made for a client that was not there
   int spareFamily_ = 0;
+  int acceptBatch_ = 1;                 // clients to take at the next accept event
+  std::uint64_t fullBatchRound_ = 0;    // the loop round whose accept event took a whole batch
   std::uint64_t nextSerial_ = 0;
 };
