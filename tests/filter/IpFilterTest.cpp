@@ -73,10 +73,9 @@ static void expectServes(const CIpFilter& f, std::initializer_list<const char*> 
     for (const char* a : list) EXPECT_EQ(f.isAccept(a), want) << "mode " << f.mode << ", " << a;
 }
 
-// IPv4-mapped peers are judged as their IPv4 address.
-TEST(IpFilterMode, FixedModesAndUnknownModesForEitherFamily) {
-  for (int mode : {int{CIpFilter::ModeAcceptAll}, 4, -1, INT32_MIN})
-    expectServes(filterOf(mode), {"", "garbage", "8.8.8.8"}, {});
+// IPv4-mapped peers are judged as their IPv4 address. (That every other mode serves anyone is
+// one of the fuzzer's invariants.)
+TEST(IpFilterMode, FixedModesForEitherFamily) {
   expectServes(filterOf(CIpFilter::ModeLocalHost),
                {"127.0.0.1", "127.000.000.001", "::1", "0:0:0:0:0:0:0:1", "::ffff:127.0.0.1", "::FFFF:7f00:1"},
                {"127.0.0.2", "127.0.0.1/32", "localhost", "", "::", "::2", "::1/128", "::ffff:127.0.0.2", "fe80::1",
