@@ -67,6 +67,13 @@ TEST_F(PortSlotTest, FirstLaunchWritesTheFourKeysAndARefusedSwitchOnSavesNothing
       {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=LocalHost\nFORWARDPORT=" + held + "\n",
        "転送先がこのスロット自身のListenポートです"},
       {"[TCP-PORT0]\nACT=1\nPORT=abc\nFORWARDPORT=0080\n", "Listenポートが無効な設定です"},
+      // Access settings: a rule in rule mode that cannot be read, a listen address not of this PC.
+      {section(1, "127.0.0.1", "FILTER=3\nALLOW0=127.0.0.1\nALLOW1=10.0.0.0/33\n"),
+       "許可ルール「10.0.0.0/33」を解釈できません。OFFのまま設定を見直して下さい"},
+      {section(1, "127.0.0.1", "FILTER=3\nALLOW0=0.0.0.0/0\nDENY0=localhost\n"),
+       "拒否ルール「localhost」を解釈できません。OFFのまま設定を見直して下さい"},
+      {section(1, "127.0.0.1", "LISTENHOST=192.0.2.1\n"), "待ち受けアドレス「192.0.2.1」はこのPCのアドレスではありません"},
+      {section(1, "127.0.0.1", "LISTENHOST=db.example\n"), "待ち受けアドレス「db.example」はこのPCのアドレスではありません"},
   };
   for (auto& c : cases) {  // a refusal at launch is not the user switching off
     writeFile(ini, c.file);
@@ -124,7 +131,7 @@ TEST_F(PortSlotTest, AFailedSaveIsToldOncePerCauseAndTheChangeWaitsForTheNextSav
   slot.saveReport = &report;
   writeFile(ini, settings(0, "127.0.0.1"));
   ASSERT_EQ(slot.startSlot(), "");
-  ::chmod(ini.c_str(), 0444);
+  ::chmod(ini.c_str(), 0444);  // pinned by the user: not replaced, even by root
   EXPECT_EQ(slot.toggleSlot(1), "");
   EXPECT_TRUE(slot.started()) << "the program goes on with the settings in memory";
   EXPECT_EQ(slot.toggleSlot(0), "");
