@@ -66,7 +66,6 @@ TEST_F(PortSlotTest, FirstLaunchWritesTheFourKeysAndARefusedSwitchOnSavesNothing
        "転送先がこのスロット自身のListenポートです"},
       {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=LocalHost\nFORWARDPORT=" + held + "\n",
        "転送先がこのスロット自身のListenポートです"},
-      {"[TCP-PORT0]\nACT=1\nPORT=abc\nFORWARDPORT=0080\n", "Listenポートが無効な設定です"},
       // Access settings: a rule in rule mode that cannot be read, a listen address not of this PC.
       {section(1, "127.0.0.1", "FILTER=3\nALLOW0=127.0.0.1\nALLOW1=10.0.0.0/33\n"),
        "許可ルール「10.0.0.0/33」を解釈できません。OFFのまま設定を見直して下さい"},
