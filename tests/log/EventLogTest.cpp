@@ -1,11 +1,12 @@
 // The event log: time stamps, fan-out to sinks, the ring of recent lines, the lines' texts.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <regex>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "TempDir.h"
 #include "log/EventLog.h"
@@ -22,20 +23,14 @@ struct Collect : evlog::RingWatcher {
   void lineAdded(const std::string& line) override { seen.push_back(line); }
 };
 
-class ZoneGuard {  // the test's own time zone, the process's back afterwards
-public:
+// The test's own time zone while alive; the process's own back afterwards.
+struct ZoneGuard {
+  std::optional<std::string> saved;
   explicit ZoneGuard(const char* zone) {
-    if (const char* old = std::getenv("TZ")) saved_ = old, had_ = true;
+    if (const char* old = std::getenv("TZ")) saved = old;
     ::setenv("TZ", zone, 1), ::tzset();
   }
-  ~ZoneGuard() {
-    had_ ? ::setenv("TZ", saved_.c_str(), 1) : ::unsetenv("TZ");
-    ::tzset();
-  }
-
-private:
-  std::string saved_;
-  bool had_ = false;
+  ~ZoneGuard() { saved ? ::setenv("TZ", saved->c_str(), 1) : ::unsetenv("TZ"), ::tzset(); }
 };
 
 }  // namespace
@@ -74,7 +69,6 @@ TEST(EventLog, EverySinkGetsEachStampedLineAndTheRingKeepsTheNewest) {
   EXPECT_EQ(ring.lines().front().substr(24), "line 3");
   EXPECT_EQ(watcher.seen.size(), 5u);
   EXPECT_EQ(other.lines().size(), 6u);
-  EXPECT_EQ(other.capacity(), 1000u);
 }
 
 TEST(EventLog, DescriptorSinkWritesWholeLines) {
@@ -90,12 +84,9 @@ TEST(EventLog, DescriptorSinkWritesWholeLines) {
   EXPECT_EQ(testsupport::readFile(path), "一行目 a=1\n" + std::string(100000, 'x') + "\n");
 }
 
+// The lines a slot's own tests do not show: IPv6 peers in brackets, byte counts past 32 bits,
+// durations over an hour, and a refused relay loop.
 TEST(EventLog, LineTexts) {
-  EXPECT_EQ(evlog::listeningLine(0, "0.0.0.0", 8080, "example.org", 80),
-            "TCP-PORT0 待ち受け開始 待受=0.0.0.0:8080 転送先=example.org:80");
-  EXPECT_EQ(evlog::stoppedLine(3), "TCP-PORT3 停止");
-  EXPECT_EQ(evlog::switchOnRefusedLine(0, "Listenポートが無効な設定です"),
-            "TCP-PORT0 ON拒否 理由=Listenポートが無効な設定です");
   EXPECT_EQ(evlog::peerRefusedLine(1, "::1", 40000), "TCP-PORT1 フィルタ拒否 接続元=[::1]:40000");
   EXPECT_EQ(evlog::loopRefusedLine(0, "127.0.0.1", 40001), "TCP-PORT0 中継ループ拒否 接続元=127.0.0.1:40001");
   evlog::ConnectionEnd end;

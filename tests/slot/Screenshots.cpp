@@ -1,4 +1,3 @@
-// Renders the port panel (switched on, with live connections), the settings dialog, the
 // Renders the port panel (switched on, with live connections), the settings dialog, the access
 // dialog, the status dialog (with live rows and their byte counts) and the log window into PNG
 // files, using the program's own widgets on real loopback connections. Run by hand:
