@@ -82,6 +82,23 @@ TEST(EventLog, DescriptorSinkWritesWholeLines) {
   ::close(fd);
   sink.write("after close: lost, not hung");
   EXPECT_EQ(testsupport::readFile(path), "一行目 a=1\n" + std::string(100000, 'x') + "\n");
+
+  // Batched, a round's lines wait for its flush, and a round that logs a lot writes early.
+  const std::string batchedPath = (dir / "batched").string();
+  fd = ::open(batchedPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  {
+    evlog::FdSink batched(fd, evlog::FdSink::Batched);
+    batched.write("a"), batched.write("b");
+    EXPECT_EQ(testsupport::readFile(batchedPath), "");
+    batched.flush();
+    EXPECT_EQ(testsupport::readFile(batchedPath), "a\nb\n");
+    batched.write(std::string(70000, 'y'));
+    EXPECT_EQ(testsupport::readFile(batchedPath).size(), 4u + 70001u);
+    batched.write("last");  // the sink's end writes what it still holds
+  }
+  ::close(fd);
+  EXPECT_EQ(testsupport::readFile(batchedPath).substr(4 + 70001), "last\n");
 }
 
 // The lines a slot's own tests do not show: IPv6 peers in brackets, byte counts past 32 bits,
