@@ -110,15 +110,14 @@ std::vector<std::string> answerWhile(const std::function<void()>& open, const ch
   return boxes;
 }
 
-void rightClick(QWidget* target) {
-  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
-  QApplication::sendEvent(target, &click);
-}
-
+// Right-clicks `target` and chooses `label` from the menu that comes up.
 std::vector<std::string> chooseFromMenu(QWidget* target, const char* label,
                                         QMessageBox::StandardButton answer = QMessageBox::Yes,
                                         QStringList* entries = nullptr) {
-  return answerWhile([target] { rightClick(target); }, label, answer, entries);
+  return answerWhile([target] {
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(target, &click);
+  }, label, answer, entries);
 }
 
 TEST_F(MainWindow, SlotsAreAddedAndRemovedThroughTheContextMenusKeepingEveryOtherByte) {
