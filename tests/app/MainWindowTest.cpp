@@ -9,9 +9,11 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTest>
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <sys/stat.h>
 
 #include "../ui/UiTestUtil.h"
 #include "ChildProcess.h"
@@ -23,9 +25,6 @@
 #include "slot/NetLoopNotifier.h"
 #include "slot/PortDlg.h"
 #include "slot/SaveReport.h"
-
-#include <cerrno>
-#include <sys/stat.h>
 
 using namespace apptest;
 using namespace testsupport;
@@ -230,9 +229,8 @@ TEST_F(MainWindow, StaysHiddenWhileNotMeantVisibleAndTheOpenCommandRestoresIt) {
 }
 
 // Over a panel the menu starts with the panel's entries and the slot's totals (the only slot
-// cannot be removed); the about entry
-// and system commands with its id open the about box, "ログ" the log window, which shows what
-// the slot has logged since the window was made.
+// cannot be removed); the about entry and system commands with its id open the about box,
+// "ログ" the log window, which shows what the slot has logged since the window was made.
 TEST_F(MainWindow, MenusOpenTheAboutBoxTheAccessDialogAndTheLogWindow) {
   const int port = freePort();
   writeFile(ini(), slotSection(0, 0, port, 9));
