@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the app tests: the built program as a child process, bounded polling, the slot's
-// INI section and a port probe.
+// INI section, a port probe and a connection relayed through a running program.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -71,6 +71,16 @@ class ChildProcess {
   bool reaped = false;
   int status = 0;
   std::filesystem::path outPath, errPath;
+};
+
+// A client of the slot on `port` and the destination's end of its connection, once a line has
+// gone through; both -1 when nothing got through while `child` ran. Both are closed at the end.
+struct Relayed {
+  Relayed(int port, const testsupport::LoopbackListener& destination, ChildProcess& child);
+  ~Relayed() { testsupport::closeFd(client), testsupport::closeFd(server); }
+  Relayed(const Relayed&) = delete;
+  Relayed& operator=(const Relayed&) = delete;
+  int client = -1, server = -1;
 };
 
 }  // namespace apptest

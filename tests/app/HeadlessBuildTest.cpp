@@ -39,19 +39,12 @@ TEST(HeadlessBuild, RelaysWithoutADisplayWithOrWithoutTheOptionAndClosesInOrderO
     fs::create_directories(output);
     ChildProcess child(program, argv, temp.path(), output);
 
-    int client = -1;
-    ASSERT_TRUE(waitFor([&] { return (client = connectLoopback(port, 200ms)) >= 0 || !child.running(); }));
-    ASSERT_GE(client, 0) << child.err();
-    int server = destination.acceptOne();
-    ASSERT_GE(server, 0);
-    ASSERT_TRUE(sendAll(client, "through a server"));
-    EXPECT_EQ(recvExact(server, 16), "through a server");
+    Relayed pair(port, destination, child);
+    ASSERT_GE(pair.server, 0) << child.err();
     child.signal(c.signo);
     EXPECT_EQ(child.waitExit(), 0) << child.err();
-    EXPECT_TRUE(waitPeerClosed(client));
+    EXPECT_TRUE(waitPeerClosed(pair.client));
     EXPECT_FALSE(accepting(port));
     EXPECT_TRUE(hasLines(readFile(ini), {"ACT=1", "PORT=" + std::to_string(port)}));
-    closeFd(client);
-    closeFd(server);
   }
 }

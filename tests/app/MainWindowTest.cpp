@@ -1,21 +1,21 @@
-// The main window on the offscreen platform: panel layout, every way of closing it saving
-// and stopping the slots, the visibility rule and the about entry of its context menu.
+// The main window on the offscreen platform: panel layout, slots added and removed, the boxes
+// at launch, every way of closing it stopping the slots, the visibility rule and its menus.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QContextMenuEvent>
 #include <QDir>
-#include <QImage>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTest>
-#include <atomic>
+#include <cerrno>
 #include <cstdlib>
-#include <thread>
 #include <functional>
+#include <map>
+#include <sys/stat.h>
 
 #include "../ui/UiTestUtil.h"
-#include "../dialogs/DialogTestUtil.h"
 #include "ChildProcess.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
@@ -25,9 +25,6 @@
 #include "slot/NetLoopNotifier.h"
 #include "slot/PortDlg.h"
 #include "slot/SaveReport.h"
-
-#include <cerrno>
-#include <sys/stat.h>
 
 using namespace apptest;
 using namespace testsupport;
@@ -67,7 +64,6 @@ TEST_F(MainWindow, OnePanelPerSlotSectionInColumnsOfFiveAndAWindowOfFixedSize) {
     EXPECT_EQ(window.size(), QSize(c.columns * panel.width(), 20 + c.rows * panel.height()));
     EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "not resizable";
     EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(window.portPanels().front()->geometry().topLeft(), QPoint(0, 20));
     const int last = c.panels - 1;
     EXPECT_EQ(window.portPanels().back()->geometry().topLeft(),
               QPoint(last / 5 * panel.width(), 20 + last % 5 * panel.height()));
@@ -78,17 +74,22 @@ TEST_F(MainWindow, OnePanelPerSlotSectionInColumnsOfFiveAndAWindowOfFixedSize) {
 }
 
 // Runs `open` while a timer answers what it brings up: a popup menu gets its entry `label`
-// chosen, a message box the button `answer` (else OK), an about box is closed. Returns the
-// texts of the boxes (an about box's version line).
+// chosen (its entries go to `entries`, a greyed one marked "-"), a message box the button
+// `answer` (else OK), an about box and the access dialog are closed. Returns the texts of the
+// boxes (an about box's version line, the access dialog's title).
 std::vector<std::string> answerWhile(const std::function<void()>& open, const char* label = "",
-                                     QMessageBox::StandardButton answer = QMessageBox::Yes) {
+                                     QMessageBox::StandardButton answer = QMessageBox::Yes,
+                                     QStringList* entries = nullptr) {
   std::vector<std::string> boxes;
   QTimer timer;
   QObject::connect(&timer, &QTimer::timeout, [&] {
     if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
       QAction* wanted = nullptr;
-      for (QAction* action : menu->actions())
+      for (QAction* action : menu->actions()) {
+        if (entries) *entries << (action->isEnabled() ? "" : "-") + action->text();
         if (action->text() == QString::fromUtf8(label) && action->isVisible()) wanted = action;
+      }
+      entries = nullptr;
       if (!wanted) return menu->close(), void();
       menu->setActiveAction(wanted);
       QTest::keyClick(menu, Qt::Key_Return);
@@ -108,14 +109,14 @@ std::vector<std::string> answerWhile(const std::function<void()>& open, const ch
   return boxes;
 }
 
-void rightClick(QWidget* target) {
-  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
-  QApplication::sendEvent(target, &click);
-}
-
+// Right-clicks `target` and chooses `label` from the menu that comes up.
 std::vector<std::string> chooseFromMenu(QWidget* target, const char* label,
-                                        QMessageBox::StandardButton answer = QMessageBox::Yes) {
-  return answerWhile([target] { rightClick(target); }, label, answer);
+                                        QMessageBox::StandardButton answer = QMessageBox::Yes,
+                                        QStringList* entries = nullptr) {
+  return answerWhile([target] {
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(target, &click);
+  }, label, answer, entries);
 }
 
 TEST_F(MainWindow, SlotsAreAddedAndRemovedThroughTheContextMenusKeepingEveryOtherByte) {
@@ -139,14 +140,11 @@ TEST_F(MainWindow, SlotsAreAddedAndRemovedThroughTheContextMenusKeepingEveryOthe
             std::vector<std::string>{CRelvaneDlg::kRemoveWhileOn});
   QTest::mouseClick(first->button(IDC_ACTIVE), Qt::LeftButton);
   EXPECT_EQ(window.portPanels().size(), 3u);
-  EXPECT_EQ(readFile(ini()), head + "[TCP-PORT1]\nPORT=82\n\n" + tail);
 
   chooseFromMenu(window.portPanels()[1]->item(IDC_FORWARD_HOST), CRelvaneDlg::kRemoveSlot);
   ASSERT_EQ(window.portPanels().size(), 2u);
   EXPECT_EQ(window.portPanels()[1], third);
   EXPECT_EQ(third->slotIndex, 1);
-  const std::string removed = head + "[OTHER]\nKEEP=me\n[TCP-PORT1]\nACT=0\nPORT=0083\nFORWARDHOST=\x93\xfa\n";
-  EXPECT_EQ(readFile(ini()), removed);
   const QSize panel = window.panelRectangle().size();
   EXPECT_EQ(window.size(), QSize(panel.width(), 20 + 2 * panel.height()));
 
@@ -154,13 +152,14 @@ TEST_F(MainWindow, SlotsAreAddedAndRemovedThroughTheContextMenusKeepingEveryOthe
   ASSERT_EQ(window.portPanels().size(), 6u);
   EXPECT_EQ(window.portPanels()[5]->slotIndex, 5);
   EXPECT_EQ(window.portPanels()[5]->itemText(IDC_ACTIVE), "OFF");
-  std::string added = removed;
+  std::string added = head + "[OTHER]\nKEEP=me\n[TCP-PORT1]\nACT=0\nPORT=0083\nFORWARDHOST=\x93\xfa\n";
   for (int i = 2; i < 6; ++i) added += slotSection(i, 0, 0, 0);
   EXPECT_EQ(readFile(ini()), added);
   EXPECT_EQ(window.size(), QSize(2 * panel.width(), 20 + 5 * panel.height()));
   EXPECT_TRUE(window.screen()->availableGeometry().contains(window.frameGeometry()));
 }
 
+// The slot's tests show a failed save told once per cause; here the window shows it in a box.
 TEST_F(MainWindow, LaunchShowsRefusalsAndBadValuesNamingTheSlotAndAFailedSaveOncePerCause) {
   LoopbackListener destination;
   const std::string file = "[TCP-PORT0]\nACT=0\nPORT=" + std::to_string(freePort()) +
@@ -168,61 +167,46 @@ TEST_F(MainWindow, LaunchShowsRefusalsAndBadValuesNamingTheSlotAndAFailedSaveOnc
                            "\nBUFFERSIZE=0\n[TCP-PORT1]\nACT=1\nPORT=1\nFORWARDPORT=99999\n";
   writeFile(ini(), file);
   ::chmod(ini().c_str(), 0444);
-  std::vector<std::string> boxes;
-  dlgtest::ModalWatch<QMessageBox> watch([&](QMessageBox* box) {
-    boxes.push_back(box->text().toStdString());
-    box->button(QMessageBox::Ok)->click();
-  });
   CRelvaneDlg window(ini().string());
-  ASSERT_TRUE(window.create());
-  ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[0], "TCP-PORT1: 転送先ポート番号が無効な設定です");
-  EXPECT_EQ(boxes[1], "設定ファイルに無効な値があります:\n"
-                      "TCP-PORT0 の BUFFERSIZE=0 は無効な値です (1～65536)\n"
-                      "TCP-PORT1 の FORWARDPORT=99999 は無効な値です (0～65535)\n");
-  CPortDlg* panel = window.portPanels()[0];
-  QTest::mouseClick(panel->button(IDC_ACTIVE), Qt::LeftButton);
-  EXPECT_TRUE(panel->started()) << "the program goes on with the settings in memory";
-  ASSERT_EQ(boxes.size(), 3u);
-  EXPECT_EQ(boxes[2], CSaveReport::text(ini().string(), EACCES));
-  QTest::mouseClick(panel->button(IDC_ACTIVE), Qt::LeftButton);
-  EXPECT_EQ(boxes.size(), 3u) << "the same cause is told once";
+  EXPECT_EQ(answerWhile([&] { EXPECT_TRUE(window.create()); }),
+            (std::vector<std::string>{"TCP-PORT1: 転送先ポート番号が無効な設定です",
+                                      "設定ファイルに無効な値があります:\n"
+                                      "TCP-PORT0 の BUFFERSIZE=0 は無効な値です (1～65536)\n"
+                                      "TCP-PORT1 の FORWARDPORT=99999 は無効な値です (0～65535)\n"}));
+  QAbstractButton* toggle = window.portPanels()[0]->button(IDC_ACTIVE);
+  EXPECT_EQ(answerWhile([&] { QTest::mouseClick(toggle, Qt::LeftButton); }),
+            std::vector<std::string>{CSaveReport::text(ini().string(), EACCES)});
+  EXPECT_TRUE(window.portPanels()[0]->started()) << "the program goes on with the settings in memory";
+  EXPECT_TRUE(answerWhile([&] { QTest::mouseClick(toggle, Qt::LeftButton); }).empty()) << "the same cause is told once";
   EXPECT_EQ(readFile(ini()), file);
 }
 
+// (The program runs show the relayed connections closed as the window closes.)
 TEST_F(MainWindow, EveryWayOfClosingStopsTheSlotAndKeepsAHandEditMadeMeanwhile) {
-  LoopbackListener destination;
   const std::pair<const char*, std::function<void(CRelvaneDlg&)>> ways[] = {
       {"close box", [](CRelvaneDlg& w) { w.close(); }},
       {"Escape", [](CRelvaneDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); }},
       {"Enter", [](CRelvaneDlg& w) { QTest::keyClick(&w, Qt::Key_Return); }},
       {"exit command", [](CRelvaneDlg& w) { w.command(ID_EXIT_APP); }},
   };
+  const std::string handEdit = "[TCP-PORT0]\nACT=0\n[OTHER]\nKEEP=me\n";
   for (const auto& [name, close] : ways) {
     SCOPED_TRACE(name);
     const int port = freePort();
-    writeFile(ini(), slotSection(0, 1, port, destination.port) + "[OTHER]\nKEEP=me\n");
+    writeFile(ini(), slotSection(0, 1, port, 9) + "[OTHER]\nKEEP=me\n");
     CRelvaneDlg window(ini().string());
-    int client = -1, server = -1;
-    bool counted = false;
+    bool listened = false;
     QTimer::singleShot(0, &window, [&] {
-      client = connectLoopback(port);
-      // The relay runs on this thread: it must connect out before the destination accepts.
-      counted = QTest::qWaitFor([&] { return window.portPanels()[0]->connectionCount == 1; });
-      server = destination.acceptOne();
-      writeFile(ini(), "[TCP-PORT0]\nACT=0\n[OTHER]\nKEEP=me\n");  // nothing of it is undone
+      listened = accepting(port);
+      writeFile(ini(), handEdit);  // nothing of it is undone
       close(window);
     });
     QTimer::singleShot(10000, &window, [&] { window.done(99); });  // a way that fails must not hang
     EXPECT_NE(window.runModal(), 99);
-    EXPECT_TRUE(counted);
+    EXPECT_TRUE(listened);
     EXPECT_TRUE(window.portPanels().empty());
-    EXPECT_EQ(readFile(ini()), "[TCP-PORT0]\nACT=0\n[OTHER]\nKEEP=me\n");
+    EXPECT_EQ(readFile(ini()), handEdit);
     EXPECT_FALSE(accepting(port));
-    EXPECT_TRUE(waitPeerClosed(client));
-    EXPECT_TRUE(waitPeerClosed(server));
-    closeFd(client);
-    closeFd(server);
   }
 }
 
@@ -244,92 +228,60 @@ TEST_F(MainWindow, StaysHiddenWhileNotMeantVisibleAndTheOpenCommandRestoresIt) {
   EXPECT_FALSE(window.portPanels().empty());  // opening is not closing
 }
 
-TEST_F(MainWindow, ContextMenuAndCommandsWithTheAboutIdOpenTheAboutBox) {
-  CRelvaneDlg window(ini().string());
-  ASSERT_TRUE(window.create());
-  ASSERT_EQ(window.windowMenu()->actions().size(), 5);  // add, remove, log, a separator, about
-  EXPECT_EQ(window.windowMenu()->actions()[2]->text(), QString::fromUtf8("ログ"));
-  EXPECT_EQ(window.windowMenu()->actions().last()->text(), QString::fromUtf8("レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報"));
-  QWidget* target = window.portPanels()[0]->item(IDC_COUNT);  // a right click on a panel's count
-  EXPECT_EQ(answerWhile([&] { rightClick(target); }, "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報"),
-            std::vector<std::string>{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
-  for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
-    EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
-
-  // On a panel its own entries come too: the access dialog opens from there.
-  EXPECT_EQ(answerWhile([&] { rightClick(target); }, "アクセス設定(&A)..."),
-            std::vector<std::string>{"アクセス設定"});
-}
-
-// Over a panel the menu starts with the slot's totals; "ログ" opens the log window, which shows
-// what the slot has logged since the window was made.
-TEST_F(MainWindow, PanelMenuShowsTheSlotsTotalsAndTheLogEntryOpensTheLogWindow) {
-  LoopbackListener destination;
+// Over a panel the menu starts with the panel's entries and the slot's totals (the only slot
+// cannot be removed); the about entry and system commands with its id open the about box,
+// "ログ" the log window, which shows what the slot has logged since the window was made.
+TEST_F(MainWindow, MenusOpenTheAboutBoxTheAccessDialogAndTheLogWindow) {
   const int port = freePort();
-  writeFile(ini(), slotSection(0, 1, port, destination.port));
+  writeFile(ini(), slotSection(0, 0, port, 9));
   CRelvaneDlg window(ini().string());
   ASSERT_TRUE(window.create());
   CPortDlg* panel = window.portPanels()[0];
+  QWidget* target = panel->item(IDC_COUNT);  // a right click on a panel's count
+  const char* about = "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報";
+  QStringList entries;
+  EXPECT_EQ(chooseFromMenu(target, about, QMessageBox::Yes, &entries),
+            std::vector<std::string>{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
+  EXPECT_EQ(entries.join('|').toStdString(),
+            "アクセス設定(&A)...|-TCP:" + std::to_string(port) + " ON以降の累計|-処理した接続: 0|-拒否した接続: 0|"
+            "-失敗した接続: 0|-受信: 0 バイト|-送信: 0 バイト||スロットを追加|-このスロットを削除|ログ||" + about);
+  for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
+    EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
+  EXPECT_EQ(chooseFromMenu(target, "アクセス設定(&A)..."), std::vector<std::string>{"アクセス設定"});
 
-  QStringList shown;
-  QTimer answer;
-  QObject::connect(&answer, &QTimer::timeout, [&] {
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    if (!menu || !shown.isEmpty()) return;
-    for (QAction* a : menu->actions()) shown << (a->isEnabled() ? "" : "-") + a->text();
-    QTimer::singleShot(0, menu, [menu] {
-      for (QAction* a : menu->actions())
-        if (a->text() == QString::fromUtf8("ログ")) menu->setActiveAction(a);
-      QTest::keyClick(menu, Qt::Key_Return);
-    });
-  });
-  answer.start(50);
-  QWidget* target = panel->item(IDC_COUNT);
-  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
-  QApplication::sendEvent(target, &click);
-  const std::string totals = "アクセス設定(&A)...|-TCP:" + std::to_string(port) + " ON以降の累計|-処理した接続: 0|-拒否した接続: 0|"
-                             "-失敗した接続: 0|-受信: 0 バイト|-送信: 0 バイト||スロットを追加|-このスロットを削除|"
-                             "ログ||レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報";
-  EXPECT_EQ(shown.join('|').toStdString(), totals);
+  QTest::mouseClick(panel->button(IDC_ACTIVE), Qt::LeftButton);
+  chooseFromMenu(target, "ログ");
   ASSERT_NE(window.logWindow(), nullptr);
   EXPECT_TRUE(window.logWindow()->isVisible());
   const std::string log = window.logWindow()->itemText(IDC_LOG_TEXT);
   EXPECT_NE(log.find(" TCP-PORT0 待ち受け開始 待受=0.0.0.0:" + std::to_string(port)), std::string::npos) << log;
 }
 
-// The README picture: seven slots in two columns, three of them ON with live connections,
-// drawn by the program's own widgets. RELVANE_SCREENSHOT names the file to write it to.
+// The README picture: seven slots in two columns, three of them ON with 3, 1 and 2 live
+// connections, drawn by the program's own widgets. RELVANE_SCREENSHOT names the file to write.
 TEST_F(MainWindow, PictureShowsSeveralSlotsSomeOnWithLiveConnections) {
   LoopbackListener destination;
-  const int ports[] = {freePort(), freePort(), freePort()};
-  const int on[] = {0, 1, 4};  // the slots switched on, and how many clients each gets: 3, 1, 2
-  const int clients[] = {3, 1, 2};
+  const std::map<int, int> clients = {{0, 3}, {1, 1}, {4, 2}};  // slot switched on: its clients
+  std::map<int, int> ports;
   std::string file;
-  for (int i = 0, next = 0; i < 7; ++i) {
-    const bool isOn = next < 3 && on[next] == i;
-    file += slotSection(i, isOn ? 1 : 0, isOn ? ports[next] : 10080 + i, isOn ? destination.port : 80 + i);
-    next += isOn;
+  for (int i = 0; i < 7; ++i) {
+    const bool on = clients.contains(i);
+    file += slotSection(i, on, on ? (ports[i] = freePort()) : 10080 + i, on ? destination.port : 80 + i);
   }
   writeFile(ini(), file);
   CRelvaneDlg window(ini().string());
   ASSERT_TRUE(window.create());
-  ASSERT_EQ(window.portPanels().size(), 7u);
   std::vector<int> fds;
-  for (int k = 0; k < 3; ++k) {
-    CPortDlg* panel = window.portPanels()[on[k]];
-    for (int c = 0; c < clients[k]; ++c) {
-      fds.push_back(connectLoopback(ports[k]));
-      ASSERT_TRUE(QTest::qWaitFor([&] { return panel->connectionCount == c + 1; }));
+  for (const auto& [slot, count] : clients) {
+    for (int c = 0; c < count; ++c) {
+      fds.push_back(connectLoopback(ports[slot]));
+      ASSERT_TRUE(QTest::qWaitFor([&] { return window.portPanels()[slot]->connectionCount == c + 1; }));
       fds.push_back(destination.acceptOne());
     }
-    EXPECT_EQ(panel->itemText(IDC_ACTIVE), "ON");
-    EXPECT_EQ(panel->itemText(IDC_COUNT), std::to_string(clients[k]));
+    EXPECT_EQ(window.portPanels()[slot]->itemText(IDC_COUNT), std::to_string(count));
   }
-  EXPECT_EQ(window.portPanels()[2]->itemText(IDC_ACTIVE), "OFF");
-  const QImage picture = window.grab().toImage();
-  EXPECT_EQ(picture.size(), window.size() * picture.devicePixelRatio());
   if (const char* out = std::getenv("RELVANE_SCREENSHOT")) {
-    EXPECT_TRUE(picture.save(out));
+    EXPECT_TRUE(window.grab().save(out));
   }
   for (int& fd : fds) closeFd(fd);
 }

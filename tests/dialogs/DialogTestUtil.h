@@ -1,5 +1,5 @@
 // Helpers for the slot-dialog and port-panel tests: answering modal windows from a timer,
-// resetting connections, and a destination that leaves connects hanging.
+// resetting connections and reading their ports.
 #pragma once
 
 #include <QAbstractButton>
@@ -38,14 +38,12 @@ struct ModalWatch {
 struct BoxAnswerer {
   explicit BoxAnswerer(QMessageBox::StandardButton initial = QMessageBox::Ok)
       : answer(initial), watch([this](QMessageBox* box) {
-          text = box->text().toStdString(), icon = box->icon(), buttons = box->standardButtons();
+          text = box->text().toStdString();
           box->button(answer)->click();
         }) {}
   int count() const { return watch.seen; }
   QMessageBox::StandardButton answer;
   std::string text;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  QMessageBox::StandardButtons buttons;
   ModalWatch<QMessageBox> watch;
 };
 
@@ -63,13 +61,5 @@ inline int portOf(int fd, bool peer = false) {
   (peer ? ::getpeername : ::getsockname)(fd, reinterpret_cast<sockaddr*>(&a), &len);
   return ntohs(a.sin_port);
 }
-
-// A listener on 127.0.0.1 that never accepts, with its one-connection backlog taken by
-// `filler`: further connects stay in progress because their SYNs are dropped.
-struct StalledListener : testsupport::LoopbackListener {
-  StalledListener() { ::listen(fd, 0), filler = testsupport::connectLoopback(port); }
-  ~StalledListener() { testsupport::closeFd(filler); }
-  int filler = -1;
-};
 
 }  // namespace dlgtest

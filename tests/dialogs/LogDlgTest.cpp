@@ -8,7 +8,6 @@
 
 #include "../ui/UiTestUtil.h"
 #include "dialogs/LogDlg.h"
-#include "dialogs/StatusDlg.h"
 #include "log/EventLog.h"
 #include "res/Resource.h"
 
@@ -25,18 +24,16 @@ TEST(LogDlg, KeepsTheNewestThousandLinesLastAndCopiesThemWithoutTakingFocus) {
   EXPECT_EQ(log.lineCount(), 10) << "lines from before the window opened are there";
   log.show();
 
-  CStatusDlg other;  // the window the user works in
-  ASSERT_TRUE(other.create());
+  QWidget other;  // the window the user works in
   other.show();
   other.activateWindow();
   QApplication::processEvents();
-  QWidget* active = QApplication::activeWindow();
-  ASSERT_EQ(active, &other);
+  ASSERT_EQ(QApplication::activeWindow(), &other);
 
   for (int i = 0; i < 1005; ++i) evlog::post("line " + std::to_string(i));
   QApplication::processEvents();
   evlog::removeSink(&ring);
-  EXPECT_EQ(QApplication::activeWindow(), active);
+  EXPECT_EQ(QApplication::activeWindow(), &other);
   EXPECT_EQ(log.lineCount(), 1000);
   const QString shown = log.text()->toPlainText();
   EXPECT_TRUE(shown.startsWith(QString::fromStdString(ring.lines().front())));
