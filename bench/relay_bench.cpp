@@ -211,20 +211,30 @@ void measureLatency(const Options& o, std::vector<Target>& targets) {
   }
 }
 
+// Every connection leaves a socket in TIME_WAIT for a minute, and a connect has to find a port
+// among them: a target measured after the others would pay for their connections. So the
+// targets take turns in a rotating order, --reps times, and each figure is the median.
 void measureRate(const Options& o, std::vector<Target>& targets) {
-  for (Target& t : targets) {
-    std::chrono::seconds limit(o.limitSeconds);
-    RateResult seq = connectRate(t.port, 1, o.sequentialConns, limit);
-    RateResult conc = connectRate(t.port, o.clients, o.concurrentConns, limit);
-    auto cell = [](const RateResult& r, int wanted) {
-      std::string s = fmt("%.0f", r.perSecond());
-      if (r.done < wanted) s += " (" + std::to_string(r.done) + "/" + std::to_string(wanted) + " done)";
-      return s;
-    };
-    t.cells["conn/s sequential"] = cell(seq, o.sequentialConns);
-    t.cells["conn/s " + std::to_string(o.clients) + " clients"] = cell(conc, o.concurrentConns);
-    note(t, "conn/s " + fmt("%.0f", seq.perSecond()) + " / " + fmt("%.0f", conc.perSecond()) +
-                (seq.failed + conc.failed ? " failures " + std::to_string(seq.failed + conc.failed) : ""));
+  const std::chrono::seconds limit(o.limitSeconds);
+  std::vector<std::vector<double>> seq(targets.size()), conc(targets.size());
+  std::vector<int> short_(targets.size(), 0);
+  for (int rep = 0; rep < o.reps; ++rep) {
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+      const std::size_t i = (k + rep) % targets.size();
+      RateResult s = connectRate(targets[i].port, 1, o.sequentialConns, limit);
+      RateResult c = connectRate(targets[i].port, o.clients, o.concurrentConns, limit);
+      seq[i].push_back(s.perSecond());
+      conc[i].push_back(c.perSecond());
+      if (s.done < o.sequentialConns || c.done < o.concurrentConns) ++short_[i];
+      note(targets[i], "conn/s rep " + std::to_string(rep + 1) + ": " + fmt("%.0f", s.perSecond()) + " / " +
+                           fmt("%.0f", c.perSecond()) +
+                           (s.failed + c.failed ? " failures " + std::to_string(s.failed + c.failed) : ""));
+    }
+  }
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const std::string incomplete = short_[i] ? " (" + std::to_string(short_[i]) + " runs incomplete)" : "";
+    targets[i].cells["conn/s sequential"] = fmt("%.0f", median(seq[i])) + incomplete;
+    targets[i].cells["conn/s " + std::to_string(o.clients) + " clients"] = fmt("%.0f", median(conc[i])) + incomplete;
   }
 }
 
