@@ -45,6 +45,6 @@ TEST(HeadlessBuild, RelaysWithoutADisplayWithOrWithoutTheOptionAndClosesInOrderO
     EXPECT_EQ(child.waitExit(), 0) << child.err();
     EXPECT_TRUE(waitPeerClosed(pair.client));
     EXPECT_FALSE(accepting(port));
-    EXPECT_TRUE(hasLines(readFile(ini), {"ACT=1", "PORT=" + std::to_string(port)}));
+    EXPECT_NE(readFile(ini).find("ACT=1\nPORT=" + std::to_string(port)), std::string::npos);
   }
 }

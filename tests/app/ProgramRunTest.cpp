@@ -170,13 +170,12 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotNamesRefusalsAndEndsWithOneWhenNoneCanSt
   EXPECT_EQ(readFile(ini), busy);
 }
 
+// The launch stops at the refusal box; termination ends the box, then the program.
 TEST_F(ProgramRun, WindowedRefusalAtLaunchIsShownAndLeavesTheFileAsItWas) {
   writeSlot(1, 0);  // switched on without a listen port
   const std::string file = readFile(ini);
   auto child = start({"-D583"});
-  // The launch stops at the refusal box; termination ends the box, then the program.
-  ASSERT_TRUE(traced(*child, "CRelvaneDlg::onInitDialog()"));
-  EXPECT_TRUE(child->running());
+  ASSERT_TRUE(traced(*child, "CRelvaneDlg::onInitDialog()") && child->running());
   child->signal(SIGTERM);
   EXPECT_EQ(child->waitExit(), 0) << child->out();
   EXPECT_EQ(readFile(ini), file);
@@ -235,7 +234,7 @@ TEST_F(ProgramRun, SettingsFileIsFoundBesideTheRealExecutableOrInTheConfigFolder
   // No file beside the program: the user's configuration folder, made on the first save.
   auto first = start({"--headless"}, {xdgEnv});
   EXPECT_EQ(first->waitExit(), 1) << "nothing saved ON: nothing to serve";
-  EXPECT_TRUE(hasLines(readFile(xdg / "relvanetiv/RelvaneTiv.ini"), {"[TCP-PORT0]", "ACT=0"}));
+  EXPECT_EQ(readFile(xdg / "relvanetiv/RelvaneTiv.ini"), slotSection(0, 0, 0, 0));
   EXPECT_FALSE(fs::exists(ini));
 
   const int port = freePort();
