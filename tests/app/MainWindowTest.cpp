@@ -209,6 +209,7 @@ TEST_F(MainWindow, MenusOpenTheAboutBoxTheAccessDialogAndTheLogWindowAndTheOpenC
   window.command(ID_OPEN_MAINWINDOW);
   EXPECT_TRUE(window.isVisible());
   window.showMinimized();
+  ASSERT_TRUE(window.windowState() & Qt::WindowMinimized);
   window.command(ID_OPEN_MAINWINDOW);
   EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
   EXPECT_FALSE(window.portPanels().empty());  // opening is not closing
