@@ -36,25 +36,26 @@ std::string japanese(const std::string& productVersion) {
 
 TEST(AboutBox, ShowsTheFirstTranslationsProductVersionOrOnlyThePrefix) {
   uitest::initOnce();
-  const std::pair<StandInRecord, std::string> cases[] = {
-      {StandInRecord(japanese("1, 0, 1, 114")), "Ver.:1- 0- 1- 114"},
-      {StandInRecord(japanese("2;1,3")), "Ver.:2.1-3"},
-      {StandInRecord(japanese("1.0.1.114")), "Ver.:1.0.1.114"},
+  const struct { std::string record, text; bool readable = true; } cases[] = {
+      {japanese("1, 0, 1, 114"), "Ver.:1- 0- 1- 114"},
+      {japanese("2;1,3"), "Ver.:2.1-3"},
+      {japanese("1.0.1.114"), "Ver.:1.0.1.114"},
       // The translation names the second table; sub-blocks match without regard to case.
-      {StandInRecord("\\VarFileInfo\\Translation=0409 04B0\n\\StringFileInfo\\041104b0\\ProductVersion=9.9\n"
-                     "\\stringfileinfo\\040904b0\\productversion=3.2\n"), "Ver.:3.2"},
-      {StandInRecord("\\VarFileInfo\\Translation=0411 04b0\n"), "Ver.:"},  // no product version
-      {StandInRecord(""), ""},                                              // no record
-      {StandInRecord(japanese("1.0"), false), ""},                          // the read fails
-      {StandInRecord("\\StringFileInfo\\041104b0\\ProductVersion=1.0\n"), ""},  // no translation
-      {StandInRecord("\\VarFileInfo\\Translation=zz11 04b0\n" + japanese("1.0")), ""},
-      {StandInRecord("\\VarFileInfo\\Translation=0411\n"), ""},
+      {"\\VarFileInfo\\Translation=0409 04B0\n\\StringFileInfo\\041104b0\\ProductVersion=9.9\n"
+       "\\stringfileinfo\\040904b0\\productversion=3.2\n", "Ver.:3.2"},
+      {"\\VarFileInfo\\Translation=0411 04b0\n", "Ver.:"},  // no product version
+      {"", ""},                                              // no record
+      {japanese("1.0"), "", false},                          // the read fails
+      {"\\StringFileInfo\\041104b0\\ProductVersion=1.0\n", ""},  // no translation
+      {"\\VarFileInfo\\Translation=zz11 04b0\n" + japanese("1.0"), ""},
+      {"\\VarFileInfo\\Translation=0411\n", ""},
   };
-  for (const auto& [record, text] : cases) {
+  for (const auto& c : cases) {
     CVersionCache cache;
+    const StandInRecord record(c.record, c.readable);
     CAboutDlg about([&] { return cache.versionText(record); });
     ASSERT_TRUE(about.create());
-    EXPECT_EQ(about.itemText(IDC_VERSION), "レルベイン Tiv. " + text) << record.text;
+    EXPECT_EQ(about.itemText(IDC_VERSION), "レルベイン Tiv. " + c.text) << c.record;
   }
 }
 

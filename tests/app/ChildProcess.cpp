@@ -22,12 +22,11 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, std::vector<std
     std::erase_if(env, [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
     if (change.find('=') != std::string::npos) env.push_back(change);
   }
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
+  auto pointers = [](std::vector<std::string>& strings) {
+    std::vector<char*> p;
+    for (auto& s : strings) p.push_back(s.data());
+    return p.push_back(nullptr), p;
+  };
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);
   if (stdinAndStdoutClosed) {
@@ -39,7 +38,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, std::vector<std
   }
   posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addchdir_np(&files, workDir.c_str());
-  const int rc = posix_spawn(&pid, program.c_str(), &files, nullptr, args.data(), envp.data());
+  const int rc = posix_spawn(&pid, program.c_str(), &files, nullptr, pointers(argv).data(), pointers(env).data());
   posix_spawn_file_actions_destroy(&files);
   if (rc != 0) throw std::runtime_error("spawn failed");
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the app tests: the built program as a child process, bounded polling, the slot's
-// INI section, a port probe and a connection relayed through a running program.
+// The built program as a child process, bounded polling, a slot's INI section, a port probe
+// and a connection relayed through a running program.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -31,13 +31,6 @@ inline bool accepting(int port) {
   const bool connected = fd >= 0;
   testsupport::closeFd(fd);
   return connected;
-}
-
-// Every one of `lines` is found in `text`.
-inline ::testing::AssertionResult hasLines(const std::string& text, const std::vector<std::string>& lines) {
-  for (const auto& line : lines)
-    if (text.find(line) == std::string::npos) return ::testing::AssertionFailure() << line << " missing in\n" << text;
-  return ::testing::AssertionSuccess();
 }
 
 inline std::string slotSection(int index, int act, int port, int forwardPort) {

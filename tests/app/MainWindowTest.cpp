@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTest>
-#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -19,12 +18,10 @@
 #include "ChildProcess.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
-#include "dialogs/AccessDlg.h"
 #include "dialogs/LogDlg.h"
 #include "res/Resource.h"
 #include "slot/NetLoopNotifier.h"
 #include "slot/PortDlg.h"
-#include "slot/SaveReport.h"
 
 using namespace apptest;
 using namespace testsupport;
@@ -75,8 +72,8 @@ TEST_F(MainWindow, OnePanelPerSlotSectionInColumnsOfFiveAndAWindowOfFixedSize) {
 
 // Runs `open` while a timer answers what it brings up: a popup menu gets its entry `label`
 // chosen (its entries go to `entries`, a greyed one marked "-"), a message box the button
-// `answer` (else OK), an about box and the access dialog are closed. Returns the texts of the
-// boxes (an about box's version line, the access dialog's title).
+// `answer` (else OK), any other modal window is closed. Returns the texts of the
+// boxes (an about box's version line, another window's title).
 std::vector<std::string> answerWhile(const std::function<void()>& open, const char* label = "",
                                      QMessageBox::StandardButton answer = QMessageBox::Yes,
                                      QStringList* entries = nullptr) {
@@ -96,12 +93,10 @@ std::vector<std::string> answerWhile(const std::function<void()>& open, const ch
     } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       boxes.push_back(box->text().toStdString());
       box->button(box->button(answer) ? answer : QMessageBox::Ok)->click();
-    } else if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
-      boxes.push_back(about->itemText(IDC_VERSION));
-      about->close();
-    } else if (auto* access = qobject_cast<CAccessDlg*>(QApplication::activeModalWidget())) {
-      boxes.push_back(access->windowTitle().toStdString());
-      access->close();
+    } else if (QWidget* modal = QApplication::activeModalWidget()) {
+      auto* about = qobject_cast<CAboutDlg*>(modal);
+      boxes.push_back(about ? about->itemText(IDC_VERSION) : modal->windowTitle().toStdString());
+      modal->close();
     }
   });
   timer.start(20);
@@ -159,61 +154,54 @@ TEST_F(MainWindow, SlotsAreAddedAndRemovedThroughTheContextMenusKeepingEveryOthe
   EXPECT_TRUE(window.screen()->availableGeometry().contains(window.frameGeometry()));
 }
 
-// The slot's tests show a failed save told once per cause; here the window shows it in a box.
-TEST_F(MainWindow, LaunchShowsRefusalsAndBadValuesNamingTheSlotAndAFailedSaveOncePerCause) {
-  LoopbackListener destination;
-  const std::string file = "[TCP-PORT0]\nACT=0\nPORT=" + std::to_string(freePort()) +
-                           "\nFORWARDPORT=" + std::to_string(destination.port) +
-                           "\nBUFFERSIZE=0\n[TCP-PORT1]\nACT=1\nPORT=1\nFORWARDPORT=99999\n";
+// The slot's tests own which values are bad and which switch-ons are refused; the window's part
+// is one box per cause, naming the slot.
+TEST_F(MainWindow, LaunchShowsEachCauseInOneBoxNamingTheSlot) {
+  const std::string file = slotSection(0, 0, freePort(), 9) + "[TCP-PORT1]\nACT=1\nPORT=1\nFORWARDPORT=99999\n";
   writeFile(ini(), file);
   ::chmod(ini().c_str(), 0444);
   CRelvaneDlg window(ini().string());
   EXPECT_EQ(answerWhile([&] { EXPECT_TRUE(window.create()); }),
             (std::vector<std::string>{"TCP-PORT1: 転送先ポート番号が無効な設定です",
                                       "設定ファイルに無効な値があります:\n"
-                                      "TCP-PORT0 の BUFFERSIZE=0 は無効な値です (1～65536)\n"
                                       "TCP-PORT1 の FORWARDPORT=99999 は無効な値です (0～65535)\n"}));
   QAbstractButton* toggle = window.portPanels()[0]->button(IDC_ACTIVE);
-  EXPECT_EQ(answerWhile([&] { QTest::mouseClick(toggle, Qt::LeftButton); }),
-            std::vector<std::string>{CSaveReport::text(ini().string(), EACCES)});
-  EXPECT_TRUE(window.portPanels()[0]->started()) << "the program goes on with the settings in memory";
-  EXPECT_TRUE(answerWhile([&] { QTest::mouseClick(toggle, Qt::LeftButton); }).empty()) << "the same cause is told once";
+  for (std::size_t boxes : {1u, 0u})  // a failed save, told once
+    EXPECT_EQ(answerWhile([&] { QTest::mouseClick(toggle, Qt::LeftButton); }).size(), boxes);
   EXPECT_EQ(readFile(ini()), file);
 }
 
-// (The program runs show the relayed connections closed as the window closes.)
-TEST_F(MainWindow, EveryWayOfClosingStopsTheSlotAndKeepsAHandEditMadeMeanwhile) {
+// (The program runs show the relayed connections closed and a hand edit kept.)
+TEST_F(MainWindow, EveryWayOfClosingStopsTheSlot) {
   const std::pair<const char*, std::function<void(CRelvaneDlg&)>> ways[] = {
       {"close box", [](CRelvaneDlg& w) { w.close(); }},
       {"Escape", [](CRelvaneDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); }},
       {"Enter", [](CRelvaneDlg& w) { QTest::keyClick(&w, Qt::Key_Return); }},
       {"exit command", [](CRelvaneDlg& w) { w.command(ID_EXIT_APP); }},
   };
-  const std::string handEdit = "[TCP-PORT0]\nACT=0\n[OTHER]\nKEEP=me\n";
   for (const auto& [name, close] : ways) {
     SCOPED_TRACE(name);
     const int port = freePort();
-    writeFile(ini(), slotSection(0, 1, port, 9) + "[OTHER]\nKEEP=me\n");
+    writeFile(ini(), slotSection(0, 1, port, 9));
     CRelvaneDlg window(ini().string());
     bool listened = false;
-    QTimer::singleShot(0, &window, [&] {
-      listened = accepting(port);
-      writeFile(ini(), handEdit);  // nothing of it is undone
-      close(window);
-    });
+    QTimer::singleShot(0, &window, [&] { listened = accepting(port), close(window); });
     QTimer::singleShot(10000, &window, [&] { window.done(99); });  // a way that fails must not hang
     EXPECT_NE(window.runModal(), 99);
-    EXPECT_TRUE(listened);
-    EXPECT_TRUE(window.portPanels().empty());
-    EXPECT_EQ(readFile(ini()), handEdit);
+    EXPECT_TRUE(listened && window.portPanels().empty());
     EXPECT_FALSE(accepting(port));
   }
 }
 
-TEST_F(MainWindow, StaysHiddenWhileNotMeantVisibleAndTheOpenCommandRestoresIt) {
+// Over a panel the menu starts with the panel's entries and the slot's totals (the only slot
+// cannot be removed); the about entry and system commands with its id open the about box,
+// "ログ" the log window, which shows what the slot has logged since the window was made.
+// First the window stays hidden while not meant visible, until the open command.
+TEST_F(MainWindow, MenusOpenTheAboutBoxTheAccessDialogAndTheLogWindowAndTheOpenCommandShowsIt) {
+  const int port = freePort();
+  writeFile(ini(), slotSection(0, 0, port, 9));
   CRelvaneDlg window(ini().string());
   ASSERT_TRUE(window.create());
-  EXPECT_TRUE(window.isVisible());
   window.showMainWindow(false);
   window.show();
   window.setGeometry(QRect(QPoint(10, 10), window.size()));
@@ -224,18 +212,7 @@ TEST_F(MainWindow, StaysHiddenWhileNotMeantVisibleAndTheOpenCommandRestoresIt) {
   ASSERT_TRUE(window.windowState() & Qt::WindowMinimized);
   window.command(ID_OPEN_MAINWINDOW);
   EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
-  EXPECT_TRUE(window.isVisible());
   EXPECT_FALSE(window.portPanels().empty());  // opening is not closing
-}
-
-// Over a panel the menu starts with the panel's entries and the slot's totals (the only slot
-// cannot be removed); the about entry and system commands with its id open the about box,
-// "ログ" the log window, which shows what the slot has logged since the window was made.
-TEST_F(MainWindow, MenusOpenTheAboutBoxTheAccessDialogAndTheLogWindow) {
-  const int port = freePort();
-  writeFile(ini(), slotSection(0, 0, port, 9));
-  CRelvaneDlg window(ini().string());
-  ASSERT_TRUE(window.create());
   CPortDlg* panel = window.portPanels()[0];
   QWidget* target = panel->item(IDC_COUNT);  // a right click on a panel's count
   const char* about = "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報";
@@ -264,10 +241,8 @@ TEST_F(MainWindow, PictureShowsSeveralSlotsSomeOnWithLiveConnections) {
   const std::map<int, int> clients = {{0, 3}, {1, 1}, {4, 2}};  // slot switched on: its clients
   std::map<int, int> ports;
   std::string file;
-  for (int i = 0; i < 7; ++i) {
-    const bool on = clients.contains(i);
-    file += slotSection(i, on, on ? (ports[i] = freePort()) : 10080 + i, on ? destination.port : 80 + i);
-  }
+  for (int i = 0; i < 7; ++i)
+    file += clients.contains(i) ? slotSection(i, 1, ports[i] = freePort(), destination.port) : slotSection(i, 0, 10080 + i, 80 + i);
   writeFile(ini(), file);
   CRelvaneDlg window(ini().string());
   ASSERT_TRUE(window.create());
@@ -280,9 +255,7 @@ TEST_F(MainWindow, PictureShowsSeveralSlotsSomeOnWithLiveConnections) {
     }
     EXPECT_EQ(window.portPanels()[slot]->itemText(IDC_COUNT), std::to_string(count));
   }
-  if (const char* out = std::getenv("RELVANE_SCREENSHOT")) {
-    EXPECT_TRUE(window.grab().save(out));
-  }
+  if (const char* out = std::getenv("RELVANE_SCREENSHOT")) { EXPECT_TRUE(window.grab().save(out)); }
   for (int& fd : fds) closeFd(fd);
 }
 

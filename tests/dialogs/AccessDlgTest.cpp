@@ -59,7 +59,7 @@ protected:
   std::string listenHost = "127.0.0.1";
 };
 
-TEST_F(AccessDlgTest, ShowsTheWorkingCopyAndEveryWayButOkLeavesItAlone) {
+TEST_F(AccessDlgTest, ShowsTheWorkingCopyEveryWayButOkLeavesItAloneAndShorterListsStopBeforeAnOldGap) {
   const Rules before = allow(10);
   const std::function<void(CAccessDlg&)> ways[] = {
       [](CAccessDlg& d) { click(d, IDCANCEL); },
@@ -80,6 +80,21 @@ TEST_F(AccessDlgTest, ShowsTheWorkingCopyAndEveryWayButOkLeavesItAlone) {
     EXPECT_EQ(allow(10), before);
     EXPECT_EQ(listenHost, "127.0.0.1");
   }
+  run([](CAccessDlg& d) {
+    removeAllow(d, 0);
+    add(d, "10.0.0.0/8");
+    add(d, "172.16.0.0/12");
+    click(d, IDOK);
+  });
+  // Three rules now: the fourth entry is emptied, so the inactive rule after it stays inactive.
+  EXPECT_EQ(working.allowCount, 3);
+  EXPECT_EQ(allow(6), (Rules{"10.0.0.1/99", "10.0.0.0/8", "172.16.0.0/12", "", "", "8.8.8.8"}));
+  working.mode = 7;  // a mode the radios cannot show comes up as "all", and OK keeps it that way
+  run([](CAccessDlg& d) {
+    EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_MODE_ALL)->isChecked());
+    click(d, IDOK);
+  });
+  EXPECT_EQ(working.mode, CIpFilter::ModeAcceptAll);
 }
 
 TEST_F(AccessDlgTest, RulesAreCheckedAsTypedAndOkWritesModeListsAndListenAddress) {
@@ -114,24 +129,6 @@ TEST_F(AccessDlgTest, RulesAreCheckedAsTypedAndOkWritesModeListsAndListenAddress
   EXPECT_EQ(Rules(working.denyRules, working.denyRules + 3), (Rules{"192.168.1.13", "2001:db8::/32", ""}));
   EXPECT_EQ(working.denyCount, 2);
   EXPECT_EQ(listenHost, "::");
-}
-
-TEST_F(AccessDlgTest, ShorterListsEmptyWhatTheyNoLongerReachAndStopBeforeAnOldGap) {
-  run([](CAccessDlg& d) {
-    removeAllow(d, 0);
-    add(d, "10.0.0.0/8");
-    add(d, "172.16.0.0/12");
-    click(d, IDOK);
-  });
-  // Three rules now: the fourth entry is emptied, so the inactive rule after it stays inactive.
-  EXPECT_EQ(working.allowCount, 3);
-  EXPECT_EQ(allow(6), (Rules{"10.0.0.1/99", "10.0.0.0/8", "172.16.0.0/12", "", "", "8.8.8.8"}));
-  working.mode = 7;  // a mode the radios cannot show comes up as "all", and OK keeps it that way
-  run([](CAccessDlg& d) {
-    EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_MODE_ALL)->isChecked());
-    click(d, IDOK);
-  });
-  EXPECT_EQ(working.mode, CIpFilter::ModeAcceptAll);
 }
 
 }  // namespace

@@ -7,9 +7,8 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <functional>
-#include <string>
-
 #include <netinet/in.h>
+#include <string>
 #include <sys/socket.h>
 
 #include "Loopback.h"
@@ -37,10 +36,7 @@ struct ModalWatch {
 // Records the last message box and presses `answer` on it.
 struct BoxAnswerer {
   explicit BoxAnswerer(QMessageBox::StandardButton initial = QMessageBox::Ok)
-      : answer(initial), watch([this](QMessageBox* box) {
-          text = box->text().toStdString();
-          box->button(answer)->click();
-        }) {}
+      : answer(initial), watch([this](QMessageBox* box) { text = box->text().toStdString(), box->button(answer)->click(); }) {}
   int count() const { return watch.seen; }
   QMessageBox::StandardButton answer;
   std::string text;
@@ -49,7 +45,7 @@ struct BoxAnswerer {
 
 // Closes with a reset, so the relay sees an error and ends the pair at once.
 inline void resetClose(int& fd) {
-  linger l{1, 0};
+  const linger l{1, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   testsupport::closeFd(fd);
 }

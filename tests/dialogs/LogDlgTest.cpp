@@ -43,9 +43,7 @@ TEST(LogDlg, KeepsTheNewestThousandLinesLastAndCopiesThemWithoutTakingFocus) {
   EXPECT_EQ(bar->value(), bar->maximum()) << "the newest line is in view";
 
   log.command(IDC_LOG_COPY);
-  const QString copied = QGuiApplication::clipboard()->text();
-  EXPECT_EQ(copied.count('\n'), 1000);
-  EXPECT_EQ(copied, shown + '\n');
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), shown + '\n');
   log.setRing(nullptr);
   ring.write("after the window let go");
   EXPECT_TRUE(log.text()->toPlainText().endsWith(" line 1004"));

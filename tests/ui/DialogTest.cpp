@@ -94,7 +94,7 @@ TEST(Dialog, PanelFindsControlsByIdRunsCommandsAndReappliesColoursOnPush) {
   EXPECT_TRUE(panel.item(IDC_COUNT)->autoFillBackground());
 }
 
-TEST(Dialog, SettingsRoundTripJapaneseTextAndRouteEnterEscapeAndCloseBox) {
+TEST(Dialog, SettingsRoundTripJapaneseTextAndRouteAFocusedButtonAndTheCloseBox) {
   uitest::initOnce();
   TestSetting dlg;
   ASSERT_TRUE(dlg.create());
@@ -118,27 +118,17 @@ TEST(Dialog, SettingsRoundTripJapaneseTextAndRouteEnterEscapeAndCloseBox) {
   EXPECT_EQ(dlg.localhost, 0);
   EXPECT_EQ(dlg.listenPort, 8080);  // out of range: the last valid position
 
-  dlg.show();
-  host->setFocus();
-  QTest::keyClick(host, Qt::Key_Return);  // to the default button
-  EXPECT_EQ(dlg.oks, 1);
-  EXPECT_FALSE(dlg.isVisible());  // the default OK hides a modeless dialog
-  dlg.show();
-  QTest::keyClick(host, Qt::Key_Escape);
-  EXPECT_EQ(dlg.cancels, 1);
-  EXPECT_FALSE(dlg.isVisible());
+  // Enter and Escape on a field reach OK and Cancel in the settings dialog's own test.
   dlg.show();
   dlg.button(IDCANCEL)->setFocus();
   QTest::keyClick(dlg.button(IDCANCEL), Qt::Key_Return);  // a focused button takes Enter
-  EXPECT_EQ(dlg.cancels, 2);
-  EXPECT_EQ(dlg.oks, 1);
+  EXPECT_EQ(dlg.cancels, 1);
+  EXPECT_EQ(dlg.oks, 0);
   dlg.closeOnCancel = false;
   dlg.show();
   EXPECT_FALSE(dlg.close());  // the close box is Cancel, and this Cancel keeps it open
-  EXPECT_EQ(dlg.cancels, 3);
+  EXPECT_EQ(dlg.cancels, 2);
   EXPECT_TRUE(dlg.isVisible());
-  dlg.closeOnCancel = true;
-  EXPECT_TRUE(dlg.close());
 }
 
 TEST(Dialog, LinkClickRunsItsCommandAndLeavesTheDialogOpen) {

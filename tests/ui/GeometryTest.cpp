@@ -17,7 +17,7 @@ namespace {
 int expectX(int dlu) { return static_cast<int>(std::lround(dlu * 7 / 4.0)); }
 int expectY(int dlu) { return static_cast<int>(std::lround(dlu * 13 / 8.0)); }
 
-TEST(Geometry, PortPanelControlsSitWhereTheirDialogUnitsMap) {
+TEST(Geometry, PortPanelControlsSitWhereTheirDialogUnitsMapAndPortFieldsShowFiveDigits) {
   uitest::initOnce();
   QWidget host;
   ASSERT_EQ(QPoint(host.logicalDpiX(), host.logicalDpiY()), QPoint(96, 96));  // assumed below
@@ -41,13 +41,9 @@ TEST(Geometry, PortPanelControlsSitWhereTheirDialogUnitsMap) {
     const QRect expected(2 + expectX(c.x), 2 + expectY(c.y), expectX(c.cx), expectY(c.cy));
     EXPECT_EQ(controls[i]->geometry(), expected) << "control " << i << " id " << c.id;
   }
-}
 
-// Every port field must show five digits whole beside its spin (as QLineEdit lays out its text:
-// the style's contents rectangle, less the text margins and its own 2 px on either side).
-TEST(Geometry, PortFieldsShowFiveDigits) {
-  uitest::initOnce();
-  QWidget host;
+  // Every port field shows five digits whole beside its spin (as QLineEdit lays out its text:
+  // the style's contents rectangle, less the text margins and its own 2 px on either side).
   ui::CDialog settings(IDD_SETTING);
   ASSERT_TRUE(settings.create(&host));
   for (int id : {IDC_LISTEN_PORT_EDIT, IDC_FORWARD_PORT_EDIT}) {

@@ -12,33 +12,19 @@
 
 namespace {
 
-class Spin : public ::testing::Test {
-protected:
-  void SetUp() override {
-    uitest::initOnce();
-    ASSERT_TRUE(dlg.create());
-    listen = dlg.spin(IDC_LISTEN_PORT_SPIN);
-    forward = dlg.spin(IDC_FORWARD_PORT_SPIN);
-    ASSERT_TRUE(listen && forward);
-    edit = dlg.edit(IDC_LISTEN_PORT_EDIT);
-    forwardEdit = dlg.edit(IDC_FORWARD_PORT_EDIT);
-    for (ui::CSpinButton* spin : {listen, forward}) spin->setRange(0, 65535);
-    listen->setPos(8080);
-    forward->setPos(80);
-  }
-
-  void retype(const QString& text) {
+TEST(Spin, PositionTakesOnlyValidTypedNumbersClampsToRangeAndArrowsStepFromTheLastValidOne) {
+  uitest::initOnce();
+  ui::CDialog dlg{IDD_SETTING};
+  ASSERT_TRUE(dlg.create());
+  ui::CSpinButton *listen = dlg.spin(IDC_LISTEN_PORT_SPIN), *forward = dlg.spin(IDC_FORWARD_PORT_SPIN);
+  ASSERT_TRUE(listen && forward);
+  QLineEdit *edit = dlg.edit(IDC_LISTEN_PORT_EDIT), *forwardEdit = dlg.edit(IDC_FORWARD_PORT_EDIT);
+  for (ui::CSpinButton* spin : {listen, forward}) spin->setRange(0, 65535);
+  auto retype = [edit](const QString& text) {
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Delete);
     QTest::keyClicks(edit, text);
-  }
-
-  ui::CDialog dlg{IDD_SETTING};
-  ui::CSpinButton *listen = nullptr, *forward = nullptr;
-  QLineEdit *edit = nullptr, *forwardEdit = nullptr;
-};
-
-TEST_F(Spin, PositionTakesOnlyValidTypedNumbersAndClampsToRange) {
+  };
   retype(QStringLiteral(" 443 "));
   EXPECT_EQ(listen->pos(), 443);
   listen->setPos(8080);
@@ -53,7 +39,18 @@ TEST_F(Spin, PositionTakesOnlyValidTypedNumbersAndClampsToRange) {
   EXPECT_EQ(edit->text(), QStringLiteral("８０８１ポート"));
   EXPECT_EQ(listen->pos(), 8080);
 
-  EXPECT_EQ(listen->setPos(12345), 8080);  // returns the previous position
+  // The buttons step from the last valid position and rewrite the text.
+  const auto buttons = listen->findChildren<QToolButton*>();
+  ASSERT_EQ(buttons.size(), 2);
+  QToolButton* up = buttons[0]->arrowType() == Qt::UpArrow ? buttons[0] : buttons[1];
+  QToolButton* down = up == buttons[0] ? buttons[1] : buttons[0];
+  up->click();
+  EXPECT_EQ(edit->text(), QStringLiteral("8081"));
+  down->click();
+  down->click();
+  EXPECT_EQ(listen->pos(), 8079);
+
+  EXPECT_EQ(listen->setPos(12345), 8079);  // returns the previous position
   EXPECT_EQ(edit->text(), QStringLiteral("12345"));
   listen->setPos(70000);
   EXPECT_EQ(listen->pos(), 65535);
@@ -63,9 +60,9 @@ TEST_F(Spin, PositionTakesOnlyValidTypedNumbersAndClampsToRange) {
   listen->setPos(500);
   listen->setRange(0, 100);  // a narrower range pulls the position in
   EXPECT_EQ(listen->pos(), 100);
-}
 
-TEST_F(Spin, ArrowsStepFromTheLastValidPositionAndStopAtTheEnds) {
+  // The other field's arrow keys, stopping at the top.
+  forward->setPos(80);
   forwardEdit->setFocus();
   QTest::keyClick(forwardEdit, Qt::Key_Up);
   EXPECT_EQ(forwardEdit->text(), QStringLiteral("81"));
@@ -75,17 +72,6 @@ TEST_F(Spin, ArrowsStepFromTheLastValidPositionAndStopAtTheEnds) {
   forward->setPos(65535);
   QTest::keyClick(forwardEdit, Qt::Key_Up);
   EXPECT_EQ(forward->pos(), 65535);
-
-  const auto buttons = listen->findChildren<QToolButton*>();
-  ASSERT_EQ(buttons.size(), 2);
-  QToolButton* up = buttons[0]->arrowType() == Qt::UpArrow ? buttons[0] : buttons[1];
-  QToolButton* down = up == buttons[0] ? buttons[1] : buttons[0];
-  retype(QStringLiteral("junk"));
-  up->click();
-  EXPECT_EQ(edit->text(), QStringLiteral("8081"));  // stepping rewrites the text
-  down->click();
-  down->click();
-  EXPECT_EQ(listen->pos(), 8079);
 }
 
 }  // namespace
