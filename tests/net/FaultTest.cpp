@@ -11,29 +11,6 @@ using namespace testsupport;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-// The whole reply, and whether it ended in a reset rather than an orderly close.
-std::string readUntilEnd(int fd, bool& reset, std::chrono::milliseconds timeout = 5s) {
-  std::string got;
-  reset = false;
-  const auto deadline = Clock::now() + timeout;
-  char buf[65536];
-  while (Clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 50) != 1) continue;
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n > 0) {
-      got.append(buf, static_cast<std::size_t>(n));
-      continue;
-    }
-    reset = n < 0 && errno == ECONNRESET;
-    break;
-  }
-  return got;
-}
-
 int openDescriptors() {
   int n = 0;
   if (DIR* d = ::opendir("/proc/self/fd")) {
@@ -62,7 +39,7 @@ TEST(Fault, ResetIsPassedOnAfterTheBytesBeforeIt) {
   bool reset = false;
   std::string got;
   EXPECT_TRUE(runWithPeer([&] {
-    std::thread reader([&] { got = readUntilEnd(c, reset, 10s); });
+    std::thread reader([&] { got = recvUntilEof(c, 10s, nullptr, &reset); });
     sendAll(d, reply);
     int unacked = 1;  // every byte has reached the relay's side before the destination fails
     for (int i = 0; i < 200 && unacked > 0; ++i) ::ioctl(d, SIOCOUTQ, &unacked), std::this_thread::sleep_for(5ms);
@@ -77,14 +54,14 @@ TEST(Fault, ResetIsPassedOnAfterTheBytesBeforeIt) {
   ASSERT_TRUE(r.connectPair(c2, d2));
   ASSERT_TRUE(sendAll(c2, "last words"));
   abortFd(c2);
-  EXPECT_TRUE(runWithPeer([&] { got = readUntilEnd(d2, reset); }));
+  EXPECT_TRUE(runWithPeer([&] { got = recvUntilEof(d2, 5s, nullptr, &reset); }));
   EXPECT_EQ(got, "last words");
   EXPECT_TRUE(reset);
 
   int c3, d3;  // an orderly close stays orderly, with the half-close as before
   ASSERT_TRUE(r.connectPair(c3, d3));
   ::shutdown(c3, SHUT_WR);
-  EXPECT_TRUE(runWithPeer([&] { got = recvUntilEof(d3), sendAll(d3, "after"), closeFd(d3), got += readUntilEnd(c3, reset); }));
+  EXPECT_TRUE(runWithPeer([&] { got = recvUntilEof(d3), sendAll(d3, "after"), closeFd(d3), got += recvUntilEof(c3, 5s, nullptr, &reset); }));
   EXPECT_EQ(got, "after");
   EXPECT_FALSE(reset);
   EXPECT_TRUE(loop().runUntil([&] { return r.repeater.pairTableSize() == 0; }, 5s));
@@ -109,7 +86,7 @@ TEST(Fault, HalfClosedPairIsBoundedOnlyWhileSilent) {
   EXPECT_TRUE(runWithPeer([&] {
     recvUntilEof(d);
     for (int i = 0; i < 5; ++i) sendAll(d, "."), std::this_thread::sleep_for(400ms);  // 2 s of trickle
-    got = readUntilEnd(c, reset, 10s);
+    got = recvUntilEof(c, 10s, nullptr, &reset);
   }, 20s));
   const double lasted = secondsSince(halfClosed);
   EXPECT_EQ(got, ".....");

@@ -26,6 +26,9 @@ using namespace std::chrono_literals;
 
 inline net::EventLoop& loop() { return net::EventLoop::current(); }
 
+using Clock = std::chrono::steady_clock;
+inline double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
 inline bool loopQuiet() {  // nothing in the epoll set is ready right now
   pollfd p{loop().fd(), POLLIN, 0};
   return ::poll(&p, 1, 0) == 0;
