@@ -62,9 +62,13 @@ TEST(Outgoing, LateAnswerStopsNothingElseAndIsShared) {
   for (int fd : {c0, d0, waiting[0], waiting[1]}) ::close(fd);
 }
 
-// A name without an address fails the pair when the answer comes, as it always has.
-TEST(Outgoing, NameWithoutAddressFailsWhenTheAnswerComes) {
+// A name without an address fails the pair when the answer comes, as it always has; a name's
+// first address refuses and the next one serves; a literal IPv6 address needs no lookup.
+TEST(Outgoing, NamesFailOrServeByTheirAddressesInOrderAndIPv6Works) {
   TestNames names;
+  LoopbackListener second("127.0.0.2");  // nothing listens on 127.0.0.1 at its port
+  ASSERT_GE(second.fd, 0);
+  names.set("two.relvane.test", {{"127.0.0.1", "127.0.0.2"}, {}, 0ms});
   StdoutCapture trace;
   Relay unknown(128, "nowhere.relvane.test", 9);
   int c = unknown.client();
@@ -75,17 +79,10 @@ TEST(Outgoing, NameWithoutAddressFailsWhenTheAnswerComes) {
   EXPECT_NE(trace.text().find("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=nowhere.relvane.test, port=9 err=22\n"),
             std::string::npos);
   closeFd(c);
-}
 
-// The name's first address refuses; the next one serves. A literal IPv6 address needs no lookup.
-TEST(Outgoing, AddressesAreTriedInOrderAndIPv6Works) {
-  TestNames names;
-  LoopbackListener second("127.0.0.2");  // nothing listens on 127.0.0.1 at its port
-  ASSERT_GE(second.fd, 0);
-  names.set("two.relvane.test", {{"127.0.0.1", "127.0.0.2"}, {}, 0ms});
-  StdoutCapture trace;
   Relay twoAddresses(128, "two.relvane.test", second.port);
-  int c = twoAddresses.client(), d = -1;
+  c = twoAddresses.client();
+  int d = -1;
   std::string got;
   EXPECT_TRUE(runWithPeer([&] { d = second.acceptOne(), sendAll(c, "x"), got = recvExact(d, 1); }));
   EXPECT_EQ(got, "x");
