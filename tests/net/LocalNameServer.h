@@ -67,7 +67,8 @@ private:
     ++asked_[name];
     auto it = names_.find(name);
     const bool known = it != names_.end();
-    const std::vector<std::string> none, &addresses = !known ? none : type == 1 ? it->second.v4 : v6 ? it->second.v6 : none;
+    const std::vector<std::string> none,
+        &addresses = !known ? none : type == 1 ? it->second.v4 : v6 ? it->second.v6 : none;
     if (known) delay = it->second.delay;
     std::string r = q.substr(0, 2) + u16(known ? 0x8180 : 0x8183) + u16(1) + u16(static_cast<int>(addresses.size())) +
                     u16(0) + u16(0) + q.substr(12, end + 4 - 12);
@@ -85,13 +86,16 @@ private:
       const auto now = std::chrono::steady_clock::now();
       std::erase_if(due, [&](auto& d) {
         auto& [when, packet, to] = d;
-        return when <= now && (::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to), true);
+        if (when > now) return false;
+        ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        return true;
       });
       pollfd p{fd_, POLLIN, 0};
       char buf[512];
       sockaddr_in from{};
       socklen_t len = sizeof from;
-      const ssize_t n = ::poll(&p, 1, 10) > 0 ? ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len) : 0;
+      const ssize_t n =
+          ::poll(&p, 1, 10) > 0 ? ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len) : 0;
       std::chrono::milliseconds delay{0};
       std::string reply = n >= 12 ? answer(std::string(buf, static_cast<std::size_t>(n)), delay) : "";
       if (!reply.empty()) due.emplace_back(now + delay, std::move(reply), from);
