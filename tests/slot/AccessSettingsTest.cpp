@@ -2,7 +2,6 @@
 // over real sockets on loopback (127.0.0.2 stands in for a foreign peer). The refusals of a
 // switch-on are with the slot's others.
 #include <netdb.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <filesystem>
@@ -33,15 +32,6 @@ int connectFrom(const char* source, const char* target, int port) {
   for (addrinfo* list : {from, to})
     if (list) ::freeaddrinfo(list);
   return fd;
-}
-
-bool hasIPv6Loopback() {
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6, a.sin6_addr = in6addr_loopback;
-  int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
-  const bool ok = probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  closeFd(probe);
-  return ok;
 }
 
 struct AccessSettingsTest : SlotFixture {
@@ -126,7 +116,7 @@ TEST_F(AccessSettingsTest, ModesRulesAndListenAddressesDecideOverRealPeersAndCou
        {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "unreachable"}}},
       {"LISTENHOST=::\nFILTER=3\nALLOW0=::/0\nDENY0=::ffff:127.0.0.0/104\n", true,
        {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "refused"}}}};
-  const bool v6 = hasIPv6Loopback();
+  const bool v6 = LoopbackListener("::1").fd >= 0;
   for (const auto& c : cases) {
     if (c.v6 && !v6) GTEST_SKIP() << "no IPv6 loopback on this machine";
     writeFile(ini, section(c.keys));
