@@ -151,18 +151,12 @@ TEST(AsyncSocket, NestedDispatchInsideAHandlerIsSafe) {
 // Lines are skipped only while standard output is the null device, never after it moves on.
 TEST(Trace, FollowsStandardOutputAwayFromTheNullDevice) {
   std::fflush(stdout);
-  const int saved = ::dup(1);
-  const int null = ::open("/dev/null", O_WRONLY);
-  ::dup2(null, 1);
-  traceTargetChanged();
-  trace("discarded\n");
+  const int saved = ::dup(1), null = ::open("/dev/null", O_WRONLY);
+  ::dup2(null, 1), traceTargetChanged(), trace("discarded\n");
   {
     StdoutCapture capture;  // points fd 1 at a file and says so
     trace("kept %d\n", 1);
     EXPECT_EQ(capture.text(), "kept 1\n");
   }
-  ::dup2(saved, 1);
-  traceTargetChanged();
-  ::close(null);
-  ::close(saved);
+  ::dup2(saved, 1), traceTargetChanged(), ::close(null), ::close(saved);
 }
