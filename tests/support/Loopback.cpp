@@ -23,30 +23,30 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
   }
 }
 
-// A socket of the host's family; sockaddr_in and sockaddr_in6 keep the port at the same place.
-int socketAt(const char* host, int port, sockaddr_in6& a, socklen_t& len, int flags = 0) {
+// sockaddr_in and sockaddr_in6 keep the family and the port at the same place; 0 for no address.
+socklen_t addressOf(const char* host, int port, sockaddr_in6& a) {
   a = {};
   auto& v4 = reinterpret_cast<sockaddr_in&>(a);
   const bool six = ::inet_pton(AF_INET, host, &v4.sin_addr) != 1;
-  if (six && ::inet_pton(AF_INET6, host, &a.sin6_addr) != 1) return -1;
+  if (six && ::inet_pton(AF_INET6, host, &a.sin6_addr) != 1) return 0;
   a.sin6_family = six ? AF_INET6 : AF_INET;
   a.sin6_port = htons(static_cast<uint16_t>(port));
-  len = six ? sizeof a : sizeof v4;
-  return ::socket(a.sin6_family, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+  return six ? sizeof a : sizeof v4;
 }
 
-int boundAt(const char* host, int port, sockaddr_in6& a) {
-  socklen_t len = 0;
-  int fd = socketAt(host, port, a, len);
+// A socket bound to host:port (port 0: of the kernel's choosing); -1 when that fails.
+int boundAt(const char* host, int port, int flags = 0) {
+  sockaddr_in6 a;
+  const socklen_t len = addressOf(host, port, a);
+  int fd = len ? ::socket(a.sin6_family, SOCK_STREAM | SOCK_CLOEXEC | flags, 0) : -1;
   if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0) closeFd(fd);
   return fd;
 }
 
 }  // namespace
 
-LoopbackListener::LoopbackListener(const char* host) {
+LoopbackListener::LoopbackListener(const char* host) : fd(boundAt(host, 0)) {
   sockaddr_in6 a;
-  fd = boundAt(host, 0, a);
   socklen_t len = sizeof a;
   if (fd >= 0 && ::listen(fd, SOMAXCONN) == 0 && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
     port = ntohs(a.sin6_port);
@@ -69,17 +69,16 @@ int freePort() {
                                static_cast<unsigned>(Clock::now().time_since_epoch().count()));
   for (int attempt = 0; attempt < 200; ++attempt) {
     const int port = 20000 + static_cast<int>(pick() % 12000);
-    sockaddr_in6 a;
-    int fd = boundAt("127.0.0.1", port, a);
+    int fd = boundAt("127.0.0.1", port);
     if (fd >= 0) return closeFd(fd), port;
   }
   return LoopbackListener().port;
 }
 
-int connectLoopback(int port, std::chrono::milliseconds timeout) {
+int connectLoopback(int port, std::chrono::milliseconds timeout, const char* target, const char* source) {
   sockaddr_in6 a;
-  socklen_t len = 0;
-  int fd = socketAt("127.0.0.1", port, a, len, SOCK_NONBLOCK), err = 0;
+  const socklen_t len = addressOf(target, port, a);
+  int fd = boundAt(source ? source : a.sin6_family == AF_INET6 ? "::" : "0.0.0.0", 0, SOCK_NONBLOCK), err = 0;
   socklen_t errLen = sizeof err;
   if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 &&
       (errno != EINPROGRESS || !waitFor(fd, POLLOUT, Clock::now() + timeout) ||

@@ -26,8 +26,10 @@ struct LoopbackListener {
 // A free port on 127.0.0.1 at the time of the call (bound once, then released).
 int freePort();
 
-// Blocking connect to 127.0.0.1:port; -1 on failure.
-int connectLoopback(int port, std::chrono::milliseconds timeout = 5s);
+// A connected blocking socket to target:port (from source, of the kernel's choosing unless
+// given; numeric addresses of one family); -1 on failure.
+int connectLoopback(int port, std::chrono::milliseconds timeout = 5s, const char* target = "127.0.0.1",
+                    const char* source = nullptr);
 
 bool sendAll(int fd, const std::string& data, std::chrono::milliseconds timeout = 10s);
 
