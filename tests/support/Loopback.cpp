@@ -78,7 +78,10 @@ int freePort() {
 int connectLoopback(int port, std::chrono::milliseconds timeout, const char* target, const char* source) {
   sockaddr_in6 a;
   const socklen_t len = addressOf(target, port, a);
-  int fd = boundAt(source ? source : a.sin6_family == AF_INET6 ? "::" : "0.0.0.0", 0, SOCK_NONBLOCK), err = 0;
+  // Bound only when asked: a port taken at bind time could not be shared with other destinations.
+  int fd = source ? boundAt(source, 0, SOCK_NONBLOCK)
+                  : ::socket(a.sin6_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int err = 0;
   socklen_t errLen = sizeof err;
   if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 &&
       (errno != EINPROGRESS || !waitFor(fd, POLLOUT, Clock::now() + timeout) ||
