@@ -40,11 +40,6 @@ std::unique_ptr<Probe> connected(const LoopbackListener& l, int& peerFd) {
   return p;
 }
 
-bool readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, 2000) == 1;
-}
-
 }  // namespace
 
 TEST(AsyncSocket, ClosedSocketGetsNoLaterCallEvenWhenItsNumberIsReused) {
@@ -63,7 +58,7 @@ TEST(AsyncSocket, ClosedSocketGetsNoLaterCallEvenWhenItsNumberIsReused) {
   };
   a->onReceive = b->onReceive = killOther;
   ASSERT_EQ(::send(pa, "x", 1, 0) + ::send(pb, "y", 1, 0), 2);
-  ASSERT_TRUE(readable(a->handle()) && readable(b->handle()));
+  ASSERT_TRUE(readableWithin(a->handle(), 2s) && readableWithin(b->handle(), 2s));
   loop().dispatch();  // both events in one batch
   ASSERT_TRUE(fresh);
   EXPECT_EQ(fresh->handle(), reusedFd);
@@ -139,7 +134,7 @@ TEST(AsyncSocket, NestedDispatchInsideAHandlerIsSafe) {
   for (int i = 0; i < 3; ++i) {
     probes[i]->onReceive = handler;
     ASSERT_EQ(::send(peers[i], "q", 1, 0), 1);
-    ASSERT_TRUE(readable(probes[i]->handle()));
+    ASSERT_TRUE(readableWithin(probes[i]->handle(), 2s));
   }
   loop().dispatch();
   loop().runFor(50ms);

@@ -119,6 +119,8 @@ std::string receive(int fd, std::size_t n, std::chrono::milliseconds timeout, bo
   return out;
 }
 
+bool readableWithin(int fd, std::chrono::milliseconds timeout) { return waitFor(fd, POLLIN, Clock::now() + timeout); }
+
 void closeFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;

@@ -50,6 +50,9 @@ inline bool waitPeerClosed(int fd, std::chrono::milliseconds timeout = 5s) {
   return receive(fd, SIZE_MAX, timeout, &closed), closed;
 }
 
+// True when fd has bytes or an end to read within the time.
+bool readableWithin(int fd, std::chrono::milliseconds timeout);
+
 void closeFd(int& fd);
 
 }  // namespace testsupport
