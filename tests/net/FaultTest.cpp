@@ -107,11 +107,7 @@ TEST(Fault, HalfClosedPairIsBoundedOnlyWhileSilent) {
 // A relay pointed at its own port, and two relays pointed at each other: the connection that
 // comes back is refused at once, and the client is told, without a pile-up of descriptors.
 TEST(Fault, RelayLoopsAreRefusedAtAccept) {
-  struct LoopCounter : CTcpRepeaterListener {
-    int refused = 0;
-    void notifyOnConnectionCount(int) override {}
-    void notifyOnLoopRefused(const std::string&, int) override { ++refused; }
-  } told;
+  Counts told;
   StdoutCapture trace;
   const int before = openDescriptors();
   CTcpRepeater self, a, b;
@@ -135,7 +131,7 @@ TEST(Fault, RelayLoopsAreRefusedAtAccept) {
   EXPECT_EQ(self.pairTableSize() + a.pairTableSize() + b.pairTableSize(), 0);
   EXPECT_LE(peak - before, 12);
   EXPECT_NE(trace.text().find("★★自身への中継を拒否★★ PeerAddress=127.0.0.1, port="), std::string::npos);
-  EXPECT_EQ(told.refused, 2) << "the owner hears of each, for its log";
+  EXPECT_EQ(told.loopsRefused, 2) << "the owner hears of each, for its log";
 }
 
 // Runs in a child process of its own: the limit and the hogged descriptors must not outlive it.

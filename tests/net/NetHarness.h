@@ -83,7 +83,9 @@ inline std::string pattern(std::size_t n, unsigned seed) {
 
 struct Counts : CTcpRepeaterListener {
   std::vector<int> seen;
+  int loopsRefused = 0;
   void notifyOnConnectionCount(int count) override { seen.push_back(count); }
+  void notifyOnLoopRefused(const std::string&, int) override { ++loopsRefused; }
 };
 
 // A listener whose accept queue (backlog 0) is full, so connects to it stay in progress.
