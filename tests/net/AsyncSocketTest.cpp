@@ -40,11 +40,6 @@ std::unique_ptr<Probe> connected(const LoopbackListener& l, int& peerFd) {
   return p;
 }
 
-bool readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, 2000) == 1;
-}
-
 }  // namespace
 
 TEST(AsyncSocket, ClosedSocketGetsNoLaterCallEvenWhenItsNumberIsReused) {
@@ -63,7 +58,7 @@ TEST(AsyncSocket, ClosedSocketGetsNoLaterCallEvenWhenItsNumberIsReused) {
   };
   a->onReceive = b->onReceive = killOther;
   ASSERT_EQ(::send(pa, "x", 1, 0) + ::send(pb, "y", 1, 0), 2);
-  ASSERT_TRUE(readable(a->handle()) && readable(b->handle()));
+  ASSERT_TRUE(readableWithin(a->handle(), 2s) && readableWithin(b->handle(), 2s));
   loop().dispatch();  // both events in one batch
   ASSERT_TRUE(fresh);
   EXPECT_EQ(fresh->handle(), reusedFd);
@@ -139,7 +134,7 @@ TEST(AsyncSocket, NestedDispatchInsideAHandlerIsSafe) {
   for (int i = 0; i < 3; ++i) {
     probes[i]->onReceive = handler;
     ASSERT_EQ(::send(peers[i], "q", 1, 0), 1);
-    ASSERT_TRUE(readable(probes[i]->handle()));
+    ASSERT_TRUE(readableWithin(probes[i]->handle(), 2s));
   }
   loop().dispatch();
   loop().runFor(50ms);
@@ -151,18 +146,12 @@ TEST(AsyncSocket, NestedDispatchInsideAHandlerIsSafe) {
 // Lines are skipped only while standard output is the null device, never after it moves on.
 TEST(Trace, FollowsStandardOutputAwayFromTheNullDevice) {
   std::fflush(stdout);
-  const int saved = ::dup(1);
-  const int null = ::open("/dev/null", O_WRONLY);
-  ::dup2(null, 1);
-  traceTargetChanged();
-  trace("discarded\n");
+  const int saved = ::dup(1), null = ::open("/dev/null", O_WRONLY);
+  ::dup2(null, 1), traceTargetChanged(), trace("discarded\n");
   {
     StdoutCapture capture;  // points fd 1 at a file and says so
     trace("kept %d\n", 1);
     EXPECT_EQ(capture.text(), "kept 1\n");
   }
-  ::dup2(saved, 1);
-  traceTargetChanged();
-  ::close(null);
-  ::close(saved);
+  ::dup2(saved, 1), traceTargetChanged(), ::close(null), ::close(saved);
 }

@@ -26,6 +26,9 @@ using namespace std::chrono_literals;
 
 inline net::EventLoop& loop() { return net::EventLoop::current(); }
 
+using Clock = std::chrono::steady_clock;
+inline double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
 inline bool loopQuiet() {  // nothing in the epoll set is ready right now
   pollfd p{loop().fd(), POLLIN, 0};
   return ::poll(&p, 1, 0) == 0;
@@ -34,40 +37,26 @@ inline bool loopQuiet() {  // nothing in the epoll set is ready right now
 // Points fd 1 at a temp file for its lifetime; shows the end of it if the test failed.
 class StdoutCapture {
 public:
-  StdoutCapture() {
-    std::fflush(stdout);
-    saved_ = ::dup(1);
-    char name[] = "/tmp/relvane-trace-XXXXXX";
-    int fd = ::mkstemp(name);
-    path_ = name;
-    readFd_ = ::open(name, O_RDONLY | O_CLOEXEC);
-    ::dup2(fd, 1);
-    ::close(fd);
-    traceTargetChanged();
-  }
+  StdoutCapture() { std::fflush(stdout), ::dup2(::fileno(file_), 1), traceTargetChanged(); }
   ~StdoutCapture() {
-    std::fflush(stdout);
-    ::dup2(saved_, 1);
-    ::close(saved_);
-    traceTargetChanged();
-    if (::testing::Test::HasFailure()) {  // the failure messages went into the capture too
-      std::string t = text();
+    std::fflush(stdout), ::dup2(saved_, 1), ::close(saved_), traceTargetChanged();
+    const std::string t = text();  // the failure messages went into the capture too
+    if (::testing::Test::HasFailure())
       std::fprintf(stderr, "--- captured ---\n%s\n", t.substr(t.size() > 65536 ? t.size() - 65536 : 0).c_str());
-    }
-    ::unlink(path_.c_str());
-    ::close(readFd_);
+    std::fclose(file_);
   }
   std::string text() const {  // works even when descriptors have run out
     std::fflush(stdout);
     std::string out;
     char buf[65536];
-    for (ssize_t n; (n = ::pread(readFd_, buf, sizeof buf, static_cast<off_t>(out.size()))) > 0;) out.append(buf, n);
+    for (ssize_t n; (n = ::pread(::fileno(file_), buf, sizeof buf, static_cast<off_t>(out.size()))) > 0;)
+      out.append(buf, n);
     return out;
   }
 
 private:
-  int saved_ = -1, readFd_ = -1;
-  std::string path_;
+  int saved_ = (std::fflush(stdout), ::dup(1));
+  std::FILE* file_ = std::tmpfile();
 };
 
 // Runs work on a thread while the loop dispatches; false when it did not finish in time.
@@ -94,7 +83,9 @@ inline std::string pattern(std::size_t n, unsigned seed) {
 
 struct Counts : CTcpRepeaterListener {
   std::vector<int> seen;
+  int loopsRefused = 0;
   void notifyOnConnectionCount(int count) override { seen.push_back(count); }
+  void notifyOnLoopRefused(const std::string&, int) override { ++loopsRefused; }
 };
 
 // A listener whose accept queue (backlog 0) is full, so connects to it stay in progress.

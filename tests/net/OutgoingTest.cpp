@@ -1,7 +1,5 @@
 // The outgoing side of a pair: names looked up while the loop goes on, addresses tried in
 // order, and the bound on a connect that never completes.
-#include <netinet/in.h>
-
 #include "LocalNameServer.h"
 #include "NetHarness.h"
 #include "net/Resolver.h"
@@ -16,27 +14,6 @@ struct TestNames : LocalNameServer {
   TestNames() { EXPECT_TRUE(net::Resolver::current().setServers(address())); }
   ~TestNames() { net::Resolver::current().setServers(""); }
 };
-
-using Clock = std::chrono::steady_clock;
-double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-// A listener on a loopback address of either family, or -1 where the host has none such.
-int listenOn(const char* address, int& port) {
-  net::SocketAddress a;
-  net::SocketAddress::parse(address, 0, a);
-  int fd = ::socket(a.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0 || ::bind(fd, a.get(), a.length) != 0 || ::listen(fd, 8) != 0) {
-    if (fd >= 0) ::close(fd);
-    return -1;
-  }
-  port = net::SocketAddress::localOf(fd).port();
-  return fd;
-}
-
-int acceptWithin(int listener, std::chrono::milliseconds timeout) {
-  pollfd p{listener, POLLIN, 0};
-  return ::poll(&p, 1, static_cast<int>(timeout.count())) == 1 ? ::accept(listener, nullptr, nullptr) : -1;
-}
 
 }  // namespace
 
@@ -85,9 +62,13 @@ TEST(Outgoing, LateAnswerStopsNothingElseAndIsShared) {
   for (int fd : {c0, d0, waiting[0], waiting[1]}) ::close(fd);
 }
 
-// A name without an address fails the pair when the answer comes, as it always has.
-TEST(Outgoing, NameWithoutAddressFailsWhenTheAnswerComes) {
+// A name without an address fails the pair when the answer comes, as it always has; a name's
+// first address refuses and the next one serves; a literal IPv6 address needs no lookup.
+TEST(Outgoing, NamesFailOrServeByTheirAddressesInOrderAndIPv6Works) {
   TestNames names;
+  LoopbackListener second("127.0.0.2");  // nothing listens on 127.0.0.1 at its port
+  ASSERT_GE(second.fd, 0);
+  names.set("two.relvane.test", {{"127.0.0.1", "127.0.0.2"}, {}, 0ms});
   StdoutCapture trace;
   Relay unknown(128, "nowhere.relvane.test", 9);
   int c = unknown.client();
@@ -98,37 +79,28 @@ TEST(Outgoing, NameWithoutAddressFailsWhenTheAnswerComes) {
   EXPECT_NE(trace.text().find("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=nowhere.relvane.test, port=9 err=22\n"),
             std::string::npos);
   closeFd(c);
-}
 
-// The name's first address refuses; the next one serves. A literal IPv6 address needs no lookup.
-TEST(Outgoing, AddressesAreTriedInOrderAndIPv6Works) {
-  TestNames names;
-  int port = 0;
-  int second = listenOn("127.0.0.2", port);  // nothing listens on 127.0.0.1 at that port
-  ASSERT_GE(second, 0);
-  names.set("two.relvane.test", {{"127.0.0.1", "127.0.0.2"}, {}, 0ms});
-  StdoutCapture trace;
-  Relay twoAddresses(128, "two.relvane.test", port);
-  int c = twoAddresses.client(), d = -1;
+  Relay twoAddresses(128, "two.relvane.test", second.port);
+  c = twoAddresses.client();
+  int d = -1;
   std::string got;
-  EXPECT_TRUE(runWithPeer([&] { d = acceptWithin(second, 5s), sendAll(c, "x"), got = recvExact(d, 1); }));
+  EXPECT_TRUE(runWithPeer([&] { d = second.acceptOne(), sendAll(c, "x"), got = recvExact(d, 1); }));
   EXPECT_EQ(got, "x");
   EXPECT_NE(trace.text().find("CTcpRepeater::connectNext() address=127.0.0.1 err=111, trying the next\n"),
             std::string::npos);
 
-  int v6port = 0;
-  int v6 = listenOn("::1", v6port);
-  if (v6 < 0) GTEST_SKIP() << "no IPv6 loopback here";
-  Relay literal(128, "::1", v6port);
+  LoopbackListener v6("::1");
+  if (v6.fd < 0) GTEST_SKIP() << "no IPv6 loopback here";
+  Relay literal(128, "::1", v6.port);
   int c6 = literal.client(), d6 = -1;
-  EXPECT_TRUE(runWithPeer([&] { d6 = acceptWithin(v6, 5s), sendAll(c6, "six"), got = recvExact(d6, 3); }));
+  EXPECT_TRUE(runWithPeer([&] { d6 = v6.acceptOne(), sendAll(c6, "six"), got = recvExact(d6, 3); }));
   EXPECT_EQ(got, "six");
   ASSERT_TRUE(loop().runUntil([&] { return !literal.counts.seen.empty(); }, 5s));
   CTcpStreamPair* p = literal.pairOf(c6);
   ASSERT_TRUE(p);
   EXPECT_EQ(p->connectStream->peerAddress, "::1");
-  EXPECT_EQ(p->connectStream->peerPort, v6port);
-  for (int fd : {c, d, second, c6, d6, v6}) ::close(fd);
+  EXPECT_EQ(p->connectStream->peerPort, v6.port);
+  for (int fd : {c, d, c6, d6}) ::close(fd);
 }
 
 // A destination that never answers the connect: the client is reset near the bound.

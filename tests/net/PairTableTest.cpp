@@ -1,6 +1,8 @@
-// The connection table under churn, checked against a plain model of it.
+// The connection table under churn and in stop's in-order release.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -8,21 +10,6 @@
 #include "net/TcpRepeater.h"
 
 namespace {
-
-struct Model {
-  std::vector<CTcpStreamPair*> entries;
-  int lowestFree() const {
-    for (std::size_t i = 0; i < entries.size(); ++i)
-      if (!entries[i]) return static_cast<int>(i);
-    return static_cast<int>(entries.size());
-  }
-  void release(int i) {
-    entries[static_cast<std::size_t>(i)] = nullptr;
-    bool any = false;
-    for (auto* p : entries) any = any || p;
-    if (!any) entries.clear();
-  }
-};
 
 // Walks the table as the status dialog does; the indexes must come in ascending order.
 std::vector<CTcpStreamPair*> walk(const net::PairTable& t) {
@@ -33,40 +20,34 @@ std::vector<CTcpStreamPair*> walk(const net::PairTable& t) {
   return seen;
 }
 
-std::vector<CTcpStreamPair*> live(const Model& m) {
-  std::vector<CTcpStreamPair*> out;
-  for (auto* p : m.entries)
-    if (p) out.push_back(p);
-  return out;
-}
-
 }  // namespace
 
+// Checked against a plain model: an entry per index, null where free, emptied once all are free.
 TEST(PairTable, ChurnKeepsLowestFreeIndexOrderAndEmptiesLikeAScan) {
   std::vector<CTcpStreamPair> records(20000);  // a distinct record for every add
   std::mt19937 random(9);
   net::PairTable table;
-  Model model;
-  std::size_t nextRecord = 0;
-  for (int step = 0; step < 20000; ++step) {
+  std::vector<CTcpStreamPair*> model, live;
+  for (int step = 0, added = 0; step < 20000; ++step) {
     const unsigned growPercent = (step / 2500) % 2 ? 35 : 65;  // fill up, drain (and empty) in turns
-    bool grow = model.entries.empty() || random() % 100 < growPercent;
-    if (grow) {
-      CTcpStreamPair* p = &records[nextRecord++];
-      int expected = model.lowestFree();
-      ASSERT_EQ(table.add(p), expected) << "step " << step;
-      if (expected == static_cast<int>(model.entries.size())) model.entries.push_back(p);
-      else model.entries[static_cast<std::size_t>(expected)] = p;
+    if (model.empty() || random() % 100 < growPercent) {
+      const auto lowest = std::find(model.begin(), model.end(), nullptr) - model.begin();
+      ASSERT_EQ(table.add(&records[added]), lowest) << "step " << step;
+      if (lowest == std::ssize(model)) model.push_back(nullptr);
+      model[lowest] = &records[added++];
     } else {
-      int i = static_cast<int>(random() % (model.entries.size() + 2)) - 1;  // free and outside too
-      CTcpStreamPair* want = i >= 0 && i < static_cast<int>(model.entries.size()) ? model.entries[i] : nullptr;
-      ASSERT_EQ(table.release(i), want) << "step " << step;
-      if (want) model.release(i);
+      const auto i = static_cast<std::ptrdiff_t>(random() % (model.size() + 2)) - 1;  // free and outside too
+      CTcpStreamPair* want = i >= 0 && i < std::ssize(model) ? model[i] : nullptr;
+      ASSERT_EQ(table.release(static_cast<int>(i)), want) << "step " << step;
+      if (want) model[i] = nullptr;
+      if (std::count(model.begin(), model.end(), nullptr) == std::ssize(model)) model.clear();
     }
-    ASSERT_EQ(table.size(), static_cast<int>(model.entries.size())) << "step " << step;
-    ASSERT_EQ(table.live(), static_cast<int>(live(model).size()));
+    live.clear();
+    std::copy_if(model.begin(), model.end(), std::back_inserter(live), [](CTcpStreamPair* p) { return p; });
+    ASSERT_EQ(table.size(), std::ssize(model)) << "step " << step;
+    ASSERT_EQ(table.live(), std::ssize(live));
     if (step % 997 == 0) {
-      ASSERT_EQ(walk(table), live(model));
+      ASSERT_EQ(walk(table), live);
     }
   }
 }

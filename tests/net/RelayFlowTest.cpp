@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 
 #include "NetHarness.h"
+#include "net/BufferPool.h"
 
 using namespace nettest;
 using namespace testsupport;
@@ -92,8 +93,9 @@ TEST(RelayFlow, CloseWhileConnectingWaitsForTheQueuedBytes) {
 }
 
 // A reader that stops holds the relay at its buffer bound; running out of descriptors then
-// pauses accepting only. The loop sleeps through both and everything is delivered afterwards.
-TEST(RelayFlow, SlowReaderAndRunningOutOfDescriptorsPauseWithoutSpinning) {
+// pauses accepting only. The loop sleeps through both and everything is delivered afterwards;
+// then the pooled storage is reused without stale bytes.
+TEST(RelayFlow, SlowReaderAndRunningOutOfDescriptorsPauseWithoutSpinningAndPooledStorageIsClean) {
   StdoutCapture trace;
   Relay r(4);
   int c, d;
@@ -130,16 +132,33 @@ TEST(RelayFlow, SlowReaderAndRunningOutOfDescriptorsPauseWithoutSpinning) {
   EXPECT_TRUE(starved);
 
   bool same = false;
+  int d1 = -1;
   std::string served;
   EXPECT_TRUE(runWithPeer([&] {
     same = recvExact(d, data.size(), 60s) == data;
-    int d1 = r.dest.acceptOne();
+    d1 = r.dest.acceptOne();
     sendAll(late, "served"), served = recvExact(d1, 6);
-    closeFd(d1);
   }, 90s));
   sender.join();
   EXPECT_TRUE(same);
   EXPECT_EQ(served, "served");
   EXPECT_EQ(p->connectStream->maxRemainCount, 4096u);
-  closeFd(c), closeFd(d), closeFd(late);
+
+  // Quiet now, the pair that carried the bulk holds no ring; the pair served late gets the pooled
+  // storage and must see exactly its own bytes, none of the earlier pair's.
+  loop().runFor(50ms);
+  EXPECT_FALSE(p->connectStream->holdsSendBuffer());
+  EXPECT_FALSE(p->acceptStream->holdsSendBuffer());
+  EXPECT_GT(net::BufferPool::instance().pooledBytes(), 0u);
+  for (std::size_t size : {1u, 3u, 4095u, 4096u, 4097u, 10000u}) {
+    const std::string up = pattern(size, static_cast<unsigned>(size)), down = pattern(size / 2 + 1, 5);
+    std::string atDest, atClient;
+    EXPECT_TRUE(runWithPeer([&] {
+      sendAll(late, up), atDest = recvExact(d1, up.size());
+      sendAll(d1, down), atClient = recvExact(late, down.size());
+    }));
+    EXPECT_EQ(atDest, up) << size;
+    EXPECT_EQ(atClient, down) << size;
+  }
+  for (int* fd : {&c, &d, &late, &d1}) closeFd(*fd);
 }

@@ -43,8 +43,7 @@ TEST(Repeater, PeersNotServedAreClosedWithoutAPair) {
   filter.allowCount = 1;
   filter.allowRules[0] = "10.0.0.0/8";
   StdoutCapture trace;
-  int refusedPort = freePort();
-  Relay refused(128, "127.0.0.1", refusedPort), filtered;
+  Relay refused(128, "127.0.0.1", freePort()), filtered;
   filtered.repeater.filter = &filter;
   for (Relay* r : {&refused, &filtered}) {
     int c = r->client();
@@ -56,11 +55,7 @@ TEST(Repeater, PeersNotServedAreClosedWithoutAPair) {
   }
   EXPECT_EQ(refused.counts.seen, std::vector<int>{0});
   EXPECT_TRUE(filtered.counts.seen.empty());
-  std::string t = trace.text();
-  EXPECT_TRUE(t.find("CTcpRepeater::notifyOnError() index=0, kind=connectSocket, err=111\n") != std::string::npos ||
-              t.find("CONNECT FAILE! hostname=127.0.0.1, port=" + std::to_string(refusedPort) + " err=111\n") !=
-                  std::string::npos);
-  EXPECT_NE(t.find("STREAM を生成\nCTcpSockStream::~CTcpSockStream() STREAM を破棄\n★★接続を拒否★★ PeerAddress=127.0.0.1, port="),
+  EXPECT_NE(trace.text().find("STREAM を生成\nCTcpSockStream::~CTcpSockStream() STREAM を破棄\n★★接続を拒否★★ PeerAddress=127.0.0.1, port="),
             std::string::npos);
 }
 

@@ -1,10 +1,6 @@
 // Who may connect to a slot and where it listens: the INI keys byte for byte and the decisions
 // over real sockets on loopback (127.0.0.2 stands in for a foreign peer). The refusals of a
 // switch-on are with the slot's others.
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <filesystem>
 #include <vector>
 
@@ -16,34 +12,6 @@ namespace {
 
 const std::filesystem::path kData(RELVANE_TEST_DATA_DIR);
 
-// A blocking connect from `source` (port of the kernel's choosing) to `target`:port, both
-// numeric and of one family; -1 when it fails.
-int connectFrom(const char* source, const char* target, int port) {
-  addrinfo hints{}, *from = nullptr, *to = nullptr;
-  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV, hints.ai_socktype = SOCK_STREAM;
-  int fd = -1;
-  if (::getaddrinfo(source, "0", &hints, &from) == 0 &&
-      ::getaddrinfo(target, std::to_string(port).c_str(), &hints, &to) == 0) {
-    fd = ::socket(to->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval limit{2, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    if (::bind(fd, from->ai_addr, from->ai_addrlen) != 0 || ::connect(fd, to->ai_addr, to->ai_addrlen) != 0)
-      closeFd(fd);
-  }
-  for (addrinfo* list : {from, to})
-    if (list) ::freeaddrinfo(list);
-  return fd;
-}
-
-bool hasIPv6Loopback() {
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6, a.sin6_addr = in6addr_loopback;
-  int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
-  const bool ok = probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  closeFd(probe);
-  return ok;
-}
-
 struct AccessSettingsTest : SlotFixture {
   std::string section(const std::string& accessKeys) const { return SlotFixture::section(1, "127.0.0.1", accessKeys); }
   std::uint64_t refused() { return slot.totals().refused; }
@@ -51,7 +19,7 @@ struct AccessSettingsTest : SlotFixture {
   std::string verdict(const char* source, const char* target) {
     const int before = slot.connectionCount;
     const std::uint64_t refusedBefore = refused();
-    int fd = connectFrom(source, target, port);
+    int fd = connectLoopback(port, 2s, target, source);
     if (fd < 0) return "unreachable";
     runUntil([&] { return slot.connectionCount > before || refused() > refusedBefore; });
     std::string result = slot.connectionCount > before                          ? "served"
@@ -126,7 +94,7 @@ TEST_F(AccessSettingsTest, ModesRulesAndListenAddressesDecideOverRealPeersAndCou
        {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "unreachable"}}},
       {"LISTENHOST=::\nFILTER=3\nALLOW0=::/0\nDENY0=::ffff:127.0.0.0/104\n", true,
        {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "refused"}}}};
-  const bool v6 = hasIPv6Loopback();
+  const bool v6 = LoopbackListener("::1").fd >= 0;
   for (const auto& c : cases) {
     if (c.v6 && !v6) GTEST_SKIP() << "no IPv6 loopback on this machine";
     writeFile(ini, section(c.keys));

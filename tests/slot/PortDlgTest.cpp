@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include "../dialogs/DialogTestUtil.h"
 #include "../ui/UiTestUtil.h"
@@ -27,10 +26,6 @@ using dlgtest::BoxAnswerer;
 namespace {
 
 bool waitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 5000); }
-bool readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, 0) == 1;
-}
 QColor colourOf(const QWidget* w) {
   QColor c;
   return ui::hasBackground(w, &c) ? c : QColor();
@@ -83,7 +78,7 @@ TEST_F(PortDlgTest, ASwitchedOnPanelRelaysCountsListsAndSwitchesOffAndOnAgain) {
     text = box->text().toStdString();
     clients[0] = connectLoopback(port);
     served = waitFor([&] { return panel->connectionCount == 1; }) ? destination.acceptOne() : -1;
-    if (served >= 0 && sendAll(clients[0], "ping") && waitFor([&] { return readable(served); }))
+    if (served >= 0 && sendAll(clients[0], "ping") && waitFor([&] { return readableWithin(served, 0ms); }))
       atDestination = recvExact(served, 4);
     box->button(QMessageBox::Ok)->click();
   });

@@ -3,17 +3,19 @@
 // Every call is bounded in time; nothing here waits forever.
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace testsupport {
 
 using namespace std::chrono_literals;
 
-// A listening socket on 127.0.0.1 with a port of the kernel's choosing.
+// A listening socket on a loopback address (127.0.0.1 unless given; "::1" too) with a port of
+// the kernel's choosing; fd is -1 where the host has no such address.
 struct LoopbackListener {
   int fd = -1;
   int port = 0;
-  LoopbackListener();
+  explicit LoopbackListener(const char* host = "127.0.0.1");
   ~LoopbackListener();
   LoopbackListener(const LoopbackListener&) = delete;
   LoopbackListener& operator=(const LoopbackListener&) = delete;
@@ -24,20 +26,32 @@ struct LoopbackListener {
 // A free port on 127.0.0.1 at the time of the call (bound once, then released).
 int freePort();
 
-// Blocking connect to 127.0.0.1:port; -1 on failure.
-int connectLoopback(int port, std::chrono::milliseconds timeout = 5s);
+// A connected blocking socket to target:port (from source, of the kernel's choosing unless
+// given; numeric addresses of one family); -1 on failure.
+int connectLoopback(int port, std::chrono::milliseconds timeout = 5s, const char* target = "127.0.0.1",
+                    const char* source = nullptr);
 
-bool sendAll(int fd, const void* data, std::size_t len, std::chrono::milliseconds timeout = 10s);
 bool sendAll(int fd, const std::string& data, std::chrono::milliseconds timeout = 10s);
 
-// Reads exactly n bytes unless the peer closes or the time runs out first.
-std::string recvExact(int fd, std::size_t n, std::chrono::milliseconds timeout = 10s);
-
-// Reads until the peer closes; `closed` tells whether the end came from the peer.
-std::string recvUntilEof(int fd, std::chrono::milliseconds timeout = 10s, bool* closed = nullptr);
-
+// Up to n bytes, fewer when the peer ends first (`closed`; `reset` when by a reset rather than an
+// orderly close) or the time runs out.
+std::string receive(int fd, std::size_t n, std::chrono::milliseconds timeout, bool* closed = nullptr,
+                    bool* reset = nullptr);
+inline std::string recvExact(int fd, std::size_t n, std::chrono::milliseconds timeout = 10s) {
+  return receive(fd, n, timeout);
+}
+inline std::string recvUntilEof(int fd, std::chrono::milliseconds timeout = 10s, bool* closed = nullptr,
+                                bool* reset = nullptr) {
+  return receive(fd, SIZE_MAX, timeout, closed, reset);
+}
 // True when the peer has closed (or reset) the connection within the time.
-bool waitPeerClosed(int fd, std::chrono::milliseconds timeout = 5s);
+inline bool waitPeerClosed(int fd, std::chrono::milliseconds timeout = 5s) {
+  bool closed = false;
+  return receive(fd, SIZE_MAX, timeout, &closed), closed;
+}
+
+// True when fd has bytes or an end to read within the time.
+bool readableWithin(int fd, std::chrono::milliseconds timeout);
 
 void closeFd(int& fd);
 
