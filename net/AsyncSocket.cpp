@@ -1,9 +1,7 @@
 #include "net/AsyncSocket.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
-#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -17,23 +15,7 @@ bool fail(int err) {
   return false;
 }
 
-bool isDescriptorShortage(int err) {
-  return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
-}
-
 bool validPort(int port) { return port >= 0 && port <= 65535; }
-
-bool dottedAddress(const char* text, in_addr& out) {
-  return text != nullptr && ::inet_pton(AF_INET, text, &out) == 1;
-}
-
-sockaddr_in makeAddress(in_addr address, int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr = address;
-  return a;
-}
 
 bool readName(int fd, bool peer, std::string& address, int& port) {
   net::SocketAddress a = peer ? net::SocketAddress::peerOf(fd) : net::SocketAddress::localOf(fd);
@@ -63,6 +45,10 @@ CAsyncSocket::~CAsyncSocket() { CAsyncSocket::Close(); }
 
 int CAsyncSocket::GetLastError() { return lastError; }
 
+bool isDescriptorShortage(int err) {
+  return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
+}
+
 bool CAsyncSocket::Create(int port, int type, long events, const char* address) {
   if (!Socket(type, events)) return false;
   // Any port on every address is what the kernel picks by itself at connect or listen; binding
@@ -82,19 +68,10 @@ bool CAsyncSocket::Socket(int type, long events, int family) {
 }
 
 bool CAsyncSocket::Bind(int port, const char* address) {
-  in_addr local{};
-  local.s_addr = htonl(INADDR_ANY);
   if (m_hSocket < 0 || !validPort(port)) return fail(m_hSocket < 0 ? ENOTSOCK : EINVAL);
-  sockaddr_in6 v6{};
-  if (address != nullptr && ::inet_pton(AF_INET6, address, &v6.sin6_addr) == 1) {
-    v6.sin6_family = AF_INET6;
-    v6.sin6_port = htons(static_cast<uint16_t>(port));
-    if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&v6), sizeof v6) != 0) return fail(errno);
-    return true;
-  }
-  if (address != nullptr && !dottedAddress(address, local)) return fail(EINVAL);
-  sockaddr_in a = makeAddress(local, port);
-  if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return fail(errno);
+  net::SocketAddress local;
+  if (!net::SocketAddress::parse(address ? address : "0.0.0.0", port, local)) return fail(EINVAL);
+  if (::bind(m_hSocket, local.get(), local.length) != 0) return fail(errno);
   return true;
 }
 

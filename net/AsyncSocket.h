@@ -23,6 +23,8 @@
 
 // Ignores SIGPIPE, raises the open-file soft limit to the hard limit and creates the loop.
 bool socketInit();
+// The errors of a socket or accept call that mean descriptors (or kernel memory) ran out.
+bool isDescriptorShortage(int err);
 
 class CAsyncSocket : private net::EventLoop::Watcher {
 public:

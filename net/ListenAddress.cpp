@@ -1,5 +1,7 @@
 #include "net/ListenAddress.h"
 
+#include "net/SocketAddress.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -16,24 +18,11 @@ int literalFamily(const std::string& text) {
 }
 
 bool isLocalAddress(const std::string& text) {
-  const int family = literalFamily(text);
-  if (family == 0) return false;
-  sockaddr_storage address{};
-  socklen_t length = 0;
-  if (family == AF_INET) {
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    v4->sin_family = AF_INET;
-    ::inet_pton(AF_INET, text.c_str(), &v4->sin_addr);
-    length = sizeof *v4;
-  } else {
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    v6->sin6_family = AF_INET6;
-    ::inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr);
-    length = sizeof *v6;
-  }
-  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  SocketAddress address;
+  if (literalFamily(text) == 0 || !SocketAddress::parse(text, 0, address)) return false;
+  const int fd = ::socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
+  const bool bound = ::bind(fd, address.get(), address.length) == 0;
   ::close(fd);
   return bound;
 }

@@ -16,7 +16,8 @@ std::string keyOf(const SocketAddress& local, int port) {
   return local.empty() ? std::string() : local.key() + '>' + std::to_string(port);
 }
 
-void drop(std::unordered_map<int, int>& counts, int key) {
+template <class Counts, class Key>
+void drop(Counts& counts, const Key& key) {
   auto it = counts.find(key);
   if (it != counts.end() && --it->second <= 0) counts.erase(it);
 }
@@ -32,10 +33,7 @@ std::string OwnEndpoints::add(const SocketAddress& local, int destinationPort) {
   return key;
 }
 
-void OwnEndpoints::remove(const std::string& key) {
-  auto it = count_.find(key);
-  if (it != count_.end() && --it->second <= 0) count_.erase(it);
-}
+void OwnEndpoints::remove(const std::string& key) { drop(count_, key); }
 
 bool OwnEndpoints::contains(const SocketAddress& peer, int port) const {
   return !peer.empty() && !count_.empty() && count_.count(keyOf(peer, port)) != 0;

@@ -43,10 +43,6 @@ PairEnding endingOfError(const CTcpStreamPair& pair, const std::string& kind, in
   return client ? PairEnding::ClientFailed : PairEnding::DestinationFailed;
 }
 
-bool isDescriptorShortage(int err) {
-  return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
-}
-
 bool isCounted(const CTcpStreamPair* p) {
   return p->acceptStream && p->connectStream && p->acceptStream->connectState == STREAM_CONNECTED &&
          p->connectStream->connectState == STREAM_CONNECTED;
