@@ -16,10 +16,10 @@ TEST(Spin, PositionTakesOnlyValidTypedNumbersClampsToRangeAndArrowsStepFromTheLa
   uitest::initOnce();
   ui::CDialog dlg{IDD_SETTING};
   ASSERT_TRUE(dlg.create());
-  ui::CSpinButton *listen = dlg.spin(IDC_LISTEN_PORT_SPIN), *forward = dlg.spin(IDC_FORWARD_PORT_SPIN);
-  ASSERT_TRUE(listen && forward);
-  QLineEdit *edit = dlg.edit(IDC_LISTEN_PORT_EDIT), *forwardEdit = dlg.edit(IDC_FORWARD_PORT_EDIT);
-  for (ui::CSpinButton* spin : {listen, forward}) spin->setRange(0, 65535);
+  ui::CSpinButton* listen = dlg.spin(IDC_LISTEN_PORT_SPIN);
+  ASSERT_NE(listen, nullptr);
+  QLineEdit* edit = dlg.edit(IDC_LISTEN_PORT_EDIT);
+  listen->setRange(0, 65535);
   auto retype = [edit](const QString& text) {
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Delete);
@@ -42,15 +42,14 @@ TEST(Spin, PositionTakesOnlyValidTypedNumbersClampsToRangeAndArrowsStepFromTheLa
   // The buttons step from the last valid position and rewrite the text.
   const auto buttons = listen->findChildren<QToolButton*>();
   ASSERT_EQ(buttons.size(), 2);
-  QToolButton* up = buttons[0]->arrowType() == Qt::UpArrow ? buttons[0] : buttons[1];
-  QToolButton* down = up == buttons[0] ? buttons[1] : buttons[0];
-  up->click();
-  EXPECT_EQ(edit->text(), QStringLiteral("8081"));
-  down->click();
-  down->click();
-  EXPECT_EQ(listen->pos(), 8079);
+  for (QToolButton* button : buttons) {
+    const int before = listen->pos();
+    button->click();
+    EXPECT_EQ(listen->pos(), before + (button->arrowType() == Qt::UpArrow ? 1 : -1));
+    EXPECT_EQ(edit->text(), QString::number(listen->pos()));
+  }
 
-  EXPECT_EQ(listen->setPos(12345), 8079);  // returns the previous position
+  EXPECT_EQ(listen->setPos(12345), 8080);  // returns the previous position
   EXPECT_EQ(edit->text(), QStringLiteral("12345"));
   listen->setPos(70000);
   EXPECT_EQ(listen->pos(), 65535);
@@ -61,14 +60,14 @@ TEST(Spin, PositionTakesOnlyValidTypedNumbersClampsToRangeAndArrowsStepFromTheLa
   listen->setRange(0, 100);  // a narrower range pulls the position in
   EXPECT_EQ(listen->pos(), 100);
 
-  // The other field's arrow keys, stopping at the top.
+  // The other field takes the arrow keys, stopping at the top.
+  ui::CSpinButton* forward = dlg.spin(IDC_FORWARD_PORT_SPIN);
+  QLineEdit* forwardEdit = dlg.edit(IDC_FORWARD_PORT_EDIT);
+  forward->setRange(0, 65535);
   forward->setPos(80);
   forwardEdit->setFocus();
-  QTest::keyClick(forwardEdit, Qt::Key_Up);
-  EXPECT_EQ(forwardEdit->text(), QStringLiteral("81"));
-  QTest::keyClick(forwardEdit, Qt::Key_Down);
-  QTest::keyClick(forwardEdit, Qt::Key_Down);
-  EXPECT_EQ(forward->pos(), 79);
+  for (Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Down}) QTest::keyClick(forwardEdit, key);
+  EXPECT_EQ(forwardEdit->text(), QStringLiteral("79"));
   forward->setPos(65535);
   QTest::keyClick(forwardEdit, Qt::Key_Up);
   EXPECT_EQ(forward->pos(), 65535);
