@@ -59,27 +59,23 @@ protected:
   std::string listenHost = "127.0.0.1";
 };
 
-TEST_F(AccessDlgTest, ShowsTheWorkingCopyEveryWayButOkLeavesItAloneAndShorterListsStopBeforeAnOldGap) {
+// Escape and the close box reach Cancel in the dialog layer's tests, and the close box leaves
+// the working copy alone in the port panel's access test.
+TEST_F(AccessDlgTest, ShowsTheWorkingCopyCancelLeavesItAloneAndShorterListsStopBeforeAnOldGap) {
   const Rules before = allow(10);
-  const std::function<void(CAccessDlg&)> ways[] = {
-      [](CAccessDlg& d) { click(d, IDCANCEL); },
-      [](CAccessDlg& d) { QTest::keyClick(d.edit(IDC_LISTEN_HOST_EDIT), Qt::Key_Escape); },
-      [](CAccessDlg& d) { d.close(); }};
-  for (const auto& leave : ways) {
-    EXPECT_EQ(run([&](CAccessDlg& d) {
-      EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_MODE_RULES)->isChecked());
-      EXPECT_EQ(d.rules(IDC_ALLOW_LIST), (Rules{"192.168.1.0/24", "10.0.0.1/99"}));
-      EXPECT_EQ(d.rules(IDC_DENY_LIST), Rules{"192.168.1.13"});
-      EXPECT_EQ(d.itemText(IDC_LISTEN_HOST_EDIT), "127.0.0.1");
-      click(d, IDC_MODE_LOCALHOST);
-      add(d, "::1");
-      type(d, IDC_LISTEN_HOST_EDIT, "::");
-      leave(d);
-    }), IDCANCEL);
-    EXPECT_EQ(working.mode, CIpFilter::ModeRules);
-    EXPECT_EQ(allow(10), before);
-    EXPECT_EQ(listenHost, "127.0.0.1");
-  }
+  EXPECT_EQ(run([&](CAccessDlg& d) {
+    EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_MODE_RULES)->isChecked());
+    EXPECT_EQ(d.rules(IDC_ALLOW_LIST), (Rules{"192.168.1.0/24", "10.0.0.1/99"}));
+    EXPECT_EQ(d.rules(IDC_DENY_LIST), Rules{"192.168.1.13"});
+    EXPECT_EQ(d.itemText(IDC_LISTEN_HOST_EDIT), "127.0.0.1");
+    click(d, IDC_MODE_LOCALHOST);
+    add(d, "::1");
+    type(d, IDC_LISTEN_HOST_EDIT, "::");
+    click(d, IDCANCEL);
+  }), IDCANCEL);
+  EXPECT_EQ(working.mode, CIpFilter::ModeRules);
+  EXPECT_EQ(allow(10), before);
+  EXPECT_EQ(listenHost, "127.0.0.1");
   run([](CAccessDlg& d) {
     removeAllow(d, 0);
     add(d, "10.0.0.0/8");
