@@ -39,13 +39,11 @@ TEST(AboutBox, ShowsTheFirstTranslationsProductVersionOrOnlyThePrefix) {
   const struct { std::string record, text; bool readable = true; } cases[] = {
       {japanese("1, 0, 1, 114"), "Ver.:1- 0- 1- 114"},
       {japanese("2;1,3"), "Ver.:2.1-3"},
-      {japanese("1.0.1.114"), "Ver.:1.0.1.114"},
       // The translation names the second table; sub-blocks match without regard to case.
       {"\\VarFileInfo\\Translation=0409 04B0\n\\StringFileInfo\\041104b0\\ProductVersion=9.9\n"
        "\\stringfileinfo\\040904b0\\productversion=3.2\n", "Ver.:3.2"},
       {"\\VarFileInfo\\Translation=0411 04b0\n", "Ver.:"},  // no product version
       {"", ""},                                              // no record
-      {japanese("1.0"), "", false},                          // the read fails
       {"\\StringFileInfo\\041104b0\\ProductVersion=1.0\n", ""},  // no translation
       {"\\VarFileInfo\\Translation=zz11 04b0\n" + japanese("1.0"), ""},
       {"\\VarFileInfo\\Translation=0411\n", ""},
