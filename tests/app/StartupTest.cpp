@@ -27,21 +27,14 @@ CommandLine parse(std::vector<const char*> args) {
 
 }  // namespace
 
-TEST(CommandLineOptions, EachOptionTheConfigValueBothWaysAndWhatIsRefused) {
+// Each option doing its part is shown by the program runs; here the edges they do not reach.
+TEST(CommandLineOptions, TheDebugSwitchExactlyAConfigValueTakenWholeAndWhatIsRefused) {
   EXPECT_TRUE(isDebugSwitch("-D583"));
   for (const char* other : {"-D58", "-D5830", "-D583 ", "-d583", "-D583x", "D583", "", "--D583", (const char*)nullptr})
     EXPECT_EQ(isDebugSwitch(other), false) << (other ? other : "null");
   const char* switchAsProgram[] = {"-D583", "-D5831"};  // argument 0 is never read
   EXPECT_EQ(traceArguments(2, switchAsProgram), 0);
-  const CommandLine all = parse({"--headless", "-D583", "--config", "a.ini", "--help", "--version"});
-  EXPECT_TRUE(all.error.empty()) << all.error;
-  EXPECT_TRUE(all.headless && all.help && all.version);
-  EXPECT_EQ(all.debugMode, 1);
-  EXPECT_EQ(all.configPath, "a.ini");
-  EXPECT_EQ(parse({"--config=/x/b.ini"}).configPath, "/x/b.ini");
   EXPECT_EQ(parse({"--config", "--headless"}).configPath, "--headless") << "the value is taken whole";
-  const CommandLine none = parse({});
-  EXPECT_FALSE(none.headless || none.help || none.version || none.debugMode || !none.error.empty());
 
   for (auto refused : {std::vector<const char*>{"--verbose"}, {"-D5830"}, {"--headless=1"},
                        {"--config"}, {"--config="}, {"-platform", "offscreen"}, {"stray"}})
@@ -49,6 +42,8 @@ TEST(CommandLineOptions, EachOptionTheConfigValueBothWaysAndWhatIsRefused) {
   EXPECT_EQ(usageText().find("D583"), std::string::npos) << "the debug switch stays hidden";
 }
 
+// The program runs show the configuration folder, the file beside the executable and a
+// relative --config; here the fallbacks they do not reach.
 TEST(SettingsFilePlace, ConfigOptionThenBesideTheExecutableThenTheConfigFolder) {
   TempDir temp;
   fs::create_directories(temp / "bin");
@@ -56,11 +51,6 @@ TEST(SettingsFilePlace, ConfigOptionThenBesideTheExecutableThenTheConfigFolder) 
   EXPECT_EQ(settingsFilePath("", place), (temp / "home/.config/relvanetiv/RelvaneTiv.ini").string());
   place.configHome = "relative/ignored";
   EXPECT_EQ(settingsFilePath("", place), (temp / "home/.config/relvanetiv/RelvaneTiv.ini").string());
-  place.configHome = (temp / "xdg").string();
-  EXPECT_EQ(settingsFilePath("", place), (temp / "xdg/relvanetiv/RelvaneTiv.ini").string());
-  testsupport::writeFile(temp / "bin/RelvaneTiv.ini", "");  // a portable copy wins
-  EXPECT_EQ(settingsFilePath("", place), (temp / "bin/RelvaneTiv.ini").string());
-  EXPECT_EQ(settingsFilePath("../named.ini", place), (temp / "named.ini").string());
   EXPECT_EQ(settingsFilePath("/etc/x.ini", place), "/etc/x.ini");
 }
 
@@ -83,11 +73,9 @@ TEST(SingleInstanceLock, OnePerSettingsFileInAFolderOnlyTheUserCanWrite) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
-TEST(SignalPipe, CarriesSignalsToTheReaderSurvivesABurstAndGivesTheDefaultBack) {
+// Each signal reaching the loop is shown by the program runs.
+TEST(SignalPipe, SurvivesABurstAndGivesTheDefaultBack) {
   ASSERT_TRUE(CSignalPipe::install());
-  ::raise(SIGHUP);
-  ::raise(SIGTERM);
-  EXPECT_EQ(CSignalPipe::drain(), (std::vector<int>{SIGHUP, SIGTERM}));
   for (int i = 0; i < 70000; ++i) ::raise(SIGINT);  // fills the pipe: neither fatal nor blocking
   EXPECT_EQ(CSignalPipe::drain().at(0), SIGINT);  // what fits is read back
   const pid_t child = ::fork();
