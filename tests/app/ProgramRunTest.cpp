@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 #include <regex>
+#include <sys/stat.h>
 
 #include "ChildProcess.h"
 
@@ -155,10 +156,17 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   EXPECT_TRUE(std::regex_match(child->err(), std::regex(expected))) << child->err();
   EXPECT_EQ(child->out(), "");
 
-  // Nothing can start: said on standard error, and the run ends at once with 1. (How a failed
-  // save is told is the slot's test; that it reaches standard error, the lines above show.)
+  // Nothing can start, and the file cannot even take the new slot's section: all of it is
+  // said on standard error, and the run ends at once with 1.
   LoopbackListener taken;
+  writeFile(ini, "[OTHER]\nKEEP=me\n");
+  ::chmod(ini.c_str(), 0444);
   const std::string none = "起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)\n";
+  auto unsaved = start({"--headless", "--quiet"});
+  EXPECT_EQ(unsaved->waitExit(5s), 1);
+  EXPECT_EQ(unsaved->err(), "設定を保存できませんでした: " + ini.string() + " (Permission denied)" +
+                                "。変更はメモリ上に保持し、次の保存で再び書き込みます\n" + none);
+  ::chmod(ini.c_str(), 0644);
   writeSlot(1, taken.port);  // the port is busy for now: ACT stays for the next launch
   const std::string busy = readFile(ini);
   auto again = start({"--headless", "--quiet"});
