@@ -196,8 +196,8 @@ TEST_F(ProgramRun, CommandLineAnswersWithoutADisplayAndAWindowedStartWithoutOneS
     std::string out, err;  // a part of each; "" for an empty stream
   } cases[] = {
       {{"--help"}, noDisplay, 0, "--config PATH", ""},
-      {{"--version", "-D583"}, noDisplay, 0, "RelvaneTiv " RELVANE_PROJECT_VERSION "\n", ""},
-      {{"--version"}, noDisplay, 0, "\nライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later)", ""},
+      {{"--version", "-D583"}, noDisplay, 0,
+       "RelvaneTiv " RELVANE_PROJECT_VERSION "\nライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later)", ""},
       {{"--headless", "--bogus"}, noDisplay, 2, "", "不明なオプションです: --bogus\n使い方:"},
       {{}, noDisplay, 1, "", line},
       {{"-D583"}, {"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "", line},  // nobody there
