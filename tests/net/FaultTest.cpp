@@ -150,8 +150,11 @@ static void oneFreeDescriptor() {
   ::close(hogs.back());  // exactly one free
   hogs.pop_back();
   loop().runFor(700ms);
-  // The warm pair, and at most one client taken with the outgoing socket the relay already held.
-  bool allWaiting = r.repeater.pairTableSize() <= 2;
+  const std::uint64_t rounds = loop().round();
+  loop().runFor(500ms);
+  // The warm pair, and at most one client taken with the outgoing socket the relay already held;
+  // the retries are paced, not made every round.
+  bool allWaiting = r.repeater.pairTableSize() <= 2 && loop().round() - rounds <= 6;
   for (int c : clients) allWaiting = allWaiting && !waitPeerClosed(c, 0ms);
   for (int fd : hogs) ::close(fd);
   int served = 0;
