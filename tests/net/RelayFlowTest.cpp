@@ -9,7 +9,8 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
 
-// n pseudo-random bytes from the seed, then a half-close; the reader checks them chunk by chunk.
+// n pseudo-random bytes from the seed, then a half-close; the reader checks them chunk by chunk,
+// and that the end is an orderly one.
 void sendStream(int fd, std::size_t n, unsigned seed) {
   for (std::size_t sent = 0; sent < n; sent += kChunk) sendAll(fd, pattern(std::min(kChunk, n - sent), seed + sent), 30s);
   ::shutdown(fd, SHUT_WR);
@@ -18,8 +19,8 @@ void sendStream(int fd, std::size_t n, unsigned seed) {
 bool receiveStream(int fd, std::size_t n, unsigned seed) {
   for (std::size_t got = 0; got < n; got += kChunk)
     if (recvExact(fd, std::min(kChunk, n - got), 30s) != pattern(std::min(kChunk, n - got), seed + got)) return false;
-  bool closed = false;
-  return recvUntilEof(fd, 10s, &closed).empty() && closed;
+  bool closed = false, reset = false;
+  return recvUntilEof(fd, 10s, &closed, &reset).empty() && closed && !reset;
 }
 
 }  // namespace
