@@ -1,6 +1,4 @@
-// Bytes through the relay: integrity, half-close, back-pressure and running out of descriptors.
-#include <sys/resource.h>
-
+// Bytes through the relay: integrity, half-close and back-pressure.
 #include "NetHarness.h"
 #include "net/BufferPool.h"
 
@@ -11,7 +9,8 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
 
-// n pseudo-random bytes from the seed, then a half-close; the reader checks them chunk by chunk.
+// n pseudo-random bytes from the seed, then a half-close; the reader checks them chunk by chunk,
+// and that the end is an orderly one.
 void sendStream(int fd, std::size_t n, unsigned seed) {
   for (std::size_t sent = 0; sent < n; sent += kChunk) sendAll(fd, pattern(std::min(kChunk, n - sent), seed + sent), 30s);
   ::shutdown(fd, SHUT_WR);
@@ -20,8 +19,8 @@ void sendStream(int fd, std::size_t n, unsigned seed) {
 bool receiveStream(int fd, std::size_t n, unsigned seed) {
   for (std::size_t got = 0; got < n; got += kChunk)
     if (recvExact(fd, std::min(kChunk, n - got), 30s) != pattern(std::min(kChunk, n - got), seed + got)) return false;
-  bool closed = false;
-  return recvUntilEof(fd, 10s, &closed).empty() && closed;
+  bool closed = false, reset = false;
+  return recvUntilEof(fd, 10s, &closed, &reset).empty() && closed && !reset;
 }
 
 }  // namespace
@@ -71,7 +70,6 @@ TEST(RelayFlow, CloseWhileConnectingWaitsForTheQueuedBytes) {
   ASSERT_TRUE(sendAll(c, request));
   ::shutdown(c, SHUT_WR);
   ASSERT_TRUE(loop().runUntil([&] { return trace.text().find("SendRemain=10000\n") != std::string::npos; }, 5s));
-  EXPECT_TRUE(r.counts.seen.empty());
   CTcpStreamPair* p = r.pairOf(c);
   ASSERT_TRUE(p && p->connectStream->connectState == STREAM_CONNECTING);
 
@@ -87,15 +85,12 @@ TEST(RelayFlow, CloseWhileConnectingWaitsForTheQueuedBytes) {
   EXPECT_EQ(got, request);
   EXPECT_EQ(reply, "reply");
   EXPECT_TRUE(loop().runUntil([&] { return r.repeater.pairTableSize() == 0; }, 5s));
-  EXPECT_NE(trace.text().find("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n"), std::string::npos);
-  EXPECT_EQ(r.counts.seen, (std::vector<int>{1, 0}));
   closeFd(c);
 }
 
-// A reader that stops holds the relay at its buffer bound; running out of descriptors then
-// pauses accepting only. The loop sleeps through both and everything is delivered afterwards;
-// then the pooled storage is reused without stale bytes.
-TEST(RelayFlow, SlowReaderAndRunningOutOfDescriptorsPauseWithoutSpinningAndPooledStorageIsClean) {
+// A reader that stops holds the relay at its buffer bound, and the loop sleeps through it; every
+// byte is delivered afterwards, and the pooled storage is then reused without stale bytes.
+TEST(RelayFlow, SlowReaderPausesWithoutSpinningAndPooledStorageIsClean) {
   StdoutCapture trace;
   Relay r(4);
   int c, d;
@@ -105,51 +100,30 @@ TEST(RelayFlow, SlowReaderAndRunningOutOfDescriptorsPauseWithoutSpinningAndPoole
   std::thread sender([&] { sendAll(c, data, 60s); });
   EXPECT_TRUE(loop().runUntil([&] { return p->acceptStream->readingPaused(); }, 20s));
   EXPECT_EQ(p->connectStream->sRemainCount, 4096u);
-
-  int late = r.client();  // waits in the backlog until the loop next runs
-  rlimit old{};
-  ::getrlimit(RLIMIT_NOFILE, &old);
-  rlimit low = old;
-  low.rlim_cur = static_cast<rlim_t>(late) + 16;
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-  std::vector<int> hogs;
-  for (int fd; hogs.size() < 64 && (fd = ::dup(0)) >= 0;) hogs.push_back(fd);
-  bool starved = loop().runUntil([&] {
-    std::string t = trace.text();  // the outgoing socket is made first, so it is what runs out
-    return t.find("Create() err=24\n") != std::string::npos || t.find("Accept() err=24\n") != std::string::npos;
-  }, 5s);
-  std::uint64_t rounds = loop().round();
+  const std::uint64_t rounds = loop().round();
   const std::string waits = trace.text();
   loop().runFor(500ms);
-  EXPECT_LE(loop().round() - rounds, 6u) << "descriptor retries are paced and the full pair waits quietly";
+  EXPECT_LE(loop().round() - rounds, 6u) << "the full pair waits quietly";
   const std::string later = trace.text().substr(waits.size());
   EXPECT_EQ(later.find("SendBuffer FULL PairSocket"), std::string::npos) << "one line per wait, not per round";
   EXPECT_EQ(later.find("SEND BLOCK"), std::string::npos);
   EXPECT_NE(waits.find("SendBuffer FULL PairSocket"), std::string::npos);
   EXPECT_NE(waits.find("SEND BLOCK kind=connectSocket"), std::string::npos);
-  for (int fd : hogs) ::close(fd);
-  ::setrlimit(RLIMIT_NOFILE, &old);
-  EXPECT_TRUE(starved);
 
   bool same = false;
-  int d1 = -1;
-  std::string served;
-  EXPECT_TRUE(runWithPeer([&] {
-    same = recvExact(d, data.size(), 60s) == data;
-    d1 = r.dest.acceptOne();
-    sendAll(late, "served"), served = recvExact(d1, 6);
-  }, 90s));
+  EXPECT_TRUE(runWithPeer([&] { same = recvExact(d, data.size(), 60s) == data; }, 90s));
   sender.join();
   EXPECT_TRUE(same);
-  EXPECT_EQ(served, "served");
   EXPECT_EQ(p->connectStream->maxRemainCount, 4096u);
 
-  // Quiet now, the pair that carried the bulk holds no ring; the pair served late gets the pooled
+  // Quiet now, the pair that carried the bulk holds no ring; the next pair gets the pooled
   // storage and must see exactly its own bytes, none of the earlier pair's.
   loop().runFor(50ms);
   EXPECT_FALSE(p->connectStream->holdsSendBuffer());
   EXPECT_FALSE(p->acceptStream->holdsSendBuffer());
   EXPECT_GT(net::BufferPool::instance().pooledBytes(), 0u);
+  int late, d1;
+  ASSERT_TRUE(r.connectPair(late, d1));
   for (std::size_t size : {1u, 3u, 4095u, 4096u, 4097u, 10000u}) {
     const std::string up = pattern(size, static_cast<unsigned>(size)), down = pattern(size / 2 + 1, 5);
     std::string atDest, atClient;

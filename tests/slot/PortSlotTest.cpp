@@ -104,21 +104,19 @@ TEST_F(PortSlotTest, TheUsersSwitchWritesActAloneAndKeepsEveryOtherText) {
   EXPECT_EQ(readFile(ini), settings(1, host) + note) << "only the switch was the user's";
 }
 
-TEST_F(PortSlotTest, BadValuesAreNamedAndABadDestinationPortRefusesTheSwitchOn) {
-  const struct { std::string keys; std::vector<std::string> problems; std::string refusal; } cases[] = {
-      {"ACT=1\nPORT=8080\nFORWARDPORT=70000\nBUFFERSIZE=0\n",
-       {"TCP-PORT0 の FORWARDPORT=70000 は無効な値です (0～65535)",
-        "TCP-PORT0 の BUFFERSIZE=0 は無効な値です (1～65536)"}, CPortSlot::kForwardPortInvalid},
+// A bad destination port refusing the switch-on is the main window's launch test.
+TEST_F(PortSlotTest, BadValuesAreNamed) {
+  const struct { std::string keys; std::vector<std::string> problems; } cases[] = {
       {"ACT=0\nPORT=-1\nFORWARDPORT=80x\nBUFFERSIZE=65537\n",
        {"TCP-PORT0 の PORT=-1 は無効な値です (0～65535)", "TCP-PORT0 の FORWARDPORT=80x は無効な値です (0～65535)",
-        "TCP-PORT0 の BUFFERSIZE=65537 は無効な値です (1～65536)"}, ""},
-      {"ACT=1\nPORT=8080\nFORWARDHOST=\nFORWARDPORT=80\nBUFFERSIZE=65536\n",
-       {"TCP-PORT0 は ACT=1 ですが FORWARDHOST が空です"}, ""},
-      {"ACT=0\nPORT=0080\nFORWARDPORT=0\nBUFFERSIZE=1\n", {}, ""},  // all of these are fine
+        "TCP-PORT0 の BUFFERSIZE=65537 は無効な値です (1～65536)"}},
+      {"ACT=1\nPORT=8080\nFORWARDHOST=\nFORWARDPORT=80\nBUFFERSIZE=0\n",
+       {"TCP-PORT0 の BUFFERSIZE=0 は無効な値です (1～65536)", "TCP-PORT0 は ACT=1 ですが FORWARDHOST が空です"}},
+      {"ACT=0\nPORT=0080\nFORWARDPORT=0\nBUFFERSIZE=65536\n", {}},  // all of these are fine
   };
   for (const auto& c : cases) {
     writeFile(ini, "[TCP-PORT0]\n" + c.keys);
-    EXPECT_EQ(slot.startSlot(), c.refusal) << c.keys;
+    EXPECT_EQ(slot.startSlot(), "") << c.keys;
     EXPECT_EQ(slot.problems, c.problems) << c.keys;
     EXPECT_FALSE(slot.started());
   }
@@ -216,10 +214,6 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineWithItsBytesAndHowItEnded) {
 
 TEST_F(PortSlotTest, RefusalsAndUnreachableDestinationsAreLoggedAndCounted) {
   LogCapture log;
-  writeFile(ini, "[TCP-PORT0]\nACT=1\nPORT=0\n");
-  EXPECT_EQ(slot.startSlot(), "Listenポートが無効な設定です");
-  EXPECT_EQ(log.lines(), std::vector<std::string>{"TCP-PORT0 ON拒否 理由=Listenポートが無効な設定です"});
-
   const int nobody = freePort();  // connects to it are refused
   writeFile(ini, settings(1, "127.0.0.1"));
   slot.loadSettings();
