@@ -23,7 +23,7 @@ CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless, bo
 int CHeadlessRun::run() {
   trace("CHeadlessRun::run() ini=%s\n", iniPath.c_str());
   // Batched: the lines of one round of the loop go out in one write at its end.
-  evlog::FdSink standardError(STDERR_FILENO, evlog::FdSink::Batched);
+  evlog::FdSink standardError(STDERR_FILENO);
   if (!quiet) evlog::addSink(&standardError);
   net::EventLoop::current().setRoundEnd([&standardError] { standardError.flush(); });
   auto toStderr = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };

@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  evlog::FdSink standardError(STDERR_FILENO, evlog::FdSink::Batched);  // as the program runs it
+  evlog::FdSink standardError(STDERR_FILENO);  // as the program runs it
   net::EventLoop::current().setRoundEnd([&standardError] { standardError.flush(); });
   Logging log;
   log.activity.switchedOn(0, forwardHost, forwardPort);

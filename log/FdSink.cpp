@@ -8,7 +8,7 @@ namespace evlog {
 void FdSink::write(const std::string& line) {
   held_ += line;
   held_ += '\n';
-  if (mode_ == AtOnce || held_.size() >= kMaxHeld) flush();
+  if (held_.size() >= kMaxHeld) flush();
 }
 
 void FdSink::flush() {

@@ -1,8 +1,8 @@
 #pragma once
 // Writes lines, each with its line break, to a descriptor (standard error for a run without a
-// window), whole lines per write(2) so a service manager's journal never gets half a line.
-// At once by default; batched, the lines wait until flush() (the loop calls it at the end of
-// every round, so a line is out within the round that logged it) and go in one write.
+// window), whole lines per write(2) so a service manager's journal never gets half a line. The
+// lines wait until flush() (the loop calls it at the end of every round, so a line is out
+// within the round that logged it) and go in one write.
 #include <string>
 
 #include "log/LogSink.h"
@@ -11,8 +11,7 @@ namespace evlog {
 
 class FdSink : public Sink {
 public:
-  enum Mode { AtOnce, Batched };
-  explicit FdSink(int fd, Mode mode = AtOnce) : fd_(fd), mode_(mode) {}
+  explicit FdSink(int fd) : fd_(fd) {}
   ~FdSink() { flush(); }
   FdSink(const FdSink&) = delete;
   FdSink& operator=(const FdSink&) = delete;
@@ -24,7 +23,6 @@ private:
   static constexpr std::size_t kMaxHeld = 64 * 1024;  // a round that logs more writes early
 
   int fd_;  // not owned
-  Mode mode_;
   std::string held_;
 };
 

@@ -1,7 +1,5 @@
 #include "ui/DataExchange.h"
 
-#include "ui/SpinButton.h"
-
 #include <QAbstractButton>
 #include <QRadioButton>
 #include <vector>
@@ -59,19 +57,6 @@ void ddxRadio(CDataExchange& dx, int firstId, int& value) {
     group[i]->setAutoExclusive(false);
     group[i]->setChecked(i == value);
     group[i]->setAutoExclusive(true);
-  }
-}
-
-void ddxSpinPos(CDataExchange& dx, int id, int& value) {
-  auto* spin = qobject_cast<CSpinButton*>(dx.control(id));
-  if (!spin) {
-    dx.fail();
-    return;
-  }
-  if (dx.saveAndValidate) {
-    value = spin->pos();
-  } else {
-    spin->setPos(value);
   }
 }
 

@@ -33,8 +33,6 @@ void ddxCheck(CDataExchange& dx, int id, int& value);
 // Index of the ticked radio button among the group that starts at `firstId` (the buttons
 // have consecutive ids); -1 when none is ticked. Pushing a value outside the group clears all.
 void ddxRadio(CDataExchange& dx, int firstId, int& value);
-// Position of a spin control (pulling reads the last valid position).
-void ddxSpinPos(CDataExchange& dx, int id, int& value);
 
 // Binds a member pointer to the control with this id (both directions set the pointer).
 template <class W>
