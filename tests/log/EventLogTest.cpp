@@ -80,7 +80,7 @@ TEST(EventLog, BatchedDescriptorSinkWritesWholeLines) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_GE(fd, 0);
   {
-    evlog::FdSink batched(fd, evlog::FdSink::Batched);
+    evlog::FdSink batched(fd);
     batched.write("一行目 a=1"), batched.write("b");
     EXPECT_EQ(testsupport::readFile(path), "");
     batched.flush();
@@ -90,7 +90,7 @@ TEST(EventLog, BatchedDescriptorSinkWritesWholeLines) {
     batched.write("last");
   }
   EXPECT_EQ(testsupport::readFile(path).substr(16 + 70001), "last\n");
-  evlog::FdSink closed(fd, evlog::FdSink::Batched);
+  evlog::FdSink closed(fd);
   ::close(fd);
   closed.write("after close"), closed.flush();
   EXPECT_EQ(testsupport::readFile(path).size(), 16u + 70001u + 5u);
