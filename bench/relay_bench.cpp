@@ -41,9 +41,11 @@ struct Options {
   int idlePairs = 1000;
   int churnConns = 40000;
   int growthPairs = 10000;
+  int growthReps = 1;
   int limitSeconds = 60;
   std::string only = "bulk,rtt,cps,idle,growth";
   std::string bulkDirections = "up,down";
+  std::string targetNames;  // empty: every --target
 };
 
 struct Target {
@@ -59,7 +61,8 @@ void usage() {
                "usage: relvane-bench --server-port S --target NAME=PORT[:PID] [--target ...]\n"
                "       [--bulk-mib 1024] [--reps 3] [--rtt 20000] [--rtt-reps 5] [--seq-conns 2000]\n"
                "       [--conc-conns 8000] [--clients 16] [--idle 1000] [--churn 40000] [--limit 60]\n"
-               "       [--growth 10000] [--only bulk,rtt,cps,idle,growth[,churn]] [--bulk-dir up,down]\n"
+               "       [--growth 10000] [--growth-reps 1] [--only bulk,rtt,cps,idle,growth[,churn]]\n"
+               "       [--bulk-dir up,down] [--targets NAME,NAME...]\n"
                "churn (not run unless named) opens more connections within a minute than the\n"
                "ephemeral port range holds, so it leaves the ports in TIME_WAIT for a minute.\n");
 }
@@ -95,12 +98,17 @@ bool parse(int argc, char** argv, Options& o, std::vector<Target>& targets) {
     else if (a == "--idle") o.idlePairs = std::atoi(v.c_str());
     else if (a == "--churn") o.churnConns = std::atoi(v.c_str());
     else if (a == "--growth") o.growthPairs = std::atoi(v.c_str());
+    else if (a == "--growth-reps") o.growthReps = std::atoi(v.c_str());
+    else if (a == "--targets") o.targetNames = "," + v + ",";
     else if (a == "--limit") o.limitSeconds = std::atoi(v.c_str());
     else if (a == "--only") o.only = v;
     else if (a == "--bulk-dir") o.bulkDirections = v;
     else return false;
   }
-  return o.serverPort > 0 && !targets.empty() && o.reps > 0 && o.rttReps > 0 && o.bulkMiB > 0 && o.clients > 0;
+  // --targets measures some of the relays a script starts, in a shorter run.
+  if (!o.targetNames.empty())
+    std::erase_if(targets, [&](const Target& t) { return o.targetNames.find("," + t.name + ",") == std::string::npos; });
+  return o.serverPort > 0 && !targets.empty() && o.growthReps > 0 && o.reps > 0 && o.rttReps > 0 && o.bulkMiB > 0 && o.clients > 0;
 }
 
 std::string fmt(const char* format, double value) {
@@ -289,44 +297,91 @@ struct GrowthRows {
   std::vector<std::string> all() const { return {open, rateAfter, rtt0, rtt1k, rttN, rss}; }
 };
 
-// One burst per target: idle pairs opened in two steps (round trips measured with none, 1000
-// and all of them held), a 1-byte echo on each, all closed at once and connections made at
-// once after that; the relay's memory before, at its peak and once everything has closed.
+// What one burst measured for one target; a negative figure failed.
+struct Burst {
+  double open = -1, rateAfter = -1, rtt0 = -1, rtt1k = -1, rttN = -1;
+  long before = 0, peak = 0, after = 0;  // the relay's RSS in KiB; 0: not known
+  std::string failure;                   // empty when every pair echoed and closed
+};
+
+// Idle pairs opened in two steps (round trips measured with none, 1000 and all of them held), a
+// 1-byte echo on each, all closed at once and connections made at once after that; the relay's
+// memory before, at its peak and once everything has closed.
+Burst burstOnce(const Options& o, const Target& t, const BenchServer& server, int n) {
+  const std::chrono::seconds limit(o.limitSeconds);
+  auto rtt = [&] {
+    LatencyResult r = pinnedLatency(o, t);
+    return r.ok ? r.p50us : -1.0;
+  };
+  for (int s = 0; s < 70 && timeWaitSockets() > 1000; ++s) std::this_thread::sleep_for(std::chrono::seconds(1));
+  Burst b;
+  b.before = t.pid > 0 ? rssKiB(t.pid) : 0;
+  b.rtt0 = rtt();
+  // What an earlier measurement left open (its close still on the way) would be counted as
+  // one of this burst's pairs.
+  for (int s = 0; s < 1000 && server.openConnections() > 0; ++s) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  IdleSet set(t.port, server);
+  double first = set.growTo(std::min(1000, n), limit);
+  if (first >= 0) b.rtt1k = rtt();
+  double rest = first >= 0 ? set.growTo(n, limit) : -1;
+  if (rest >= 0) {
+    b.open = first + rest;
+    b.rttN = rtt();
+  }
+  b.peak = t.pid > 0 ? rssKiB(t.pid) : 0;
+  bool echoed = rest >= 0 && set.echoEach();
+  if (t.pid > 0) b.peak = std::max(b.peak, rssKiB(t.pid));
+  set.closeAll();
+  RateResult rate = connectRate(t.port, 1, o.sequentialConns, limit);
+  if (rate.done == o.sequentialConns) b.rateAfter = rate.perSecond();
+  bool closed = set.waitClosed(limit);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  b.after = t.pid > 0 ? rssKiB(t.pid) : 0;
+  if (!echoed || !closed) b.failure = set.error().empty() ? "close" : set.error();
+  return b;
+}
+
+// --growth-reps bursts per target, the targets taking turns in a rotating order as in the rate
+// rows; each figure is the median of its bursts. The memory row spans all of them: before the
+// first, the highest peak, after the last.
 void measureGrowth(const Options& o, std::vector<Target>& targets, const BenchServer& server, int n) {
   const GrowthRows rows(n);
-  const std::chrono::seconds limit(o.limitSeconds);
-  auto rtt = [&](const Target& t) {
-    LatencyResult r = pinnedLatency(o, t);
-    return r.ok ? fmt("%.1f", r.p50us) : "FAILED";
-  };
+  std::vector<std::vector<Burst>> bursts(targets.size());
+  for (int rep = 0; rep < o.growthReps; ++rep) {
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+      const std::size_t i = (k + rep) % targets.size();
+      const Burst b = burstOnce(o, targets[i], server, n);
+      bursts[i].push_back(b);
+      note(targets[i], "growth burst " + std::to_string(rep + 1) + ": open " + fmt("%.2f s", b.open) + ", rtt " +
+                           fmt("%.1f", b.rtt0) + "/" + fmt("%.1f", b.rtt1k) + "/" + fmt("%.1f", b.rttN) +
+                           ", conn/s after " + fmt("%.0f", b.rateAfter) + ", RSS KiB " + std::to_string(b.before) +
+                           " / " + std::to_string(b.peak) + " / " + std::to_string(b.after) +
+                           (b.failure.empty() ? "" : " FAILED: " + b.failure));
+    }
+  }
   auto mib = [](long kib) { return kib > 0 ? fmt("%.1f", kib / 1024.0) : std::string("-"); };
-  for (Target& t : targets) {
-    for (int s = 0; s < 70 && timeWaitSockets() > 1000; ++s) std::this_thread::sleep_for(std::chrono::seconds(1));
-    auto& c = t.cells;
-    const long before = t.pid > 0 ? rssKiB(t.pid) : 0;
-    c[rows.rtt0] = rtt(t);
-    // What an earlier measurement left open (its close still on the way) would be counted as
-    // one of this burst's pairs.
-    for (int s = 0; s < 1000 && server.openConnections() > 0; ++s) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    IdleSet set(t.port, server);
-    double first = set.growTo(std::min(1000, n), limit);
-    c[rows.rtt1k] = first >= 0 ? rtt(t) : "FAILED";
-    double rest = first >= 0 ? set.growTo(n, limit) : -1;
-    c[rows.open] = rest >= 0 ? fmt("%.2f", first + rest) : "FAILED";
-    c[rows.rttN] = rest >= 0 ? rtt(t) : "FAILED";
-    long peak = t.pid > 0 ? rssKiB(t.pid) : 0;
-    bool echoed = rest >= 0 && set.echoEach();
-    if (t.pid > 0) peak = std::max(peak, rssKiB(t.pid));
-    set.closeAll();
-    RateResult rate = connectRate(t.port, 1, o.sequentialConns, limit);
-    c[rows.rateAfter] = rate.done == o.sequentialConns ? fmt("%.0f", rate.perSecond()) : "FAILED";
-    bool closed = set.waitClosed(limit);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const long after = t.pid > 0 ? rssKiB(t.pid) : 0;
-    c[rows.rss] = t.pid <= 0 ? "-" : mib(before) + " / " + mib(peak) + " / " + mib(after);
-    if (!echoed || !closed) c[rows.rss] += " (FAILED: " + (set.error().empty() ? "close" : set.error()) + ")";
-    note(t, "growth open " + c[rows.open] + " s, rtt " + c[rows.rtt0] + "/" + c[rows.rtt1k] + "/" + c[rows.rttN] +
-                ", conn/s after " + c[rows.rateAfter] + ", RSS " + c[rows.rss]);
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const std::vector<Burst>& runs = bursts[i];
+    auto cell = [&](double Burst::*field, const char* format) {
+      std::vector<double> v;
+      for (const Burst& b : runs)
+        if (b.*field >= 0) v.push_back(b.*field);
+      return v.size() == runs.size() ? fmt(format, median(v)) : std::string("FAILED");
+    };
+    auto& c = targets[i].cells;
+    c[rows.open] = cell(&Burst::open, "%.2f");
+    c[rows.rateAfter] = cell(&Burst::rateAfter, "%.0f");
+    c[rows.rtt0] = cell(&Burst::rtt0, "%.1f");
+    c[rows.rtt1k] = cell(&Burst::rtt1k, "%.1f");
+    c[rows.rttN] = cell(&Burst::rttN, "%.1f");
+    long peak = 0;
+    std::string failure;
+    for (const Burst& b : runs) {
+      peak = std::max(peak, b.peak);
+      if (failure.empty()) failure = b.failure;
+    }
+    c[rows.rss] = targets[i].pid <= 0 ? "-" : mib(runs.front().before) + " / " + mib(peak) + " / " + mib(runs.back().after);
+    if (!failure.empty()) c[rows.rss] += " (FAILED: " + failure + ")";
   }
 }
 

@@ -182,7 +182,7 @@ echo "haproxy: $(haproxy -v | head -1 | cut -d' ' -f3), default threads here: $h
 echo "load:    $(uptime | sed 's/.*load average: //') (before)"
 echo
 status=0
-timeout 1200 "$bench" --server-port "$server_port" \
+timeout 3600 "$bench" --server-port "$server_port" \
   --target "direct=$server_port" \
   --target "haproxy-1t=$ha1_port:$ha1_pid" \
   --target "haproxy-${ha_threads}t=$ha_port:$ha_pid" \
