@@ -16,18 +16,24 @@ long rssKiB(int pid) {
   return -1;
 }
 
-double cpuSeconds(int pid) {
+CpuTimes cpuTimes(int pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   // The command name may hold spaces; the fields are counted after its ')'.
   std::size_t close = text.rfind(')');
-  if (close == std::string::npos) return -1;
+  if (close == std::string::npos) return {};
   std::istringstream fields(text.substr(close + 2));
   std::string skip;
   for (int i = 3; i < 14; ++i) fields >> skip;  // state .. cmajflt
   long utime = 0, stime = 0;
-  if (!(fields >> utime >> stime)) return -1;
-  return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+  if (!(fields >> utime >> stime)) return {};
+  const double tick = double(::sysconf(_SC_CLK_TCK));
+  return {double(utime) / tick, double(stime) / tick};
+}
+
+double cpuSeconds(int pid) {
+  const CpuTimes t = cpuTimes(pid);
+  return t.user < 0 ? -1 : t.user + t.system;
 }
 
 double machineBusySeconds() {

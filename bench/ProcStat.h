@@ -7,6 +7,10 @@
 namespace bench {
 
 long rssKiB(int pid);          // VmRSS; -1 when it cannot be read
+struct CpuTimes {
+  double user = -1, system = -1;  // seconds so far; -1 when they cannot be read
+};
+CpuTimes cpuTimes(int pid);
 double cpuSeconds(int pid);    // user + system time so far; -1 when it cannot be read
 // User and system time of every CPU since boot. Interrupt time is left out:
 // the loopback traffic of the bench itself is charged there, to no process.

@@ -119,6 +119,7 @@ std::string fmt(const char* format, double value) {
 
 const char* const kRttP50 = "RTT p50 us (1-byte echo)";
 const char* const kRttP99 = "RTT p99 us";
+const char* const kConnCpu = "relay CPU us per connection with many clients (user + system)";
 const char* const kRttPinnedP50 = "RTT p50 us, all on 1 CPU";
 const char* const kRttPinnedP99 = "RTT p99 us, all on 1 CPU";
 
@@ -226,11 +227,21 @@ void measureRate(const Options& o, std::vector<Target>& targets) {
   const std::chrono::seconds limit(o.limitSeconds);
   std::vector<std::vector<double>> seq(targets.size()), conc(targets.size());
   std::vector<int> short_(targets.size(), 0);
+  // The relay's CPU time over all the runs with many clients, where the relay is the busy party:
+  // clock ticks are coarse, so it is summed rather than taken per run.
+  std::vector<double> user(targets.size()), system(targets.size()), served(targets.size());
   for (int rep = 0; rep < o.reps; ++rep) {
     for (std::size_t k = 0; k < targets.size(); ++k) {
       const std::size_t i = (k + rep) % targets.size();
       RateResult s = connectRate(targets[i].port, 1, o.sequentialConns, limit);
+      const CpuTimes before = targets[i].pid > 0 ? cpuTimes(targets[i].pid) : CpuTimes{};
       RateResult c = connectRate(targets[i].port, o.clients, o.concurrentConns, limit);
+      const CpuTimes after = targets[i].pid > 0 ? cpuTimes(targets[i].pid) : CpuTimes{};
+      if (before.user >= 0 && after.user >= 0) {
+        user[i] += after.user - before.user;
+        system[i] += after.system - before.system;
+        served[i] += c.done;
+      }
       seq[i].push_back(s.perSecond());
       conc[i].push_back(c.perSecond());
       if (s.done < o.sequentialConns || c.done < o.concurrentConns) ++short_[i];
@@ -243,6 +254,8 @@ void measureRate(const Options& o, std::vector<Target>& targets) {
     const std::string incomplete = short_[i] ? " (" + std::to_string(short_[i]) + " runs incomplete)" : "";
     targets[i].cells["conn/s sequential"] = fmt("%.0f", median(seq[i])) + incomplete;
     targets[i].cells["conn/s " + std::to_string(o.clients) + " clients"] = fmt("%.0f", median(conc[i])) + incomplete;
+    targets[i].cells[kConnCpu] = served[i] <= 0 ? "-"
+        : fmt("%.1f", 1e6 * user[i] / served[i]) + " + " + fmt("%.1f", 1e6 * system[i] / served[i]);
   }
 }
 
@@ -441,7 +454,7 @@ int main(int argc, char** argv) {
   }
   if (wants("cps")) {
     measureRate(o, targets);
-    rows.insert(rows.end(), {"conn/s sequential", "conn/s " + std::to_string(o.clients) + " clients"});
+    rows.insert(rows.end(), {"conn/s sequential", "conn/s " + std::to_string(o.clients) + " clients", kConnCpu});
   }
   if (wants("growth")) {
     int n = idlePairsAllowed(o.growthPairs);
