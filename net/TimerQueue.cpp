@@ -1,5 +1,6 @@
 #include "net/TimerQueue.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
@@ -20,28 +21,64 @@ TimerQueue::~TimerQueue() {
   ::close(fd_);
 }
 
+// An id names its slot in the low 32 bits; the rest count up, so an id is never used twice.
+namespace {
+constexpr int kSlotBits = 32;
+std::uint32_t slotOf(TimerQueue::Id id) { return static_cast<std::uint32_t>(id); }
+}  // namespace
+
 TimerQueue::Id TimerQueue::schedule(Clock::time_point when, std::function<void()> callback) {
-  const Id id = nextId_++;
-  due_.emplace(std::make_pair(when, id), std::move(callback));
-  whenOf_.emplace(id, when);
+  std::uint32_t slot;
+  if (freeSlots_.empty()) {
+    slot = static_cast<std::uint32_t>(slots_.size());
+    slots_.emplace_back();
+  } else {
+    slot = freeSlots_.back();
+    freeSlots_.pop_back();
+  }
+  const Id id = (nextId_++ << kSlotBits) | slot;
+  slots_[slot] = Slot{std::move(callback), id};
+  ++live_;
+  heap_.push_back({when, id});
+  std::push_heap(heap_.begin(), heap_.end(), std::greater<>{});
   rearm();
   return id;
 }
 
+TimerQueue::Slot* TimerQueue::live(Id id) {
+  const std::uint32_t slot = slotOf(id);
+  return id != 0 && slot < slots_.size() && slots_[slot].id == id ? &slots_[slot] : nullptr;
+}
+
 void TimerQueue::cancel(Id id) {
-  auto it = whenOf_.find(id);
-  if (it == whenOf_.end()) return;
-  due_.erase({it->second, id});
-  whenOf_.erase(it);
-  rearm();
+  Slot* s = live(id);
+  if (!s) return;
+  s->callback = nullptr;
+  s->id = 0;
+  freeSlots_.push_back(slotOf(id));
+  --live_;
+  // Stale entries are dropped as they reach the top; many cancelled far-off timers (a
+  // connect timeout per connection) are cleared out in one go instead.
+  if (heap_.size() > 64 && heap_.size() > 4 * live_) {
+    std::erase_if(heap_, [this](const Due& d) { return !live(d.id); });
+    std::make_heap(heap_.begin(), heap_.end(), std::greater<>{});
+  }
+}
+
+void TimerQueue::dropStale() {
+  while (!heap_.empty() && !live(heap_.front().id)) {
+    std::pop_heap(heap_.begin(), heap_.end(), std::greater<>{});
+    heap_.pop_back();
+  }
 }
 
 // The kernel is told only when a deadline comes earlier than the one it holds. One that comes
 // later, or a cancel, leaves it as it is: the wake-up that follows finds nothing due and arms the
 // next. A connection starts and cancels timers all its life; this way they cost no system call.
 void TimerQueue::rearm() {
-  if (fd_ < 0 || due_.empty()) return;
-  const Clock::time_point next = due_.begin()->first.first;
+  dropStale();
+  if (fd_ < 0 || heap_.empty()) return;
+  const Clock::time_point next = heap_.front().when;
   if (armed_ && next >= armedFor_) return;
   armed_ = true;
   armedFor_ = next;
@@ -59,16 +96,21 @@ void TimerQueue::onReady(std::uint32_t) {
   while ((n = ::read(fd_, &expirations, sizeof expirations)) < 0 && errno == EINTR) {
   }
   if (n > 0) armed_ = false;  // a one-shot timerfd that fired holds nothing any more
-  // Timers started by a callback wait for the next round, even when they are already due.
-  const Id last = nextId_ - 1;
+  // What is due is taken out first: timers started by a callback wait for the next round, even
+  // when they are already due.
   const Clock::time_point now = Clock::now();
-  for (;;) {
-    auto it = due_.begin();
-    while (it != due_.end() && it->first.second > last && it->first.first <= now) ++it;
-    if (it == due_.end() || it->first.first > now) break;
-    std::function<void()> callback = std::move(it->second);
-    whenOf_.erase(it->first.second);
-    due_.erase(it);
+  std::vector<Due> due;
+  while (!heap_.empty() && heap_.front().when <= now) {
+    std::pop_heap(heap_.begin(), heap_.end(), std::greater<>{});
+    const Due d = heap_.back();
+    heap_.pop_back();
+    if (live(d.id)) due.push_back(d);
+  }
+  for (const Due& d : due) {
+    Slot* s = live(d.id);
+    if (!s) continue;  // an earlier callback cancelled it
+    std::function<void()> callback = std::move(s->callback);
+    cancel(d.id);
     callback();
   }
   rearm();
@@ -77,9 +119,11 @@ void TimerQueue::onReady(std::uint32_t) {
 void Timer::start(std::chrono::milliseconds after, std::function<void()> callback) {
   cancel();
   auto& queue = EventLoop::current().timers();
-  // The flag is cleared before the callback runs, since the callback may destroy this Timer.
-  id_ = queue.schedule(TimerQueue::Clock::now() + after, [this, cb = std::move(callback)] {
+  callback_ = std::move(callback);
+  // The callback is moved out and the flag cleared before it runs: it may destroy this Timer.
+  id_ = queue.schedule(TimerQueue::Clock::now() + after, [this] {
     id_ = 0;
+    std::function<void()> cb = std::move(callback_);
     cb();
   });
 }
@@ -88,6 +132,7 @@ void Timer::cancel() {
   if (id_ == 0) return;
   EventLoop::current().timers().cancel(id_);
   id_ = 0;
+  callback_ = nullptr;
 }
 
 }  // namespace net

@@ -8,9 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <unordered_map>
-#include <utility>
+#include <vector>
 
 #include "net/EventLoop.h"
 
@@ -28,18 +26,33 @@ public:
 
   Id schedule(Clock::time_point when, std::function<void()> callback);
   void cancel(Id id);  // an id that has fired or was cancelled is ignored
-  std::size_t pending() const { return due_.size(); }
 
 private:
+  // Every connection starts and cancels timers, so neither allocates once the queue has grown:
+  // a timer lives in a reused slot, and a cancel only frees the slot. Its entry in the heap stays
+  // until it comes to the top (or the heap is rebuilt) and is then recognised as stale.
+  struct Slot {
+    std::function<void()> callback;
+    Id id = 0;  // 0: free
+  };
+  struct Due {
+    Clock::time_point when;
+    Id id;
+    bool operator>(const Due& o) const { return when != o.when ? when > o.when : id > o.id; }
+  };
   void onReady(std::uint32_t revents) override;
+  Slot* live(Id id);
+  void dropStale();
   void rearm();
 
   EventLoop& loop_;
   int fd_ = -1;
   EventLoop::Token token_ = 0;
   Id nextId_ = 1;
-  std::map<std::pair<Clock::time_point, Id>, std::function<void()>> due_;
-  std::unordered_map<Id, Clock::time_point> whenOf_;
+  std::vector<Slot> slots_;
+  std::vector<std::uint32_t> freeSlots_;
+  std::vector<Due> heap_;  // a min-heap on (when, id)
+  std::size_t live_ = 0;
   bool armed_ = false;  // the timerfd is set for armedFor_ and has not fired yet
   Clock::time_point armedFor_{};
 };
@@ -58,6 +71,7 @@ public:
 
 private:
   TimerQueue::Id id_ = 0;
+  std::function<void()> callback_;
 };
 
 }  // namespace net
