@@ -1,5 +1,7 @@
 #include "ProcStat.h"
 
+#include <cstdlib>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +36,19 @@ CpuTimes cpuTimes(int pid) {
 double cpuSeconds(int pid) {
   const CpuTimes t = cpuTimes(pid);
   return t.user < 0 ? -1 : t.user + t.system;
+}
+
+long listenOverflows() {
+  std::ifstream in("/proc/net/netstat");
+  std::string names, values;
+  while (std::getline(in, names) && std::getline(in, values)) {
+    if (names.rfind("TcpExt:", 0) != 0) continue;
+    std::istringstream n(names), v(values);
+    std::string name, value;
+    while (n >> name && v >> value)
+      if (name == "ListenOverflows") return std::atol(value.c_str());
+  }
+  return -1;
 }
 
 double machineBusySeconds() {

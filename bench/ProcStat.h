@@ -16,6 +16,9 @@ double cpuSeconds(int pid);    // user + system time so far; -1 when it cannot b
 // the loopback traffic of the bench itself is charged there, to no process.
 double machineBusySeconds();
 std::string loadAverage();
+// Connections the kernel turned away because an accept queue was full, since boot, all
+// listeners together (TcpExt ListenOverflows); -1 when it cannot be read.
+long listenOverflows();
 int timeWaitSockets();         // IPv4 TCP sockets in TIME_WAIT, from /proc/net/tcp     // the first three fields of /proc/loadavg
 
 // How much of the machine processes other than the given ones used between

@@ -173,6 +173,8 @@ void CTcpRepeater::start(int port, const std::string& host, int destinationPort)
 void CTcpRepeater::stop() {
   pairs.releasingInOrder();
   for (int i = 0; i < pairs.size(); ++i) closePair(i);
+  toConnect_.clear();
+  connectLater_.cancel();
   closeListener();
 }
 
@@ -238,7 +240,9 @@ CTcpSockStream* CTcpRepeater::makeOutgoing(int& family) {
 
 // Clients that arrive in a burst are taken several per wake-up (up to a bound, so a flood cannot
 // hold up the pairs already open). The batch grows only while the listener is ready again in the
-// very next round, so a client that comes alone costs no extra accept that finds nobody.
+// very next round, so a client that comes alone costs no extra accept that finds nobody. Taking a
+// client is cheap and connecting onward is not, so in a burst fewer are connected per round than
+// are taken; the rest wait their turn in arrival order.
 void CTcpRepeater::notifyOnAccept(int, std::string) {
   const std::uint64_t round = net::EventLoop::current().round();
   if (round != fullBatchRound_ + 1) acceptBatch_ = 1;
@@ -248,6 +252,18 @@ void CTcpRepeater::notifyOnAccept(int, std::string) {
     fullBatchRound_ = round;
     acceptBatch_ = std::min(2 * acceptBatch_, kMaxAcceptBatch);
   }
+  connectWaiting();
+}
+
+void CTcpRepeater::connectWaiting() {
+  for (int n = 0; n < kConnectsPerRound && !toConnect_.empty(); toConnect_.pop_front()) {
+    const auto [index, serial] = toConnect_.front();
+    const CTcpStreamPair* pair = pairs.at(index);
+    if (!pair || pair->serial != serial) continue;  // ended while it waited
+    connectPair(index);
+    ++n;
+  }
+  if (!toConnect_.empty()) connectLater_.start(std::chrono::milliseconds(0), [this] { connectWaiting(); });
 }
 
 // The outgoing socket is made before the client is taken: with no descriptor left for it the
@@ -288,7 +304,7 @@ bool CTcpRepeater::acceptOne() {
   pair->serial = ++nextSerial_;
   int index = addPair(pair);
   accepted->index = outgoing->index = index;
-  connectPair(index);
+  toConnect_.emplace_back(index, pair->serial);
   return true;
 }
 

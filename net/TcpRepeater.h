@@ -3,7 +3,9 @@
 // address filter serves, connects to the destination and joins the two streams into a pair.
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <utility>
 
 #include "filter/IpFilter.h"
 #include "net/Resolver.h"
@@ -104,8 +106,10 @@ private:
   int addPair(CTcpStreamPair* pair);
   void closePair(int index, PairEnding how = PairEnding::Stopped);
   void updateConnectionCount();
-  static constexpr int kMaxAcceptBatch = 32;
+  static constexpr int kMaxAcceptBatch = 64;
+  static constexpr int kConnectsPerRound = 16;
   bool acceptOne();
+  void connectWaiting();
   CTcpSockStream* acceptPeer(int& err);
   bool refusedAsOwn(CTcpSockStream* stream, const net::SocketAddress& peer);
   void closeListener();
@@ -144,4 +148,9 @@ private:
   int acceptBatch_ = 1;                 // clients to take at the next accept event
   std::uint64_t fullBatchRound_ = 0;    // the loop round whose accept event took a whole batch
   std::uint64_t nextSerial_ = 0;
+  // Clients taken whose onward connect has not started: in a burst, clients are taken off the
+  // kernel's queue faster than they are connected onward, since a client the full queue turns
+  // away waits a second or more for its SYN to go again. (index, serial) of each, oldest first.
+  std::deque<std::pair<int, std::uint64_t>> toConnect_;
+  net::Timer connectLater_;  // the next round's connects, once no client is left to take
 };

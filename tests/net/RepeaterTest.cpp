@@ -57,3 +57,33 @@ TEST(Repeater, CountsFollowConnectingAndConnectedPairsThroughCloseAndStop) {
   EXPECT_EQ(r.repeater.pairTableSize(), 0);
   for (int* fd : {&a, &b, &d}) EXPECT_TRUE(waitPeerClosed(*fd)), closeFd(*fd);
 }
+
+// Clients queued faster than a round connects onward: all are taken, every one is connected in
+// the order it arrived, even after the last client has been taken, and each relays.
+TEST(Repeater, ABurstIsConnectedOnwardInArrivalOrderAfterTheLastClientIsTaken) {
+  StdoutCapture quiet;
+  Relay r;
+  constexpr int kClients = 120;
+  std::vector<int> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.push_back(r.client());
+    const char tag = static_cast<char>(i);
+    ASSERT_EQ(::send(clients.back(), &tag, 1, 0), 1);
+  }
+  std::vector<int> order, dests;
+  ASSERT_TRUE(runWithPeer([&] {
+    for (int i = 0; i < kClients; ++i) {
+      const int d = r.dest.acceptOne(10s);
+      if (d < 0) return;
+      dests.push_back(d);
+      const std::string tag = recvExact(d, 1, 5s);
+      order.push_back(tag.size() == 1 ? static_cast<unsigned char>(tag[0]) : -1);
+    }
+  }));
+  std::vector<int> arrival(kClients);
+  for (int i = 0; i < kClients; ++i) arrival[i] = i;
+  EXPECT_EQ(order, arrival);
+  EXPECT_TRUE(loop().runUntil([&] { return !r.counts.seen.empty() && r.counts.seen.back() == kClients; }, 5s));
+  for (int& fd : clients) closeFd(fd);
+  for (int& fd : dests) closeFd(fd);
+}
