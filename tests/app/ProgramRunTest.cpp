@@ -127,10 +127,10 @@ TEST_F(ProgramRun, OneProgramPerSettingsFileWhileItRunsAndAfterItEndsOrIsKilled)
     EXPECT_TRUE(accepting(port));
     first->signal(end);
     EXPECT_EQ(first->waitExit(), end == SIGTERM ? 0 : -1);
-    EXPECT_TRUE(waitFor([&] { return !accepting(port); }));
-    EXPECT_TRUE(accepting(otherPort));
+    EXPECT_TRUE(waitFor([&] { return !accepting(port); })) << first->err();
+    EXPECT_TRUE(accepting(otherPort)) << beside->err();
     beside->signal(SIGTERM);
-    EXPECT_EQ(beside->waitExit(), 0);
+    EXPECT_EQ(beside->waitExit(), 0) << beside->err();
   }
 }
 
