@@ -256,8 +256,11 @@ void CTcpRepeater::notifyOnAccept(int, std::string) {
 }
 
 void CTcpRepeater::connectWaiting() {
-  for (int n = 0; n < kConnectsPerRound && !toConnect_.empty(); toConnect_.pop_front()) {
+  // Taken off before connecting: a connect that fails at once ends its pair, and what that
+  // reports may stop the repeater, which empties the queue.
+  for (int n = 0; n < kConnectsPerRound && !toConnect_.empty();) {
     const auto [index, serial] = toConnect_.front();
+    toConnect_.pop_front();
     const CTcpStreamPair* pair = pairs.at(index);
     if (!pair || pair->serial != serial) continue;  // ended while it waited
     connectPair(index);
