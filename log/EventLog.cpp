@@ -1,7 +1,8 @@
 #include "log/EventLog.h"
 
+#include "log/LogLines.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
 #include <vector>
 
@@ -40,7 +41,7 @@ void post(const std::string& text) {
 std::string localTimestamp(std::chrono::system_clock::time_point when) {
   using namespace std::chrono;
   const auto sinceEpoch = when.time_since_epoch();
-  const auto wholeSeconds = floor<seconds>(sinceEpoch);
+  const auto wholeSeconds = floor<std::chrono::seconds>(sinceEpoch);
   const auto millis = static_cast<int>(duration_cast<milliseconds>(sinceEpoch - wholeSeconds).count());
   const std::time_t t = static_cast<std::time_t>(wholeSeconds.count());
   static std::time_t formattedFor = -1;  // one thread only, as the sinks
@@ -54,9 +55,7 @@ std::string localTimestamp(std::chrono::system_clock::time_point when) {
     formattedFor = t;
     formattedInZone = ::timezone;
   }
-  const char ms[5] = {'.', static_cast<char>('0' + millis / 100), static_cast<char>('0' + millis / 10 % 10),
-                      static_cast<char>('0' + millis % 10), '\0'};
-  return std::string(text, length) + ms;
+  return std::string(text, length) + thousandths(millis);
 }
 
 }  // namespace evlog

@@ -22,6 +22,7 @@ struct ConnectionEnd {
 
 std::string endpoint(const std::string& address, int port);
 std::string seconds(std::chrono::milliseconds duration);  // "12.345s"
+std::string thousandths(int part);                         // ".045" for 45 (0..999)
 
 std::string listeningLine(int slot, const std::string& address, int port,
                           const std::string& destinationHost, int destinationPort);

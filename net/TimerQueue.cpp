@@ -38,7 +38,6 @@ TimerQueue::Id TimerQueue::schedule(Clock::time_point when, std::function<void()
   }
   const Id id = (nextId_++ << kSlotBits) | slot;
   slots_[slot] = Slot{std::move(callback), id};
-  ++live_;
   heap_.push_back({when, id});
   std::push_heap(heap_.begin(), heap_.end(), std::greater<>{});
   rearm();
@@ -56,10 +55,10 @@ void TimerQueue::cancel(Id id) {
   s->callback = nullptr;
   s->id = 0;
   freeSlots_.push_back(slotOf(id));
-  --live_;
   // Stale entries are dropped as they reach the top; many cancelled far-off timers (a
   // connect timeout per connection) are cleared out in one go instead.
-  if (heap_.size() > 64 && heap_.size() > 4 * live_) {
+  const std::size_t running = slots_.size() - freeSlots_.size();
+  if (heap_.size() > 64 && heap_.size() > 4 * running) {
     std::erase_if(heap_, [this](const Due& d) { return !live(d.id); });
     std::make_heap(heap_.begin(), heap_.end(), std::greater<>{});
   }
@@ -102,13 +101,12 @@ void TimerQueue::onReady(std::uint32_t) {
   std::vector<Due> due;
   while (!heap_.empty() && heap_.front().when <= now) {
     std::pop_heap(heap_.begin(), heap_.end(), std::greater<>{});
-    const Due d = heap_.back();
+    due.push_back(heap_.back());
     heap_.pop_back();
-    if (live(d.id)) due.push_back(d);
   }
   for (const Due& d : due) {
     Slot* s = live(d.id);
-    if (!s) continue;  // an earlier callback cancelled it
+    if (!s) continue;  // cancelled, before this round or by an earlier callback
     std::function<void()> callback = std::move(s->callback);
     cancel(d.id);
     callback();

@@ -52,7 +52,6 @@ private:
   std::vector<Slot> slots_;
   std::vector<std::uint32_t> freeSlots_;
   std::vector<Due> heap_;  // a min-heap on (when, id)
-  std::size_t live_ = 0;
   bool armed_ = false;  // the timerfd is set for armedFor_ and has not fired yet
   Clock::time_point armedFor_{};
 };
