@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "../ui/UiTestUtil.h"
+#include "Modal.h"
 #include "app/AboutDlg.h"
 #include "app/VersionRecord.h"
 #include "res/Resource.h"
@@ -35,7 +35,7 @@ std::string japanese(const std::string& productVersion) {
 }  // namespace
 
 TEST(AboutBox, ShowsTheFirstTranslationsProductVersionOrOnlyThePrefix) {
-  uitest::initOnce();
+  testsupport::initUiOnce();
   const struct { std::string record, text; bool readable = true; } cases[] = {
       {japanese("1, 0, 1, 114"), "Ver.:1- 0- 1- 114"},
       {japanese("2;1,3"), "Ver.:2.1-3"},

@@ -14,7 +14,7 @@
 #include <map>
 #include <sys/stat.h>
 
-#include "../ui/UiTestUtil.h"
+#include "Modal.h"
 #include "ChildProcess.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
@@ -33,7 +33,7 @@ namespace {
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    uitest::initOnce();
+    testsupport::initUiOnce();
     ::setenv("XDG_RUNTIME_DIR", temp.path().c_str(), 1);
     QDir::setCurrent(QString::fromStdString(temp.path().string()));
   }

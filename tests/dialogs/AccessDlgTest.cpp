@@ -6,8 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "../ui/UiTestUtil.h"
-#include "DialogTestUtil.h"
+#include "Modal.h"
 #include "dialogs/AccessDlg.h"
 #include "filter/IpFilter.h"
 #include "res/Resource.h"
@@ -19,7 +18,7 @@ using Rules = std::vector<std::string>;
 class AccessDlgTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    uitest::initOnce();
+    testsupport::initUiOnce();
     working.mode = CIpFilter::ModeRules;
     working.allowRules[working.allowCount++] = "192.168.1.0/24";
     working.allowRules[working.allowCount++] = "10.0.0.1/99";  // kept as written, though it never parses
@@ -30,7 +29,7 @@ protected:
   // Runs the dialog modally; `act` works it from inside the modal loop and must close it.
   int run(const std::function<void(CAccessDlg&)>& act) {
     CAccessDlg dialog(working, listenHost);
-    uitest::whenModal<CAccessDlg>([&](CAccessDlg* d) { act(*d); });
+    testsupport::whenModal<CAccessDlg>([&](CAccessDlg* d) { act(*d); });
     return dialog.doModal(&host);
   }
   static void type(CAccessDlg& d, int id, const QString& text) {
@@ -94,7 +93,7 @@ TEST_F(AccessDlgTest, ShowsTheWorkingCopyCancelLeavesItAloneAndShorterListsStopB
 }
 
 TEST_F(AccessDlgTest, RulesAreCheckedAsTypedAndOkWritesModeListsAndListenAddress) {
-  dlgtest::BoxAnswerer box;
+  testsupport::BoxAnswerer box;
   const int result = run([&](CAccessDlg& d) {
     add(d, "2001:db8::/", true);  // refused: the message names it and the text stays to be mended
     EXPECT_EQ(box.text, "ルール「2001:db8::/」を解釈できません。\n例: 192.168.1.0/24、2001:db8::/32");

@@ -6,7 +6,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 
-#include "../ui/UiTestUtil.h"
+#include "Modal.h"
 #include "dialogs/LogDlg.h"
 #include "log/EventLog.h"
 #include "res/Resource.h"
@@ -14,7 +14,7 @@
 namespace {
 
 TEST(LogDlg, KeepsTheNewestThousandLinesLastAndCopiesThemWithoutTakingFocus) {
-  uitest::initOnce();
+  testsupport::initUiOnce();
   evlog::Ring ring;
   evlog::addSink(&ring);
   for (int i = 0; i < 10; ++i) evlog::post("before " + std::to_string(i));

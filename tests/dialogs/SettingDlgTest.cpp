@@ -4,8 +4,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "../ui/UiTestUtil.h"
-#include "DialogTestUtil.h"
+#include "Modal.h"
 #include "dialogs/SettingDlg.h"
 #include "res/Resource.h"
 
@@ -14,7 +13,7 @@ namespace {
 class SettingDlgTest : public ::testing::Test, public CSettingDlgListener {
 protected:
   void SetUp() override {
-    uitest::initOnce();
+    testsupport::initUiOnce();
     mainWindow.setGeometry(120, 90, 500, 300);
     mainWindow.show();
     ASSERT_TRUE(dialog.create(&mainWindow));
@@ -54,7 +53,7 @@ TEST_F(SettingDlgTest, OpeningReservesAndCentresEveryWayOutFreesOnlyOkTellsTheLi
 
 TEST_F(SettingDlgTest, LocalhostAsksOnlyOverAnotherHost) {
   open();
-  dlgtest::BoxAnswerer box;
+  testsupport::BoxAnswerer box;
   const std::pair<QMessageBox::StandardButton, const char*> ticks[] = {  // answer; then
       {QMessageBox::No, "[x] example.org"}, {QMessageBox::No, "[ ] example.org"},
       {QMessageBox::Yes, "[x] 127.0.0.1 (locked)"}, {QMessageBox::Yes, "[ ] 127.0.0.1"},

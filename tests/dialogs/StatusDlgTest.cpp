@@ -1,8 +1,8 @@
 // The connection status table over a real repeater with real loopback connections.
 #include <gtest/gtest.h>
 
-#include "../ui/UiTestUtil.h"
-#include "DialogTestUtil.h"
+#include "Loopback.h"
+#include "Modal.h"
 #include "dialogs/StatusDlg.h"
 #include "net/AsyncSocket.h"
 #include "net/EventLoop.h"
@@ -20,12 +20,12 @@ using std::to_string;
 class StatusDlgTest : public ::testing::Test, public CTcpRepeaterListener {
 protected:
   void SetUp() override {
-    uitest::initOnce();
+    testsupport::initUiOnce();
     ASSERT_TRUE(socketInit());
     repeater.setListener(this);
   }
   void TearDown() override {
-    for (auto* fds : {&clients, &served}) for (int& fd : *fds) dlgtest::resetClose(fd);
+    for (auto* fds : {&clients, &served}) for (int& fd : *fds) testsupport::resetClose(fd);
     repeater.stop();
   }
   void notifyOnConnectionCount(int c) override { count = c; }
@@ -66,7 +66,7 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   served.push_back(testsupport::connectLoopback(destination.port));
   clients.push_back(testsupport::connectLoopback(listenPort));
   ASSERT_TRUE(pumpUntil([&] { return repeater.pairTableSize() == 4; }));
-  dlgtest::resetClose(clients[1]);  // frees table entry 1
+  testsupport::resetClose(clients[1]);  // frees table entry 1
   ASSERT_TRUE(testsupport::sendAll(clients[2], std::string(1000, 'x')));
   int position = 2;
   CTcpStreamPair* thirdPair = repeater.getNextPair(position);
@@ -75,7 +75,7 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   dialog.repeater = &repeater;
   ASSERT_TRUE(dialog.create());
   const auto table = rows();
-  auto port = [](int fd, bool peer = false) { return to_string(dlgtest::portOf(fd, peer)) + '|'; };
+  auto port = [](int fd, bool peer = false) { return to_string(testsupport::portOf(fd, peer)) + '|'; };
   const std::string lo = "127.0.0.1|", slot = lo + to_string(listenPort) + "|0|";  // 0 came back
   const std::string dest = lo + to_string(destination.port) + '|', connecting = slot + "|0||0|0|0|0";
   auto relayed = [&](int i) { return lo + port(clients[i]) + slot + lo + port(served[i], true) + dest; };
@@ -86,7 +86,7 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   // The third pair is selected; the first ends, a new one comes, and the dialog's own timer
   // brings the table up to date with the selection still on the third.
   dialog.list->selectRow(1);
-  dlgtest::resetClose(clients[0]);
+  testsupport::resetClose(clients[0]);
   ASSERT_TRUE(pumpUntil([&] { return count == 1; }));
   clients.push_back(testsupport::connectLoopback(listenPort));
   ASSERT_TRUE(pumpUntil([&] { return repeater.pairTableSize() == 4 && repeater.getNextPair(position = 0) != thirdPair; }));
@@ -99,7 +99,7 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   EXPECT_EQ(now, (std::vector<std::string>{lo + port(clients[4]) + connecting, third, lo + port(clients[3]) + connecting}));
   EXPECT_EQ(dialog.list->selectionModel()->selectedRows().size(), 1);
   EXPECT_TRUE(dialog.list->selectionModel()->isRowSelected(1, QModelIndex()));
-  dlgtest::resetClose(clients[2]);
+  testsupport::resetClose(clients[2]);
   ASSERT_TRUE(pumpUntil([&] { return count == 0; }));
   dialog.refresh();
   EXPECT_EQ(dialog.list->itemCount(), 2);

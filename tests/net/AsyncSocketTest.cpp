@@ -75,7 +75,7 @@ TEST(AsyncSocket, HangUpResetAndUrgentDataDoNotSpin) {
   ASSERT_EQ(::send(peer, "tail", 4, 0), 4);
   p->ShutDown(SHUT_WR);
   ::close(peer);  // both directions shut: epoll reports a hang-up whatever the interest
-  abortFd(resetPeer);
+  testsupport::resetClose(resetPeer);
   ASSERT_EQ(::send(urgentPeer, "ab", 2, 0) + ::send(urgentPeer, "!", 1, MSG_OOB) + ::send(urgentPeer, "cd", 2, 0), 5);
   ASSERT_TRUE(loop().runUntil([&] { return r->closes == 1 && u->urgent == 1; }, 5s));
   loop().runFor(100ms);
@@ -108,7 +108,7 @@ TEST(AsyncSocket, PortsOutOfRangeFailAndSigpipeNeverFires) {
   LoopbackListener l;  // even with the default action back, a send to a reset peer only fails
   int peer;
   auto q = connected(l, peer);
-  abortFd(peer);
+  testsupport::resetClose(peer);
   ASSERT_TRUE(loop().runUntil([&] { return q->receives == 1; }, 5s));
   EXPECT_EQ(q->Send("x", 1), -1);
   EXPECT_EQ(CAsyncSocket::GetLastError(), EPIPE);

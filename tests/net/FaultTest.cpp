@@ -37,7 +37,7 @@ TEST(Fault, ResetIsPassedOnAfterTheBytesBeforeIt) {
     sendAll(d, reply);
     int unacked = 1;  // every byte has reached the relay's side before the destination fails
     for (int i = 0; i < 200 && unacked > 0; ++i) ::ioctl(d, SIOCOUTQ, &unacked), std::this_thread::sleep_for(5ms);
-    abortFd(d);
+    testsupport::resetClose(d);
     reader.join();
   }));
   EXPECT_EQ(got.size(), reply.size());

@@ -68,12 +68,6 @@ inline bool runWithPeer(const std::function<void()>& work, std::chrono::millisec
   return ok;
 }
 
-inline void abortFd(int& fd) {  // close with a reset
-  linger l{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  testsupport::closeFd(fd);
-}
-
 inline std::string pattern(std::size_t n, unsigned seed) {
   std::string s(n, '\0');
   unsigned x = seed * 2654435761u + 1;

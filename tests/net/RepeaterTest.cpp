@@ -14,7 +14,7 @@ TEST(Repeater, TableReusesTheLowestIndexStopReportsEachCloseAndTheRelayRestarts)
   }
   loop().runFor(50ms);
   EXPECT_TRUE(loopQuiet()) << "idle pairs owe no events: no write event after the first";
-  abortFd(c[0]);
+  testsupport::resetClose(c[0]);
   ASSERT_TRUE(loop().runUntil([&] { return r.counts.seen.back() == 2; }, 5s));
   EXPECT_EQ(r.repeater.pairTableSize(), 3);
   ASSERT_TRUE(r.connectPair(c[3], d[3]));
@@ -47,7 +47,7 @@ TEST(Repeater, CountsFollowConnectingAndConnectedPairsThroughCloseAndStop) {
   ASSERT_TRUE(loop().runUntil([&] { return r.pairOf(c) != nullptr; }, 5s));
   loop().runFor(100ms);
   EXPECT_EQ(r.counts.seen, (std::vector<int>{1, 2}));
-  abortFd(c);
+  testsupport::resetClose(c);
   ASSERT_TRUE(loop().runUntil([&] { return r.counts.seen.size() == 3; }, 5s));
   d = r.client();
   ASSERT_TRUE(loop().runUntil([&] { return r.pairOf(d) != nullptr; }, 5s));

@@ -6,8 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "../dialogs/DialogTestUtil.h"
-#include "../ui/UiTestUtil.h"
+#include "Modal.h"
 #include "Loopback.h"
 #include "TempDir.h"
 #include "dialogs/AccessDlg.h"
@@ -21,7 +20,7 @@
 #include "ui/ListView.h"
 
 using namespace testsupport;
-using dlgtest::BoxAnswerer;
+using testsupport::BoxAnswerer;
 
 namespace {
 
@@ -36,7 +35,7 @@ class PortDlgTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() { ASSERT_TRUE(socketInit()); }
   void SetUp() override {
-    uitest::initOnce();
+    testsupport::initUiOnce();
     mainWindow.show();
     ASSERT_TRUE(settings.create(&mainWindow));
   }
@@ -74,7 +73,7 @@ TEST_F(PortDlgTest, ASwitchedOnPanelRelaysCountsListsAndSwitchesOffAndOnAgain) {
   const QWidget* count = panel->item(IDC_COUNT);
   int clients[2] = {-1, -1}, served = -1;
   std::string text, atDestination;
-  dlgtest::ModalWatch<QMessageBox> boxWatch([&](QMessageBox* box) {  // relaying goes on under it
+  testsupport::ModalWatch<QMessageBox> boxWatch([&](QMessageBox* box) {  // relaying goes on under it
     text = box->text().toStdString();
     clients[0] = connectLoopback(port);
     served = waitFor([&] { return panel->connectionCount == 1; }) ? destination.acceptOne() : -1;
@@ -90,13 +89,13 @@ TEST_F(PortDlgTest, ASwitchedOnPanelRelaysCountsListsAndSwitchesOffAndOnAgain) {
   EXPECT_EQ(colourOf(count), CPortDlg::kActive);
 
   int rows = -1;
-  dlgtest::ModalWatch<CStatusDlg> statusWatch([&](CStatusDlg* status) {
+  testsupport::ModalWatch<CStatusDlg> statusWatch([&](CStatusDlg* status) {
     rows = status->list->itemCount();
     click(status->button(IDOK));
   });
   click(panel->button(IDC_CONFIRM));  // the rows themselves are the status dialog's own tests
   EXPECT_EQ(rows, 2);
-  for (int& client : clients) dlgtest::resetClose(client);
+  for (int& client : clients) testsupport::resetClose(client);
   closeFd(served);
   ASSERT_TRUE(waitFor([&] { return panel->itemText(IDC_COUNT) == "0"; }));
   EXPECT_EQ(colourOf(count), CPortDlg::kValue);
@@ -167,7 +166,7 @@ TEST_F(PortDlgTest, TheAccessDialogThroughThePanel) {
   auto panel = launch();
   const std::string before = readFile(ini);
   for (bool ok : {false, true}) {
-    uitest::whenModal<CAccessDlg>([ok](CAccessDlg* d) {
+    testsupport::whenModal<CAccessDlg>([ok](CAccessDlg* d) {
       QTest::mouseClick(d->button(IDC_MODE_LOCALHOST), Qt::LeftButton, {}, QPoint(6, 6));  // on its circle
       if (!ok) d->edit(IDC_LISTEN_HOST_EDIT)->setText("::");
       ok ? QTest::mouseClick(d->button(IDOK), Qt::LeftButton) : void(d->close());

@@ -126,4 +126,18 @@ void closeFd(int& fd) {
   fd = -1;
 }
 
+void resetClose(int& fd) {
+  const linger l{1, 0};
+  if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  closeFd(fd);
+}
+
+int portOf(int fd, bool peer) {
+  sockaddr_storage a{};
+  socklen_t len = sizeof a;
+  if ((peer ? ::getpeername : ::getsockname)(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+  if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+}
+
 }  // namespace testsupport

@@ -54,5 +54,10 @@ inline bool waitPeerClosed(int fd, std::chrono::milliseconds timeout = 5s) {
 bool readableWithin(int fd, std::chrono::milliseconds timeout);
 
 void closeFd(int& fd);
+// Closes with a reset (linger 0), so the other end sees an error rather than an orderly end.
+void resetClose(int& fd);
+
+// The local port of fd, or with `peer` the port of the other end; 0 when it has none.
+int portOf(int fd, bool peer = false);
 
 }  // namespace testsupport

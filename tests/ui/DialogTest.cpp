@@ -1,5 +1,5 @@
 // The dialog base: controls by id, commands, data exchange, OK/Cancel routes, colours.
-#include "UiTestUtil.h"
+#include "Modal.h"
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
 #include "ui/Dialog.h"
@@ -53,7 +53,7 @@ protected:
 
 // (The colour rules reapplied on a push are the port panel's test.)
 TEST(Dialog, PanelFindsControlsByIdRunsCommandsAndPushesJapaneseText) {
-  uitest::initOnce();
+  testsupport::initUiOnce();
   TestPanel panel;
   ASSERT_TRUE(panel.create(nullptr));
   panel.show();
@@ -75,12 +75,12 @@ TEST(Dialog, PanelFindsControlsByIdRunsCommandsAndPushesJapaneseText) {
 
 // (The settings dialog's own fields and spins round-trip in the port panel's tests.)
 TEST(Dialog, SettingsPullsJapaneseTextAndRoutesAFocusedButtonAndTheCloseBox) {
-  uitest::initOnce();
+  testsupport::initUiOnce();
   TestSetting dlg;
   ASSERT_TRUE(dlg.create());
   QLineEdit* host = dlg.edit(IDC_HOST_EDIT);
   host->clear();
-  uitest::commitText(host, QStringLiteral("ホスト.local"));
+  testsupport::commitText(host, QStringLiteral("ホスト.local"));
   ASSERT_TRUE(dlg.updateData(true));
   EXPECT_EQ(dlg.host, "ホスト.local");
 
@@ -98,7 +98,7 @@ TEST(Dialog, SettingsPullsJapaneseTextAndRoutesAFocusedButtonAndTheCloseBox) {
 }
 
 TEST(Dialog, LinkClickRunsItsCommandAndLeavesTheDialogOpen) {
-  uitest::initOnce();
+  testsupport::initUiOnce();
   int clicks = 0;
   Probe about(IDD_ABOUTBOX);
   about.onCommand(IDC_HOMEPAGE_LINK, [&clicks] { ++clicks; });

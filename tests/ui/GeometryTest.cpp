@@ -1,5 +1,5 @@
 // Templates become widgets at the pixel positions the dialog font's metrics give.
-#include "UiTestUtil.h"
+#include "Modal.h"
 #include "res/DialogTemplate.h"
 #include "res/Resource.h"
 #include "ui/Dialog.h"
@@ -18,7 +18,7 @@ int expectX(int dlu) { return static_cast<int>(std::lround(dlu * 7 / 4.0)); }
 int expectY(int dlu) { return static_cast<int>(std::lround(dlu * 13 / 8.0)); }
 
 TEST(Geometry, PortPanelControlsSitWhereTheirDialogUnitsMapAndPortFieldsShowFiveDigits) {
-  uitest::initOnce();
+  testsupport::initUiOnce();
   QWidget host;
   ASSERT_EQ(QPoint(host.logicalDpiX(), host.logicalDpiY()), QPoint(96, 96));  // assumed below
   const QFont font = ui::dialogFont("ＭＳ Ｐゴシック", 9);

@@ -1,6 +1,6 @@
 // Message boxes: the program's name as caption, the icon and the buttons of each kind,
 // in Japanese.
-#include "UiTestUtil.h"
+#include "Modal.h"
 #include "res/Resource.h"
 #include "ui/MessageBox.h"
 
@@ -14,7 +14,7 @@ namespace {
 // Notes what the next box shows as "caption|text|icon|buttons sorted", then presses `press`
 // (Escape for NoButton).
 void answer(std::string& seen, QMessageBox::StandardButton press) {
-  uitest::whenModal<QMessageBox>([&seen, press](QMessageBox* box) {
+  testsupport::whenModal<QMessageBox>([&seen, press](QMessageBox* box) {
     QStringList buttons;
     for (QAbstractButton* b : box->buttons()) buttons << b->text().remove(QLatin1Char('&'));
     buttons.sort();
@@ -25,7 +25,7 @@ void answer(std::string& seen, QMessageBox::StandardButton press) {
 }
 
 TEST(MessageBox, CaptionIconButtonsAndAnswersOfEachKind) {
-  uitest::initOnce();
+  testsupport::initUiOnce();
   std::string seen;
   answer(seen, QMessageBox::Ok);
   EXPECT_EQ(ui::messageBox("現在接続はありません."), IDOK);

@@ -1,6 +1,6 @@
 // The port fields of the settings dialog: a spin bound to an edit box that accepts any
 // text, with the position keeping its last valid value.
-#include "UiTestUtil.h"
+#include "Modal.h"
 #include "res/Resource.h"
 #include "ui/Dialog.h"
 #include "ui/SpinButton.h"
@@ -13,7 +13,7 @@
 namespace {
 
 TEST(Spin, PositionTakesOnlyValidTypedNumbersClampsToRangeAndArrowsStepFromTheLastValidOne) {
-  uitest::initOnce();
+  testsupport::initUiOnce();
   ui::CDialog dlg{IDD_SETTING};
   ASSERT_TRUE(dlg.create());
   ui::CSpinButton* listen = dlg.spin(IDC_LISTEN_PORT_SPIN);
@@ -35,7 +35,7 @@ TEST(Spin, PositionTakesOnlyValidTypedNumbersClampsToRangeAndArrowsStepFromTheLa
     EXPECT_EQ(edit->text(), QString::fromLatin1(bad));
   }
   edit->clear();
-  uitest::commitText(edit, QStringLiteral("８０８１ポート"));  // full-width digits
+  testsupport::commitText(edit, QStringLiteral("８０８１ポート"));  // full-width digits
   EXPECT_EQ(edit->text(), QStringLiteral("８０８１ポート"));
   EXPECT_EQ(listen->pos(), 8080);
 
