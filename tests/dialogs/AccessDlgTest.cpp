@@ -47,9 +47,9 @@ protected:
     type(d, deny ? IDC_DENY_EDIT : IDC_ALLOW_EDIT, rule);
     click(d, deny ? IDC_DENY_ADD : IDC_ALLOW_ADD);
   }
-  static void removeAllow(CAccessDlg& d, int row) {
-    d.listBox(IDC_ALLOW_LIST)->setCurrentRow(row);
-    click(d, IDC_ALLOW_REMOVE);
+  static void remove(CAccessDlg& d, int listId, int row) {
+    d.listBox(listId)->setCurrentRow(row);
+    click(d, listId == IDC_ALLOW_LIST ? IDC_ALLOW_REMOVE : IDC_DENY_REMOVE);
   }
   Rules allow(int count) const { return Rules(working.allowRules, working.allowRules + count); }
 
@@ -58,9 +58,8 @@ protected:
   std::string listenHost = "127.0.0.1";
 };
 
-// Escape and the close box reach Cancel in the dialog layer's tests, and the close box leaves
-// the working copy alone in the port panel's access test.
-TEST_F(AccessDlgTest, ShowsTheWorkingCopyCancelLeavesItAloneAndShorterListsStopBeforeAnOldGap) {
+// (Escape and the close box are Cancel in every dialog: the settings dialog's test.)
+TEST_F(AccessDlgTest, CancelLeavesTheWorkingCopiesAloneOkChecksWhatWasTypedAndWritesThem) {
   const Rules before = allow(10);
   EXPECT_EQ(run([&](CAccessDlg& d) {
     EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_MODE_RULES)->isChecked());
@@ -72,58 +71,43 @@ TEST_F(AccessDlgTest, ShowsTheWorkingCopyCancelLeavesItAloneAndShorterListsStopB
     type(d, IDC_LISTEN_HOST_EDIT, "::");
     click(d, IDCANCEL);
   }), IDCANCEL);
-  EXPECT_EQ(working.mode, CIpFilter::ModeRules);
+  EXPECT_EQ(std::tie(working.mode, listenHost), std::make_tuple(CIpFilter::ModeRules, "127.0.0.1"));
   EXPECT_EQ(allow(10), before);
-  EXPECT_EQ(listenHost, "127.0.0.1");
-  run([](CAccessDlg& d) {
-    removeAllow(d, 0);
-    add(d, "10.0.0.0/8");
-    add(d, "172.16.0.0/12");
-    click(d, IDOK);
-  });
-  // Three rules now: the fourth entry is emptied, so the inactive rule after it stays inactive.
-  EXPECT_EQ(working.allowCount, 3);
-  EXPECT_EQ(allow(6), (Rules{"10.0.0.1/99", "10.0.0.0/8", "172.16.0.0/12", "", "", "8.8.8.8"}));
-  working.mode = 7;  // a mode the radios cannot show comes up as "all", and OK keeps it that way
-  run([](CAccessDlg& d) {
-    EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_MODE_ALL)->isChecked());
-    click(d, IDOK);
-  });
-  EXPECT_EQ(working.mode, CIpFilter::ModeAcceptAll);
-}
 
-TEST_F(AccessDlgTest, RulesAreCheckedAsTypedAndOkWritesModeListsAndListenAddress) {
+  working.mode = 7;  // a mode the radios cannot show comes up as "all"
   testsupport::BoxAnswerer box;
-  const int result = run([&](CAccessDlg& d) {
+  EXPECT_EQ(run([&](CAccessDlg& d) {
+    EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_MODE_ALL)->isChecked());
     add(d, "2001:db8::/", true);  // refused: the message names it and the text stays to be mended
     EXPECT_EQ(box.text, "ルール「2001:db8::/」を解釈できません。\n例: 192.168.1.0/24、2001:db8::/32");
-    EXPECT_EQ(d.rules(IDC_DENY_LIST).size(), 1u);
+    EXPECT_EQ(d.itemText(IDC_DENY_EDIT), "2001:db8::/");
     add(d, " 2001:db8::/32 ", true);
     EXPECT_EQ(d.itemText(IDC_DENY_EDIT), "");
-    removeAllow(d, 1);  // the unparsable one goes
-    click(d, IDC_ALLOW_REMOVE);    // nothing selected any more: nothing else goes
-    for (int i = 0; i < 9; ++i) add(d, QString("10.0.%1.0/24").arg(i));
-    add(d, "10.9.9.9");
+    for (int i = 0; i < 9; ++i) add(d, QString("10.0.%1.0/24").arg(i), true);
     EXPECT_EQ(box.text, "ルールは10個までです");
-    removeAllow(d, 9);
+    remove(d, IDC_DENY_LIST, 9);  // now the typed rule fits
+    remove(d, IDC_ALLOW_LIST, 1);  // the unparsable one goes
+    click(d, IDC_ALLOW_REMOVE);    // nothing selected any more: nothing else goes
+    add(d, "10.0.0.0/8");
+    type(d, IDC_ALLOW_EDIT, "172.16.0.0/12");
     type(d, IDC_LISTEN_HOST_EDIT, "localhost");
-    click(d, IDOK);  // the typed rule goes in; the host name does not pass
+    click(d, IDOK);  // the typed rules go in; the host name does not pass
     EXPECT_TRUE(d.isVisible());
     EXPECT_EQ(box.text, "待ち受けアドレス「localhost」はIPアドレスではありません");
     type(d, IDC_LISTEN_HOST_EDIT, "::");
     click(d, IDC_MODE_PRIVATE);
     QTest::keyClick(d.edit(IDC_LISTEN_HOST_EDIT), Qt::Key_Return);
-  });
-  EXPECT_EQ(result, IDOK);
+  }), IDOK);
   EXPECT_EQ(box.count(), 3);
-  EXPECT_EQ(working.mode, CIpFilter::ModePrivate);
-  Rules expected{"192.168.1.0/24"};
-  for (int i = 0; i < 8; ++i) expected.push_back("10.0." + std::to_string(i) + ".0/24");
-  expected.push_back("10.9.9.9");
-  EXPECT_EQ(allow(working.allowCount), expected);
-  EXPECT_EQ(Rules(working.denyRules, working.denyRules + 3), (Rules{"192.168.1.13", "2001:db8::/32", ""}));
-  EXPECT_EQ(working.denyCount, 2);
-  EXPECT_EQ(listenHost, "::");
+  EXPECT_EQ(box.look, "relvane_dialogs_tests|2|OK");  // the program's name; the warning icon
+  EXPECT_EQ(std::tie(working.mode, listenHost), std::make_tuple(CIpFilter::ModePrivate, "::"));
+  // Three rules now: the fourth entry is emptied, so the inactive rule after it stays inactive.
+  EXPECT_EQ(working.allowCount, 3);
+  EXPECT_EQ(allow(6), (Rules{"192.168.1.0/24", "10.0.0.0/8", "172.16.0.0/12", "", "", "8.8.8.8"}));
+  Rules deny{"192.168.1.13", "2001:db8::/32"};
+  for (int i = 0; i < 7; ++i) deny.push_back("10.0." + std::to_string(i) + ".0/24");
+  deny.push_back("10.0.8.0/24");
+  EXPECT_EQ(Rules(working.denyRules, working.denyRules + working.denyCount), deny);
 }
 
 }  // namespace

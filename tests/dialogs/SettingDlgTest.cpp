@@ -1,12 +1,15 @@
-// The shared settings dialog driven by clicks, keys and typing, with the fixture standing in
-// for the panel that reserves it. (The port fields' last valid value is the spin's own test.)
+// The shared settings dialog through whole uses, the fixture standing in for the panel that
+// reserves, fills and reads it: typing (also through the input method), the port fields, the
+// localhost tick with its question, and every way out.
 #include <QLineEdit>
 #include <QTest>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include "Modal.h"
 #include "dialogs/SettingDlg.h"
 #include "res/Resource.h"
+#include "ui/SpinButton.h"
 
 namespace {
 
@@ -18,28 +21,80 @@ protected:
     mainWindow.show();
     ASSERT_TRUE(dialog.create(&mainWindow));
     dialog.setCentreWidget(&mainWindow);
-    hostEdit()->setText("example.org");
   }
-  void onSettingOk() override { ++okCalls, freeWhenTold = dialog.isFree(); }
-  void open() { dialog.beginEdit(this), dialog.show(); }  // what a panel does around filling it
-  QLineEdit* hostEdit() { return dialog.edit(IDC_HOST_EDIT); }
+  // What a panel does around showing it; on OK it reads the members back.
+  void open(const std::string& host) {
+    dialog.beginEdit(this);
+    for (ui::CSpinButton* spin : {dialog.listenPortSpin, dialog.destinationPortSpin})
+      spin->setRange(0, 65535), spin->setPos(8080);
+    dialog.host = host;
+    dialog.localhost = CSettingDlg::isLocalHostName(host);
+    dialog.enableItem(IDC_HOST_EDIT, !dialog.localhost);
+    dialog.updateData(false);
+    dialog.show();
+  }
+  void onSettingOk() override {
+    freeWhenTold = dialog.isFree(), ++okCalls;
+    dialog.updateData(true);
+    taken = dialog.host + ':' + std::to_string(dialog.listenPortSpin->pos());
+  }
+  QLineEdit* edit(int id) { return dialog.edit(id); }
   void click(int id) { QTest::mouseClick(dialog.button(id), Qt::LeftButton); }
+  void retype(int id, const char* text) { edit(id)->selectAll(), QTest::keyClicks(edit(id), text); }
 
   QWidget mainWindow;
   CSettingDlg dialog;
   int okCalls = 0;
   bool freeWhenTold = false;
+  std::string taken;
 };
 
+TEST_F(SettingDlgTest, TypedTextReachesThePanelAndAPortFieldKeepsItsLastValidNumber) {
+  open("例.example");
+  EXPECT_EQ(edit(IDC_HOST_EDIT)->text(), QStringLiteral("例.example"));
+  testsupport::commitText(edit(IDC_HOST_EDIT), QStringLiteral("ホスト"));  // at the end
+  ui::CSpinButton* spin = dialog.listenPortSpin;
+  // Only the text as it stands counts, not what it passed through while typed.
+  for (const auto& [text, pos] : {std::pair{" 443 ", 443}, {"abc", 443}, {"70000", 443}, {"1,000", 443}}) {
+    retype(IDC_LISTEN_PORT_EDIT, text);
+    EXPECT_EQ(spin->pos(), pos) << text;
+    EXPECT_EQ(edit(IDC_LISTEN_PORT_EDIT)->text(), text);
+  }
+  edit(IDC_LISTEN_PORT_EDIT)->clear();
+  testsupport::commitText(edit(IDC_LISTEN_PORT_EDIT), QStringLiteral("８０８１"));  // full-width: no number
+  EXPECT_EQ(spin->pos(), 443);
+  const auto arrows = spin->findChildren<QToolButton*>();  // they step from the last valid number
+  ASSERT_EQ(arrows.size(), 2);
+  for (QToolButton* arrow : arrows) {
+    const int before = spin->pos();
+    arrow->click();
+    EXPECT_EQ(edit(IDC_LISTEN_PORT_EDIT)->text(), QString::number(before + (arrow->arrowType() == Qt::UpArrow ? 1 : -1)));
+  }
+  // The destination field also takes the arrow keys; both stop at the ends of the range.
+  ui::CSpinButton* forward = dialog.destinationPortSpin;
+  for (Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Down}) QTest::keyClick(edit(IDC_FORWARD_PORT_EDIT), key);
+  EXPECT_EQ(edit(IDC_FORWARD_PORT_EDIT)->text(), "8079");
+  forward->setPos(70000);
+  QTest::keyClick(edit(IDC_FORWARD_PORT_EDIT), Qt::Key_Up);
+  EXPECT_EQ(edit(IDC_FORWARD_PORT_EDIT)->text(), "65535");
+  forward->setPos(-3);
+  EXPECT_EQ(forward->pos(), 0);
+
+  retype(IDC_LISTEN_PORT_EDIT, "99999");
+  QTest::keyClick(edit(IDC_HOST_EDIT), Qt::Key_Return);
+  EXPECT_EQ(taken, "例.exampleホスト:443");
+}
+
 TEST_F(SettingDlgTest, OpeningReservesAndCentresEveryWayOutFreesOnlyOkTellsTheListener) {
-  auto key = [&](Qt::Key k) { return [&, k] { QTest::keyClick(hostEdit(), k); }; };
+  auto key = [&](int id, Qt::Key k) { return [&, id, k] { QTest::keyClick(dialog.item(id), k); }; };
   const std::pair<std::function<void()>, int> ways[] = {  // each way out; OK calls so far
-      {key(Qt::Key_Return), 1}, {[&] { click(IDOK); }, 2}, {key(Qt::Key_Escape), 2},
-      {[&] { click(IDCANCEL); }, 2}, {[&] { dialog.close(); }, 2}};
+      {key(IDC_HOST_EDIT, Qt::Key_Return), 1}, {[&] { click(IDOK); }, 2}, {key(IDC_HOST_EDIT, Qt::Key_Escape), 2},
+      {[&] { click(IDCANCEL); }, 2}, {[&] { dialog.close(); }, 2},
+      {[&] { dialog.button(IDCANCEL)->setFocus(), key(IDCANCEL, Qt::Key_Return)(); }, 2}};  // a focused button takes Enter
   EXPECT_TRUE(dialog.isFree());
   for (const auto& [leave, calls] : ways) {
     mainWindow.move(mainWindow.pos() + QPoint(40, 20));  // each opening follows the window
-    open();
+    open("example.org");
     EXPECT_FALSE(dialog.isFree());
     const QPoint centre = mainWindow.mapToGlobal(mainWindow.rect().center());
     EXPECT_LE((dialog.frameGeometry().center() - centre).manhattanLength(), 2);
@@ -52,20 +107,21 @@ TEST_F(SettingDlgTest, OpeningReservesAndCentresEveryWayOutFreesOnlyOkTellsTheLi
 }
 
 TEST_F(SettingDlgTest, LocalhostAsksOnlyOverAnotherHost) {
-  open();
+  open("example.org");
   testsupport::BoxAnswerer box;
   const std::pair<QMessageBox::StandardButton, const char*> ticks[] = {  // answer; then
-      {QMessageBox::No, "[x] example.org"}, {QMessageBox::No, "[ ] example.org"},
+      {QMessageBox::NoButton, "[x] example.org"}, {QMessageBox::No, "[ ] example.org"},
       {QMessageBox::Yes, "[x] 127.0.0.1 (locked)"}, {QMessageBox::Yes, "[ ] 127.0.0.1"},
       {QMessageBox::Yes, "[x] 127.0.0.1"}};
   for (const auto& [answer, state] : ticks) {
     box.answer = answer;
     click(IDC_LOCALHOST);
-    EXPECT_EQ((dialog.checkState(IDC_LOCALHOST) ? "[x] " : "[ ] ") + hostEdit()->text().toStdString() +
-                  (hostEdit()->isEnabled() ? "" : " (locked)"), state);
+    EXPECT_EQ((dialog.checkState(IDC_LOCALHOST) ? "[x] " : "[ ] ") + edit(IDC_HOST_EDIT)->text().toStdString() +
+                  (edit(IDC_HOST_EDIT)->isEnabled() ? "" : " (locked)"), state);
   }
-  EXPECT_EQ(box.count(), 2);  // only the ticks over example.org ask
+  EXPECT_EQ(box.count(), 2);  // only the ticks over example.org ask (Escape answering No)
   EXPECT_EQ(box.text, "localhost(同じPC内)への転送に変更しますか？");
+  EXPECT_EQ(box.look, "relvane_dialogs_tests|4|いいえ(N),はい(Y)");  // the program's name; the question icon
   for (const char* other : {"127.0.0.2", " localhost", "localhost.example"})
     EXPECT_FALSE(CSettingDlg::isLocalHostName(other)) << other;
 }

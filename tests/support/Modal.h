@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
@@ -65,16 +66,28 @@ void whenModal(std::function<void(W*)> act) {
   timer->start(10);
 }
 
-// Records the last message box's text and presses `answer` on each box that comes up.
+// "caption|icon|buttons" of a message box: the buttons sorted, without their accelerator marks.
+inline std::string lookOf(const QMessageBox* box) {
+  QStringList buttons;
+  for (const QAbstractButton* b : box->buttons()) buttons << b->text().remove(QLatin1Char('&'));
+  buttons.sort();
+  return QStringList{box->windowTitle(), QString::number(box->icon()), buttons.join(',')}.join('|').toStdString();
+}
+
+// Records the last message box's text and look, and answers each box that comes up with
+// `answer` (NoButton: the Escape key).
 struct BoxAnswerer {
   explicit BoxAnswerer(QMessageBox::StandardButton initial = QMessageBox::Ok)
       : answer(initial), watch([this](QMessageBox* box) {
           text = box->text().toStdString();
-          box->button(answer)->click();
+          look = lookOf(box);
+          if (answer != QMessageBox::NoButton) return box->button(answer)->click();
+          QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+          QApplication::sendEvent(box, &escape);
         }) {}
   int count() const { return watch.seen; }
   QMessageBox::StandardButton answer;
-  std::string text;
+  std::string text, look;
   ModalWatch<QMessageBox> watch;
 };
 
