@@ -33,15 +33,13 @@ protected:
     return dialog.doModal(&host);
   }
   static void type(CAccessDlg& d, int id, const QString& text) {
-    d.edit(id)->setFocus();
-    d.edit(id)->selectAll();
-    QTest::keyClicks(d.edit(id), text);
+    d.edit(id)->selectAll(), QTest::keyClicks(d.edit(id), text);
   }
   // A radio button takes clicks on its circle and label only, so it is clicked on its circle.
   static void click(CAccessDlg& d, int id) {
     QAbstractButton* b = d.button(id);
-    const bool radio = qobject_cast<QRadioButton*>(b) != nullptr;
-    QTest::mouseClick(b, Qt::LeftButton, {}, radio ? QPoint(6, b->height() / 2) : b->rect().center());
+    const QPoint at = qobject_cast<QRadioButton*>(b) ? QPoint(6, b->height() / 2) : b->rect().center();
+    QTest::mouseClick(b, Qt::LeftButton, {}, at);
   }
   static void add(CAccessDlg& d, const QString& rule, bool deny = false) {
     type(d, deny ? IDC_DENY_EDIT : IDC_ALLOW_EDIT, rule);

@@ -25,9 +25,7 @@ TEST(LogDlg, KeepsTheNewestThousandLinesLastAndCopiesThemWithoutTakingFocus) {
   log.show();
 
   QWidget other;  // the window the user works in
-  other.show();
-  other.activateWindow();
-  QApplication::processEvents();
+  other.show(), other.activateWindow(), QApplication::processEvents();
   ASSERT_EQ(QApplication::activeWindow(), &other);
 
   for (int i = 0; i < 1005; ++i) evlog::post("line " + std::to_string(i));
@@ -36,7 +34,7 @@ TEST(LogDlg, KeepsTheNewestThousandLinesLastAndCopiesThemWithoutTakingFocus) {
   EXPECT_EQ(QApplication::activeWindow(), &other);
   EXPECT_EQ(log.lineCount(), 1000);
   const QString shown = log.text()->toPlainText();
-  EXPECT_TRUE(shown.startsWith(QString::fromStdString(ring.lines().front())));
+  EXPECT_TRUE(shown.section('\n', 0, 0).endsWith(" line 5")) << "the oldest went first";
   EXPECT_TRUE(shown.endsWith(" line 1004"));
   EXPECT_TRUE(log.text()->isReadOnly());
   QScrollBar* bar = log.text()->verticalScrollBar();

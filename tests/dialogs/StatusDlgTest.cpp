@@ -21,8 +21,7 @@ using std::to_string;
 using namespace std::chrono_literals;
 
 TEST(CountText, ThousandsSeparatorsAndHoursMinutesSeconds) {
-  for (const auto& [count, text] : {std::pair{0ull, "0"}, {999ull, "999"}, {1000ull, "1,000"},
-                                    {18446744073709551615ull, "18,446,744,073,709,551,615"}})
+  for (const auto& [count, text] : {std::pair{999ull, "999"}, {1000ull, "1,000"}, {~0ull, "18,446,744,073,709,551,615"}})
     EXPECT_EQ(thousands(count), text);
   EXPECT_EQ(elapsedText(90061s), "25:01:01");
   EXPECT_EQ(elapsedText(-5s), "0:00:00");
@@ -41,13 +40,6 @@ protected:
   void notifyOnConnectionCount(int c) override { count = c; }
   bool start() {  // false when it cannot listen
     return repeater.start(listenPort, "127.0.0.1", destination.port), repeater.isListening();
-  }
-  void relayClients(int n) {
-    for (int i = 0; i < n; ++i) {
-      clients.push_back(testsupport::connectLoopback(listenPort));
-      ASSERT_TRUE(pumpUntil([&] { return count == i + 1; }));
-      served.push_back(destination.acceptOne());
-    }
   }
   static bool pumpUntil(const std::function<bool()>& done) { return net::EventLoop::current().runUntil(done, 5s); }
   // Each row's cells from `first` to before `end`, joined by '|'.
@@ -68,7 +60,11 @@ protected:
 
 TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensForIPv6) {
   ASSERT_TRUE(start());
-  ASSERT_NO_FATAL_FAILURE(relayClients(3));
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(testsupport::connectLoopback(listenPort));
+    ASSERT_TRUE(pumpUntil([&] { return count == i + 1; }));
+    served.push_back(destination.acceptOne());
+  }
   // One queued connection fills a backlog of 0: the fourth pair's connect stays in progress.
   ::listen(destination.fd, 0);
   served.push_back(testsupport::connectLoopback(destination.port));
@@ -102,8 +98,8 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   for (int i = 0; i < 250 && (now = rows()) == table; ++i)  // up to 5 s
     net::EventLoop::current().runFor(20ms), QCoreApplication::processEvents();
   EXPECT_EQ(now, (std::vector<std::string>{lo + port(clients[4]) + connecting, third, lo + port(clients[3]) + connecting}));
-  EXPECT_EQ(dialog.list->selectionModel()->selectedRows().size(), 1);
-  EXPECT_TRUE(dialog.list->selectionModel()->isRowSelected(1, QModelIndex()));
+  const QModelIndexList selected = dialog.list->selectionModel()->selectedRows();
+  EXPECT_TRUE(selected.size() == 1 && selected[0].row() == 1) << "the third pair stays selected";
   testsupport::resetClose(clients[2]);
   ASSERT_TRUE(pumpUntil([&] { return count == 0; }));
   dialog.refresh();
@@ -118,11 +114,9 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   clients.push_back(testsupport::connectLoopback(listenPort));  // connecting: the backlog is full
   ASSERT_TRUE(pumpUntil([&] { return repeater.pairTableSize() == 1; }));
   dialog.refresh();
-  for (int column : {0, 2}) {
-    EXPECT_EQ(dialog.list->itemText(0, column), "::ffff:127.0.0.1");
-    EXPECT_GT(dialog.list->columnWidth(column),
-              dialog.list->fontMetrics().horizontalAdvance(QStringLiteral("::ffff:127.0.0.1")));
-  }
+  const int whole = dialog.list->fontMetrics().horizontalAdvance(QStringLiteral("::ffff:127.0.0.1"));
+  for (int column : {0, 2})
+    EXPECT_TRUE(dialog.list->itemText(0, column) == "::ffff:127.0.0.1" && dialog.list->columnWidth(column) > whole);
   EXPECT_EQ(dialog.list->columnWidth(7), 80) << "an IPv4 column keeps its width";
 }
 
