@@ -103,8 +103,7 @@ TEST_F(AccessDlgTest, CancelLeavesTheWorkingCopiesAloneOkChecksWhatWasTypedAndWr
   EXPECT_EQ(working.allowCount, 3);
   EXPECT_EQ(allow(6), (Rules{"192.168.1.0/24", "10.0.0.0/8", "172.16.0.0/12", "", "", "8.8.8.8"}));
   Rules deny{"192.168.1.13", "2001:db8::/32"};
-  for (int i = 0; i < 7; ++i) deny.push_back("10.0." + std::to_string(i) + ".0/24");
-  deny.push_back("10.0.8.0/24");
+  for (int i : {0, 1, 2, 3, 4, 5, 6, 8}) deny.push_back("10.0." + std::to_string(i) + ".0/24");
   EXPECT_EQ(Rules(working.denyRules, working.denyRules + working.denyCount), deny);
 }
 
