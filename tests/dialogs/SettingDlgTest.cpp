@@ -54,9 +54,9 @@ TEST_F(SettingDlgTest, TypedTextReachesThePanelAndAPortFieldKeepsItsLastValidNum
   testsupport::commitText(edit(IDC_HOST_EDIT), QStringLiteral("ホスト"));  // after the pushed text
   ui::CSpinButton* spin = dialog.listenPortSpin;
   // Only the text as it stands counts, not what it passed through while typed.
-  for (const auto& [text, pos] : {std::pair{" 443 ", 443}, {"abc", 443}, {"70000", 443}, {"1,000", 443}}) {
+  for (const char* text : {" 443 ", "abc", "70000", "1,000"}) {
     retype(IDC_LISTEN_PORT_EDIT, text);
-    EXPECT_EQ(spin->pos(), pos) << text;
+    EXPECT_EQ(spin->pos(), 443) << text;
     EXPECT_EQ(edit(IDC_LISTEN_PORT_EDIT)->text(), text);
   }
   edit(IDC_LISTEN_PORT_EDIT)->clear();
@@ -81,10 +81,11 @@ TEST_F(SettingDlgTest, TypedTextReachesThePanelAndAPortFieldKeepsItsLastValidNum
 
 TEST_F(SettingDlgTest, OpeningReservesAndCentresEveryWayOutFreesOnlyOkTellsTheListener) {
   auto key = [&](int id, Qt::Key k) { return [&, id, k] { QTest::keyClick(dialog.item(id), k); }; };
-  const std::pair<std::function<void()>, int> ways[] = {  // each way out; OK calls so far
+  // Each way out and the OK calls so far; the last: a focused button takes Enter.
+  const std::pair<std::function<void()>, int> ways[] = {
       {key(IDC_HOST_EDIT, Qt::Key_Return), 1}, {[&] { click(IDOK); }, 2}, {key(IDC_HOST_EDIT, Qt::Key_Escape), 2},
       {[&] { click(IDCANCEL); }, 2}, {[&] { dialog.close(); }, 2},
-      {[&] { dialog.button(IDCANCEL)->setFocus(), key(IDCANCEL, Qt::Key_Return)(); }, 2}};  // a focused button takes Enter
+      {[&] { dialog.button(IDCANCEL)->setFocus(), key(IDCANCEL, Qt::Key_Return)(); }, 2}};
   EXPECT_TRUE(dialog.isFree());
   for (const auto& [leave, calls] : ways) {
     mainWindow.move(mainWindow.pos() + QPoint(40, 20));  // each opening follows the window
