@@ -6,7 +6,7 @@
 #include "net/BufferPool.h"
 
 TEST(BufferPool, KeepsABoundedNumberOfBlocksAndUnmapsTheRest) {
-  net::BufferPool& pool = net::BufferPool::instance();
+  net::BufferPool pool;
   constexpr std::size_t kSize = 1u << 20;  // a size nothing else here uses
   const std::size_t mappedBefore = pool.mappedBlocks();
   const std::size_t blocks = net::BufferPool::kMaxPooledBytes / kSize + 4;

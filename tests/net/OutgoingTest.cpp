@@ -11,8 +11,8 @@ namespace {
 
 // Points the thread's resolver at a name server of the test's own for the test's lifetime.
 struct TestNames : LocalNameServer {
-  TestNames() { EXPECT_TRUE(net::Resolver::current().setServers(address())); }
-  ~TestNames() { net::Resolver::current().setServers(""); }
+  TestNames() { EXPECT_TRUE(loop().resolver().setServers(address())); }
+  ~TestNames() { loop().resolver().setServers(""); }
 };
 
 }  // namespace

@@ -121,7 +121,7 @@ TEST(RelayFlow, SlowReaderPausesWithoutSpinningAndPooledStorageIsClean) {
   loop().runFor(50ms);
   EXPECT_FALSE(p->connectStream->holdsSendBuffer());
   EXPECT_FALSE(p->acceptStream->holdsSendBuffer());
-  EXPECT_GT(net::BufferPool::instance().pooledBytes(), 0u);
+  EXPECT_GT(loop().buffers().pooledBytes(), 0u);
   int late, d1;
   ASSERT_TRUE(r.connectPair(late, d1));
   for (std::size_t size : {1u, 3u, 4095u, 4096u, 4097u, 10000u}) {
