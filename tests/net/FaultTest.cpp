@@ -23,11 +23,10 @@ int openDescriptors() {
 
 // Bytes that reached the relay before a reset still reach the other side, and the other side
 // then sees a reset, not an orderly end: a client must not take a cut reply for a whole one.
-// Around an urgent byte the in-band bytes arrive in order, and the relay goes on.
-TEST(Fault, ResetIsPassedOnAfterTheBytesBeforeItAndUrgentDataChangesNothing) {
+TEST(Fault, ResetIsPassedOnAfterTheBytesBeforeIt) {
   StdoutCapture quiet;
   Relay r;
-  int c, d, c2, d2;
+  int c, d;
   ASSERT_TRUE(r.connectPair(c, d));
   const std::string reply = pattern(200000, 5);
   bool reset = false;
@@ -43,13 +42,7 @@ TEST(Fault, ResetIsPassedOnAfterTheBytesBeforeItAndUrgentDataChangesNothing) {
   EXPECT_TRUE(got == reply) << got.size();
   EXPECT_TRUE(reset) << "the client saw an orderly close";
   EXPECT_EQ(r.counts.endings.at(0).first, PairEnding::DestinationReset);
-
-  ASSERT_TRUE(r.connectPair(c2, d2));
-  ASSERT_EQ(::send(c2, "ab", 2, 0) + ::send(c2, "!", 1, MSG_OOB) + ::send(c2, "cd", 2, 0), 5);
-  EXPECT_TRUE(runWithPeer([&] { got = recvExact(d2, 4, 5s), sendAll(d2, "ok"); }));
-  EXPECT_EQ(got, "abcd");
-  EXPECT_EQ(recvExact(c2, 2), "ok");
-  closeFd(c2), closeFd(d2);
+  closeFd(c);
 }
 
 // Once one direction has ended, a pair in which nothing moves for the bound is cut; bytes that
@@ -116,16 +109,14 @@ static void oneFreeDescriptor() {
   Relay r;
   int warm = -1, warmDest = -1;  // a first pair, so that the sanitizers' type checks need no descriptor later
   if (!r.connectPair(warm, warmDest)) std::exit(2);
-  int clients[4];
-  for (int& c : clients) c = r.client();
+  int clients[4] = {r.client(), r.client(), r.client(), r.client()};
   rlimit limit{};
   ::getrlimit(RLIMIT_NOFILE, &limit);
   limit.rlim_cur = static_cast<rlim_t>(openDescriptors() + 64);
   ::setrlimit(RLIMIT_NOFILE, &limit);
   std::vector<int> hogs;
   for (int fd; (fd = ::dup(0)) >= 0;) hogs.push_back(fd);
-  ::close(hogs.back());  // exactly one free
-  hogs.pop_back();
+  ::close(hogs.back()), hogs.pop_back();  // exactly one free
   loop().runFor(700ms);
   const std::uint64_t rounds = loop().round();
   loop().runFor(500ms);

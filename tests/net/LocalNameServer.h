@@ -1,7 +1,7 @@
 #pragma once
 // A name server of the test's own on 127.0.0.1 (UDP, a port of the kernel's choosing), served
-// from the loop itself: answers A and AAAA questions for the names it is given, after the delay
-// given for each, and "no such name" for every other.
+// from the loop itself: answers A questions for the names it is given, after the delay given for
+// each, with no address to an AAAA question, and "no such name" for every other name.
 #include <arpa/inet.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -21,7 +21,7 @@ namespace nettest {
 class LocalNameServer : private net::EventLoop::Watcher {
 public:
   struct Entry {
-    std::vector<std::string> v4, v6;  // literal addresses
+    std::vector<std::string> v4;  // literal addresses
     std::chrono::milliseconds delay{0};
   };
 
@@ -58,19 +58,17 @@ private:
     if (end + 4 > q.size()) return {};
     std::transform(name.begin(), name.end(), name.begin(), ::tolower);
     const int type = static_cast<unsigned char>(q[end]) << 8 | static_cast<unsigned char>(q[end + 1]);
-    const bool v6 = type == 28;
     ++asked_[name];
     auto it = names_.find(name);
     const bool known = it != names_.end();
-    const std::vector<std::string> none,
-        &addresses = !known ? none : type == 1 ? it->second.v4 : v6 ? it->second.v6 : none;
+    const std::vector<std::string> none, &addresses = known && type == 1 ? it->second.v4 : none;
     if (known) delay = it->second.delay;
     std::string r = q.substr(0, 2) + u16(known ? 0x8180 : 0x8183) + u16(1) + u16(static_cast<int>(addresses.size())) +
                     u16(0) + u16(0) + q.substr(12, end + 4 - 12);
     for (const std::string& text : addresses) {
-      char raw[16] = {};
-      ::inet_pton(v6 ? AF_INET6 : AF_INET, text.c_str(), raw);
-      r += u16(0xC00C) + u16(type) + u16(1) + u16(0) + u16(60) + u16(v6 ? 16 : 4) + std::string(raw, v6 ? 16 : 4);
+      char raw[4] = {};
+      ::inet_pton(AF_INET, text.c_str(), raw);
+      r += u16(0xC00C) + u16(type) + u16(1) + u16(0) + u16(60) + u16(4) + std::string(raw, 4);
     }
     return r;
   }

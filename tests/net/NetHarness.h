@@ -43,16 +43,11 @@ inline bool runWithPeer(const std::function<void()>& work, std::chrono::millisec
   return waitFor(nullptr, timeout, work);
 }
 
-// Points fd 1 at a temp file for its lifetime; shows the end of it if the test failed.
+// Points fd 1 at a temp file for its lifetime.
 class StdoutCapture {
 public:
   StdoutCapture() { std::fflush(stdout), ::dup2(::fileno(file_), 1), traceTargetChanged(); }
-  ~StdoutCapture() {
-    std::fflush(stdout), ::dup2(saved_, 1), ::close(saved_), traceTargetChanged();
-    const std::string t = text();
-    if (::testing::Test::HasFailure()) std::fprintf(stderr, "--- captured ---\n%s\n", t.substr(t.size() - std::min<size_t>(t.size(), 65536)).c_str());
-    std::fclose(file_);
-  }
+  ~StdoutCapture() { std::fflush(stdout), ::dup2(saved_, 1), ::close(saved_), traceTargetChanged(), std::fclose(file_); }
   std::string text() const {  // works even when descriptors have run out
     std::fflush(stdout);
     std::string out;
