@@ -3,7 +3,6 @@
 // address filter serves, connects to the destination and joins the two streams into a pair.
 // The acceptor takes the clients, a connector per pair makes the outgoing connection; the
 // repeater keeps the table of pairs, the count of connected ones, and tears pairs down.
-#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <string>

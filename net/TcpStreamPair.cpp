@@ -28,9 +28,6 @@ void closeStream(std::unique_ptr<CTcpSockStream>& stream, Ending how) {
 
 }  // namespace
 
-CTcpStreamPair::CTcpStreamPair() = default;
-CTcpStreamPair::~CTcpStreamPair() = default;
-
 void CTcpStreamPair::closeBoth() {
   connector.reset();
   ownEndpoint.reset();

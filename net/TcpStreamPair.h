@@ -19,8 +19,6 @@ struct CTcpStreamPair {
   net::Timer idleTimer;          // once one direction has ended
   const CTcpSockStream* endedFirst = nullptr;  // the side whose peer closed first, once one has
 
-  CTcpStreamPair();
-  ~CTcpStreamPair();
   void closeBoth();  // accept side first
   // A failure cut the pair (failed: the side that failed, or null for neither): the other side
   // is offered what is queued for it (offerQueued, which the repeater runs first so that the
