@@ -1,5 +1,5 @@
 // What the relay does when a peer, the destination or the process itself misbehaves.
-#include <dirent.h>
+#include <filesystem>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -8,18 +8,9 @@
 
 using namespace nettest;
 
-namespace {
-
-int openDescriptors() {
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (::readdir(d)) ++n;
-    ::closedir(d);
-  }
-  return n;
+static int openDescriptors() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
-
-}  // namespace
 
 // Bytes that reached the relay before a reset still reach the other side, and the other side
 // then sees a reset, not an orderly end: a client must not take a cut reply for a whole one.

@@ -77,10 +77,7 @@ TEST(RelayFlow, CloseWhileConnectingWaitsForTheQueuedBytes) {
   ::close(backlog.acceptOne());
   EXPECT_TRUE(runWithPeer([&] {
     int d = backlog.acceptOne(10s);
-    got = recvUntilEof(d);
-    sendAll(d, "reply");
-    closeFd(d);
-    reply = recvUntilEof(c);
+    got = recvUntilEof(d), sendAll(d, "reply"), closeFd(d), reply = recvUntilEof(c);
   }));
   EXPECT_EQ(got, request);
   EXPECT_EQ(reply, "reply");
