@@ -8,7 +8,7 @@
 namespace net {
 
 // One c-ares socket in the loop's epoll set.
-class Resolver::SocketWatch : private EventLoop::Watcher {
+class Resolver::SocketWatch final : private EventLoop::Watcher {
 public:
   SocketWatch(Resolver& owner, int fd) : owner_(owner), fd_(fd), token_(owner.loop_.add(fd, this)) {}
   ~SocketWatch() { owner_.loop_.remove(token_); }

@@ -237,7 +237,8 @@ void CTcpRepeater::checkIdle(int index) {
   CTcpStreamPair* pair = pairs.at(index);
   CTcpSockStream& in = *pair->acceptStream;
   CTcpSockStream& out = *pair->connectStream;
-  const auto idle = duration_cast<milliseconds>(CTcpSockStream::Clock::now() - std::max(in.lastMoved(), out.lastMoved()));
+  const auto moved = std::max(in.lastMoved(), out.lastMoved());
+  const auto idle = duration_cast<milliseconds>(CTcpSockStream::Clock::now() - moved);
   const milliseconds bound = seconds(halfCloseTimeout);
   if (idle < bound) {
     pair->idleTimer.start(bound - idle, [this, index] { checkIdle(index); });

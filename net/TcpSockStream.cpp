@@ -27,7 +27,9 @@ const char* toText(StreamOutput state) {
   return "?";
 }
 
-CTcpSockStream::CTcpSockStream() : sendQueue_(net::EventLoop::current().buffers()) { trace("CTcpSockStream::CTcpSockStream() STREAM を生成\n"); }
+CTcpSockStream::CTcpSockStream() : sendQueue_(net::EventLoop::current().buffers()) {
+  trace("CTcpSockStream::CTcpSockStream() STREAM を生成\n");
+}
 
 CTcpSockStream::~CTcpSockStream() { trace("CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"); }
 

@@ -34,7 +34,7 @@ public:
     port_ = ntohs(a.sin_port);
     loop_.setInterest(token_, EPOLLIN);
   }
-  ~LocalNameServer() {
+  virtual ~LocalNameServer() {
     for (net::TimerQueue::Id id : replies_) loop_.timers().cancel(id);
     loop_.remove(token_), ::close(fd_);
   }

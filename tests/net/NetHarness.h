@@ -68,7 +68,7 @@ inline std::string pattern(std::size_t n, unsigned seed) {
   return s;
 }
 
-struct Counts : CTcpRepeaterListener {
+struct Counts final : CTcpRepeaterListener {
   std::vector<int> seen;
   std::vector<std::pair<PairEnding, int>> endings;  // how and err of each pair's end
   int loopsRefused = 0;
