@@ -63,8 +63,8 @@ Side sideOf(const CTcpSockStream* stream) {
 }
 
 std::array<std::string, kColumnCount> cellsOf(const CTcpStreamPair& pair) {
-  const Side in = sideOf(pair.acceptStream);
-  const Side out = sideOf(pair.connectStream);
+  const Side in = sideOf(pair.acceptStream.get());
+  const Side out = sideOf(pair.connectStream.get());
   const auto age = std::chrono::steady_clock::now() - pair.started;
   return {in.peerAddress,  std::to_string(in.peerPort),   in.localAddress,
           std::to_string(in.localPort),  std::to_string(in.maxRemainCount),

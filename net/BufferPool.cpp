@@ -13,9 +13,9 @@ std::size_t pageRounded(std::size_t size) {
 
 }  // namespace
 
-BufferPool& BufferPool::instance() {
-  static BufferPool* pool = new BufferPool();  // never destroyed: rings may outlive statics
-  return *pool;
+BufferPool::~BufferPool() {
+  for (Shelf& s : shelves_)
+    for (char* block : s.blocks) ::munmap(block, s.size);
 }
 
 BufferPool::Shelf& BufferPool::shelf(std::size_t size) {

@@ -1,5 +1,5 @@
 #pragma once
-// Process-wide pool of ring storage blocks, so a stream holds memory only while bytes wait in it.
+// A loop's pool of ring storage blocks (the loop owns it), so a stream holds memory only while bytes wait in it.
 // Blocks are mapped straight from the system: an unmapped block's pages go back at once (the
 // heap would keep them), and pages of a fresh block that are never written cost nothing.
 // The pool keeps a few empty blocks per size for the next burst, up to a small byte bound;
@@ -17,7 +17,10 @@ public:
   static constexpr std::size_t kMaxPooledBytes = 4u << 20;  // 32 blocks of the default 128 KiB
   static constexpr std::size_t kMinBlocksPerSize = 2;  // kept whatever their size
 
-  static BufferPool& instance();
+  BufferPool() = default;
+  ~BufferPool();
+  BufferPool(const BufferPool&) = delete;
+  BufferPool& operator=(const BufferPool&) = delete;
 
   char* take(std::size_t size);  // null when the system has no memory to give
   void give(char* block, std::size_t size);

@@ -7,11 +7,11 @@
 
 namespace net {
 
-ByteRing::~ByteRing() { BufferPool::instance().give(storage_, capacity_); }
+ByteRing::~ByteRing() { pool_.give(storage_, capacity_); }
 
 void ByteRing::setCapacity(std::uint32_t capacity) {
   if (size_ != 0 || capacity == capacity_) return;
-  BufferPool::instance().give(storage_, capacity_);
+  pool_.give(storage_, capacity_);
   storage_ = nullptr;
   capacity_ = capacity;
   head_ = 0;
@@ -19,14 +19,14 @@ void ByteRing::setCapacity(std::uint32_t capacity) {
 
 void ByteRing::releaseIfEmpty() {
   if (size_ != 0 || !storage_) return;
-  BufferPool::instance().give(storage_, capacity_);
+  pool_.give(storage_, capacity_);
   storage_ = nullptr;
   head_ = 0;
 }
 
 std::span<char> ByteRing::writable() {
   if (size_ == capacity_) return {};
-  if (!storage_ && !(storage_ = BufferPool::instance().take(capacity_))) return {};
+  if (!storage_ && !(storage_ = pool_.take(capacity_))) return {};
   std::uint32_t tail = (head_ + size_) % capacity_;
   std::uint32_t end = size_ != 0 && tail < head_ ? head_ : capacity_;
   return {storage_ + tail, end - tail};

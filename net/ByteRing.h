@@ -6,7 +6,7 @@
 //   storage: [ .... queued .... | ..free.. ]     or wrapped: [ queued-tail | ..free.. | queued-head ]
 //            ^head_             ^head_+size_                               ^head_ - wraps at capacity
 //
-// The storage is taken from the process-wide BufferPool on the first write and given back as soon
+// The storage is taken from the loop's BufferPool on the first write and given back as soon
 // as the queue is empty again, so a stream with nothing queued holds no buffer memory, whatever
 // it carried before.
 #include <cstdint>
@@ -14,9 +14,11 @@
 
 namespace net {
 
+class BufferPool;
+
 class ByteRing {
 public:
-  ByteRing() = default;
+  explicit ByteRing(BufferPool& pool) : pool_(pool) {}
   ~ByteRing();
   ByteRing(const ByteRing&) = delete;
   ByteRing& operator=(const ByteRing&) = delete;
@@ -38,7 +40,8 @@ public:
 private:
   void releaseIfEmpty();
 
-  char* storage_ = nullptr;  // from BufferPool while bytes are queued
+  BufferPool& pool_;
+  char* storage_ = nullptr;  // from pool_ while bytes are queued
   std::uint32_t capacity_ = 0;
   std::uint32_t head_ = 0;
   std::uint32_t size_ = 0;

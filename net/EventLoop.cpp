@@ -7,6 +7,10 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include "net/BufferPool.h"
+#include "net/OwnEndpoints.h"
+#include "net/ResetAfterDrain.h"
+#include "net/Resolver.h"
 #include "net/TimerQueue.h"
 
 namespace net {
@@ -37,12 +41,22 @@ EventLoop::EventLoop() {
     ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, timerFd_, &ev);
   }
   timers_ = std::make_unique<TimerQueue>(*this);
+  buffers_ = std::make_unique<BufferPool>();
+  ownEndpoints_ = std::make_unique<OwnEndpoints>();
+  draining_ = std::make_unique<DrainingSockets>(*this);
 }
 
 EventLoop::~EventLoop() {
+  resolver_.reset();
+  draining_.reset();
   timers_.reset();
   if (timerFd_ >= 0) ::close(timerFd_);
   if (epollFd_ >= 0) ::close(epollFd_);
+}
+
+Resolver& EventLoop::resolver() {
+  if (!resolver_) resolver_ = std::make_unique<Resolver>(*this);
+  return *resolver_;
 }
 
 void EventLoop::dispatch() { wait(0); }

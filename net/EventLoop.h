@@ -15,6 +15,10 @@
 namespace net {
 
 class TimerQueue;
+class Resolver;
+class OwnEndpoints;
+class BufferPool;
+class DrainingSockets;
 
 class EventLoop {
 public:
@@ -42,6 +46,12 @@ public:
 
   int fd() const { return epollFd_; }
   TimerQueue& timers() { return *timers_; }  // made with the loop, so it needs no descriptor later
+  // What the loop's sockets share. The resolver is made on first use (it opens the system's
+  // name-server configuration); the others with the loop.
+  Resolver& resolver();
+  OwnEndpoints& ownEndpoints() { return *ownEndpoints_; }
+  BufferPool& buffers() { return *buffers_; }
+  DrainingSockets& draining() { return *draining_; }
   void dispatch();  // one non-blocking round: epoll_wait(..., 0) + handlers
   // Waits up to timeoutMs (-1: until something is ready) in epoll_wait itself and dispatches
   // what it found. False when the loop cannot be waited on any more (its fd is gone).
@@ -105,6 +115,10 @@ private:
   std::unordered_map<Token, Entry> entries_;
   std::vector<Token> starving_;
   std::unique_ptr<TimerQueue> timers_;
+  std::unique_ptr<BufferPool> buffers_;
+  std::unique_ptr<OwnEndpoints> ownEndpoints_;
+  std::unique_ptr<DrainingSockets> draining_;
+  std::unique_ptr<Resolver> resolver_;
 };
 
 }  // namespace net

@@ -2,12 +2,6 @@
 
 namespace net {
 
-OwnEndpoints& OwnEndpoints::current() {
-  // Never destroyed, like the loop: a repeater owned by a static object may close pairs later.
-  thread_local OwnEndpoints* endpoints = new OwnEndpoints();
-  return *endpoints;
-}
-
 namespace {
 
 // The destination's address is left out: a connect to a wildcard address arrives at a loopback
@@ -27,10 +21,25 @@ void drop(Counts& counts, const Key& key) {
 void OwnEndpoints::listening(int port) { ++listening_[port]; }
 void OwnEndpoints::notListening(int port) { drop(listening_, port); }
 
-std::string OwnEndpoints::add(const SocketAddress& local, int destinationPort) {
+OwnEndpoint OwnEndpoints::add(const SocketAddress& local, int destinationPort) {
   std::string key = keyOf(local, destinationPort);
-  if (!key.empty()) ++count_[key];
-  return key;
+  if (key.empty()) return {};
+  ++count_[key];
+  return OwnEndpoint(*this, std::move(key));
+}
+
+OwnEndpoint& OwnEndpoint::operator=(OwnEndpoint&& other) noexcept {
+  if (this != &other) {
+    reset();
+    registry_ = std::exchange(other.registry_, nullptr);
+    key_ = std::move(other.key_);
+  }
+  return *this;
+}
+
+void OwnEndpoint::reset() {
+  if (registry_) registry_->remove(key_);
+  registry_ = nullptr;
 }
 
 void OwnEndpoints::remove(const std::string& key) { drop(count_, key); }

@@ -8,7 +8,7 @@
 namespace net {
 
 // One c-ares socket in the loop's epoll set.
-class Resolver::SocketWatch : private EventLoop::Watcher {
+class Resolver::SocketWatch final : private EventLoop::Watcher {
 public:
   SocketWatch(Resolver& owner, int fd) : owner_(owner), fd_(fd), token_(owner.loop_.add(fd, this)) {}
   ~SocketWatch() { owner_.loop_.remove(token_); }
@@ -55,13 +55,6 @@ std::string serverList(ares_channel channel) {
 
 }  // namespace
 
-Resolver& Resolver::current() {
-  // Never destroyed, like the loop it belongs to.
-  thread_local Resolver* resolver = nullptr;
-  if (!resolver) resolver = new Resolver(EventLoop::current());
-  return *resolver;
-}
-
 Resolver::Resolver(EventLoop& loop) : loop_(loop) {
   ares_library_init(ARES_LIB_INIT_ALL);
   ares_options options{};
@@ -82,6 +75,7 @@ Resolver::~Resolver() {
 Resolver::Request& Resolver::Request::operator=(Request&& other) noexcept {
   if (this != &other) {
     cancel();
+    owner_ = other.owner_;
     id_ = other.id_;
     other.id_ = 0;
   }
@@ -90,11 +84,11 @@ Resolver::Request& Resolver::Request::operator=(Request&& other) noexcept {
 
 void Resolver::Request::cancel() {
   if (id_ == 0) return;
-  Resolver::current().forget(id_);
+  owner_->forget(id_);
   id_ = 0;
 }
 
-bool Resolver::Request::pending() const { return id_ != 0 && Resolver::current().waiting(id_); }
+bool Resolver::Request::pending() const { return id_ != 0 && owner_->waiting(id_); }
 
 bool Resolver::setServers(const std::string& servers) {
   if (!channel_) return false;
@@ -107,10 +101,10 @@ Resolver::Request Resolver::lookup(const std::string& host, Callback callback) {
   hostOf_.emplace(id, host);
   auto& waiters = queries_[host];
   waiters.push_back({id, std::move(callback)});
-  if (waiters.size() > 1) return Request(id);  // shares the query under way
+  if (waiters.size() > 1) return Request(this, id);  // shares the query under way
   if (!channel_) {
     loop_.timers().schedule(TimerQueue::Clock::now(), [this, host] { answer(host, EINVAL, {}); });
-    return Request(id);
+    return Request(this, id);
   }
   ares_addrinfo_hints hints{};
   hints.ai_family = AF_UNSPEC;
@@ -119,7 +113,7 @@ Resolver::Request Resolver::lookup(const std::string& host, Callback callback) {
   ares_getaddrinfo(channel_, host.c_str(), nullptr, &hints, &Resolver::onAnswer, new QueryArg{this, host});
   starting_ = false;
   updateTimer();
-  return Request(id);
+  return Request(this, id);
 }
 
 void Resolver::forget(std::uint64_t id) {

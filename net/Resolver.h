@@ -28,10 +28,11 @@ public:
   using Callback = std::function<void(int err, const Addresses& addresses)>;
 
   // The caller's interest in an answer; dropping it before the answer cancels the callback.
+  // Ids are the resolver's own, so the request goes back to the resolver that made it.
   class Request {
   public:
     Request() = default;
-    Request(Request&& other) noexcept : id_(other.id_) { other.id_ = 0; }
+    Request(Request&& other) noexcept : owner_(other.owner_), id_(other.id_) { other.id_ = 0; }
     Request& operator=(Request&& other) noexcept;
     ~Request() { cancel(); }
     void cancel();
@@ -39,11 +40,10 @@ public:
 
   private:
     friend class Resolver;
-    explicit Request(std::uint64_t id) : id_(id) {}
+    Request(Resolver* owner, std::uint64_t id) : owner_(owner), id_(id) {}
+    Resolver* owner_ = nullptr;  // not owned; outlives its requests
     std::uint64_t id_ = 0;
   };
-
-  static Resolver& current();  // the thread's resolver, on the thread's loop
 
   explicit Resolver(EventLoop& loop);
   ~Resolver();

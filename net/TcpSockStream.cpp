@@ -2,12 +2,34 @@
 
 #include <cerrno>
 
+#include "net/EventLoop.h"
 #include "net/TcpSockStreamParent.h"
 #include "net/Trace.h"
 
 CTcpSockStreamParent::~CTcpSockStreamParent() = default;
 
-CTcpSockStream::CTcpSockStream() { trace("CTcpSockStream::CTcpSockStream() STREAM を生成\n"); }
+const char* toText(StreamInput state) {
+  switch (state) {
+    case StreamInput::Open: return "open";
+    case StreamInput::Paused: return "paused";
+    case StreamInput::Closing: return "closing";
+    case StreamInput::Delivered: return "delivered";
+  }
+  return "?";
+}
+
+const char* toText(StreamOutput state) {
+  switch (state) {
+    case StreamOutput::Open: return "open";
+    case StreamOutput::Blocked: return "blocked";
+    case StreamOutput::Shut: return "shut";
+  }
+  return "?";
+}
+
+CTcpSockStream::CTcpSockStream() : sendQueue_(net::EventLoop::current().buffers()) {
+  trace("CTcpSockStream::CTcpSockStream() STREAM を生成\n");
+}
 
 CTcpSockStream::~CTcpSockStream() { trace("CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"); }
 
@@ -57,7 +79,7 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     sendQueue_.consume(static_cast<uint32_t>(n));
     sentBytes += static_cast<uint32_t>(n);
     sRemainCount = sendQueue_.size();
-    if (watchingIdle_) lastMoved_ = Clock::now();
+    noteMoved();
   }
   if (n < 0) {
     int err = GetLastError();
@@ -67,7 +89,7 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
       return false;
     }
     // The socket layer owes us an OnSend once the socket can take more.
-    sendBlocked_ = true;
+    output_ = Output::Blocked;
     trace("SEND BLOCK kind=%s, sRemainCount=%d\n", kind.c_str(), sRemainCount);
   }
   if (sRemainCount < before && pairSocket) pairSocket->resumeReading();
@@ -83,7 +105,7 @@ CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
   if (n > 0) {
     receivedBytes += static_cast<uint32_t>(n);
     pairSocket->noteQueued();
-    if (watchingIdle_) lastMoved_ = Clock::now();
+    noteMoved();
     return static_cast<std::size_t>(n) == room.size() ? ReadResult::More : ReadResult::Drained;
   }
   if (n == 0) return ReadResult::PeerClosed;
@@ -101,7 +123,7 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
     pauseReading();  // nobody to take the bytes; asking again would only spin
     return;
   }
-  if (peerClosed_) return;
+  if (peerHasClosed()) return;
   CTcpSockStream* partner = pairSocket;
   const uint32_t before = partner->sRemainCount;
   ReadResult r = ReadResult::More;
@@ -113,7 +135,7 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
     return;
   }
   if (partner->sRemainCount > before && partner->connectState == STREAM_CONNECTED &&
-      !partner->sendBlocked_) {
+      partner->output_ != Output::Blocked) {
     if (!partner->writeSendBuffer2Socket()) return;
   }
   if (r == ReadResult::Full && partner->getFreeSendSpace() == 0) {
@@ -131,10 +153,10 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
 void CTcpSockStream::OnSend(int nErrorCode) {
   trace("★★★★★ONSEND START kind = %s, nErrorCode=%d\n", kind.c_str(), nErrorCode);
   if (nErrorCode != 0) return;
-  sendBlocked_ = false;
+  if (output_ == Output::Blocked) output_ = Output::Open;
   if (!writeSendBuffer2Socket()) return;
   CTcpSockStream* partner = pairSocket;
-  if (sRemainCount == 0 && partner && partner->closePending == 1 && !partner->inputDelivered_) {
+  if (sRemainCount == 0 && partner && partner->closePending == 1 && partner->input_ != Input::Delivered) {
     trace("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n");
     partner->inputDelivered();
   }
@@ -152,14 +174,13 @@ void CTcpSockStream::offerQueued() {
 }
 
 void CTcpSockStream::takeArrived() {
-  if (!pairSocket || peerClosed_) return;
+  if (!pairSocket || peerHasClosed()) return;
   ReadResult r = ReadResult::More;
   for (int i = 0; i < 64 && r == ReadResult::More; ++i) r = receiveOnce();
 }
 
-void CTcpSockStream::watchIdle() {
-  watchingIdle_ = true;
-  lastMoved_ = Clock::now();
+void CTcpSockStream::noteMoved() {
+  if (lastMoved_ != Clock::time_point{}) lastMoved_ = Clock::now();
 }
 
 void CTcpSockStream::OnOutOfBandData(int) { trace("-----------OnOutOfBandData()\n"); }
@@ -187,30 +208,28 @@ void CTcpSockStream::OnClose(int nErrorCode) {
     trace("Error:CTcpSockStream::OnReceive() err=%d\n", nErrorCode);
     return;
   }
-  if (!parent || peerClosed_) return;
+  if (!parent || peerHasClosed()) return;
   peerClosed();
 }
 
 void CTcpSockStream::pauseReading() {
-  if (readPaused_) return;
-  readPaused_ = true;
+  if (input_ != Input::Open) return;
+  input_ = Input::Paused;
   AsyncSelect(selectedEvents() & ~FD_READ);
 }
 
 void CTcpSockStream::resumeReading() {
-  if (!readPaused_ || peerClosed_) return;
-  readPaused_ = false;
+  if (input_ != Input::Paused) return;
+  input_ = Input::Open;
   AsyncSelect(selectedEvents() | FD_READ);
 }
 
 // The peer has sent its last byte. Pass the close on once all of it has reached the partner's
 // peer; until then the partner's OnSend finishes the job.
 void CTcpSockStream::peerClosed() {
-  peerClosed_ = true;
-  readPaused_ = false;
+  input_ = Input::Closing;
   if (parent) parent->notifyOnHalfClose(index, kind);
   CTcpSockStream* partner = pairSocket;
-  closedFirst_ = !partner || !partner->peerClosed_;
   if (!partner) {
     if (parent) parent->notifyOnClose(index, kind);
     return;
@@ -226,15 +245,13 @@ void CTcpSockStream::peerClosed() {
 
 // False when the pair has been closed (this stream included).
 bool CTcpSockStream::inputDelivered() {
-  inputDelivered_ = true;
+  input_ = Input::Delivered;
   CTcpSockStream* partner = pairSocket;
   // The last direction to end: the pair closes now, and the close itself sends the partner's
   // end of input (nothing is left unread on it to turn that into a reset).
-  const bool last = partner->inputDelivered_ && parent;
-  partner->sendShut_ = last || partner->ShutDown(SHUT_WR);
+  const bool last = partner->input_ == Input::Delivered && parent;
+  if (last || partner->ShutDown(SHUT_WR)) partner->output_ = Output::Shut;
   if (!last) return true;
   parent->notifyOnClose(index, kind);
   return false;
 }
-
-bool CTcpSockStream::bothDirectionsEnded() const { return peerClosed_ && sendShut_; }

@@ -19,6 +19,22 @@ class CTcpSockStreamParent;
 
 enum { STREAM_IDLE = 0, STREAM_CONNECTING = 1, STREAM_CONNECTED = 2 };
 
+// What this stream's peer sends, on its way to the partner's peer.
+enum class StreamInput {
+  Open,       // read whenever the peer has sent something
+  Paused,     // the partner's queue is full: no read events until it has sent some
+  Closing,    // the peer has closed; its last bytes are still queued at the partner
+  Delivered,  // ... and all of them reached the partner's peer
+};
+// What the partner queued for this stream's peer.
+enum class StreamOutput {
+  Open,
+  Blocked,  // a send would block: the rest waits for the write event
+  Shut,     // the sending side is shut down (the partner's peer had closed)
+};
+const char* toText(StreamInput state);
+const char* toText(StreamOutput state);
+
 class CTcpSockStream : public CAsyncSocket {
 public:
   static constexpr int kDefaultBufferKB = 128;
@@ -58,7 +74,7 @@ public:
   // Sends what the socket takes. False when an error was reported (the pair, this stream
   // included, is gone).
   bool writeSendBuffer2Socket();
-  bool readingPaused() const { return readPaused_; }
+  bool readingPaused() const { return input_ == Input::Paused; }
   // Sends what the socket takes at once and reports nothing: for bytes owed to a peer whose
   // connection is about to be cut.
   void offerQueued();
@@ -68,13 +84,13 @@ public:
 
   // From watchIdle() on, the stream notes when a byte last moved through it (either way).
   using Clock = std::chrono::steady_clock;
-  void watchIdle();
+  void watchIdle() { lastMoved_ = Clock::now(); }
   Clock::time_point lastMoved() const { return lastMoved_; }
   bool holdsSendBuffer() const { return sendQueue_.holdsStorage(); }  // only while bytes wait
+  StreamInput input() const { return input_; }
+  StreamOutput output() const { return output_; }
   // Its peer has closed and its own sending side is shut down: a shutdown could only fail.
-  bool bothDirectionsEnded() const;
-  // This stream's peer closed before the partner's peer did.
-  bool peerClosedFirst() const { return closedFirst_; }
+  bool bothDirectionsEnded() const { return peerHasClosed() && output_ == StreamOutput::Shut; }
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -92,13 +108,13 @@ private:
   void peerClosed();
   bool inputDelivered();
 
+  using Input = StreamInput;
+  using Output = StreamOutput;
+  bool peerHasClosed() const { return input_ == Input::Closing || input_ == Input::Delivered; }
+  void noteMoved();
+
   net::ByteRing sendQueue_;
-  bool readPaused_ = false;
-  bool sendBlocked_ = false;     // waiting for the write event after a send would block
-  bool peerClosed_ = false;      // this stream's peer has closed its sending side
-  bool inputDelivered_ = false;  // ... and every byte of it reached the partner's peer
-  bool sendShut_ = false;        // this stream's sending side is shut down
-  bool closedFirst_ = false;
-  bool watchingIdle_ = false;
-  Clock::time_point lastMoved_{};
+  Input input_ = Input::Open;
+  Output output_ = Output::Open;
+  Clock::time_point lastMoved_{};  // the epoch until watchIdle()
 };

@@ -14,7 +14,7 @@
 
 namespace net {
 
-class TimerQueue : private EventLoop::Watcher {
+class TimerQueue final : private EventLoop::Watcher {
 public:
   using Clock = std::chrono::steady_clock;
   using Id = std::uint64_t;  // never 0, never reused

@@ -41,8 +41,8 @@ void CSlotActivity::switchedOn(int slotIndex, const std::string& host, int port)
 }
 
 void CSlotActivity::pairEnded(const CTcpStreamPair& pair, PairEnding how, int err) {
-  const CTcpSockStream* in = pair.acceptStream;
-  const CTcpSockStream* out = pair.connectStream;
+  const CTcpSockStream* in = pair.acceptStream.get();
+  const CTcpSockStream* out = pair.connectStream.get();
   if (connected(pair)) ++ended.served;
   if (how == PairEnding::ConnectFailed) ++ended.failed;
   if (in) ended.fromClient += in->receivedBytes, ended.toClient += in->sentBytes;

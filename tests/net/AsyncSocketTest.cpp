@@ -1,12 +1,12 @@
 // The socket layer's event contract, on real loopback sockets.
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 
 #include "NetHarness.h"
 
 using namespace nettest;
-using namespace testsupport;
 
 namespace {
 
@@ -36,7 +36,7 @@ std::unique_ptr<Probe> connected(const LoopbackListener& l, int& peerFd) {
   EXPECT_TRUE(p->Create());
   EXPECT_TRUE(p->Connect("127.0.0.1", l.port) || CAsyncSocket::GetLastError() == EWOULDBLOCK);
   peerFd = l.acceptOne();
-  EXPECT_TRUE(loop().runUntil([&] { return p->sends == 1; }, 5s));
+  EXPECT_TRUE(waitFor([&] { return p->sends == 1; }));
   return p;
 }
 
@@ -46,7 +46,7 @@ TEST(AsyncSocket, ClosedSocketGetsNoLaterCallEvenWhenItsNumberIsReused) {
   LoopbackListener l;
   int pa, pb, reusedFd = -1;
   std::unique_ptr<Probe> a = connected(l, pa), b = connected(l, pb), fresh;
-  auto killOther = [&](Probe& self) {
+  a->onReceive = b->onReceive = [&](Probe& self) {
     std::unique_ptr<Probe>& other = &self == a.get() ? b : a;
     reusedFd = other->Detach();  // a close inside a round waits for its end: free the number now
     ::close(reusedFd);
@@ -56,7 +56,6 @@ TEST(AsyncSocket, ClosedSocketGetsNoLaterCallEvenWhenItsNumberIsReused) {
     fresh->Connect("127.0.0.1", l.port);
     self.drain();
   };
-  a->onReceive = b->onReceive = killOther;
   ASSERT_EQ(::send(pa, "x", 1, 0) + ::send(pb, "y", 1, 0), 2);
   ASSERT_TRUE(readableWithin(a->handle(), 2s) && readableWithin(b->handle(), 2s));
   loop().dispatch();  // both events in one batch
@@ -67,6 +66,7 @@ TEST(AsyncSocket, ClosedSocketGetsNoLaterCallEvenWhenItsNumberIsReused) {
   ::close(pa), ::close(pb);
 }
 
+// A hang-up, a reset and urgent data each reach their handler once, and nothing spins on them.
 TEST(AsyncSocket, HangUpResetAndUrgentDataDoNotSpin) {
   LoopbackListener l;
   int peer, resetPeer, urgentPeer;
@@ -75,9 +75,9 @@ TEST(AsyncSocket, HangUpResetAndUrgentDataDoNotSpin) {
   ASSERT_EQ(::send(peer, "tail", 4, 0), 4);
   p->ShutDown(SHUT_WR);
   ::close(peer);  // both directions shut: epoll reports a hang-up whatever the interest
-  testsupport::resetClose(resetPeer);
+  resetClose(resetPeer);
   ASSERT_EQ(::send(urgentPeer, "ab", 2, 0) + ::send(urgentPeer, "!", 1, MSG_OOB) + ::send(urgentPeer, "cd", 2, 0), 5);
-  ASSERT_TRUE(loop().runUntil([&] { return r->closes == 1 && u->urgent == 1; }, 5s));
+  ASSERT_TRUE(waitFor([&] { return r->closes == 1 && u->urgent == 1; }));
   loop().runFor(100ms);
   EXPECT_TRUE(loopQuiet());
   EXPECT_EQ(p->receives, 0);
@@ -85,7 +85,7 @@ TEST(AsyncSocket, HangUpResetAndUrgentDataDoNotSpin) {
 
   p->AsyncSelect(CAsyncSocket::FD_ALL);  // the parked hang-up comes back with the bytes
   u->AsyncSelect(CAsyncSocket::FD_ALL);
-  ASSERT_TRUE(loop().runUntil([&] { return p->eof && u->in == "abcd"; }, 5s));
+  ASSERT_TRUE(waitFor([&] { return p->eof && u->in == "abcd"; }));
   EXPECT_EQ(p->in, "tail");
   loop().runFor(50ms);
   EXPECT_TRUE(loopQuiet());
@@ -102,19 +102,20 @@ TEST(AsyncSocket, PortsOutOfRangeFailAndSigpipeNeverFires) {
     EXPECT_FALSE(p.Connect("127.0.0.1", port));
     EXPECT_EQ(CAsyncSocket::GetLastError(), EINVAL);
   }
-
   ASSERT_TRUE(socketInit());
   EXPECT_EQ(std::signal(SIGPIPE, SIG_DFL), SIG_IGN);
   LoopbackListener l;  // even with the default action back, a send to a reset peer only fails
   int peer;
   auto q = connected(l, peer);
-  testsupport::resetClose(peer);
-  ASSERT_TRUE(loop().runUntil([&] { return q->receives == 1; }, 5s));
+  resetClose(peer);
+  ASSERT_TRUE(waitFor([&] { return q->receives == 1; }));
   EXPECT_EQ(q->Send("x", 1), -1);
   EXPECT_EQ(CAsyncSocket::GetLastError(), EPIPE);
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// A handler that runs the loop (as a modal box would), and a later handler of the same batch
+// that destroys a socket whose event is still queued.
 TEST(AsyncSocket, NestedDispatchInsideAHandlerIsSafe) {
   LoopbackListener l;
   int peers[3], destroyed = -1;
@@ -123,13 +124,13 @@ TEST(AsyncSocket, NestedDispatchInsideAHandlerIsSafe) {
   bool nested = false;
   auto handler = [&](Probe& self) {
     self.drain();
-    if (!nested) {
-      nested = true;
-      loop().dispatch();  // as a modal box opened by a handler would
+    if (nested) {
+      for (int i = 0; i < 3 && destroyed < 0; ++i)  // the next handler destroys one not yet run
+        if (probes[i] && probes[i].get() != &self && probes[i]->in.empty()) destroyed = i, probes[i].reset();
       return;
     }
-    for (int i = 0; i < 3 && destroyed < 0; ++i)  // the next handler destroys one not yet run
-      if (probes[i] && probes[i].get() != &self && probes[i]->in.empty()) destroyed = i, probes[i].reset();
+    nested = true;
+    loop().dispatch();
   };
   for (int i = 0; i < 3; ++i) {
     probes[i]->onReceive = handler;

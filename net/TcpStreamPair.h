@@ -1,0 +1,29 @@
+#pragma once
+// One relayed connection: the client's stream and the destination's, owned together.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "net/OwnEndpoints.h"
+#include "net/TcpConnector.h"
+#include "net/TcpSockStream.h"
+#include "net/TimerQueue.h"
+
+struct CTcpStreamPair {
+  std::unique_ptr<CTcpSockStream> acceptStream;
+  std::unique_ptr<CTcpSockStream> connectStream;
+  std::chrono::steady_clock::time_point started{};
+  std::uint64_t serial = 0;  // never reused by the repeater, unlike the table index
+  std::unique_ptr<net::TcpConnector> connector;  // while the outgoing connect is under way
+  net::OwnEndpoint ownEndpoint;  // the outgoing socket's local end, once connected
+  net::Timer idleTimer;          // once one direction has ended
+  const CTcpSockStream* endedFirst = nullptr;  // the side whose peer closed first, once one has
+
+  void closeBoth();  // accept side first
+  // A failure cut the pair (failed: the side that failed, or null for neither): the other side
+  // is offered what is queued for it (offerQueued, which the repeater runs first so that the
+  // pair's report counts those bytes) and then reset (abortBoth), so its peer cannot take the
+  // end for a complete one.
+  void offerQueued(CTcpSockStream* failed);
+  void abortBoth(CTcpSockStream* failed);
+};
