@@ -22,7 +22,7 @@ namespace {
 std::string relay(int from, int to, const std::string& data) {
   int n = 0;
   if (!sendAll(from, data)) return "<send failed>";
-  runUntil([&] { return ::ioctl(to, FIONREAD, &n) == 0 && n >= static_cast<int>(data.size()); });
+  waitUntil([&] { return ::ioctl(to, FIONREAD, &n) == 0 && n >= static_cast<int>(data.size()); });
   return recvExact(to, data.size(), 1s);
 }
 
@@ -78,7 +78,7 @@ TEST_F(PortSlotTest, FirstLaunchWritesTheFourKeysAndARefusedSwitchOnSavesNothing
     writeFile(ini, c.file);
     EXPECT_EQ(slot.startSlot(), c.message) << c.file;
     EXPECT_EQ(slot.act, 0);
-    EXPECT_FALSE(slot.repeater.isListening());
+    EXPECT_FALSE(slot.started());
     slot.shutdownSlot();
     EXPECT_EQ(readFile(ini), c.file);
   }
@@ -174,20 +174,20 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineWithItsBytesAndHowItEnded) {
   for (int ending = 0; ending < 4; ++ending) {
     SCOPED_TRACE(ending);
     int client = connectLoopback(port);
-    ASSERT_TRUE(runUntil([&] { return slot.connectionCount == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return slot.connectionCount == 1; }));
     int server = destination.acceptOne(2s);
     ASSERT_GE(server, 0);
     const std::string up(1000 + ending, 'u'), down(70000, 'd');
     ASSERT_EQ(relay(client, server, up), up);
     ASSERT_EQ(relay(server, client, down), down);
     int position = 0;
-    const CTcpStreamPair* pair = slot.repeater.getNextPair(position);
+    const CTcpStreamPair* pair = slot.nextPair(position);
     ASSERT_NE(pair, nullptr);
     EXPECT_EQ(pair->acceptStream->sendBufferSize, 64u * 1024u) << "BUFFERSIZE";
     const std::string from = localEndpoint(client);
     if (ending < 2) {  // a half-close travels on; the pair ends once both sides have closed
       ::shutdown(ending == 0 ? client : server, SHUT_WR);
-      EXPECT_TRUE(runUntil([&] { return waitPeerClosed(ending == 0 ? server : client, 10ms); }));
+      EXPECT_TRUE(waitUntil([&] { return waitPeerClosed(ending == 0 ? server : client, 10ms); }));
       closeFd(ending == 0 ? server : client);
     } else if (ending == 2) {
       linger reset{1, 0};
@@ -196,7 +196,7 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineWithItsBytesAndHowItEnded) {
     } else {
       ASSERT_EQ(slot.toggleSlot(0), "");
     }
-    EXPECT_TRUE(runUntil([&] { return slot.repeater.pairTableSize() == 0; }));
+    EXPECT_TRUE(waitUntil([&] { return !slot.nextPair(position = 0); }));
     const auto lines = log.lines(from);
     ASSERT_EQ(lines.size(), 1u);
     const std::regex line("TCP-PORT0 接続終了 接続元=" + from + " 転送先=" + dest + " 受信=" + std::to_string(up.size()) +
@@ -220,7 +220,7 @@ TEST_F(PortSlotTest, RefusalsAndUnreachableDestinationsAreLoggedAndCounted) {
   slot.forwardPort = nobody;
   ASSERT_EQ(slot.toggleSlot(1), "");
   int refused = connectLoopback(port);
-  EXPECT_TRUE(runUntil([&] { return waitPeerClosed(refused, 10ms); }));
+  EXPECT_TRUE(waitUntil([&] { return waitPeerClosed(refused, 10ms); }));
   const auto connectLines = log.lines(localEndpoint(refused));
   ASSERT_EQ(connectLines.size(), 1u);
   EXPECT_NE(connectLines[0].find(" 転送先=127.0.0.1:" + std::to_string(nobody) + " 受信=0 送信=0 "), std::string::npos);
@@ -231,7 +231,7 @@ TEST_F(PortSlotTest, RefusalsAndUnreachableDestinationsAreLoggedAndCounted) {
   slot.filter.allowCount = 1;
   slot.filter.allowRules[0] = "10.0.0.0/8";
   int filtered = connectLoopback(port);
-  EXPECT_TRUE(runUntil([&] { return waitPeerClosed(filtered, 10ms); }));
+  EXPECT_TRUE(waitUntil([&] { return waitPeerClosed(filtered, 10ms); }));
   EXPECT_EQ(log.lines("フィルタ拒否"), std::vector<std::string>{"TCP-PORT0 フィルタ拒否 接続元=" + localEndpoint(filtered)});
   const SlotTotals totals = slot.totals();
   EXPECT_EQ(std::tie(totals.served, totals.refused, totals.failed), std::make_tuple(0u, 1u, 1u));
