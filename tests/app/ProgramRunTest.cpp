@@ -42,11 +42,11 @@ class ProgramRun : public ::testing::Test {
   }
 
   static bool traced(ChildProcess& child, const std::string& line) {
-    waitFor([&] { return child.out().find(line) != std::string::npos || !child.running(); });
+    waitUntil([&] { return child.out().find(line) != std::string::npos || !child.running(); });
     return child.out().find(line) != std::string::npos;
   }
   static bool listening(ChildProcess& child, int port) {
-    return waitFor([&] { return accepting(port) || !child.running(); }) && child.running();
+    return waitUntil([&] { return accepting(port) || !child.running(); }) && child.running();
   }
 
   void writeSlot(int act, int port) {
@@ -127,7 +127,7 @@ TEST_F(ProgramRun, OneProgramPerSettingsFileWhileItRunsAndAfterItEndsOrIsKilled)
     EXPECT_TRUE(accepting(port));
     first->signal(end);
     EXPECT_EQ(first->waitExit(), end == SIGTERM ? 0 : -1);
-    EXPECT_TRUE(waitFor([&] { return !accepting(port); })) << first->err();
+    EXPECT_TRUE(waitUntil([&] { return !accepting(port); })) << first->err();
     EXPECT_TRUE(accepting(otherPort)) << beside->err();
     beside->signal(SIGTERM);
     EXPECT_EQ(beside->waitExit(), 0) << beside->err();
@@ -143,7 +143,7 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   writeFile(ini, file);
   auto child = start({"--headless"});
   // Seen in the log rather than probed, which would add connection lines.
-  EXPECT_TRUE(waitFor([&] { return child->err().find("TCP-PORT2 待ち受け開始") != std::string::npos || !child->running(); }));
+  EXPECT_TRUE(waitUntil([&] { return child->err().find("TCP-PORT2 待ち受け開始") != std::string::npos || !child->running(); }));
   child->signal(SIGTERM);
   EXPECT_EQ(child->waitExit(), 0);
   EXPECT_EQ(readFile(ini), file) << "a refusal at launch changes nothing on disk";

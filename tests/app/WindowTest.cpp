@@ -14,11 +14,8 @@
 #include <map>
 #include <sys/stat.h>
 
-#include "Loopback.h"
+#include "ChildProcess.h"
 #include "Modal.h"
-#include "SlotIni.h"
-#include "TempDir.h"
-#include "Wait.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
 #include "dialogs/AccessDlg.h"
@@ -30,6 +27,7 @@
 #include "ui/ListView.h"
 #include "ui/NetLoopNotifier.h"
 
+using namespace apptest;
 using namespace testsupport;
 
 namespace {
@@ -38,10 +36,6 @@ void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
 QColor colourOf(const QWidget* w) {
   QColor c;
   return ui::hasBackground(w, &c) ? c : QColor();
-}
-bool accepting(int port) {
-  int fd = connectLoopback(port, 200ms);
-  return fd >= 0 ? closeFd(fd), true : false;
 }
 
 // Runs `open` while a timer answers what it brings up: a popup menu gets its entry `label`
@@ -141,6 +135,7 @@ TEST_F(Window, ThreeSlotsLaunchedOneRemovedSomeAddedInColumnsOfFive) {
   EXPECT_EQ(window.size(), QSize(panel.width(), 20 + 2 * panel.height()));
 
   click(third->button(IDC_SETTINGS));  // only the changed key is written; the host keeps its bytes
+  EXPECT_TRUE(third->settingsDialog->edit(IDC_HOST_EDIT)->isEnabled()) << "not this PC";
   type(third, IDC_FORWARD_PORT_EDIT, "2001");
   click(third->settingsDialog->button(IDOK));
   std::string file = renamed + "FORWARDPORT=2001\n";
@@ -226,6 +221,8 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   EXPECT_FALSE(accepting(std::stoi(moved)));
   click(second->button(IDC_SETTINGS));  // free again: another panel may have it
   EXPECT_EQ(settings.listener, static_cast<CSettingDlgListener*>(second));
+  answerWhile([&] { EXPECT_TRUE(window.removeSlot(second)); });
+  EXPECT_TRUE(settings.isFree()) << "a panel that goes away gives it back";
 
   int clients[2] = {-1, -1}, served = -1;
   std::string atDestination;
@@ -295,7 +292,7 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   std::map<int, int> ports;
   std::string file;
   for (int i = 0; i < 7; ++i)
-    file += clients.contains(i) ? slotSection(i, 1, ports[i] = freePort(), destination.port) : slotSection(i, 0, 10080 + i, 80 + i);
+    file += clients.contains(i) ? slotSection(i, 1, ports[i] = freePort(), destination.port) : slotSection(i, 0, 10080 + i, 80 + i, "LocalHost");
   writeFile(ini(), file);
   CRelvaneDlg window(ini());
   ASSERT_TRUE(window.create());
@@ -331,6 +328,8 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
     EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
   EXPECT_EQ(chooseFromMenu(target, "アクセス設定(&A)..."), std::vector<std::string>{"アクセス設定"});
+  click(window.portPanels()[2]->button(IDC_SETTINGS));  // this PC in any case: ticked
+  EXPECT_EQ(window.portPanels()[2]->settingsDialog->checkState(IDC_LOCALHOST), 1);
   chooseFromMenu(target, "ログ");
   ASSERT_NE(window.logWindow(), nullptr);
   EXPECT_TRUE(window.logWindow()->isVisible());
