@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "Loopback.h"
 #include "SlotIni.h"
 #include "TempDir.h"
 #include "Wait.h"
+#include "log/EventLog.h"
+#include "log/LogRing.h"
 #include "slot/PortSlot.h"
 
 namespace slottest {
@@ -26,6 +29,19 @@ struct SlotFixture : testing::Test {
   // Slot 0 on the free port, relaying to `host` at the destination's port, then `more` keys.
   std::string section(int act, const std::string& host, const std::string& more = "") const {
     return slotSection(0, act, port, destination.port, host, more);
+  }
+};
+
+// Collects the event log while alive; lines without their time stamp.
+struct LogCapture {
+  evlog::Ring ring{100};
+  LogCapture() { evlog::addSink(&ring); }
+  ~LogCapture() { evlog::removeSink(&ring); }
+  std::vector<std::string> lines(const std::string& containing = "") const {
+    std::vector<std::string> out;
+    for (const auto& l : ring.lines())
+      if (l.find(containing) != std::string::npos) out.push_back(l.substr(24));
+    return out;
   }
 };
 
