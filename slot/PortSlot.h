@@ -42,15 +42,17 @@ class CPortSlot : public CTcpRepeaterListener {
   void loadSettings();
   // Writes the keys marked changed since they were read or last saved, in one save; every other
   // key keeps its text and every other line stays. A file without the slot's section gets the
-  // four keys of savedValues(). Nothing to write: the file is not touched. False when the save
-  // failed: the keys stay marked and `saveReport` (when set) tells the user.
+  // four keys of savedValues(). Nothing to write: the file is not touched. False when a value
+  // was refused or the save failed; a failed save keeps the keys marked and `saveReport` (when
+  // set) tells the user.
   bool saveSettings();
   // The access dialog's OK: the filter and listen address become live, and the keys whose text
   // changes are marked. They are never part of a new section: a file gets them once changed.
   void takeAccess(const CIpFilter& newFilter, const std::string& newListenHost);
-  // "" when switching on is allowed, else the message, in this order: kListenPortInvalid,
+  // "" when switching on is allowed, else the message, in this order: kListenPortInvalid and
   // kForwardPortInvalid (a port outside 1..65535), kForwardToItself (this host at the listen
-  // port: every client would make one more), then the access settings' refusals.
+  // port: every client would make one more), then the access settings' refusals (a rule that
+  // does not parse in rule mode, a listen address that is not this machine's).
   std::string switchOnRefusal() const;
   // The user's ON/OFF click with the new check state (any non-zero is on). A refused switch-on,
   // or one whose listen port could not be opened (kListenFailed), sets act = 0, saves nothing
@@ -65,8 +67,8 @@ class CPortSlot : public CTcpRepeaterListener {
   bool started() const { return repeater.isListening(); }
   // act 0: stops the repeater (logging the stop when it was listening). A port 0 or an empty
   // host: nothing. Else configures the repeater (buffer size, time bounds, the listen address
-  // when one is set, the filter) and starts it; the destination may be a host name or a
-  // literal IPv4 or IPv6 address. Logs where it listens.
+  // when one is set, the filter), starts the totals again and starts it; the destination may be
+  // a host name or a literal IPv4 or IPv6 address. Logs where it listens.
   void applyState();
   // saveSettings(), then the repeater stops, closing every live connection.
   void shutdownSlot();
