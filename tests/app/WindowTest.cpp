@@ -228,7 +228,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   std::string atDestination;
   ModalWatch<QMessageBox> boxWatch([&](QMessageBox* box) {  // relaying goes on under a box
     clients[0] = connectLoopback(std::stoi(p));
-    served = QTest::qWaitFor([&] { return panel->slot.connectionCount == 1; }) ? destination.acceptOne() : -1;
+    served = waitUntil([&] { return panel->slot.connectionCount == 1; }) ? destination.acceptOne() : -1;
     if (served >= 0 && sendAll(clients[0], "ping") && waitUntil([&] { return readableWithin(served, 0ms); }))
       atDestination = recvExact(served, 4);
     box->button(QMessageBox::Ok)->click();
@@ -237,7 +237,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   EXPECT_EQ(boxWatch.seen, 1);
   EXPECT_EQ(atDestination, "ping");
   clients[1] = connectLoopback(std::stoi(p));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->itemText(IDC_COUNT) == "2"; }));
+  ASSERT_TRUE(waitUntil([&] { return panel->itemText(IDC_COUNT) == "2"; }));
   EXPECT_EQ(colourOf(panel->item(IDC_COUNT)), CPortDlg::kActive);
   int rows = -1;
   ModalWatch<CStatusDlg> statusWatch([&](CStatusDlg* status) { rows = status->list->itemCount(), click(status->button(IDOK)); });
@@ -245,7 +245,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   EXPECT_EQ(rows, 2);
   for (int& client : clients) resetClose(client);
   closeFd(served);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->itemText(IDC_COUNT) == "0"; }));
+  ASSERT_TRUE(waitUntil([&] { return panel->itemText(IDC_COUNT) == "0"; }));
   EXPECT_EQ(colourOf(panel->item(IDC_COUNT)), CPortDlg::kValue);
 
   int labels = 0;  // the fixed labels have room for their text in the font actually used
@@ -300,7 +300,7 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   for (const auto& [slot, count] : clients) {
     for (int c = 0; c < count; ++c) {
       fds.push_back(connectLoopback(ports[slot]));
-      ASSERT_TRUE(QTest::qWaitFor([&] { return window.portPanels()[slot]->slot.connectionCount == c + 1; }));
+      ASSERT_TRUE(waitUntil([&] { return window.portPanels()[slot]->slot.connectionCount == c + 1; }));
       fds.push_back(destination.acceptOne());
     }
     EXPECT_EQ(window.portPanels()[slot]->itemText(IDC_COUNT), std::to_string(count));
