@@ -62,7 +62,6 @@ class CRelvaneDlg : public ui::CDialog {
 
   // State the tests and the program read.
   const std::vector<CPortDlg*>& portPanels() const { return panels; }
-  CSlotSet& slotSet() { return *allSlots; }
   QMenu* windowMenu() const { return systemMenu; }
   CLogDlg* logWindow() const { return logDialog; }
   QRect panelRectangle() const { return panelRect; }
