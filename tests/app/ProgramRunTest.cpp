@@ -134,9 +134,12 @@ TEST_F(ProgramRun, OneProgramPerSettingsFileWhileItRunsAndAfterItEndsOrIsKilled)
 // Without a window the event log goes to standard error, one stamped line per event (the
 // slot's tests show each line's text); --quiet leaves only the errors.
 TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNoneCanStart) {
-  const int ports[] = {freePort(), freePort()};  // two ON slots around a refused one
-  const std::string file = slotSection(0, 1, ports[0], destination.port) + "[TCP-PORT1]\nACT=1\nPORT=abc\n" +
-                           slotSection(2, 1, ports[1], destination.port) + "[OTHER]\nKEEP=me\n";
+  // Two ON slots around a refused one, then one that is ON without a host: it starts nothing, silently.
+  const int ports[] = {freePort(), freePort()};
+  const std::string file = slotSection(0, 1, ports[0], destination.port, "127.0.0.1", "BUFFERSIZE=65536\n") +
+                           "[TCP-PORT1]\nACT=1\nPORT=-1\nFORWARDPORT=80x\nBUFFERSIZE=0\n" +
+                           slotSection(2, 1, ports[1], destination.port) +
+                           slotSection(3, 1, 8080, 80, "", "BUFFERSIZE=65537\n") + "[OTHER]\nKEEP=me\n";
   writeFile(ini, file);
   auto child = start({"--headless"});
   // Seen in the log rather than probed, which would add connection lines.
@@ -144,7 +147,9 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   child->signal(SIGTERM);
   EXPECT_EQ(child->waitExit(), 0);
   EXPECT_EQ(readFile(ini), file) << "a refusal at launch changes nothing on disk";
-  std::string expected = "TCP-PORT1 の PORT=abc は無効な値です \\(0～65535\\)\n";
+  std::string expected = "TCP-PORT1 の PORT=-1 は無効な値です \\(0～65535\\)\nTCP-PORT1 の FORWARDPORT=80x は無効な値です "
+                         "\\(0～65535\\)\nTCP-PORT1 の BUFFERSIZE=0 は無効な値です \\(1～65536\\)\nTCP-PORT3 の BUFFERSIZE=65537 "
+                         "は無効な値です \\(1～65536\\)\nTCP-PORT3 は ACT=1 ですが FORWARDHOST が空です\n";
   for (const std::string& line : {"TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + std::to_string(ports[0]) + " 転送先=127\\.0\\.0\\.1:" +
                                       std::to_string(destination.port), std::string("TCP-PORT1 ON拒否 理由=Listenポートが無効な設定です"),
                                   "TCP-PORT2 待ち受け開始 待受=0\\.0\\.0\\.0:" + std::to_string(ports[1]) + " .*",
