@@ -2,20 +2,16 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 #include <sys/epoll.h>
 #include <unistd.h>
-#include <vector>
 
 #include "app/SignalPipe.h"
 #include "log/EventLog.h"
 #include "log/FdSink.h"
 #include "net/EventLoop.h"
 #include "net/Trace.h"
-#include "slot/IniDocument.h"
-#include "slot/PortSlot.h"
 #include "slot/SaveReport.h"
-#include "slot/SlotSections.h"
+#include "slot/SlotSet.h"
 
 CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless, bool quiet)
     : iniPath(std::move(iniPath)), debugMode(debugMode), headless(headless), quiet(quiet) {}
@@ -28,20 +24,15 @@ int CHeadlessRun::run() {
   net::EventLoop::current().setRoundEnd([&standardError] { standardError.flush(); });
   auto toStderr = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
   CSaveReport saveReport(toStderr);
-  const int count = slot_sections::count(ini::Document::load(iniPath));
-  std::vector<std::unique_ptr<CPortSlot>> slots;
+  CSlotSet slots(iniPath, &saveReport);
+  slots.open();
   int started = 0;
-  for (int i = 0; i < count; ++i) {
-    auto& slot = *slots.emplace_back(std::make_unique<CPortSlot>());
-    slot.slotIndex = i;
-    slot.iniPath = iniPath;
-    slot.saveReport = &saveReport;
-    const std::string refusal = slot.startSlot();
+  slots.startAll([&](CPortSlot& slot, const std::string& refusal) {
     for (const std::string& problem : slot.problems) toStderr(problem);
     // The log tells a refusal; a quiet run still says it, as it is an error.
     if (!refusal.empty() && quiet) toStderr(slot.sectionName() + ": " + refusal);
     if (slot.started()) ++started;
-  }
+  });
   standardError.flush();
 
   if (started == 0) {
@@ -52,7 +43,7 @@ int CHeadlessRun::run() {
   }
 
   trace("CHeadlessRun::run() shutdown\n");
-  for (auto& slot : slots) slot->shutdownSlot();
+  slots.shutdown();
   net::EventLoop::current().setRoundEnd(nullptr);
   evlog::removeSink(&standardError);
   return started == 0 ? 1 : 0;

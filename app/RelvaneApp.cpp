@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/CommandLine.h"
@@ -51,52 +52,54 @@ int CRelvaneApp::runMainWindow() {
   return run.run();
 }
 
-int CRelvaneApp::startInstance(int argc, char** argv) {
-  reserveStandardDescriptors();  // before Qt or the socket loop opens anything
-  const CommandLine line = parseCommandLine(argc, argv);
+bool CRelvaneApp::answerCommandLine(const CommandLine& line) {
   if (!line.error.empty()) {
     std::fprintf(stderr, "%s\n%s", line.error.c_str(), usageText().c_str());
     exit = exitUsage;
-    return 0;
+    return true;
   }
-  if (line.help || line.version) {
-    const std::string version = "RelvaneTiv " + productVersion() + "\n" + licenceLines;
-    std::fputs(line.help ? usageText().c_str() : version.c_str(), stdout);
-    return 0;
-  }
-  settingsPath = settingsFilePath(line.configPath, currentSettingsPlace());
+  if (!line.help && !line.version) return false;
+  const std::string version = "RelvaneTiv " + productVersion() + "\n" + licenceLines;
+  std::fputs(line.help ? usageText().c_str() : version.c_str(), stdout);
+  return true;
+}
 
-  const Windowing windowing = line.headless ? Windowing::NoWindows : beginWindowing(argc, argv);
+std::optional<int> CRelvaneApp::refuseStart(Windowing windowing) {
+  exit = 1;
   if (windowing == Windowing::NoDisplay) {
     std::fprintf(stderr, "%s\n", noDisplayText);
-    exit = 1;
     return 0;
   }
-  quiet = line.quiet;
-
   if (!socketInit()) {
     const char* text = res::findString(IDP_SOCKETS_INIT_FAILED);
     showRefusal(text ? text : "", nullptr);
-    exit = 1;
     return 0;
   }
-
   switch (instance.acquire(settingsPath)) {
     case CSingleInstance::Acquired:
-      break;
+      exit = 0;
+      return std::nullopt;
     case CSingleInstance::AlreadyRunning:
       showRefusal(alreadyRunningText, alreadyRunningCaption);
-      exit = 1;
       return -1;
-    case CSingleInstance::Failed: {
-      // Starting anyway could let two instances write one INI file; say why we stop.
-      const std::string text = "多重起動防止のロックファイルを作成できません: " +
-                               instance.triedPath() + " (" + std::strerror(instance.lastError()) + ")";
-      showRefusal(text.c_str(), nullptr);
-      exit = 1;
-      return -1;
-    }
+    case CSingleInstance::Failed:
+      break;
   }
+  // Starting anyway could let two instances write one INI file; say why we stop.
+  const std::string text = "多重起動防止のロックファイルを作成できません: " + instance.triedPath() +
+                           " (" + std::strerror(instance.lastError()) + ")";
+  showRefusal(text.c_str(), nullptr);
+  return -1;
+}
+
+int CRelvaneApp::startInstance(int argc, char** argv) {
+  reserveStandardDescriptors();  // before Qt or the socket loop opens anything
+  const CommandLine line = parseCommandLine(argc, argv);
+  if (answerCommandLine(line)) return 0;
+  settingsPath = settingsFilePath(line.configPath, currentSettingsPlace());
+  const Windowing windowing = line.headless ? Windowing::NoWindows : beginWindowing(argc, argv);
+  quiet = line.quiet;
+  if (const std::optional<int> refused = refuseStart(windowing)) return *refused;
 
   // The argument lines belong to the debug trace alone: without the switch they go where the
   // rest of the trace goes, nowhere.

@@ -1,8 +1,11 @@
 #pragma once
 // The application object: start-up in order, then the program's one run.
+#include <optional>
 #include <string>
 
 #include "app/SingleInstance.h"
+
+struct CommandLine;
 
 class CRelvaneDlg;  // the main window (windowed program)
 
@@ -47,6 +50,12 @@ class CRelvaneApp {
   std::string settingsPath;
 
  private:
+  // An error, --help or --version: answered on the standard streams; true when that is all.
+  bool answerCommandLine(const CommandLine& line);
+  // No display for a window, no sockets, or another instance on the same settings file: told,
+  // exit set to 1, and the value startInstance returns; nullopt when the start may go on.
+  std::optional<int> refuseStart(Windowing windowing);
+
   CSingleInstance instance;  // held for the process lifetime
   int exit = 0;
   bool quiet = false;  // --quiet: no event log on standard error

@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QScreen>
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 
 #include "app/AboutDlg.h"
@@ -21,10 +20,9 @@
 #include "log/EventLog.h"
 #include "net/Trace.h"
 #include "res/Resource.h"
-#include "slot/IniDocument.h"
-#include "slot/PortDlg.h"
+#include "panel/PortDlg.h"
 #include "slot/SaveReport.h"
-#include "slot/SlotSections.h"
+#include "slot/SlotSet.h"
 #include "ui/MessageBox.h"
 
 namespace {
@@ -42,6 +40,7 @@ CRelvaneDlg::CRelvaneDlg(std::string iniPath, int panelCount)
     if (closing) std::fprintf(stderr, "%s\n", text.c_str());
     else ui::messageBox(text, this);
   });
+  allSlots = std::make_unique<CSlotSet>(this->iniPath, saveReport.get());
   onCommand(IDC_HOMEPAGE_LINK, [] { openHomePage(); });
   onCommand(ID_OPEN_MAINWINDOW, [this] { openMainWindow(); });
   onCommand(ID_EXIT_APP, [this] { exitApp(); });
@@ -95,8 +94,8 @@ bool CRelvaneDlg::onInitDialog() {
 }
 
 void CRelvaneDlg::initMainSettings() {
-  slotCount = configuredSlots > 0 ? configuredSlots
-                                  : slot_sections::count(ini::Document::load(iniPath));
+  allSlots->open(configuredSlots);
+  slotCount = allSlots->size();
   showOnStart = 1;
 }
 
@@ -122,37 +121,36 @@ void CRelvaneDlg::createSettingsDialog() {
   settingsDialog->hide();
 }
 
-CPortDlg* CRelvaneDlg::createPanel(int index) {
-  auto* panel = new CPortDlg;
+CPortDlg* CRelvaneDlg::createPanel(CPortSlot& slot, const std::string& refusal) {
+  auto* panel = new CPortDlg(slot);
   panel->create(this);
   // A right click on a panel reaches the window's own menu, which then offers the panel's
   // own entry too.
   panel->setContextMenuPolicy(Qt::NoContextMenu);
-  panel->slotIndex = index;
-  panel->iniPath = iniPath;
   panel->settingsDialog = settingsDialog;
-  panel->saveReport = saveReport.get();
   panels.push_back(panel);
-  panel->initSlot();
+  panel->initSlot(refusal);
   panelRect = panel->frameGeometry();
   return panel;
 }
 
 void CRelvaneDlg::createPortPanels() {
-  for (int i = 0; i < slotCount; ++i) createPanel(i);
+  // Slots saved as ON start now, during launch; each refusal is shown by its panel.
+  allSlots->startAll([this](CPortSlot& slot, const std::string& refusal) { createPanel(slot, refusal); });
 }
 
 void CRelvaneDlg::reportSettingProblems() {
   std::string text;
   for (const CPortDlg* panel : panels)
-    for (const std::string& problem : panel->problems) text += problem + "\n";
+    for (const std::string& problem : panel->slot.problems) text += problem + "\n";
   if (!text.empty()) ui::messageBox("設定ファイルに無効な値があります:\n" + text, this);
 }
 
 void CRelvaneDlg::addSlot() {
-  if (static_cast<int>(panels.size()) >= slot_sections::maxSlots) return;
-  createPanel(static_cast<int>(panels.size()));
-  slotCount = static_cast<int>(panels.size());
+  const std::optional<std::string> refusal = allSlots->addSlot();
+  if (!refusal) return;
+  createPanel((*allSlots)[allSlots->size() - 1], *refusal);
+  slotCount = allSlots->size();
   layoutPanels();
   keepOnScreen();
 }
@@ -160,26 +158,22 @@ void CRelvaneDlg::addSlot() {
 bool CRelvaneDlg::removeSlot(CPortDlg* target) {
   QPointer<CPortDlg> panel(target);
   if (!panel || panels.size() <= 1) return false;
-  if (panel->act != 0) {
+  if (panel->slot.act != 0) {
     ui::messageBox(kRemoveWhileOn, this);
     return false;
   }
-  const std::string question = panel->sectionName() + " (TCP:" + std::to_string(panel->listenPort) +
-                               ") を削除しますか？";
-  if (ui::askYesNo(question, this) != ui::IDYES || !panel || panel->act != 0) return false;
+  const std::string question = panel->slot.sectionName() + " (TCP:" +
+                               std::to_string(panel->slot.listenPort) + ") を削除しますか？";
+  if (ui::askYesNo(question, this) != ui::IDYES || !panel || panel->slot.act != 0) return false;
   const auto at = std::find(panels.begin(), panels.end(), panel.data());
   if (at == panels.end()) return false;
-  ini::Document doc = ini::Document::load(iniPath);
-  if (slot_sections::remove(doc, panel->slotIndex) && !doc.save(iniPath)) {
-    saveReport->failed(iniPath, errno);
-    return false;  // the file still has the slot: so does the window
-  }
-  for (auto later = at + 1; later != panels.end(); ++later) --(*later)->slotIndex;
+  // Its section is gone with it, so nothing is saved for it; the panel goes before the slot.
+  const std::unique_ptr<CPortSlot> removed = allSlots->removeSlot(panel->slot.slotIndex);
+  if (!removed) return false;  // the file still has the slot: so does the window
   panels.erase(at);
-  panel->repeater.stop();  // it is off; its section is gone, so nothing is saved for it
   panel->hide();
   delete panel.data();
-  slotCount = static_cast<int>(panels.size());
+  slotCount = allSlots->size();
   layoutPanels();
   keepOnScreen();
   return true;
@@ -267,7 +261,7 @@ void CRelvaneDlg::openLogWindow() {
 void CRelvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (!systemMenu || systemMenu->isEmpty()) return;
   QPointer<CPortDlg> panel = panelAt(mapFromGlobal(event->globalPos()));
-  addSlotAction->setEnabled(static_cast<int>(panels.size()) < slot_sections::maxSlots);
+  addSlotAction->setEnabled(!allSlots->full());
   removeSlotAction->setVisible(panel != nullptr);
   removeSlotAction->setEnabled(panels.size() > 1);
   // A right click on a panel offers that panel's own entries above the window's.
@@ -321,12 +315,13 @@ void CRelvaneDlg::destroyPortPanels() {
   if (panels.empty() && !settingsDialog) return;
   trace("CRelvaneDlg::destroyPortPanels()\n");
   closing = true;
+  allSlots->shutdown();
   for (CPortDlg* panel : panels) {
-    panel->shutdownSlot();
     panel->hide();
     delete panel;
   }
   panels.clear();
+  allSlots->clear();
   if (settingsDialog) {
     settingsDialog->hide();
     delete settingsDialog;

@@ -13,8 +13,10 @@
 
 class CLogDlg;
 class CPortDlg;
+class CPortSlot;
 class CSaveReport;
 class CSettingDlg;
+class CSlotSet;
 class QAction;
 class QMenu;
 
@@ -47,7 +49,8 @@ class CRelvaneDlg : public ui::CDialog {
   // Closes the window in order from outside (a termination signal): boxes and dialogs
   // opened above it end first.
   void closeInOrder();
-  // Saves, stops, hides and destroys every panel in slot order, then the settings dialog.
+  // Saves and stops every slot in slot order, then hides and destroys the panels and the
+  // settings dialog.
   void destroyPortPanels();
   // "スロットを追加": a new last slot, switched off, its section saved with the four keys.
   void addSlot();
@@ -76,7 +79,7 @@ class CRelvaneDlg : public ui::CDialog {
   void initMainSettings();
   void buildWindowMenu();
   void reportSettingProblems();
-  CPortDlg* createPanel(int index);
+  CPortDlg* createPanel(CPortSlot& slot, const std::string& refusal);
   CPortDlg* panelAt(QPoint pos) const;
   void keepOnScreen();
   void createSettingsDialog();
@@ -87,13 +90,14 @@ class CRelvaneDlg : public ui::CDialog {
 
   QIcon icon;
   evlog::Ring logRing;  // everything the slots log while the window lives, for the log window
-  std::vector<CPortDlg*> panels;           // owned; slot order
+  std::vector<CPortDlg*> panels;           // owned; one per slot, in slot order
   CLogDlg* logDialog = nullptr;           // owned; made on first use
   CSettingDlg* settingsDialog = nullptr;  // owned
   QMenu* systemMenu = nullptr;            // owned as a child
   QAction* addSlotAction = nullptr;       // in systemMenu
   QAction* removeSlotAction = nullptr;    // in systemMenu, shown over a panel
-  std::unique_ptr<CSaveReport> saveReport;  // one for all panels: each cause is told once
+  std::unique_ptr<CSaveReport> saveReport;  // one for all slots: each cause is told once
+  std::unique_ptr<CSlotSet> allSlots;         // the slots the panels show
   QRect panelRect;                        // the last panel created
   std::string iniPath;
   const int configuredSlots;

@@ -13,7 +13,7 @@
 #include "app/RelvaneDlg.h"
 #include "app/SignalPipe.h"
 #include "net/Trace.h"
-#include "slot/NetLoopNotifier.h"
+#include "ui/NetLoopNotifier.h"
 #include "ui/Application.h"
 #include "ui/MessageBox.h"
 

@@ -5,11 +5,13 @@
 // selected connection stays selected while it lives.
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "ui/Dialog.h"
 
 class CTcpRepeater;
+struct CTcpStreamPair;
 namespace ui {
 class CListView;
 }
@@ -24,6 +26,8 @@ public:
 
   ui::CListView* list = nullptr;     // control 1029, bound by data exchange
   CTcpRepeater* repeater = nullptr;  // not owned; must outlive the dialog's run
+  // Instead of `repeater`: the walk over a slot's pairs (position from 0, null after the last).
+  std::function<CTcpStreamPair*(int& position)> nextPair;
 
   // Reads the connection table into the list; the timer calls it while the dialog is open.
   void refresh();

@@ -48,7 +48,7 @@ bool isPlainNumber(const std::string& text) {
 }  // namespace
 
 CPortSlot::~CPortSlot() {
-  // The panel part of this object is already gone; the repeater must not call back into it.
+  // The members the repeater reports to go after it, but it must not report while it closes.
   repeater.setListener(nullptr);
 }
 
@@ -217,7 +217,10 @@ void CPortSlot::shutdownSlot() {
   stopRepeater();
 }
 
-void CPortSlot::notifyOnConnectionCount(int count) { connectionCount = count; }
+void CPortSlot::notifyOnConnectionCount(int count) {
+  connectionCount = count;
+  if (onConnectionCount) onConnectionCount(count);
+}
 
 void CPortSlot::notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) {
   activity.pairEnded(pair, how, err);

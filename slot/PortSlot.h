@@ -1,70 +1,9 @@
 #pragma once
 // CPortSlot: one forwarding slot's settings, their INI persistence and the switching rules,
-// without any window. The port panel (CPortDlg) derives from it and adds the widgets; a
-// headless run uses it directly.
-//
-// Set by the owner before anything else:
-//   int slotIndex            section "TCP-PORT<slotIndex>" of the INI file
-//   std::string iniPath      full path of the INI file
-// Settings (the INI keys in brackets):
-//   int act                  1 = switched on [ACT]; 0 on construction
-//   int listenPort           0 = not set [PORT]
-//   std::string forwardHost  host name or dotted IPv4 [FORWARDHOST]; empty on construction
-//   int forwardPort          0 = not set [FORWARDPORT]
-//   int bufferSize           KiB per stream buffer [BUFFERSIZE, read only]; 128 on construction
-//   int connectTimeout       seconds, 0 = the system's own [CONNECTTIMEOUT, read only]; 30
-//   int halfCloseTimeout     seconds, 0 = none [HALFCLOSETIMEOUT, read only]; 600
-//   int connectionCount      connected pairs as last reported by the repeater
-//   std::string listenHost   literal local address to listen on, "" = every address [LISTENHOST]
-//   std::string editListenHost  working copy handed to the access dialog
-//   CIpFilter filter         live filter [FILTER, ALLOW0..9, DENY0..9]; the repeater points at
-//                            it while started
-//   CIpFilter editFilter     working copy handed to the settings and access dialogs
-//   CTcpRepeater repeater    declared last, so it is destroyed first
-// Operations:
-//   void loadSettings()             fill the settings from the file; a missing file, section or
-//                                   key gives the default (0, "127.0.0.1", 128). A host longer
-//                                   than kMaxHostBytes is cut (never inside a UTF-8 character).
-//                                   Values that cannot be right are listed in `problems`. Also
-//                                   reads the filter and the listen address (AccessSettings.h).
-//   bool saveSettings()             writes the keys the user changed since they were read or last
-//                                   saved (markChanged), in one save; every other key keeps its
-//                                   text and every other line stays. A file without the slot's
-//                                   section gets the whole section. Nothing to write: the file is
-//                                   not touched. False when the save failed: the keys stay marked,
-//                                   `saveReport` (when set) tells the user.
-//   std::string switchOnRefusal() const
-//                                   "" when switching on is allowed, else the message to show:
-//                                   kListenPortInvalid, then kForwardPortInvalid (a port outside
-//                                   1..65535), then kForwardToItself (the destination is this
-//                                   host at the listen port: every client would make one more,
-//                                   endlessly), then a rule that does not parse in mode 3, then a
-//                                   listen address that is not this machine's (AccessSettings.h).
-//   void takeAccess(const CIpFilter& newFilter, const std::string& newListenHost)
-//                                   the access dialog's OK: the filter and listen address become
-//                                   live, and the keys whose text changes (FILTER, ALLOWn, DENYn,
-//                                   LISTENHOST) are marked for the next save. They are never part
-//                                   of a new section: a file gets them once the user changes them.
-//   std::string toggleSlot(int newAct)  (any non-zero newAct means on)
-//                                   the user's ON/OFF click with the new check state: a refused
-//                                   switch-on sets act = 0, starts and saves nothing and returns
-//                                   the message; otherwise act = newAct, applyState(), ACT is
-//                                   saved and "" is returned. A start that could not open the
-//                                   listen port is refused the same way (kListenFailed), so "on"
-//                                   always means listening. The caller shows the message.
-//   std::string startSlot()         the launch: connectionCount = 0, loadSettings(), the same
-//                                   switching as toggleSlot(act), but a refusal is not the user
-//                                   switching off: ACT keeps its text, so the next launch tries
-//                                   again. Returns the refusal.
-//   void applyState()               act 0: stop the repeater. A port 0 or an empty host: nothing.
-//                                   Else configure the repeater (listener, buffer size, bind
-//                                   addresses off, filter) and start it.
-//   void shutdownSlot()             saveSettings(), then stop the repeater.
-//   virtual void notifyOnConnectionCount(int count)
-//                                   stores the count; the panel overrides it to repaint too.
-//   SlotTotals totals()             connections served, refused, failed and bytes each way since
-//                                   the slot was last switched on, live connections included.
-// Every switch-on, refusal, stop and connection end is told to the event log (log/).
+// without any window. A port panel shows one and a headless run uses it directly; both get it
+// from the slot set that owns it. Every switch-on, refusal, stop and connection end is told to
+// the event log.
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -97,52 +36,84 @@ class CPortSlot : public CTcpRepeaterListener {
   CPortSlot(const CPortSlot&) = delete;
   CPortSlot& operator=(const CPortSlot&) = delete;
 
+  // Fills the settings, the filter and the listen address from the slot's section; a missing
+  // file, section or key gives the default. A host longer than kMaxHostBytes is cut, never
+  // inside a UTF-8 character. Values that cannot be right are listed in `problems`.
   void loadSettings();
+  // Writes the keys marked changed since they were read or last saved, in one save; every other
+  // key keeps its text and every other line stays. A file without the slot's section gets the
+  // four keys of savedValues(). Nothing to write: the file is not touched. False when a value
+  // was refused or the save failed; a failed save keeps the keys marked and `saveReport` (when
+  // set) tells the user.
   bool saveSettings();
+  // The access dialog's OK: the filter and listen address become live, and the keys whose text
+  // changes are marked. They are never part of a new section: a file gets them once changed.
   void takeAccess(const CIpFilter& newFilter, const std::string& newListenHost);
+  // "" when switching on is allowed, else the message, in this order: kListenPortInvalid and
+  // kForwardPortInvalid (a port outside 1..65535), kForwardToItself (this host at the listen
+  // port: every client would make one more), then the access settings' refusals (a rule that
+  // does not parse in rule mode, a listen address that is not this machine's).
   std::string switchOnRefusal() const;
+  // The user's ON/OFF click with the new check state (any non-zero is on). A refused switch-on,
+  // or one whose listen port could not be opened (kListenFailed), sets act = 0, saves nothing
+  // and returns the message; otherwise ACT is saved and "" returned. So "on" means listening,
+  // except with an empty host, which starts nothing on purpose.
   std::string toggleSlot(int newAct);
+  // The launch: loadSettings(), then the same switching as toggleSlot(act), but a refusal is
+  // not the user switching off: ACT keeps its text, so the next launch tries again. A file
+  // without the section gets it. Returns the refusal.
   std::string startSlot();
-  // Running (listening) after the last switch.
+  // Listening after the last switch.
   bool started() const { return repeater.isListening(); }
+  // act 0: stops the repeater (logging the stop when it was listening). A port 0 or an empty
+  // host: nothing. Else configures the repeater (buffer size, time bounds, the listen address
+  // when one is set, the filter), starts the totals again and starts it; the destination may be
+  // a host name or a literal IPv4 or IPv6 address. Logs where it listens.
   void applyState();
+  // saveSettings(), then the repeater stops, closing every live connection.
   void shutdownSlot();
+  // The relayed pairs one after another, from position 0; null after the last.
+  CTcpStreamPair* nextPair(int& position) { return repeater.getNextPair(position); }
+  // Connections served, refused, failed and bytes each way since the slot was last switched
+  // on, live connections included.
+  SlotTotals totals() { return activity.totals(repeater); }
+
   void notifyOnConnectionCount(int count) override;
   void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override;
   void notifyOnPeerRefused(const std::string& address, int port) override;
   void notifyOnLoopRefused(const std::string& address, int port) override;
-  SlotTotals totals() { return activity.totals(repeater); }
 
+  // "TCP-PORT<slotIndex>".
   std::string sectionName() const;
 
   // The user changed the setting kept under `key`: the next save writes it.
   void markChanged(const std::string& key) { changedKeys.insert(key); }
   bool hasUnsavedChanges() const { return !changedKeys.empty(); }
-  // Every key the slot writes with its value, in the order a new section lists them. A new
-  // key joins here and is marked when the user changes it.
-  virtual std::vector<std::pair<std::string, std::string>> savedValues() const;
+  // Every key a new section lists, with its value, in the order written. A new key joins
+  // here and is marked when the user changes it.
+  std::vector<std::pair<std::string, std::string>> savedValues() const;
 
-  // Declaration order matters: members are destroyed in reverse, the repeater first.
-  std::string forwardHost;
-  int act = 0;
-  int slotIndex = 0;
-  std::string iniPath;
-  int connectionCount = 0;
-  int listenPort = 0;
-  int forwardPort = 0;
-  int bufferSize = kDefaultBufferSize;
-  std::string listenHost;
-  std::string editListenHost;
+  std::string forwardHost;  // [FORWARDHOST] a host name or a literal address; "" starts nothing
+  int act = 0;              // [ACT] 1 = switched on
+  int slotIndex = 0;        // set by the slot set: section "TCP-PORT<slotIndex>"
+  std::string iniPath;      // set by the slot set: the settings file
+  int connectionCount = 0;  // connected pairs as last reported by the repeater
+  int listenPort = 0;       // [PORT] 0 = not set
+  int forwardPort = 0;      // [FORWARDPORT] 0 = not set
+  int bufferSize = kDefaultBufferSize;  // [BUFFERSIZE] KiB per stream buffer; never written
+  std::string listenHost;      // [LISTENHOST] literal local address; "" = every address
+  std::string editListenHost;  // working copy handed to the access dialog
   // Hand-edited values that cannot be right, one text each naming the slot and the key;
   // filled by loadSettings for the owner to show.
   std::vector<std::string> problems;
   CSaveReport* saveReport = nullptr;  // not owned; tells the user of a failed save
+  // Told after every connection count the repeater reports (the panel repaints); may be empty.
+  std::function<void(int count)> onConnectionCount;
+  // [CONNECTTIMEOUT], [HALFCLOSETIMEOUT] seconds, 0 = the system's own / none; never written.
   int connectTimeout = CTcpRepeater::kDefaultConnectTimeout;
   int halfCloseTimeout = CTcpRepeater::kDefaultHalfCloseTimeout;
-  CIpFilter filter;
-  CIpFilter editFilter;
-  CSlotActivity activity;
-  CTcpRepeater repeater;
+  CIpFilter filter;      // [FILTER, ALLOW0..9, DENY0..9] live; the repeater points at it while on
+  CIpFilter editFilter;  // working copy handed to the settings and access dialogs
 
  private:
   bool listenFailed() const;
@@ -152,4 +123,7 @@ class CPortSlot : public CTcpRepeaterListener {
   void stopRepeater();
 
   std::set<std::string> changedKeys;
+  CSlotActivity activity;
+  // Declared last, so it is destroyed first, before anything it reports to.
+  CTcpRepeater repeater;
 };

@@ -1,6 +1,6 @@
 #pragma once
-// A save that failed is never silent: the owner of the slots (the main window, a headless
-// run) gives one of these to every slot, and it tells the user once per cause -- the same
+// A save that failed is never silent: the main window or a headless run makes one, its slot set
+// gives it to every slot, and it tells the user once per cause -- the same
 // file failing for the same reason again is not shown again. The program keeps running on
 // the settings in memory and tries again at the next save.
 #include <functional>

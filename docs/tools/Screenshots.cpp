@@ -17,8 +17,8 @@
 #include "log/EventLog.h"
 #include "net/AsyncSocket.h"
 #include "res/Resource.h"
-#include "slot/NetLoopNotifier.h"
-#include "slot/PortDlg.h"
+#include "ui/NetLoopNotifier.h"
+#include "panel/PortDlg.h"
 #include "ui/Application.h"
 
 using namespace testsupport;
@@ -42,16 +42,18 @@ int main(int argc, char** argv) {
   host.show();
   CSettingDlg settings;
   settings.create(&host);
-  CPortDlg panel;
+  CPortSlot slot;
+  slot.iniPath = (dir / "RelvaneTiv.ini").string();
+  const std::string refusal = slot.startSlot();
+  CPortDlg panel(slot);
   panel.create(&host);
-  panel.iniPath = (dir / "RelvaneTiv.ini").string();
   panel.settingsDialog = &settings;
   panel.show();
-  panel.initSlot();
+  panel.initSlot(refusal);
   std::vector<int> fds;  // clients and their served ends
   for (int i = 0; i < 3; ++i) {
     fds.push_back(connectLoopback(port));
-    if (!QTest::qWaitFor([&] { return panel.connectionCount == i + 1; }, 5000)) return 1;
+    if (!QTest::qWaitFor([&] { return slot.connectionCount == i + 1; }, 5000)) return 1;
     fds.push_back(destination.acceptOne());
   }
   sendAll(fds[0], std::string(1500, 'a'));
@@ -67,12 +69,12 @@ int main(int argc, char** argv) {
   };
   save(panel, "panel-on.png");
   CStatusDlg status;
-  status.repeater = &panel.repeater;
+  status.nextPair = [&](int& position) { return slot.nextPair(position); };
   status.create(&host);
   status.show();
   save(status, "status-dialog.png");
   for (int& fd : fds) closeFd(fd);
-  if (!QTest::qWaitFor([&] { return panel.repeater.pairTableSize() == 0; }, 5000)) return 1;
+  if (!QTest::qWaitFor([&] { int position = 0; return !slot.nextPair(position); }, 5000)) return 1;
   QTest::mouseClick(panel.button(IDC_ACTIVE), Qt::LeftButton);  // settings open only when OFF
   CLogDlg log;
   log.create(&host);

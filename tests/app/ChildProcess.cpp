@@ -54,14 +54,14 @@ bool ChildProcess::running() {
 }
 
 int ChildProcess::waitExit(std::chrono::milliseconds timeout) {
-  if (!waitFor([&] { return !running(); }, timeout) || !WIFEXITED(status)) return -1;
+  if (!waitUntil([&] { return !running(); }, timeout) || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
 
 Relayed::Relayed(int port, const testsupport::LoopbackListener& destination, ChildProcess& child) {
   using namespace testsupport;
   // The first connection that gets through is the one relayed.
-  waitFor([&] { return (client = connectLoopback(port, 200ms)) >= 0 || !child.running(); });
+  waitUntil([&] { return (client = connectLoopback(port, 200ms)) >= 0 || !child.running(); });
   if (client >= 0) server = destination.acceptOne();
   const std::string line = "through the slot";
   if (server < 0 || !sendAll(client, line) || recvExact(server, line.size()) != line) closeFd(client), closeFd(server);

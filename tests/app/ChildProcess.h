@@ -1,29 +1,24 @@
 #pragma once
-// The built program as a child process, bounded polling, a slot's INI section, a port probe
-// and a connection relayed through a running program.
+// The built program as a child process, a port probe and a connection relayed through a
+// running program.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Loopback.h"
+#include "SlotIni.h"
 #include "TempDir.h"
+#include "Wait.h"
 
 namespace apptest {
 
 using namespace std::chrono_literals;
-
-// Polls `done` every 10 ms until it holds or `timeout` passes; returns its last answer.
-template <class F>
-bool waitFor(F done, std::chrono::milliseconds timeout = 10s) {
-  for (auto end = std::chrono::steady_clock::now() + timeout; !done(); std::this_thread::sleep_for(10ms))
-    if (std::chrono::steady_clock::now() >= end) return done();
-  return true;
-}
+using testsupport::slotSection;
+using testsupport::waitUntil;
 
 // True when something on 127.0.0.1:port accepts a connection.
 inline bool accepting(int port) {
@@ -31,12 +26,6 @@ inline bool accepting(int port) {
   const bool connected = fd >= 0;
   testsupport::closeFd(fd);
   return connected;
-}
-
-inline std::string slotSection(int index, int act, int port, int forwardPort) {
-  return "[TCP-PORT" + std::to_string(index) + "]\nACT=" + std::to_string(act) +
-         "\nPORT=" + std::to_string(port) + "\nFORWARDHOST=127.0.0.1\nFORWARDPORT=" +
-         std::to_string(forwardPort) + "\n";
 }
 
 // Runs `program` with `argv` as given and our environment with `environment`'s "NAME=value"

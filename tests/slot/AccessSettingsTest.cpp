@@ -21,13 +21,13 @@ struct AccessSettingsTest : SlotFixture {
     const std::uint64_t refusedBefore = refused();
     int fd = connectLoopback(port, 2s, target, source);
     if (fd < 0) return "unreachable";
-    runUntil([&] { return slot.connectionCount > before || refused() > refusedBefore; });
+    waitUntil([&] { return slot.connectionCount > before || refused() > refusedBefore; });
     std::string result = slot.connectionCount > before                          ? "served"
                          : refused() > refusedBefore && waitPeerClosed(fd, 2s) ? "refused"
                                                                                 : "undecided";
     int server = result == "served" ? destination.acceptOne(2s) : -1;
     closeFd(fd), closeFd(server);
-    runUntil([&] { return slot.connectionCount == before; });
+    waitUntil([&] { return slot.connectionCount == before; });
     return result;
   }
 };

@@ -4,19 +4,20 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
+#include <vector>
 
 #include "Loopback.h"
+#include "SlotIni.h"
 #include "TempDir.h"
-#include "net/EventLoop.h"
+#include "Wait.h"
+#include "log/EventLog.h"
+#include "log/LogRing.h"
 #include "slot/PortSlot.h"
 
 namespace slottest {
 
 using namespace testsupport;
-
-inline bool runUntil(const std::function<bool()>& done) { return net::EventLoop::current().runUntil(done, 5s); }
 
 struct SlotFixture : testing::Test {
   TempDir dir;
@@ -27,8 +28,20 @@ struct SlotFixture : testing::Test {
   SlotFixture() { socketInit(), slot.iniPath = ini; }
   // Slot 0 on the free port, relaying to `host` at the destination's port, then `more` keys.
   std::string section(int act, const std::string& host, const std::string& more = "") const {
-    return "[TCP-PORT0]\nACT=" + std::to_string(act) + "\nPORT=" + std::to_string(port) + "\nFORWARDHOST=" + host +
-           "\nFORWARDPORT=" + std::to_string(destination.port) + "\n" + more;
+    return slotSection(0, act, port, destination.port, host, more);
+  }
+};
+
+// Collects the event log while alive; lines without their time stamp.
+struct LogCapture {
+  evlog::Ring ring{100};
+  LogCapture() { evlog::addSink(&ring); }
+  ~LogCapture() { evlog::removeSink(&ring); }
+  std::vector<std::string> lines(const std::string& containing = "") const {
+    std::vector<std::string> out;
+    for (const auto& l : ring.lines())
+      if (l.find(containing) != std::string::npos) out.push_back(l.substr(24));
+    return out;
   }
 };
 

@@ -1,4 +1,4 @@
-#include "slot/NetLoopNotifier.h"
+#include "ui/NetLoopNotifier.h"
 
 #include <QSocketNotifier>
 

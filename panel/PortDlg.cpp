@@ -1,4 +1,4 @@
-#include "slot/PortDlg.h"
+#include "panel/PortDlg.h"
 
 #include <QMenu>
 
@@ -17,7 +17,8 @@ std::string shownText(const std::string& bytes) {
 }
 }  // namespace
 
-CPortDlg::CPortDlg() : ui::CDialog(IDD_PORT_PANEL) {
+CPortDlg::CPortDlg(CPortSlot& slot) : ui::CDialog(IDD_PORT_PANEL), slot(slot) {
+  slot.onConnectionCount = [this](int count) { notifyOnConnectionCount(count); };
   onCommand(IDC_ACTIVE, &CPortDlg::onToggle);
   onCommand(IDC_SETTINGS, &CPortDlg::onSettings);
   onCommand(IDC_CONFIRM, &CPortDlg::onConfirm);
@@ -27,7 +28,7 @@ CPortDlg::CPortDlg() : ui::CDialog(IDD_PORT_PANEL) {
 CPortDlg::~CPortDlg() {
   // A panel going away must not leave the shared dialog pointing at it.
   if (settingsDialog) settingsDialog->release(this);
-  repeater.setListener(nullptr);  // the widgets below go before the repeater does
+  slot.onConnectionCount = nullptr;  // the slot lives on; the widgets do not
 }
 
 void CPortDlg::doDataExchange(ui::CDataExchange& dx) {
@@ -35,8 +36,8 @@ void CPortDlg::doDataExchange(ui::CDataExchange& dx) {
   ui::ddxText(dx, IDC_FORWARD_PORT, forwardPortText);
   // Shown only: the label holds the host as text, and a host that is not UTF-8 would come
   // back changed. The host's bytes are taken from the settings dialog alone.
-  if (!dx.saveAndValidate) ui::ddxText(dx, IDC_FORWARD_HOST, forwardHost);
-  ui::ddxCheck(dx, IDC_ACTIVE, act);
+  if (!dx.saveAndValidate) ui::ddxText(dx, IDC_FORWARD_HOST, slot.forwardHost);
+  ui::ddxCheck(dx, IDC_ACTIVE, slot.act);
 }
 
 std::optional<QColor> CPortDlg::controlColor(int id, res::ControlKind kind) const {
@@ -44,45 +45,41 @@ std::optional<QColor> CPortDlg::controlColor(int id, res::ControlKind kind) cons
   if (kind == K::PushButton || kind == K::CheckBox) return kBackground;
   if (kind != K::Static && kind != K::GroupBox) return std::nullopt;
   if (id == IDC_FORWARD_PORT || id == IDC_FORWARD_HOST || id == IDC_LISTEN_GROUP) return kValue;
-  if (id == IDC_COUNT) return connectionCount > 0 ? kActive : kValue;
+  if (id == IDC_COUNT) return slot.connectionCount > 0 ? kActive : kValue;
   return kBackground;
 }
 
 void CPortDlg::showListenCaption() {
-  setItemText(IDC_LISTEN_GROUP, "TCP:" + std::to_string(listenPort));
+  setItemText(IDC_LISTEN_GROUP, "TCP:" + std::to_string(slot.listenPort));
 }
 
-void CPortDlg::initSlot() {
-  // A slot saved as ON is validated and started now, during launch; a refusal is shown, but
-  // it is not the user switching off, so the file keeps ACT for the next launch.
-  const std::string refusal = startSlot();
-  countText = std::to_string(connectionCount);
-  forwardPortText = std::to_string(forwardPort);
+void CPortDlg::initSlot(const std::string& refusal) {
+  countText = std::to_string(slot.connectionCount);
+  forwardPortText = std::to_string(slot.forwardPort);
   showListenCaption();
-  setItemText(IDC_ACTIVE, act ? "ON" : "OFF");
+  setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
   updateData(false);
-  // Several panels may refuse at launch, before the window shows: each names its slot.
-  if (!refusal.empty()) ui::messageBox(sectionName() + ": " + refusal, this);
+  if (!refusal.empty()) ui::messageBox(slot.sectionName() + ": " + refusal, this);
 }
 
 void CPortDlg::refuseSwitchOn(const std::string& message) {
   ui::messageBox(message, this);
-  act = 0;
+  slot.act = 0;
   updateData(false);
 }
 
 void CPortDlg::onToggle() {
   updateData(true);
-  if (const std::string refusal = toggleSlot(act); !refusal.empty()) {
+  if (const std::string refusal = slot.toggleSlot(slot.act); !refusal.empty()) {
     refuseSwitchOn(refusal);
     return;
   }
-  setItemText(IDC_ACTIVE, act ? "ON" : "OFF");
+  setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
 }
 
 void CPortDlg::onSettings() {
   updateData(true);
-  if (act != 0) {
+  if (slot.act != 0) {
     ui::messageBox(kPortInUse, this);
     return;
   }
@@ -99,16 +96,16 @@ void CPortDlg::onSettings() {
 }
 
 void CPortDlg::fillSettingsDialog(CSettingDlg& dialog) {
-  dialog.listenPortSpin->setRange(0, kMaxPort);
-  dialog.listenPortSpin->setPos(listenPort);
-  dialog.host = forwardHost;
-  dialog.destinationPortSpin->setRange(0, kMaxPort);
-  dialog.destinationPortSpin->setPos(forwardPort);
-  const bool local = CSettingDlg::isLocalHostName(forwardHost);
+  dialog.listenPortSpin->setRange(0, CPortSlot::kMaxPort);
+  dialog.listenPortSpin->setPos(slot.listenPort);
+  dialog.host = slot.forwardHost;
+  dialog.destinationPortSpin->setRange(0, CPortSlot::kMaxPort);
+  dialog.destinationPortSpin->setPos(slot.forwardPort);
+  const bool local = CSettingDlg::isLocalHostName(slot.forwardHost);
   dialog.localhost = local ? 1 : 0;
   dialog.enableItem(IDC_HOST_EDIT, !local);
-  editFilter = filter;
-  dialog.filterCopy = &editFilter;
+  slot.editFilter = slot.filter;
+  dialog.filterCopy = &slot.editFilter;
   dialog.updateData(false);
 }
 
@@ -118,40 +115,39 @@ void CPortDlg::onSettingOk() {
   // Only a setting the user changed is written; the others keep their text in the file
   // ("0080", a host in another encoding, PORT=abc).
   auto take = [this](int& setting, int value, const char* key) {
-    if (setting != value) setting = value, markChanged(key);
+    if (setting != value) setting = value, slot.markChanged(key);
   };
-  take(listenPort, dialog.listenPortSpin->pos(), "PORT");
+  take(slot.listenPort, dialog.listenPortSpin->pos(), "PORT");
   showListenCaption();
-  if (dialog.host != shownText(forwardHost)) {
-    forwardHost = dialog.host;
-    markChanged("FORWARDHOST");
+  if (dialog.host != shownText(slot.forwardHost)) {
+    slot.forwardHost = dialog.host;
+    slot.markChanged("FORWARDHOST");
   }
-  take(forwardPort, dialog.destinationPortSpin->pos(), "FORWARDPORT");
-  forwardPortText = std::to_string(forwardPort);
-  filter = editFilter;
+  take(slot.forwardPort, dialog.destinationPortSpin->pos(), "FORWARDPORT");
+  forwardPortText = std::to_string(slot.forwardPort);
+  slot.filter = slot.editFilter;
   updateData(false);
-  saveSettings();
+  slot.saveSettings();
 }
 
 void CPortDlg::notifyOnConnectionCount(int count) {
-  CPortSlot::notifyOnConnectionCount(count);
   countText = std::to_string(count);
   updateData(false);  // also recolours the count field
 }
 
 void CPortDlg::onConfirm() {
-  if (connectionCount <= 0) {
+  if (slot.connectionCount <= 0) {
     ui::messageBox(kNoConnections, this);
     return;
   }
   CStatusDlg status;
-  status.repeater = &repeater;
+  status.nextPair = [this](int& position) { return slot.nextPair(position); };
   status.doModal(window());
 }
 
 std::vector<std::string> CPortDlg::totalsLines() {
-  const SlotTotals t = totals();
-  return {"TCP:" + std::to_string(listenPort) + " ON以降の累計",
+  const SlotTotals t = slot.totals();
+  return {"TCP:" + std::to_string(slot.listenPort) + " ON以降の累計",
           "処理した接続: " + thousands(t.served),
           "拒否した接続: " + thousands(t.refused),
           "失敗した接続: " + thousands(t.failed),
@@ -167,16 +163,16 @@ void CPortDlg::addContextEntries(QMenu& menu) {
 
 void CPortDlg::onAccess() {
   updateData(true);
-  if (act != 0) {
+  if (slot.act != 0) {
     ui::messageBox(kPortInUse, this);
     return;
   }
   // The working copies; an open settings dialog of this panel holds the same filter copy and,
   // on its OK, finds it equal to the live filter again.
-  editFilter = filter;
-  editListenHost = listenHost;
-  CAccessDlg dialog(editFilter, editListenHost);
+  slot.editFilter = slot.filter;
+  slot.editListenHost = slot.listenHost;
+  CAccessDlg dialog(slot.editFilter, slot.editListenHost);
   if (dialog.doModal(window()) != IDOK) return;
-  takeAccess(editFilter, editListenHost);
-  saveSettings();
+  slot.takeAccess(slot.editFilter, slot.editListenHost);
+  slot.saveSettings();
 }

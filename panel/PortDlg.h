@@ -1,11 +1,10 @@
 #pragma once
-// The port panel: the visible face and owner of one forwarding slot, a child panel inside the
-// main window. The slot's settings, INI persistence and switching rules come from CPortSlot, so
-// the window and a headless run share them; this class adds the controls, the messages and the
-// two dialogs.
+// The port panel: the visible face of one forwarding slot, a child panel inside the main window.
+// The slot (settings, INI persistence, switching rules, the repeater) belongs to the slot set;
+// the panel shows it and adds the controls, the messages and the dialogs.
 //
-// The owner creates the panel window (create(parent)), sets slotIndex, iniPath and
-// settingsDialog, then calls initSlot; at exit shutdownSlot, then deletes the panel.
+// The owner makes the panel over a started slot, creates its window (create(parent)), sets
+// settingsDialog, then calls initSlot; the panel goes before its slot does.
 #include <QColor>
 #include <QPointer>
 #include <string>
@@ -18,7 +17,7 @@
 
 class QMenu;
 
-class CPortDlg : public ui::CDialog, public CSettingDlgListener, public CPortSlot {
+class CPortDlg : public ui::CDialog, public CSettingDlgListener {
   Q_OBJECT
 public:
   static constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
@@ -30,10 +29,12 @@ public:
   static inline const QColor kValue{255, 255, 180};
   static inline const QColor kActive{180, 255, 180};
 
-  CPortDlg();
+  explicit CPortDlg(CPortSlot& slot);
   ~CPortDlg() override;
 
-  void initSlot();
+  // Shows the slot as its launch left it; a refusal of that launch is shown in a box naming the
+  // slot (several panels may refuse before the window shows).
+  void initSlot(const std::string& refusal = "");
   void onToggle();    // 1017 clicked (the check box has already flipped)
   void onSettings();  // 1013 clicked
   void onConfirm();   // 1012 clicked
@@ -45,11 +46,13 @@ public:
   void addContextEntries(QMenu& menu);
 
   void onSettingOk() override;
-  void notifyOnConnectionCount(int count) override;
+  // The slot's repeater reported a count: the count field shows it, in its colour.
+  void notifyOnConnectionCount(int count);
 
   // The slot's totals since it was last switched on, one menu line each.
   std::vector<std::string> totalsLines();
 
+  CPortSlot& slot;              // not owned; outlives the panel
   std::string countText;        // control 1018
   std::string forwardPortText;  // control 1011
   QPointer<CSettingDlg> settingsDialog;  // shared by all panels; not owned

@@ -1,0 +1,56 @@
+#include "slot/SlotSet.h"
+
+#include <cerrno>
+
+#include "slot/IniDocument.h"
+#include "slot/SaveReport.h"
+#include "slot/SlotSections.h"
+
+CSlotSet::CSlotSet(std::string iniPath, CSaveReport* saveReport)
+    : iniPath(std::move(iniPath)), saveReport(saveReport) {}
+
+CSlotSet::~CSlotSet() = default;
+
+bool CSlotSet::full() const { return size() >= slot_sections::maxSlots; }
+
+CPortSlot& CSlotSet::makeSlot() {
+  auto& slot = *owned.emplace_back(std::make_unique<CPortSlot>());
+  slot.slotIndex = size() - 1;
+  slot.iniPath = iniPath;
+  slot.saveReport = saveReport;
+  return slot;
+}
+
+void CSlotSet::open(int count) {
+  if (count <= 0) count = slot_sections::count(ini::Document::load(iniPath));
+  for (int i = 0; i < count; ++i) makeSlot();
+}
+
+void CSlotSet::startAll(const std::function<void(CPortSlot&, const std::string&)>& started) {
+  for (int i = 0; i < size(); ++i) {  // by index: `started` may run a nested loop
+    CPortSlot& slot = *owned[i];
+    started(slot, slot.startSlot());
+  }
+}
+
+std::optional<std::string> CSlotSet::addSlot() {
+  if (full()) return std::nullopt;
+  return makeSlot().startSlot();
+}
+
+std::unique_ptr<CPortSlot> CSlotSet::removeSlot(int index) {
+  if (index < 0 || index >= size()) return nullptr;
+  ini::Document doc = ini::Document::load(iniPath);
+  if (slot_sections::remove(doc, index) && !doc.save(iniPath)) {
+    if (saveReport) saveReport->failed(iniPath, errno);
+    return nullptr;  // the file still has the slot: so does the set
+  }
+  std::unique_ptr<CPortSlot> removed = std::move(owned[index]);
+  owned.erase(owned.begin() + index);
+  for (int later = index; later < size(); ++later) --owned[later]->slotIndex;
+  return removed;
+}
+
+void CSlotSet::shutdown() {
+  for (auto& slot : owned) slot->shutdownSlot();
+}

@@ -1,0 +1,53 @@
+#pragma once
+// CSlotSet: the one owner of the slots of a settings file. It counts the file's slot sections,
+// makes one slot for each, starts them at launch, adds the next one, removes one (the later
+// sections move down a number, every other byte stays) and shuts them down in slot order. The
+// headless run and the main window both stand on it; the window only shows a panel per slot.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "slot/PortSlot.h"
+
+class CSaveReport;
+
+class CSlotSet {
+ public:
+  // saveReport: not owned; given to every slot, it tells the user of a failed save.
+  CSlotSet(std::string iniPath, CSaveReport* saveReport);
+  ~CSlotSet();
+  CSlotSet(const CSlotSet&) = delete;
+  CSlotSet& operator=(const CSlotSet&) = delete;
+
+  // Makes `count` slots, or with 0 one per slot section the file holds (at least one, at most
+  // slot_sections::maxSlots), none started yet.
+  void open(int count = 0);
+  // The launch: every slot loads and starts as saved, in slot order; `started` hears of each
+  // with its refusal ("" for none) before the next one starts.
+  void startAll(const std::function<void(CPortSlot&, const std::string& refusal)>& started);
+  // A new last slot, started (switched off, its section saved with the four keys unless the
+  // file has it already). Its refusal; nullopt when the set is full and nothing was added.
+  std::optional<std::string> addSlot();
+  // Takes slot `index`'s section out of the file and the slot out of the set; the later slots
+  // move down a number. The caller has made sure it is off. The slot is handed back so that
+  // whatever shows it can go first; null (and the failure told) when the file keeps it.
+  std::unique_ptr<CPortSlot> removeSlot(int index);
+  // Saves and stops every slot in slot order.
+  void shutdown();
+  // Drops every slot (after shutdown).
+  void clear() { owned.clear(); }
+
+  int size() const { return static_cast<int>(owned.size()); }
+  bool full() const;
+  CPortSlot& operator[](int index) { return *owned[index]; }
+  const CPortSlot& operator[](int index) const { return *owned[index]; }
+
+ private:
+  CPortSlot& makeSlot();
+
+  std::string iniPath;
+  CSaveReport* saveReport;
+  std::vector<std::unique_ptr<CPortSlot>> owned;  // owned; slot order
+};

@@ -1,0 +1,326 @@
+// The real main window on the offscreen platform, driven as a user drives it: slots launched,
+// added and removed through its menus, each panel's buttons, boxes and dialogs, every way of
+// closing, its menus and the README picture. Real INI files, real relaying on 127.0.0.1, the
+// socket loop served from Qt's loop as in the program, so relaying goes on under modal windows.
+#include <gtest/gtest.h>
+
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScreen>
+#include <QTest>
+#include <map>
+#include <sys/stat.h>
+
+#include "ChildProcess.h"
+#include "Modal.h"
+#include "app/AboutDlg.h"
+#include "app/RelvaneDlg.h"
+#include "dialogs/AccessDlg.h"
+#include "dialogs/LogDlg.h"
+#include "dialogs/StatusDlg.h"
+#include "panel/PortDlg.h"
+#include "res/Resource.h"
+#include "ui/Colors.h"
+#include "ui/ListView.h"
+#include "ui/NetLoopNotifier.h"
+
+using namespace apptest;
+using namespace testsupport;
+
+namespace {
+
+void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+QColor colourOf(const QWidget* w) {
+  QColor c;
+  return ui::hasBackground(w, &c) ? c : QColor();
+}
+
+// Runs `open` while a timer answers what it brings up: a popup menu gets its entry `label`
+// chosen (its entries go to `entries`, a greyed one marked "-"), a message box the button
+// `answer` (else OK), any other modal window is closed. Returns the texts of the boxes (an
+// about box's version line, another window's title).
+std::vector<std::string> answerWhile(const std::function<void()>& open, const char* label = "",
+                                     QMessageBox::StandardButton answer = QMessageBox::Yes, QStringList* entries = nullptr) {
+  std::vector<std::string> boxes;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+      QAction* wanted = nullptr;
+      for (QAction* action : menu->actions()) {
+        if (entries) *entries << (action->isEnabled() ? "" : "-") + action->text();
+        if (action->text() == QString::fromUtf8(label) && action->isVisible()) wanted = action;
+      }
+      entries = nullptr;
+      if (!wanted) return menu->close(), void();
+      menu->setActiveAction(wanted);
+      QTest::keyClick(menu, Qt::Key_Return);
+    } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxes.push_back(box->text().toStdString());
+      box->button(box->button(answer) ? answer : QMessageBox::Ok)->click();
+    } else if (QWidget* modal = QApplication::activeModalWidget()) {
+      auto* about = qobject_cast<CAboutDlg*>(modal);
+      boxes.push_back(about ? about->itemText(IDC_VERSION) : modal->windowTitle().toStdString());
+      modal->close();
+    }
+  });
+  timer.start(20);
+  open();
+  return boxes;
+}
+
+// Right-clicks `target` and chooses `label` from the menu that comes up.
+std::vector<std::string> chooseFromMenu(QWidget* target, const char* label,
+                                        QMessageBox::StandardButton answer = QMessageBox::Yes, QStringList* entries = nullptr) {
+  return answerWhile([target] {
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(target, &click);
+  }, label, answer, entries);
+}
+
+// The INI file in a temp directory, which is the runtime directory too.
+class Window : public ::testing::Test {
+ protected:
+  void SetUp() override { initUiOnce(), ::setenv("XDG_RUNTIME_DIR", temp.path().c_str(), 1); }
+  std::string ini() const { return (temp / "RelvaneTiv.ini").string(); }
+  // Types into the shared settings dialog's edit box `id`.
+  static void type(CPortDlg* panel, int id, const std::string& text) {
+    panel->settingsDialog->edit(id)->selectAll();
+    QTest::keyClicks(panel->settingsDialog->edit(id), QString::fromStdString(text));
+  }
+
+  TempDir temp;
+  NetLoopNotifier sockets;
+  LoopbackListener destination;
+};
+
+// Launch boxes name their slot; a removed slot takes its section along and the later ones move
+// down with every other byte kept; added slots are saved switched off; the panels stand in
+// columns of five; a failed save is told once and the change waits for the next save.
+TEST_F(Window, ThreeSlotsLaunchedOneRemovedSomeAddedInColumnsOfFive) {
+  const int port = freePort();
+  const std::string head = "; mine\n" + slotSection(0, 1, port, destination.port) + "\n[OTHER]\nKEEP=me\n";
+  const std::string tail = "[TCP-PORT2]\nACT=0\nPORT=0083\nFORWARDHOST=\x93\xfa\n";
+  writeFile(ini(), head + "[TCP-PORT1]\nACT=1\nPORT=1\nFORWARDPORT=99999\n" + tail);
+  CRelvaneDlg window(ini());
+  EXPECT_EQ(answerWhile([&] { EXPECT_TRUE(window.create()); }),
+            (std::vector<std::string>{"TCP-PORT1: 転送先ポート番号が無効な設定です",
+                                      "設定ファイルに無効な値があります:\nTCP-PORT1 の FORWARDPORT=99999 は無効な値です (0～65535)\n"}));
+  ASSERT_EQ(window.portPanels().size(), 3u);
+  CPortDlg *first = window.portPanels()[0], *third = window.portPanels()[2];
+  EXPECT_EQ(third->itemText(IDC_FORWARD_HOST), "\uFFFD\uFFFD");  // shown, not kept
+  EXPECT_TRUE(first->slot.started());
+
+  EXPECT_EQ(chooseFromMenu(window.portPanels()[1], CRelvaneDlg::kRemoveSlot, QMessageBox::No),
+            std::vector<std::string>{"TCP-PORT1 (TCP:1) を削除しますか？"});
+  EXPECT_EQ(chooseFromMenu(first->item(IDC_COUNT), CRelvaneDlg::kRemoveSlot),
+            std::vector<std::string>{CRelvaneDlg::kRemoveWhileOn});
+  chooseFromMenu(window.portPanels()[1]->item(IDC_FORWARD_HOST), CRelvaneDlg::kRemoveSlot);
+  ASSERT_EQ(window.portPanels().size(), 2u);
+  EXPECT_EQ(window.portPanels()[1], third);
+  EXPECT_EQ(third->slot.slotIndex, 1);
+  const std::string renamed = head + "[TCP-PORT1]" + tail.substr(tail.find('\n'));
+  const QSize panel = window.panelRectangle().size();
+  ASSERT_TRUE(panel.width() > 150 && panel.height() > 40);
+  EXPECT_EQ(window.size(), QSize(panel.width(), 20 + 2 * panel.height()));
+
+  click(third->button(IDC_SETTINGS));  // only the changed key is written; the host keeps its bytes
+  EXPECT_TRUE(third->settingsDialog->edit(IDC_HOST_EDIT)->isEnabled()) << "not this PC";
+  type(third, IDC_FORWARD_PORT_EDIT, "2001");
+  click(third->settingsDialog->button(IDOK));
+  std::string file = renamed + "FORWARDPORT=2001\n";
+  EXPECT_EQ(readFile(ini()), file);
+
+  for (int added = 3; added <= 6; ++added) chooseFromMenu(&window, CRelvaneDlg::kAddSlot);
+  ASSERT_EQ(window.portPanels().size(), 6u);
+  EXPECT_EQ(window.size(), QSize(2 * panel.width(), 20 + 5 * panel.height()));
+  EXPECT_TRUE(window.screen()->availableGeometry().contains(window.frameGeometry()));
+  while (window.portPanels().size() < 11) window.addSlot();
+  EXPECT_EQ(window.portPanels()[10]->itemText(IDC_ACTIVE), "OFF");
+  for (int i = 2; i < 11; ++i) file += slotSection(i, 0, 0, 0);
+  EXPECT_EQ(readFile(ini()), file);
+  EXPECT_EQ(window.size(), QSize(3 * panel.width(), 20 + 5 * panel.height()));
+  EXPECT_EQ(window.portPanels()[7]->geometry().topLeft(), QPoint(panel.width(), 20 + 2 * panel.height()));
+  EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "not resizable";
+  EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+
+  ::chmod(ini().c_str(), 0444);
+  for (std::size_t boxes : {1u, 0u})  // the same cause twice is told once
+    EXPECT_EQ(answerWhile([&] { click(first->button(IDC_ACTIVE)); }).size(), boxes);
+  EXPECT_EQ(readFile(ini()), file);
+  ::chmod(ini().c_str(), 0644);
+  click(first->button(IDC_ACTIVE));
+  EXPECT_FALSE(first->slot.started());
+  EXPECT_EQ(readFile(ini()), file.replace(file.find("ACT=1"), 5, "ACT=0"));
+}
+
+// One panel from a file without slots: its settings and access dialogs, the shared dialog held
+// by one panel at a time, refusals, relaying under a box, the count and the status table.
+TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
+  writeFile(ini(), "[OTHER]\nKEEP=me\n");
+  CRelvaneDlg window(ini());
+  ASSERT_TRUE(window.create());
+  std::string file = "[OTHER]\nKEEP=me\n" + slotSection(0, 0, 0, 0);
+  EXPECT_EQ(readFile(ini()), file) << "a file without slots gets one";
+  window.addSlot();
+  CPortDlg *panel = window.portPanels()[0], *second = window.portPanels()[1];
+  CSettingDlg& settings = *panel->settingsDialog;
+  file += slotSection(1, 0, 0, 0);
+
+  const std::vector<std::string> refused = answerWhile([&] { click(panel->button(IDC_ACTIVE)); });
+  EXPECT_EQ(refused, std::vector<std::string>{CPortSlot::kListenPortInvalid});
+  EXPECT_EQ(std::make_tuple(panel->itemText(IDC_ACTIVE), panel->checkState(IDC_ACTIVE)), std::make_tuple("OFF", 0));
+  EXPECT_EQ(readFile(ini()), file) << "a refused switch-on saves nothing";
+  click(panel->button(IDC_SETTINGS));  // 127.0.0.1 is this PC: ticked, the host not typed
+  EXPECT_EQ(std::make_tuple(settings.checkState(IDC_LOCALHOST), settings.edit(IDC_HOST_EDIT)->isEnabled()),
+            std::make_tuple(1, false));
+  EXPECT_EQ(answerWhile([&] { click(second->button(IDC_SETTINGS)); }), std::vector<std::string>{CPortDlg::kSettingBusy});
+  const std::string p = std::to_string(freePort()), to = std::to_string(destination.port);
+  type(panel, IDC_LISTEN_PORT_EDIT, p);
+  type(panel, IDC_FORWARD_PORT_EDIT, to);
+  click(settings.button(IDOK));
+  EXPECT_EQ(std::make_tuple(panel->itemText(IDC_LISTEN_GROUP), panel->itemText(IDC_FORWARD_PORT)), std::make_tuple("TCP:" + p, to));
+  file = "[OTHER]\nKEEP=me\n" + slotSection(0, 0, std::stoi(p), destination.port) + slotSection(1, 0, 0, 0);
+  EXPECT_EQ(readFile(ini()), file);
+
+  whenModal<CAccessDlg>([](CAccessDlg* d) {  // taken on OK; only the changed key is written
+    QTest::mouseClick(d->button(IDC_MODE_LOCALHOST), Qt::LeftButton, {}, QPoint(6, 6));  // on its circle
+    click(d->button(IDOK));
+  });
+  panel->command(ID_PANEL_ACCESS);
+  EXPECT_EQ(panel->slot.filter.mode, CIpFilter::ModeLocalHost);
+  file.insert(file.find("[TCP-PORT1]"), "FILTER=1\n");
+  EXPECT_EQ(readFile(ini()), file);
+
+  click(panel->button(IDC_SETTINGS));  // switched on while the dialog is open
+  click(panel->button(IDC_ACTIVE));
+  ASSERT_TRUE(panel->slot.started());
+  EXPECT_EQ(answerWhile([&] { panel->command(ID_PANEL_ACCESS); click(panel->button(IDC_SETTINGS)); }),
+            std::vector<std::string>(2, CPortDlg::kPortInUse));
+  const std::string moved = std::to_string(freePort());
+  type(panel, IDC_LISTEN_PORT_EDIT, moved);
+  click(settings.button(IDOK));  // taken over and saved; the running relay keeps the old port
+  EXPECT_EQ(panel->itemText(IDC_LISTEN_GROUP), "TCP:" + moved);
+  EXPECT_NE(readFile(ini()).find("ACT=1\nPORT=" + moved + "\n"), std::string::npos);
+  EXPECT_FALSE(accepting(std::stoi(moved)));
+  click(second->button(IDC_SETTINGS));  // free again: another panel may have it
+  EXPECT_EQ(settings.listener, static_cast<CSettingDlgListener*>(second));
+  answerWhile([&] { EXPECT_TRUE(window.removeSlot(second)); });
+  EXPECT_TRUE(settings.isFree()) << "a panel that goes away gives it back";
+
+  int clients[2] = {-1, -1}, served = -1;
+  std::string atDestination, text;
+  ModalWatch<QMessageBox> boxWatch([&](QMessageBox* box) {  // relaying goes on under a box
+    text = box->text().toStdString();
+    clients[0] = connectLoopback(std::stoi(p));
+    served = waitUntil([&] { return panel->slot.connectionCount == 1; }) ? destination.acceptOne() : -1;
+    if (served >= 0 && sendAll(clients[0], "ping") && waitUntil([&] { return readableWithin(served, 0ms); }))
+      atDestination = recvExact(served, 4);
+    box->button(QMessageBox::Ok)->click();
+  });
+  click(panel->button(IDC_CONFIRM));  // while nothing is connected
+  EXPECT_EQ(text, "現在接続はありません.");
+  EXPECT_EQ(atDestination, "ping");
+  clients[1] = connectLoopback(std::stoi(p));
+  ASSERT_TRUE(waitUntil([&] { return panel->itemText(IDC_COUNT) == "2"; }));
+  EXPECT_EQ(colourOf(panel->item(IDC_COUNT)), CPortDlg::kActive);
+  int rows = -1;
+  ModalWatch<CStatusDlg> statusWatch([&](CStatusDlg* status) { rows = status->list->itemCount(), click(status->button(IDOK)); });
+  click(panel->button(IDC_CONFIRM));
+  EXPECT_EQ(rows, 2);
+  for (int& client : clients) resetClose(client);
+  closeFd(served);
+  ASSERT_TRUE(waitUntil([&] { return panel->itemText(IDC_COUNT) == "0"; }));
+  EXPECT_EQ(colourOf(panel->item(IDC_COUNT)), CPortDlg::kValue);
+
+  int labels = 0;  // the fixed labels have room for their text in the font actually used
+  for (auto* label : panel->findChildren<QLabel*>()) {
+    const QString text = label->text();
+    if (text != "Port No." && text != "Ip/Host" && text != QString::fromUtf8("接続数")) continue;
+    ++labels;
+    EXPECT_EQ(colourOf(label), CPortDlg::kBackground) << text.toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->contentsRect().width()) << text.toStdString();
+  }
+  EXPECT_EQ(labels, 3);
+  EXPECT_EQ(std::make_tuple(colourOf(panel), colourOf(panel->item(IDC_FORWARD_HOST))),
+            std::make_tuple(CPortDlg::kBackground, CPortDlg::kValue));
+  window.close();
+}
+
+TEST_F(Window, EveryWayOfClosingStopsTheSlots) {
+  const std::pair<const char*, std::function<void(CRelvaneDlg&)>> ways[] = {
+      {"close box", [](CRelvaneDlg& w) { w.close(); }},
+      {"Escape", [](CRelvaneDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); }},
+      {"Enter", [](CRelvaneDlg& w) { QTest::keyClick(&w, Qt::Key_Return); }},
+      {"exit command", [](CRelvaneDlg& w) { w.command(ID_EXIT_APP); }},
+  };
+  for (const auto& [name, close] : ways) {
+    SCOPED_TRACE(name);
+    const int port = freePort();
+    writeFile(ini(), slotSection(0, 1, port, 9));
+    CRelvaneDlg window(ini());
+    bool listened = false;
+    QTimer::singleShot(0, &window, [&] { listened = accepting(port), close(window); });
+    QTimer::singleShot(10000, &window, [&] { window.done(99); });  // a way that fails must not hang
+    EXPECT_NE(window.runModal(), 99);
+    EXPECT_TRUE(listened && window.portPanels().empty());
+    EXPECT_FALSE(accepting(port));
+  }
+}
+
+// The README picture: seven slots in two columns, three of them ON with 3, 1 and 2 live
+// connections (RELVANE_SCREENSHOT names the file to write). The window stays hidden while it is
+// not meant to be visible; over a panel the menu starts with the panel's entries and its totals;
+// the about entry and system commands with its id open the about box, "ログ" the log window.
+TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
+  const std::map<int, int> clients = {{0, 3}, {1, 1}, {4, 2}};  // slot switched on: its clients
+  std::map<int, int> ports;
+  std::string file;
+  for (int i = 0; i < 7; ++i)
+    file += clients.contains(i) ? slotSection(i, 1, ports[i] = freePort(), destination.port) : slotSection(i, 0, 10080 + i, 80 + i, "LocalHost");
+  writeFile(ini(), file);
+  CRelvaneDlg window(ini());
+  ASSERT_TRUE(window.create());
+  std::vector<int> fds;
+  for (const auto& [slot, count] : clients) {
+    for (int c = 0; c < count; ++c) {
+      fds.push_back(connectLoopback(ports[slot]));
+      ASSERT_TRUE(waitUntil([&] { return window.portPanels()[slot]->slot.connectionCount == c + 1; }));
+      fds.push_back(destination.acceptOne());
+    }
+    EXPECT_EQ(window.portPanels()[slot]->itemText(IDC_COUNT), std::to_string(count));
+  }
+  if (const char* out = std::getenv("RELVANE_SCREENSHOT")) { EXPECT_TRUE(window.grab().save(out)); }
+  for (int& fd : fds) closeFd(fd);
+
+  window.showMainWindow(false);
+  window.show();
+  window.setGeometry(QRect(QPoint(10, 10), window.size()));
+  EXPECT_FALSE(window.isVisible());
+  window.command(ID_OPEN_MAINWINDOW);
+  EXPECT_TRUE(window.isVisible());
+  window.showMinimized();
+  window.command(ID_OPEN_MAINWINDOW);
+  EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
+  QWidget* target = window.portPanels()[2]->item(IDC_COUNT);  // a right click on a panel's count
+  const char* about = "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報";
+  QStringList entries;
+  EXPECT_EQ(chooseFromMenu(target, about, QMessageBox::Yes, &entries),
+            std::vector<std::string>{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
+  EXPECT_EQ(entries.join('|').toStdString(),
+            "アクセス設定(&A)...|-TCP:10082 ON以降の累計|-処理した接続: 0|-拒否した接続: 0|-失敗した接続: 0|"
+            "-受信: 0 バイト|-送信: 0 バイト||スロットを追加|このスロットを削除|ログ||" + std::string(about));
+  for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
+    EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
+  EXPECT_EQ(chooseFromMenu(target, "アクセス設定(&A)..."), std::vector<std::string>{"アクセス設定"});
+  click(window.portPanels()[2]->button(IDC_SETTINGS));  // this PC in any case: ticked
+  EXPECT_EQ(window.portPanels()[2]->settingsDialog->checkState(IDC_LOCALHOST), 1);
+  chooseFromMenu(target, "ログ");
+  ASSERT_NE(window.logWindow(), nullptr);
+  EXPECT_TRUE(window.logWindow()->isVisible());
+  const std::string log = window.logWindow()->itemText(IDC_LOG_TEXT);
+  EXPECT_NE(log.find(" TCP-PORT4 待ち受け開始 待受=0.0.0.0:" + std::to_string(ports[4])), std::string::npos) << log;
+}
+
+}  // namespace
