@@ -8,7 +8,7 @@
 #include <string>
 
 #include "dialogs/CountText.h"
-#include "net/TcpRepeater.h"
+#include "net/TcpStreamPair.h"
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
 #include "ui/ListView.h"
@@ -92,7 +92,7 @@ bool CStatusDlg::onInitDialog() {
   if (!list) return true;
   list->setExtendedStyle(ui::CListView::GridLines | ui::CListView::FullRowSelect);
   insertColumns();
-  if (repeater || nextPair) {
+  if (nextPair) {
     refresh();
     refreshTimer.start();
   }
@@ -113,12 +113,12 @@ std::uint64_t CStatusDlg::selectedSerial() const {
 }
 
 void CStatusDlg::refresh() {
-  if (!list || (!repeater && !nextPair)) return;
+  if (!list || !nextPair) return;
   const std::uint64_t keep = selectedSerial();
   std::vector<std::uint64_t> serials;
   std::vector<std::array<std::string, kColumnCount>> rows;
   int position = 0;
-  while (CTcpStreamPair* pair = nextPair ? nextPair(position) : repeater->getNextPair(position)) {
+  while (CTcpStreamPair* pair = nextPair(position)) {
     serials.push_back(pair->serial);
     rows.push_back(cellsOf(*pair));
   }

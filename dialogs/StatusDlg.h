@@ -10,7 +10,6 @@
 
 #include "ui/Dialog.h"
 
-class CTcpRepeater;
 struct CTcpStreamPair;
 namespace ui {
 class CListView;
@@ -25,8 +24,8 @@ public:
   ~CStatusDlg() override;
 
   ui::CListView* list = nullptr;     // control 1029, bound by data exchange
-  CTcpRepeater* repeater = nullptr;  // not owned; must outlive the dialog's run
-  // Instead of `repeater`: the walk over a slot's pairs (position from 0, null after the last).
+  // The walk over a slot's pairs (position from 0, null after the last); what it walks must
+  // outlive the dialog's run.
   std::function<CTcpStreamPair*(int& position)> nextPair;
 
   // Reads the connection table into the list; the timer calls it while the dialog is open.

@@ -76,7 +76,7 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   CTcpStreamPair* thirdPair = repeater.getNextPair(position);
   ASSERT_TRUE(pumpUntil([&] { return count == 2 && thirdPair->acceptStream->receivedBytes == 1000; }));
 
-  dialog.repeater = &repeater;
+  dialog.nextPair = [this](int& at) { return repeater.getNextPair(at); };
   ASSERT_TRUE(dialog.create());
   const auto table = rows();
   auto port = [](int fd, bool peer = false) { return to_string(testsupport::portOf(fd, peer)) + '|'; };
