@@ -1,26 +1,21 @@
 // The about box's version line from records standing in for the program's: good, missing
-// or broken ones, and the cache that reads a good record once.
+// or broken ones, and the cache that reads a good record once. (The line the box makes of the
+// program's own record is the window's test.)
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "Modal.h"
-#include "app/AboutDlg.h"
 #include "app/VersionRecord.h"
-#include "res/Resource.h"
 
 namespace {
 
 // A record held in memory that counts how often it is read.
-class StandInRecord : public CVersionRecordSource {
- public:
+struct StandInRecord : CVersionRecordSource {
   explicit StandInRecord(std::string text, bool readable = true) : text(std::move(text)), readable(readable) {}
   std::size_t recordSize() const override { return text.size(); }
   bool readRecord(char* data, std::size_t size) const override {
     ++reads;
-    if (!readable || size > text.size()) return false;
-    text.copy(data, size);
-    return true;
+    return readable && size <= text.size() && text.copy(data, size) == size;
   }
   std::string text;
   bool readable;
@@ -34,9 +29,8 @@ std::string japanese(const std::string& productVersion) {
 
 }  // namespace
 
-TEST(AboutBox, ShowsTheFirstTranslationsProductVersionOrOnlyThePrefix) {
-  testsupport::initUiOnce();
-  const struct { std::string record, text; bool readable = true; } cases[] = {
+TEST(VersionLine, TheFirstTranslationsProductVersionOrOnlyThePrefixReadOnceGoodAndCutOnACharacter) {
+  const std::pair<std::string, std::string> cases[] = {
       {japanese("1, 0, 1, 114"), "Ver.:1- 0- 1- 114"},
       {japanese("2;1,3"), "Ver.:2.1-3"},
       // The translation names the second table; sub-blocks match without regard to case.
@@ -48,21 +42,15 @@ TEST(AboutBox, ShowsTheFirstTranslationsProductVersionOrOnlyThePrefix) {
       {"\\VarFileInfo\\Translation=zz11 04b0\n" + japanese("1.0"), ""},
       {"\\VarFileInfo\\Translation=0411\n", ""},
   };
-  for (const auto& c : cases) {
+  for (const auto& [record, text] : cases) {
     CVersionCache cache;
-    const StandInRecord record(c.record, c.readable);
-    CAboutDlg about([&] { return cache.versionText(record); });
-    ASSERT_TRUE(about.create());
-    EXPECT_EQ(about.itemText(IDC_VERSION), "レルベイン Tiv. " + c.text) << c.record;
+    EXPECT_EQ(aboutVersionLine(cache.versionText(StandInRecord(record))), "レルベイン Tiv. " + text) << record;
   }
-}
 
-TEST(VersionCache, ReadsOnceAfterSuccessRetriesAfterFailureAndCutsOnACharacter) {
   CVersionCache cache;
   StandInRecord broken(japanese("1.0"), false), good(japanese("1, 2"));
-  EXPECT_STREQ(cache.versionText(broken), "");
-  EXPECT_STREQ(cache.versionText(broken), "");
-  EXPECT_EQ(broken.reads, 2);
+  for (int i = 0; i < 2; ++i) EXPECT_STREQ(cache.versionText(broken), "");
+  EXPECT_EQ(broken.reads, 2) << "a failed read is tried again";
   EXPECT_STREQ(cache.versionText(good), "Ver.:1, 2");
   good.text = japanese("7.7");  // a later change is not seen: the first good read stands
   EXPECT_STREQ(cache.versionText(good), "Ver.:1, 2");
