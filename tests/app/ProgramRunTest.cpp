@@ -100,8 +100,7 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
       EXPECT_TRUE(sendAll(pair.client, "x") && recvExact(pair.server, 1) == "x") << "still relaying";
     if (ignored) child->signal(SIGTERM);
     EXPECT_EQ(child->waitExit(), 0);
-    EXPECT_TRUE(waitPeerClosed(pair.client));
-    EXPECT_TRUE(waitPeerClosed(pair.server));
+    EXPECT_TRUE(waitPeerClosed(pair.client) && waitPeerClosed(pair.server));
     EXPECT_FALSE(accepting(port));
     EXPECT_EQ(readFile(ini), handEdit);
     EXPECT_FALSE(fs::exists(elsewhere / "RelvaneTiv.ini"));

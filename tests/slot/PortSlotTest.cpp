@@ -74,8 +74,7 @@ TEST_F(PortSlotTest, ARefusedSwitchOnSavesNothingAndTheSelfCheckComesBeforeTheBi
   for (auto& c : cases) {  // a refusal at launch is not the user switching off
     writeFile(ini, c.file);
     EXPECT_EQ(slot.startSlot(), c.message) << c.file;
-    EXPECT_EQ(slot.act, 0);
-    EXPECT_FALSE(slot.started());
+    EXPECT_EQ(std::make_tuple(slot.act, slot.started()), std::make_tuple(0, false));
     slot.shutdownSlot();
     EXPECT_EQ(readFile(ini), c.file);
   }
