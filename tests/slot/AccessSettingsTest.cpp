@@ -15,19 +15,16 @@ const std::filesystem::path kData(RELVANE_TEST_DATA_DIR);
 struct AccessSettingsTest : SlotFixture {
   std::string section(const std::string& accessKeys) const { return SlotFixture::section(1, "127.0.0.1", accessKeys); }
   std::uint64_t refused() { return slot.totals().refused; }
-  // "served" once the pair is connected; "refused" once the relay has closed it unserved.
+  // "served" once the pair is connected, "refused" once the relay has turned it away.
   std::string verdict(const char* source, const char* target) {
-    const int before = slot.connectionCount;
     const std::uint64_t refusedBefore = refused();
     int fd = connectLoopback(port, 2s, target, source);
     if (fd < 0) return "unreachable";
-    waitUntil([&] { return slot.connectionCount > before || refused() > refusedBefore; });
-    std::string result = slot.connectionCount > before                          ? "served"
-                         : refused() > refusedBefore && waitPeerClosed(fd, 2s) ? "refused"
-                                                                                : "undecided";
-    int server = result == "served" ? destination.acceptOne(2s) : -1;
+    waitUntil([&] { return slot.connectionCount > 0 || refused() > refusedBefore; });
+    int server = slot.connectionCount > 0 ? destination.acceptOne(2s) : -1;
+    const char* result = server >= 0 ? "served" : refused() > refusedBefore ? "refused" : "undecided";
     closeFd(fd), closeFd(server);
-    waitUntil([&] { return slot.connectionCount == before; });
+    waitUntil([&] { return slot.connectionCount == 0; });
     return result;
   }
 };
@@ -36,21 +33,18 @@ TEST_F(AccessSettingsTest, AnOldFileLoadsAndSavesByteForByteAndEveryNewKeyRoundT
   const std::string old = readFile(kData / "access-old.ini");
   writeFile(ini, old);
   slot.loadSettings();
-  EXPECT_EQ(slot.filter.mode, CIpFilter::ModeAcceptAll);
-  EXPECT_EQ(slot.filter.allowCount + slot.filter.denyCount, 0);
-  EXPECT_EQ(slot.listenHost, "");
+  EXPECT_EQ(std::tie(slot.filter.mode, slot.filter.allowCount, slot.filter.denyCount, slot.listenHost),
+            std::make_tuple(CIpFilter::ModeAcceptAll, 0, 0, std::string()));
   slot.takeAccess(CIpFilter(slot.filter), std::string(slot.listenHost));  // OK, nothing changed
   ASSERT_TRUE(slot.saveSettings());
   EXPECT_EQ(readFile(ini), old) << "no access key is added while the user changed none";
 
   writeFile(ini, readFile(kData / "access-all-keys.ini"));
   slot.loadSettings();
-  EXPECT_EQ(slot.filter.mode, CIpFilter::ModeRules);
-  EXPECT_EQ(slot.filter.allowCount, 3) << "the list ends at its first empty entry";
-  EXPECT_EQ(slot.filter.allowRules[1], "2001:db8::/32");
-  EXPECT_EQ(slot.filter.allowRules[4], "8.8.8.8");
-  EXPECT_EQ(slot.filter.denyCount, 1);
-  EXPECT_EQ(slot.listenHost, "::");
+  // The allow list ends at its first empty entry; a rule after the gap is kept, unused.
+  EXPECT_EQ(std::tie(slot.filter.mode, slot.filter.allowCount, slot.filter.allowRules[1], slot.filter.allowRules[4],
+                     slot.filter.denyCount, slot.listenHost),
+            std::make_tuple(CIpFilter::ModeRules, 3, "2001:db8::/32", "8.8.8.8", 1, "::"));
   slot.takeAccess(CIpFilter(slot.filter), std::string(slot.listenHost));
   ASSERT_TRUE(slot.saveSettings());
   EXPECT_EQ(readFile(ini), readFile(kData / "access-all-keys.ini"));
@@ -65,8 +59,7 @@ TEST_F(AccessSettingsTest, AnOldFileLoadsAndSavesByteForByteAndEveryNewKeyRoundT
   CPortSlot again;
   again.iniPath = ini;
   again.loadSettings();
-  EXPECT_EQ(again.filter.denyRules[1], "::1");
-  EXPECT_EQ(again.filter.mode, CIpFilter::ModePrivate);
+  EXPECT_EQ(std::tie(again.filter.denyRules[1], again.filter.mode), std::make_tuple("::1", CIpFilter::ModePrivate));
 
   for (const char* value : {"4", "-1", "3x", "", "03"}) {  // only a plain mode number counts
     writeFile(ini, "[TCP-PORT0]\nFILTER=" + std::string(value) + "\n");
@@ -75,25 +68,21 @@ TEST_F(AccessSettingsTest, AnOldFileLoadsAndSavesByteForByteAndEveryNewKeyRoundT
   }
 }
 
-// Outside rule mode a bad rule decides nothing, so it refuses nothing; a deny rule beats an allow
-// rule that also covers the peer; an IPv4 peer of a dual-stack slot arrives as ::ffff:127.0.0.1
-// and is judged as its IPv4 address.
+// Outside rule mode a bad rule decides nothing, so it refuses nothing; an IPv4 peer of a
+// dual-stack slot arrives as ::ffff:127.0.0.1 and is judged as its IPv4 address (how rules
+// decide is the filter's own test).
 TEST_F(AccessSettingsTest, ModesRulesAndListenAddressesDecideOverRealPeersAndCountTheRefused) {
   struct Try { const char *source, *target, *verdict; };
   const struct { const char* keys; bool v6; std::vector<Try> tries; } cases[] = {
       {"FILTER=1\nALLOW0=10.0.0.0/33\n", false,
        {{"127.0.0.2", "127.0.0.1", "refused"}, {"127.0.0.1", "127.0.0.1", "served"}}},
-      {"FILTER=3\nALLOW0=127.0.0.0/8\nDENY0=127.0.0.2\n", false,
-       {{"127.0.0.2", "127.0.0.1", "refused"}, {"127.0.0.3", "127.0.0.1", "served"}}},
       {"LISTENHOST=127.0.0.1\n", false,
        {{"127.0.0.1", "127.0.0.1", "served"}, {"127.0.0.1", "127.0.0.2", "unreachable"}}},
       {"LISTENHOST=127.0.0.1\n", true, {{"::1", "::1", "unreachable"}}},
       {"LISTENHOST=::\nFILTER=1\n", true,
        {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "served"}, {"127.0.0.2", "127.0.0.1", "refused"}}},
       {"LISTENHOST=::1\nFILTER=3\nALLOW0=::1/128\n", true,
-       {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "unreachable"}}},
-      {"LISTENHOST=::\nFILTER=3\nALLOW0=::/0\nDENY0=::ffff:127.0.0.0/104\n", true,
-       {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "refused"}}}};
+       {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "unreachable"}}}};
   const bool v6 = LoopbackListener("::1").fd >= 0;
   for (const auto& c : cases) {
     if (c.v6 && !v6) GTEST_SKIP() << "no IPv6 loopback on this machine";

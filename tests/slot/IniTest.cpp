@@ -87,7 +87,20 @@ struct FileSizeLimit {
   ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved), ::signal(SIGXFSZ, handler); }
 };
 
-TEST(IniSave, FailuresLeaveTheOldFileWholeAndTheDocumentIntact) {
+// Runs `write` in a child process that is not root (root may create files anywhere, and
+// permissions are the point here); true when it reported success.
+bool writesAsAnotherUser(const std::function<bool()>& write) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+    ::_exit(write() ? 0 : 1);
+  }
+  int status = 0;
+  return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A read-only file kept even against root is the slot set's and the window's failed-save step.
+TEST(IniSave, FailuresLeaveTheOldFileWholeAFolderRefusingTheTemporaryFileGetsAnInPlaceWrite) {
   TempDir dir;
   const std::string path = (dir / "a.ini").string();
   const std::string old = "[S]\nK=1\n" + std::string(3000, ';') + "\n";
@@ -110,23 +123,7 @@ TEST(IniSave, FailuresLeaveTheOldFileWholeAndTheDocumentIntact) {
   EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
   EXPECT_EQ(ini::getPrivateProfileString("S", "K", "", path), "4");
   EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));
-}
 
-// Runs `write` in a child process that is not root (root may create files anywhere, and
-// permissions are the point here); true when it reported success.
-bool writesAsAnotherUser(const std::function<bool()>& write) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
-    ::_exit(write() ? 0 : 1);
-  }
-  int status = 0;
-  return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// (A read-only file kept even against root is the slot's failed-save test.)
-TEST(IniSave, AFolderAsTheFileSaysWhyAndAFolderRefusingTheTemporaryFileGetsAnInPlaceWrite) {
-  TempDir dir;
   fs::create_directory(dir / "folder.ini");  // unreadable as a file: a save says why
   errno = 0;
   EXPECT_FALSE(ini::Document::load((dir / "folder.ini").string()).save((dir / "folder.ini").string()));

@@ -1,13 +1,16 @@
-// A slot against real INI files in a temp directory and real sockets on 127.0.0.1, driving the
-// relay's event loop in this thread.
+// A slot, and the set of a file's slots, against real INI files in a temp directory and real
+// sockets on 127.0.0.1, driving the relay's event loop in this thread.
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 #include <regex>
 
 #include "SlotFixture.h"
+#include "slot/SaveReport.h"
+#include "slot/SlotSet.h"
 
 using namespace slottest;
 
@@ -71,8 +74,7 @@ TEST_F(PortSlotTest, ARefusedSwitchOnSavesNothingAndTheSelfCheckComesBeforeTheBi
   for (auto& c : cases) {  // a refusal at launch is not the user switching off
     writeFile(ini, c.file);
     EXPECT_EQ(slot.startSlot(), c.message) << c.file;
-    EXPECT_EQ(slot.act, 0);
-    EXPECT_FALSE(slot.started());
+    EXPECT_EQ(std::make_tuple(slot.act, slot.started()), std::make_tuple(0, false));
     slot.shutdownSlot();
     EXPECT_EQ(readFile(ini), c.file);
   }
@@ -143,6 +145,53 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineAndFailedOrFilteredOnesAreCo
   const SlotTotals after = slot.totals();
   EXPECT_EQ(std::tie(after.served, after.refused, after.failed), std::make_tuple(0u, 1u, 1u));
   closeFd(refused), closeFd(filtered);
+}
+
+// The slots of one settings file through their one owner (the window and the headless program
+// stand on the same set; their own tests run it there).
+struct SlotSetTest : SlotFixture {
+  std::vector<std::string> told;
+  CSaveReport report{[this](const std::string& text) { told.push_back(text); }};
+  CSlotSet set{ini, &report};
+};
+
+TEST_F(SlotSetTest, ThreeSlotsStartAddOneRemoveTheMiddleOneAndShutDownAndAFullSetAddsNone) {
+  const int other = freePort();
+  const std::string head = "; by hand\n" + section(1, "127.0.0.1") + "\n[OTHER]\nKEEP=me\n";
+  const std::string middle = "[TCP-PORT1]\nACT=1\nPORT=0082\nFORWARDHOST=\x93\xfa\n";
+  const std::string tail = slotSection(2, 1, other, destination.port, "localhost", "BUFFERSIZE=64\n");
+  writeFile(ini, head + middle + tail);
+  set.open();
+  ASSERT_EQ(set.size(), 3);
+  set.startAll([](CPortSlot&, const std::string&) {});  // in order, refusals told: the runs' and the window's
+  EXPECT_TRUE(set[0].started() && !set[1].started() && set[2].started());
+  EXPECT_EQ(set.addSlot(), std::optional<std::string>(""));
+  EXPECT_EQ(readFile(ini), head + middle + tail + slotSection(3, 0, 0, 0)) << "a refusal at launch keeps ACT=1";
+
+  ::chmod(ini.c_str(), 0444);  // the file cannot lose the slot: neither does the set
+  EXPECT_EQ(set.removeSlot(1), nullptr);
+  EXPECT_EQ(told, std::vector<std::string>{CSaveReport::text(ini, EACCES)});
+  ::chmod(ini.c_str(), 0644);
+  const std::unique_ptr<CPortSlot> removed = set.removeSlot(1);
+  ASSERT_NE(removed, nullptr);
+  EXPECT_EQ(removed->listenPort, 82);
+  ASSERT_EQ(set.size(), 3);
+  EXPECT_EQ(std::make_tuple(set[1].slotIndex, set[1].listenPort, set[2].slotIndex), std::make_tuple(1, other, 2));
+  const std::string renumbered = head + "[TCP-PORT1]" + tail.substr(tail.find('\n')) + slotSection(2, 0, 0, 0);
+  EXPECT_EQ(readFile(ini), renumbered);
+  int client = connectLoopback(other, 1s);
+  EXPECT_GE(client, 0) << "the renumbered slot runs on";
+  closeFd(client);
+
+  set.shutdown();  // in slot order, writing nothing unchanged: the headless run's log and file
+  EXPECT_FALSE(set[0].started() || set[1].started());
+
+  std::string full;  // how many sections count as slots is the section list's own test
+  for (int i = 0; i < 31; ++i) full += slotSection(i, 0, 0, 0);
+  writeFile(ini, full);
+  CSlotSet thirty(ini, &report);
+  thirty.open();
+  EXPECT_EQ(std::make_tuple(thirty.addSlot(), thirty.size()), std::make_tuple(std::optional<std::string>(), 30));
 }
 
 }  // namespace
