@@ -42,25 +42,24 @@ std::unique_ptr<Probe> connected(const LoopbackListener& l, int& peerFd) {
 
 }  // namespace
 
-// Handlers that change the set inside a batch: the first closes a socket whose event is still
-// queued and a fresh socket takes its number at once, then runs the loop (as a modal box would);
-// in that nested batch the next handler destroys another socket whose event is still queued.
+// Handlers that change the set inside a batch: the first destroys a socket whose event is still
+// queued and runs the loop (as a modal box would); in that nested batch the first handler closes
+// another socket whose event is still queued, and a fresh socket takes its number at once.
 // Neither closed socket gets a later call, nor the fresh one its predecessor's event.
 TEST(AsyncSocket, HandlersMayCloseReuseAndDispatchInsideABatch) {
   LoopbackListener l;
-  int peers[4], reusedFd = -1, destroyed = 0;
+  int peers[4], reusedFd = -1, closed = 0;
   std::unique_ptr<Probe> probes[4], fresh;
   auto handler = [&](Probe& self) {
     self.drain();
     for (auto& p : probes) {
       if (!p || p.get() == &self || !p->in.empty()) continue;  // one whose event has not run yet
-      if (destroyed++) return p.reset();
+      if (closed++ == 0) return p.reset(), loop().dispatch();
       reusedFd = p->Detach();  // a close inside a round waits for its end: free the number now
       ::close(reusedFd), p.reset();
       fresh = std::make_unique<Probe>();
       fresh->Create();  // takes the lowest free number: the one just closed
-      fresh->Connect("127.0.0.1", l.port);
-      return loop().dispatch();
+      return (void)fresh->Connect("127.0.0.1", l.port);
     }
   };
   for (int i = 0; i < 4; ++i) probes[i] = connected(l, peers[i]);
@@ -74,7 +73,7 @@ TEST(AsyncSocket, HandlersMayCloseReuseAndDispatchInsideABatch) {
   ASSERT_TRUE(fresh);
   EXPECT_EQ(fresh->handle(), reusedFd);
   EXPECT_EQ(fresh->receives, 0);
-  EXPECT_EQ(destroyed, 2);
+  EXPECT_EQ(closed, 2);
   for (auto& p : probes) EXPECT_TRUE(!p || p->in == "q");
   for (int fd : peers) ::close(fd);
 }
