@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Loopback.h"
 #include "net/EventLoop.h"
 #include "net/TimerQueue.h"
 
@@ -26,12 +27,8 @@ public:
   };
 
   LocalNameServer() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET, a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), len);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    const sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    ::bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
     loop_.setInterest(token_, EPOLLIN);
   }
   virtual ~LocalNameServer() {
@@ -42,7 +39,7 @@ public:
   LocalNameServer& operator=(const LocalNameServer&) = delete;
 
   void set(const std::string& name, Entry entry) { names_[name] = std::move(entry); }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }  // c-ares' form
+  std::string address() const { return "127.0.0.1:" + std::to_string(testsupport::portOf(fd_)); }  // c-ares' form
   int questions(const std::string& name) const { return asked_.count(name) ? asked_.at(name) : 0; }  // A and AAAA
 
 private:
@@ -89,7 +86,6 @@ private:
   net::EventLoop& loop_ = net::EventLoop::current();
   int fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   net::EventLoop::Token token_ = loop_.add(fd_, this);
-  int port_ = 0;
   std::map<std::string, Entry> names_;
   std::map<std::string, int> asked_;
   std::vector<net::TimerQueue::Id> replies_;  // cancelling one that has gone is ignored

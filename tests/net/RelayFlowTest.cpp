@@ -1,4 +1,9 @@
-// Bytes through the relay: integrity, half-close and back-pressure.
+// Bytes through the relay: arrival order, integrity, back-pressure, and the ways a pair ends.
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+
 #include "NetHarness.h"
 #include "net/BufferPool.h"
 
@@ -24,73 +29,53 @@ bool receiveStream(int fd, std::size_t n, unsigned seed) {
 
 }  // namespace
 
-// Both ends of every pair send at once and half-close; pair 0 carries 64 MiB each way.
-TEST(RelayFlow, ManyPairsRelayEveryByteBothWays) {
+// Clients queued faster than a round connects onward, each with its number as first byte: all
+// are taken and connected onward in the order they arrived, even after the last client has been
+// taken. Then both ends of every pair send at once and half-close: pair 0 carries 64 MiB each
+// way, the next 23 300 kB, the rest nothing but their orderly end.
+TEST(RelayFlow, ABurstIsConnectedInArrivalOrderAndEveryByteRelayedBothWays) {
   StdoutCapture quiet;
   Relay r;
-  constexpr int kPairs = 24;
-  auto size = [](int id) -> std::size_t { return id == 0 ? 64u << 20 : 300000; };
+  constexpr int kPairs = 120;
+  auto size = [](int id) -> std::size_t { return id == 0 ? 64u << 20 : id < 24 ? 300000 : 0; };
+  std::vector<int> clients, dests, order, arrival;
+  for (int i = 0; i < kPairs; ++i) {
+    clients.push_back(r.client()), arrival.push_back(i);
+    ASSERT_TRUE(sendAll(clients.back(), std::string(1, static_cast<char>(i))));
+  }
   std::atomic<int> good{0};
   EXPECT_TRUE(runWithPeer([&] {
-    std::vector<std::thread> peers;
-    for (int i = 0; i < kPairs; ++i) {
-      peers.emplace_back([&, i] {  // client: its id first, so the destination knows what to expect
-        int c = r.client();
-        std::thread reader([&] { good += receiveStream(c, size(i), 1000 + i); });
-        sendAll(c, std::string(1, char(i)));
-        sendStream(c, size(i), i);
-        reader.join();
-        closeFd(c);
-      });
-      peers.emplace_back([&] {
-        int d = r.dest.acceptOne(10s);
-        int id = recvExact(d, 1)[0];  // 0 when nothing came
-        std::thread writer([&] { sendStream(d, size(id), 1000 + id); });
-        good += receiveStream(d, size(id), id);
-        writer.join();
-        closeFd(d);
-      });
-    }
-    for (auto& t : peers) t.join();
+    for (int fd; std::ssize(dests) < kPairs && (fd = r.dest.acceptOne(10s)) >= 0;)  // 255: no first byte
+      dests.push_back(fd), order.push_back(static_cast<unsigned char>((recvExact(fd, 1, 5s) + '\xff')[0]));
+    if (order != arrival) return;
+    std::vector<std::thread> flows;
+    for (int i = 0; i < kPairs; ++i)
+      for (bool up : {true, false}) {
+        const int from = up ? clients[i] : dests[i], to = up ? dests[i] : clients[i];
+        const unsigned seed = static_cast<unsigned>(i) + (up ? 0 : 1000);
+        flows.emplace_back([=] { sendStream(from, size(i), seed); });
+        flows.emplace_back([=, &good] { good += receiveStream(to, size(i), seed); });
+      }
+    for (auto& t : flows) t.join();
   }, 120s));
+  EXPECT_EQ(order, arrival);
   EXPECT_EQ(good, 2 * kPairs);
   EXPECT_TRUE(waitFor([&] { return r.repeater.pairTableSize() == 0; })) << "both directions ended";
+  EXPECT_EQ(*std::max_element(r.counts.seen.begin(), r.counts.seen.end()), kPairs);
   EXPECT_EQ(r.counts.seen.back(), 0);
+  for (std::vector<int>* list : {&clients, &dests}) for (int& fd : *list) closeFd(fd);
 }
 
-// The client sends and half-closes before the destination has even taken the connection: the
-// bytes wait, the close waits for them, and the reply still comes back.
-TEST(RelayFlow, CloseWhileConnectingWaitsForTheQueuedBytes) {
-  FullBacklog backlog;
-  StdoutCapture quiet;
-  Relay r(128, "127.0.0.1", backlog.port);
-  int c = r.client();
-  std::string request = pattern(10000, 7), got, reply;
-  ASSERT_TRUE(sendAll(c, request));
-  ::shutdown(c, SHUT_WR);
-  CTcpStreamPair* p = nullptr;
-  ASSERT_TRUE(waitFor([&] { return (p = r.pairOf(c)) && p->acceptStream->closePending == 1; }));
-  EXPECT_EQ(p->connectStream->connectState, STREAM_CONNECTING);
-  EXPECT_EQ(p->connectStream->sRemainCount, request.size());
-
-  closeFd(backlog.filler);  // room in the queue: the relay's retried connect gets through
-  ::close(backlog.acceptOne());
-  EXPECT_TRUE(runWithPeer([&] {
-    int d = backlog.acceptOne(10s);
-    got = recvUntilEof(d), sendAll(d, "reply"), closeFd(d), reply = recvUntilEof(c);
-  }));
-  EXPECT_EQ(got, request);
-  EXPECT_EQ(reply, "reply");
-  EXPECT_TRUE(waitFor([&] { return r.repeater.pairTableSize() == 0; }));
-  EXPECT_EQ(r.counts.endings.at(0).first, PairEnding::ClientClosed);
-  closeFd(c);
-}
-
-// A reader that stops holds the relay at its buffer bound, and the loop sleeps through it; every
-// byte is delivered afterwards, and the pooled storage is then reused without stale bytes.
-TEST(RelayFlow, SlowReaderPausesWithoutSpinningAndPooledStorageIsClean) {
+// One relay through a pair's life: a reader that stops holds the relay at its buffer bound and
+// the loop sleeps through it, with no bound while both directions are open; every byte is
+// delivered afterwards, and the pooled storage is then reused without stale bytes. Bytes before
+// a reset still arrive, and then the reset: a client must not take a cut reply for a whole one.
+// Once one direction has ended, a pair in which nothing moves for the bound is cut; bytes that
+// keep moving keep it alive.
+TEST(RelayFlow, SlowReaderResetAndHalfCloseThroughOneRelay) {
   StdoutCapture trace;
   Relay r(4);
+  r.repeater.setHalfCloseTimeout(1);
   int c, d;
   ASSERT_TRUE(r.connectPair(c, d));
   CTcpStreamPair* p = r.pairOf(c);
@@ -100,8 +85,9 @@ TEST(RelayFlow, SlowReaderPausesWithoutSpinningAndPooledStorageIsClean) {
   EXPECT_EQ(p->connectStream->sRemainCount, 4096u);
   const std::uint64_t rounds = loop().round();
   const std::string waits = trace.text();
-  loop().runFor(500ms);
+  loop().runFor(1500ms);  // past the half-close bound
   EXPECT_LE(loop().round() - rounds, 6u) << "the full pair waits quietly";
+  ASSERT_EQ(r.repeater.pairTableSize(), 1) << "cut while both directions were open";
   const std::string later = trace.text().substr(waits.size());
   EXPECT_EQ(later.find("SendBuffer FULL PairSocket"), std::string::npos) << "one line per wait, not per round";
   EXPECT_EQ(later.find("SEND BLOCK"), std::string::npos);
@@ -132,8 +118,36 @@ TEST(RelayFlow, SlowReaderPausesWithoutSpinningAndPooledStorageIsClean) {
     EXPECT_EQ(atDest, up) << size;
     EXPECT_EQ(atClient, down) << size;
   }
-  closeFd(d1);  // the destination ends first; the client is told, and then ends too
-  EXPECT_TRUE(waitFor([&] { return !r.counts.endings.empty(); }, 5s, [&] { waitPeerClosed(late), closeFd(late); }));
-  EXPECT_EQ(r.counts.endings.at(0).first, PairEnding::DestinationClosed);
-  closeFd(c), closeFd(d);
+
+  const std::string reply = pattern(200000, 5);
+  bool reset = false;
+  std::string got;
+  EXPECT_TRUE(runWithPeer([&] {
+    std::thread reader([&] { got = recvUntilEof(late, 10s, nullptr, &reset); });
+    sendAll(d1, reply);
+    int unacked = 1;  // every byte has reached the relay's side before the destination fails
+    for (int i = 0; i < 200 && unacked > 0; ++i) ::ioctl(d1, SIOCOUTQ, &unacked), std::this_thread::sleep_for(5ms);
+    resetClose(d1);
+    reader.join();
+  }));
+  EXPECT_TRUE(got == reply) << got.size();
+  EXPECT_TRUE(reset) << "the client saw an orderly close";
+
+  ::shutdown(c, SHUT_WR);
+  const auto halfClosed = Clock::now();
+  EXPECT_TRUE(runWithPeer([&] {
+    recvUntilEof(d);
+    for (int i = 0; i < 5; ++i) sendAll(d, "."), std::this_thread::sleep_for(400ms);  // 2 s of trickle
+    got = recvUntilEof(c, 10s, nullptr, &reset);
+  }, 20s));
+  const double lasted = secondsSince(halfClosed);
+  EXPECT_EQ(got, ".....");
+  EXPECT_TRUE(reset);
+  EXPECT_GE(lasted, 2.5);
+  EXPECT_LT(lasted, 6.0);
+  EXPECT_EQ(r.repeater.pairTableSize(), 0);
+  ASSERT_EQ(r.counts.endings.size(), 2u);
+  EXPECT_EQ(r.counts.endings[0].first, PairEnding::DestinationReset);
+  EXPECT_EQ(r.counts.endings[1], std::make_pair(PairEnding::HalfCloseTimedOut, 0));
+  for (int fd : {c, d, late}) ::close(fd);
 }
