@@ -56,7 +56,7 @@ int stopSignals() {
 }
 
 // Hands each pair's end and each refused peer to the slot's event log, as a slot does.
-struct Logging : CTcpRepeaterListener {
+struct Logging final : CTcpRepeaterListener {
   CSlotActivity activity;
   void notifyOnConnectionCount(int) override {}
   void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override {

@@ -228,13 +228,13 @@ void destination(int port, std::chrono::seconds restartEvery, const std::atomic<
 
 // --- the clients -----------------------------------------------------------------------------
 
-bool takeServerView(std::uint32_t id, Received& out) {
+bool takeServerView(std::uint32_t id, Received& view) {
   for (int i = 0; i < 400; ++i) {
     {
       std::lock_guard<std::mutex> lock(seenMutex);
       auto it = seenByServer.find(id);
       if (it != seenByServer.end()) {
-        out = it->second;
+        view = it->second;
         seenByServer.erase(it);
         return true;
       }

@@ -9,7 +9,7 @@
 
 namespace evlog {
 
-class FdSink : public Sink {
+class FdSink final : public Sink {
 public:
   explicit FdSink(int fd) : fd_(fd) {}
   ~FdSink() { flush(); }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running the program need; the arguments
 # add the extras of one use:
-#   --test     the tests and the fuzzer (GoogleTest, clang and its fuzzer runtime, the checkers)
+#   --test     the tests, the fuzzers and the format check (GoogleTest, clang with its fuzzer
+#              runtime, clang-format, the checkers)
 #   --package  building and checking the Debian package (dpkg-dev, lintian, the checkers)
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
@@ -16,7 +17,7 @@ packages=(
 checkers=(desktop-file-utils appstream man-db python3)  # run by the checks of docs and package
 for extra in "$@"; do
   case "$extra" in
-    --test) packages+=(libgtest-dev googletest clang libclang-rt-14-dev "${checkers[@]}") ;;
+    --test) packages+=(libgtest-dev googletest clang libclang-rt-14-dev clang-format-14 "${checkers[@]}") ;;
     --package) packages+=(dpkg-dev file lintian "${checkers[@]}") ;;
     *) echo "usage: $0 [--test] [--package]" >&2; exit 2 ;;
   esac

@@ -59,6 +59,11 @@ std::string_view unquote(std::string_view v) {
 
 bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
+// A key line that starts so would be read back as a section header or a comment.
+bool readAsOtherLine(std::string_view key) {
+  return !key.empty() && std::string_view("[;#").find(key.front()) != std::string_view::npos;
+}
+
 }  // namespace
 
 Document Document::parse(std::string_view bytes) {
@@ -148,7 +153,7 @@ bool Document::set(std::string_view section, std::string_view key, std::string_v
   section = trim(section);
   key = trim(key);
   if (section.empty() || key.empty() || hasLineBreak(section) || hasLineBreak(key) ||
-      hasLineBreak(value) || key.find('=') != std::string_view::npos ||
+      hasLineBreak(value) || key.find('=') != std::string_view::npos || readAsOtherLine(key) ||
       section.find(']') != std::string_view::npos) {
     trace("Error:ini::Document::set() refused [%.*s] %.*s\n", int(section.size()), section.data(),
           int(key.size()), key.data());

@@ -29,7 +29,8 @@ class Document {
 
   std::optional<std::string> get(std::string_view section, std::string_view key) const;
   // False (and nothing changed) when a name is empty or a name or the value would break the
-  // line structure: line breaks anywhere, '=' in a key, ']' in a section name.
+  // line structure: line breaks anywhere, '=' in a key or '[', ';', '#' at its start, ']' in a
+  // section name.
   bool set(std::string_view section, std::string_view key, std::string_view value);
 
   bool hasSection(std::string_view section) const { return findSection(section).has_value(); }

@@ -11,8 +11,7 @@ namespace ui {
 
 class CDataExchange {
 public:
-  CDataExchange(CDialog& dialog, bool saveAndValidate)
-      : dialog(dialog), saveAndValidate(saveAndValidate) {}
+  CDataExchange(CDialog& of, bool pull) : dialog(of), saveAndValidate(pull) {}
 
   CDialog& dialog;
   const bool saveAndValidate;  // true: controls -> members

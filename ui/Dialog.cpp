@@ -269,14 +269,14 @@ std::string CDialog::itemText(int id) const {
 void CDialog::setItemText(int id, const std::string& text) {
   QWidget* w = item(id);
   const QString value = QString::fromStdString(text);
-  if (auto* l = qobject_cast<CLinkCtrl*>(w)) {
-    l->setLinkText(text);
+  if (auto* link = qobject_cast<CLinkCtrl*>(w)) {
+    link->setLinkText(text);
   } else if (auto* l = qobject_cast<QLabel*>(w)) {
     if (l->text() != value) l->setText(value);
   } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
     if (e->text() != value) e->setText(value);  // unchanged text keeps the cursor where it is
-  } else if (auto* e = qobject_cast<QPlainTextEdit*>(w)) {
-    if (e->toPlainText() != value) e->setPlainText(value);
+  } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
+    if (p->toPlainText() != value) p->setPlainText(value);
   } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
     b->setText(value);
   } else if (auto* g = qobject_cast<QGroupBox*>(w)) {

@@ -62,7 +62,8 @@ TEST(IniDocument, ReadingAndWritingRulesAndForgedLinesRefused) {
   const std::string after = doc.text();
   EXPECT_NE(after.find("k = 3\nK=second\n"), std::string::npos) << after;
   for (auto [s, k, v] : {std::tuple{"A", "K", "line\nbreak"}, {"A", "K", "cr\r"}, {"A", "a=b", "v"},
-                         {"A]x", "K", "v"}, {"A", " ", "v"}, {"", "K", "v"}})
+                         {"A]x", "K", "v"}, {"A", " ", "v"}, {"", "K", "v"}, {"A", "[B]", "v"},
+                         {"A", "[K", "v]"}, {"A", " ;K", "v"}, {"A", "#K", "v"}})
     EXPECT_FALSE(doc.set(s, k, v)) << s << "/" << k << "/" << v;
   EXPECT_EQ(doc.text(), after) << "a refused write changes nothing";
 }
