@@ -13,8 +13,8 @@
 #include "slot/SaveReport.h"
 #include "slot/SlotSet.h"
 
-CHeadlessRun::CHeadlessRun(std::string iniPath, int debugMode, bool headless, bool quiet)
-    : iniPath(std::move(iniPath)), debugMode(debugMode), headless(headless), quiet(quiet) {}
+CHeadlessRun::CHeadlessRun(std::string path, int debug, bool withoutWindow, bool silent)
+    : iniPath(std::move(path)), debugMode(debug), headless(withoutWindow), quiet(silent) {}
 
 int CHeadlessRun::run() {
   trace("CHeadlessRun::run() ini=%s\n", iniPath.c_str());
@@ -53,7 +53,7 @@ namespace {
 
 // The signal pipe as one more registration of the socket loop, so a single epoll_wait serves
 // both and nothing polls first.
-struct SignalWatch : net::EventLoop::Watcher {
+struct SignalWatch final : net::EventLoop::Watcher {
   bool ready = false;
   void onReady(std::uint32_t) override { ready = true; }
 };

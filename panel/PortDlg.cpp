@@ -17,7 +17,7 @@ std::string shownText(const std::string& bytes) {
 }
 }  // namespace
 
-CPortDlg::CPortDlg(CPortSlot& slot) : ui::CDialog(IDD_PORT_PANEL), slot(slot) {
+CPortDlg::CPortDlg(CPortSlot& shown) : ui::CDialog(IDD_PORT_PANEL), slot(shown) {
   slot.onConnectionCount = [this](int count) { notifyOnConnectionCount(count); };
   onCommand(IDC_ACTIVE, &CPortDlg::onToggle);
   onCommand(IDC_SETTINGS, &CPortDlg::onSettings);

@@ -10,8 +10,8 @@
 
 class CSaveReport {
  public:
-  // `show` puts a text in front of the user (a warning box, a line on standard error).
-  explicit CSaveReport(std::function<void(const std::string&)> show) : show(std::move(show)) {}
+  // `shower` puts a text in front of the user (a warning box, a line on standard error).
+  explicit CSaveReport(std::function<void(const std::string&)> shower) : show(std::move(shower)) {}
 
   // A save of `path` failed with errno `error`.
   void failed(const std::string& path, int error);

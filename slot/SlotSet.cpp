@@ -6,8 +6,8 @@
 #include "slot/SaveReport.h"
 #include "slot/SlotSections.h"
 
-CSlotSet::CSlotSet(std::string iniPath, CSaveReport* saveReport)
-    : iniPath(std::move(iniPath)), saveReport(saveReport) {}
+CSlotSet::CSlotSet(std::string path, CSaveReport* report)
+    : iniPath(std::move(path)), saveReport(report) {}
 
 CSlotSet::~CSlotSet() = default;
 
