@@ -1,9 +1,6 @@
 // The access dialog on a working filter and listen address, driven by clicks, typing and keys:
 // what it shows, how it checks rules, and that only OK writes the working copies.
-#include <QLineEdit>
 #include <QListWidget>
-#include <QRadioButton>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include "Modal.h"
@@ -32,22 +29,13 @@ protected:
     testsupport::whenModal<CAccessDlg>([&](CAccessDlg* d) { act(*d); });
     return dialog.doModal(&host);
   }
-  static void type(CAccessDlg& d, int id, const QString& text) {
-    d.edit(id)->selectAll(), QTest::keyClicks(d.edit(id), text);
-  }
-  // A radio button takes clicks on its circle and label only, so it is clicked on its circle.
-  static void click(CAccessDlg& d, int id) {
-    QAbstractButton* b = d.button(id);
-    const QPoint at = qobject_cast<QRadioButton*>(b) ? QPoint(6, b->height() / 2) : b->rect().center();
-    QTest::mouseClick(b, Qt::LeftButton, {}, at);
-  }
+  static void click(CAccessDlg& d, int id) { testsupport::click(d.button(id)); }
+  static void type(CAccessDlg& d, int id, const QString& text) { testsupport::retype(d.edit(id), text); }
   static void add(CAccessDlg& d, const QString& rule, bool deny = false) {
-    type(d, deny ? IDC_DENY_EDIT : IDC_ALLOW_EDIT, rule);
-    click(d, deny ? IDC_DENY_ADD : IDC_ALLOW_ADD);
+    type(d, deny ? IDC_DENY_EDIT : IDC_ALLOW_EDIT, rule), click(d, deny ? IDC_DENY_ADD : IDC_ALLOW_ADD);
   }
   static void remove(CAccessDlg& d, int listId, int row) {
-    d.listBox(listId)->setCurrentRow(row);
-    click(d, listId == IDC_ALLOW_LIST ? IDC_ALLOW_REMOVE : IDC_DENY_REMOVE);
+    d.listBox(listId)->setCurrentRow(row), click(d, listId == IDC_ALLOW_LIST ? IDC_ALLOW_REMOVE : IDC_DENY_REMOVE);
   }
   Rules allow(int count) const { return Rules(working.allowRules, working.allowRules + count); }
 
@@ -96,7 +84,7 @@ TEST_F(AccessDlgTest, CancelLeavesTheWorkingCopiesAloneOkChecksWhatWasTypedAndWr
     click(d, IDC_MODE_PRIVATE);
     QTest::keyClick(d.edit(IDC_LISTEN_HOST_EDIT), Qt::Key_Return);
   }), IDOK);
-  EXPECT_EQ(box.count(), 3);
+  EXPECT_EQ(box.count, 3);
   EXPECT_EQ(box.look, "relvane_dialogs_tests|2|OK");  // the program's name; the warning icon
   EXPECT_EQ(std::tie(working.mode, listenHost), std::make_tuple(CIpFilter::ModePrivate, "::"));
   // Three rules now: the fourth entry is emptied, so the inactive rule after it stays inactive.

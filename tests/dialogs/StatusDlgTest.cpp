@@ -4,6 +4,7 @@
 
 #include "Loopback.h"
 #include "Modal.h"
+#include "Wait.h"
 #include "dialogs/CountText.h"
 #include "dialogs/StatusDlg.h"
 #include "net/AsyncSocket.h"
@@ -41,7 +42,6 @@ protected:
   bool start() {  // false when it cannot listen
     return repeater.start(listenPort, "127.0.0.1", destination.port), repeater.isListening();
   }
-  static bool pumpUntil(const std::function<bool()>& done) { return net::EventLoop::current().runUntil(done, 5s); }
   // Each row's cells from `first` to before `end`, joined by '|'.
   std::vector<std::string> rows(int first = 0, int end = 12) {
     std::vector<std::string> table(dialog.list->itemCount());
@@ -62,19 +62,19 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   ASSERT_TRUE(start());
   for (int i = 0; i < 3; ++i) {
     clients.push_back(testsupport::connectLoopback(listenPort));
-    ASSERT_TRUE(pumpUntil([&] { return count == i + 1; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return count == i + 1; }));
     served.push_back(destination.acceptOne());
   }
   // One queued connection fills a backlog of 0: the fourth pair's connect stays in progress.
   ::listen(destination.fd, 0);
   served.push_back(testsupport::connectLoopback(destination.port));
   clients.push_back(testsupport::connectLoopback(listenPort));
-  ASSERT_TRUE(pumpUntil([&] { return repeater.pairTableSize() == 4; }));
+  ASSERT_TRUE(testsupport::waitUntil([&] { return repeater.pairTableSize() == 4; }));
   testsupport::resetClose(clients[1]);  // frees table entry 1
   ASSERT_TRUE(testsupport::sendAll(clients[2], std::string(1000, 'x')));
   int position = 2;
   CTcpStreamPair* thirdPair = repeater.getNextPair(position);
-  ASSERT_TRUE(pumpUntil([&] { return count == 2 && thirdPair->acceptStream->receivedBytes == 1000; }));
+  ASSERT_TRUE(testsupport::waitUntil([&] { return count == 2 && thirdPair->acceptStream->receivedBytes == 1000; }));
 
   dialog.nextPair = [this](int& at) { return repeater.getNextPair(at); };
   ASSERT_TRUE(dialog.create());
@@ -91,9 +91,9 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   // brings the table up to date with the selection still on the third.
   dialog.list->selectRow(1);
   testsupport::resetClose(clients[0]);
-  ASSERT_TRUE(pumpUntil([&] { return count == 1; }));
+  ASSERT_TRUE(testsupport::waitUntil([&] { return count == 1; }));
   clients.push_back(testsupport::connectLoopback(listenPort));
-  ASSERT_TRUE(pumpUntil([&] { return repeater.pairTableSize() == 4 && repeater.getNextPair(position = 0) != thirdPair; }));
+  ASSERT_TRUE(testsupport::waitUntil([&] { return repeater.pairTableSize() == 4 && repeater.getNextPair(position = 0) != thirdPair; }));
   std::vector<std::string> now;
   for (int i = 0; i < 250 && (now = rows()) == table; ++i)  // up to 5 s
     net::EventLoop::current().runFor(20ms), QCoreApplication::processEvents();
@@ -101,7 +101,7 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   const QModelIndexList selected = dialog.list->selectionModel()->selectedRows();
   EXPECT_TRUE(selected.size() == 1 && selected[0].row() == 1) << "the third pair stays selected";
   testsupport::resetClose(clients[2]);
-  ASSERT_TRUE(pumpUntil([&] { return count == 0; }));
+  ASSERT_TRUE(testsupport::waitUntil([&] { return count == 0; }));
   dialog.refresh();
   EXPECT_EQ(dialog.list->itemCount(), 2);
   EXPECT_TRUE(dialog.list->selectionModel()->selectedRows().empty()) << "the selected pair is gone";
@@ -112,7 +112,7 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   repeater.setListenBindAddress(1, "::");
   if (!start()) GTEST_SKIP() << "no IPv6 on this machine";
   clients.push_back(testsupport::connectLoopback(listenPort));  // connecting: the backlog is full
-  ASSERT_TRUE(pumpUntil([&] { return repeater.pairTableSize() == 1; }));
+  ASSERT_TRUE(testsupport::waitUntil([&] { return repeater.pairTableSize() == 1; }));
   dialog.refresh();
   const int whole = dialog.list->fontMetrics().horizontalAdvance(QStringLiteral("::ffff:127.0.0.1"));
   for (int column : {0, 2})
