@@ -91,11 +91,6 @@ class Window : public ::testing::Test {
  protected:
   void SetUp() override { initUiOnce(), ::setenv("XDG_RUNTIME_DIR", temp.path().c_str(), 1); }
   std::string ini() const { return (temp / "RelvaneTiv.ini").string(); }
-  // Types into the shared settings dialog's edit box `id`.
-  static void type(CPortDlg* panel, int id, const std::string& text) {
-    retype(panel->settingsDialog->edit(id), QString::fromStdString(text));
-  }
-
   TempDir temp;
   NetLoopNotifier sockets;
   LoopbackListener destination;
@@ -131,7 +126,7 @@ TEST_F(Window, ThreeSlotsLaunchedOneRemovedSomeAddedInColumnsOfFive) {
 
   click(third->button(IDC_SETTINGS));  // only the changed key is written; the host keeps its bytes
   EXPECT_TRUE(third->settingsDialog->edit(IDC_HOST_EDIT)->isEnabled()) << "not this PC";
-  type(third, IDC_FORWARD_PORT_EDIT, "2001");
+  retype(third->settingsDialog->edit(IDC_FORWARD_PORT_EDIT), "2001");
   click(third->settingsDialog->button(IDOK));
   std::string file = renamed + "FORWARDPORT=2001\n";
   EXPECT_EQ(readFile(ini()), file);
@@ -179,8 +174,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
             std::make_tuple(1, false));
   EXPECT_EQ(answerWhile([&] { click(second->button(IDC_SETTINGS)); }), std::vector<std::string>{CPortDlg::kSettingBusy});
   const std::string p = std::to_string(freePort()), to = std::to_string(destination.port);
-  type(panel, IDC_LISTEN_PORT_EDIT, p);
-  type(panel, IDC_FORWARD_PORT_EDIT, to);
+  retype(settings.edit(IDC_LISTEN_PORT_EDIT), p.c_str()), retype(settings.edit(IDC_FORWARD_PORT_EDIT), to.c_str());
   click(settings.button(IDOK));
   EXPECT_EQ(std::make_tuple(panel->itemText(IDC_LISTEN_GROUP), panel->itemText(IDC_FORWARD_PORT)), std::make_tuple("TCP:" + p, to));
   file = "[OTHER]\nKEEP=me\n" + slotSection(0, 0, std::stoi(p), destination.port) + slotSection(1, 0, 0, 0);
@@ -201,7 +195,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   EXPECT_EQ(answerWhile([&] { panel->command(ID_PANEL_ACCESS); click(panel->button(IDC_SETTINGS)); }),
             std::vector<std::string>(2, CPortDlg::kPortInUse));
   const std::string moved = std::to_string(freePort());
-  type(panel, IDC_LISTEN_PORT_EDIT, moved);
+  retype(settings.edit(IDC_LISTEN_PORT_EDIT), moved.c_str());
   click(settings.button(IDOK));  // taken over and saved; the running relay keeps the old port
   EXPECT_EQ(panel->itemText(IDC_LISTEN_GROUP), "TCP:" + moved);
   EXPECT_NE(readFile(ini()).find("ACT=1\nPORT=" + moved + "\n"), std::string::npos);
@@ -413,17 +407,15 @@ struct StandInRecord : CVersionRecordSource {
   explicit StandInRecord(std::string text, bool readable = true) : text(std::move(text)), readable(readable) {}
   std::size_t recordSize() const override { return text.size(); }
   bool readRecord(char* data, std::size_t size) const override {
-    ++reads;
-    return readable && size <= text.size() && text.copy(data, size) == size;
+    return ++reads, readable && size <= text.size() && text.copy(data, size) == size;
   }
   std::string text;
   bool readable;
   mutable int reads = 0;
 };
 
-std::string japanese(const std::string& productVersion) {
-  return "\\VarFileInfo\\Translation=0411 04b0\n\\StringFileInfo\\041104b0\\ProductVersion=" +
-         productVersion + "\n";
+std::string japanese(const std::string& version) {
+  return "\\VarFileInfo\\Translation=0411 04b0\n\\StringFileInfo\\041104b0\\ProductVersion=" + version + "\n";
 }
 
 TEST(VersionLine, TheFirstTranslationsProductVersionOrOnlyThePrefixReadOnceGoodAndCutOnACharacter) {

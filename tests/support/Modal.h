@@ -57,22 +57,19 @@ void whenModal(std::function<void(W*)> act) {
   timer->start(10);
 }
 
-// "caption|icon|buttons" of a message box: the buttons sorted, without their accelerator marks.
-inline std::string lookOf(const QMessageBox* box) {
-  QStringList buttons;
-  for (const QAbstractButton* b : box->buttons()) buttons << b->text().remove(QLatin1Char('&'));
-  buttons.sort();
-  return QStringList{box->windowTitle(), QString::number(box->icon()), buttons.join(',')}.join('|').toStdString();
-}
-
 // While alive, answers each message box that comes up with `answer` (NoButton: the Escape key),
-// keeping the last one's text and look and how many came.
+// keeping how many came and the last one's text and look: "caption|icon|buttons", the buttons
+// sorted, without their accelerator marks.
 struct BoxAnswerer {
   explicit BoxAnswerer(QMessageBox::StandardButton initial = QMessageBox::Ok) : answer(initial) {
     QObject::connect(&timer, &QTimer::timeout, &timer, [this] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (!box) return;
-      ++count, text = box->text().toStdString(), look = lookOf(box);
+      QStringList buttons;
+      for (const QAbstractButton* b : box->buttons()) buttons << b->text().remove(QLatin1Char('&'));
+      buttons.sort();
+      look = QStringList{box->windowTitle(), QString::number(box->icon()), buttons.join(',')}.join('|').toStdString();
+      ++count, text = box->text().toStdString();
       if (answer != QMessageBox::NoButton) return box->button(answer)->click();
       QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
       QApplication::sendEvent(box, &escape);
