@@ -166,8 +166,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   CSettingDlg& settings = *panel->settingsDialog;
   file += slotSection(1, 0, 0, 0);
 
-  const std::vector<std::string> refused = answerWhile([&] { click(panel->button(IDC_ACTIVE)); });
-  EXPECT_EQ(refused, std::vector<std::string>{CPortSlot::kListenPortInvalid});
+  EXPECT_EQ(answerWhile([&] { click(panel->button(IDC_ACTIVE)); }), std::vector<std::string>{CPortSlot::kListenPortInvalid});
   EXPECT_EQ(std::make_tuple(panel->itemText(IDC_ACTIVE), panel->checkState(IDC_ACTIVE)), std::make_tuple("OFF", 0));
   click(panel->button(IDC_SETTINGS));  // 127.0.0.1 is this PC: ticked, the host not typed
   EXPECT_EQ(std::make_tuple(settings.checkState(IDC_LOCALHOST), settings.edit(IDC_HOST_EDIT)->isEnabled()),
@@ -180,10 +179,8 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   file = "[OTHER]\nKEEP=me\n" + slotSection(0, 0, std::stoi(p), destination.port) + slotSection(1, 0, 0, 0);
   EXPECT_EQ(readFile(ini()), file);
 
-  whenModal<CAccessDlg>([](CAccessDlg* d) {  // taken on OK; only the changed key is written
-    click(d->button(IDC_MODE_LOCALHOST));
-    click(d->button(IDOK));
-  });
+  // Taken on OK; only the changed key is written.
+  whenModal<CAccessDlg>([](CAccessDlg* d) { click(d->button(IDC_MODE_LOCALHOST)), click(d->button(IDOK)); });
   panel->command(ID_PANEL_ACCESS);
   EXPECT_EQ(panel->slot.filter.mode, CIpFilter::ModeLocalHost);
   file.insert(file.find("[TCP-PORT1]"), "FILTER=1\n");
@@ -252,9 +249,10 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
   ASSERT_TRUE(window.create());
   CPortDlg* panel = window.portPanels()[0];
   CSettingDlg& dialog = *panel->settingsDialog;
-  QLineEdit *listen = dialog.edit(IDC_LISTEN_PORT_EDIT), *forward = dialog.edit(IDC_FORWARD_PORT_EDIT);
+  QLineEdit *listen = dialog.edit(IDC_LISTEN_PORT_EDIT), *forward = dialog.edit(IDC_FORWARD_PORT_EDIT),
+            *host = dialog.edit(IDC_HOST_EDIT);
   click(panel->button(IDC_SETTINGS));
-  commitText(dialog.edit(IDC_HOST_EDIT), QStringLiteral("ホスト"));  // after the shown text
+  commitText(host, QStringLiteral("ホスト"));  // after the shown text
   for (const char* text : {" 443 ", "abc", "70000", "1,000"}) {  // the text as it stands, not on the way
     retype(listen, text);
     EXPECT_EQ(std::make_tuple(dialog.listenPortSpin->pos(), listen->text()), std::make_tuple(443, QString(text)));
@@ -272,7 +270,7 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
     EXPECT_EQ(forward->text(), text);
   }
   retype(listen, "99999");
-  QTest::keyClick(dialog.edit(IDC_HOST_EDIT), Qt::Key_Return);
+  QTest::keyClick(host, Qt::Key_Return);
   EXPECT_EQ(panel->itemText(IDC_FORWARD_HOST) + " " + panel->itemText(IDC_LISTEN_GROUP), "example.orgホスト TCP:444");
 
   auto key = [&](int id, Qt::Key k) { return [&, id, k] { QTest::keyClick(dialog.item(id), k); }; };
@@ -292,7 +290,7 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
   }
 
   click(panel->button(IDC_SETTINGS));
-  retype(dialog.edit(IDC_HOST_EDIT), "localhost.example");
+  retype(host, "localhost.example");
   BoxAnswerer box;
   const std::pair<QMessageBox::StandardButton, const char*> ticks[] = {  // answer; then
       {QMessageBox::NoButton, "[x] localhost.example"}, {QMessageBox::No, "[ ] localhost.example"},
@@ -301,7 +299,6 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
   for (const auto& [answer, state] : ticks) {
     box.answer = answer;
     click(dialog.button(IDC_LOCALHOST));
-    QLineEdit* host = dialog.edit(IDC_HOST_EDIT);
     EXPECT_EQ((dialog.checkState(IDC_LOCALHOST) ? "[x] " : "[ ] ") + host->text().toStdString() + (host->isEnabled() ? "" : " (locked)"), state);
   }
   EXPECT_EQ(box.count, 2);  // only the ticks over another host ask (Escape answering No)
