@@ -285,7 +285,7 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
     EXPECT_LE((dialog.frameGeometry().center() - window.mapToGlobal(window.rect().center())).manhattanLength(), 2) << way;
     retype(listen, QString::number(1000 + way));
     ways[way].first();
-    EXPECT_TRUE(!dialog.isVisible() && dialog.isFree()) << way;
+    ASSERT_TRUE(!dialog.isVisible() && dialog.isFree()) << way;  // else the next opening is refused
     EXPECT_EQ(panel->itemText(IDC_LISTEN_GROUP), "TCP:" + std::to_string(ways[way].second ? 1000 + way : 1001)) << way;
   }
 
@@ -391,7 +391,7 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   const QScrollBar* bar = log->text()->verticalScrollBar();
   EXPECT_TRUE(log->text()->isReadOnly() && bar->value() == bar->maximum()) << "the newest line is in view";
   log->command(IDC_LOG_COPY);
-  EXPECT_EQ(QGuiApplication::clipboard()->text(), shown + '\n');
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), (shown + '\n').toStdString());
   log->setRing(nullptr);
   evlog::post("after the window let go");
   EXPECT_TRUE(log->text()->toPlainText().endsWith(" line 1004"));

@@ -283,7 +283,7 @@ TEST_F(PortSlotTest, ModesRulesAndListenAddressesDecideOverRealPeersAndCountTheR
        {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "unreachable"}}}};
   auto refused = [&] { return slot.totals().refused; };
   // "served" once the pair is connected, "refused" once the relay has turned it away.
-  auto verdict = [&](const char* source, const char* target) {
+  auto verdict = [&](const char* source, const char* target) -> std::string {
     const std::uint64_t before = refused();
     int fd = connectLoopback(port, 2s, target, source);
     if (fd < 0) return "unreachable";
