@@ -18,17 +18,11 @@
 namespace fs = std::filesystem;
 using testsupport::TempDir;
 
-namespace {
-
-CommandLine parse(std::vector<const char*> args) {
-  args.insert(args.begin(), "RelvaneTiv");
-  return parseCommandLine(static_cast<int>(args.size()), args.data());
-}
-
-}  // namespace
-
 // Each option doing its part is shown by the program runs; here the edges they do not reach.
 TEST(CommandLineOptions, TheDebugSwitchExactlyAConfigValueTakenWholeAndWhatIsRefused) {
+  auto parse = [](std::vector<const char*> args) {
+    return args.insert(args.begin(), "RelvaneTiv"), parseCommandLine(static_cast<int>(args.size()), args.data());
+  };
   EXPECT_TRUE(isDebugSwitch("-D583"));
   for (const char* other : {"-D58", "-D5830", "-D583 ", "-d583", "-D583x", "D583", "", "--D583", (const char*)nullptr})
     EXPECT_EQ(isDebugSwitch(other), false) << (other ? other : "null");

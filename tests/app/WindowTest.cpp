@@ -5,11 +5,15 @@
 // modal windows.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
+#include <QToolButton>
 #include <QTest>
 #include <map>
 #include <sys/stat.h>
@@ -22,18 +26,19 @@
 #include "dialogs/AccessDlg.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/StatusDlg.h"
+#include "log/EventLog.h"
 #include "panel/PortDlg.h"
 #include "res/Resource.h"
 #include "ui/Colors.h"
 #include "ui/ListView.h"
 #include "ui/NetLoopNotifier.h"
+#include "ui/SpinButton.h"
 
 using namespace apptest;
 using namespace testsupport;
 
 namespace {
 
-void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
 QColor colourOf(const QWidget* w) {
   QColor c;
   return ui::hasBackground(w, &c) ? c : QColor();
@@ -86,12 +91,6 @@ class Window : public ::testing::Test {
  protected:
   void SetUp() override { initUiOnce(), ::setenv("XDG_RUNTIME_DIR", temp.path().c_str(), 1); }
   std::string ini() const { return (temp / "RelvaneTiv.ini").string(); }
-  // Types into the shared settings dialog's edit box `id`.
-  static void type(CPortDlg* panel, int id, const std::string& text) {
-    panel->settingsDialog->edit(id)->selectAll();
-    QTest::keyClicks(panel->settingsDialog->edit(id), QString::fromStdString(text));
-  }
-
   TempDir temp;
   NetLoopNotifier sockets;
   LoopbackListener destination;
@@ -127,7 +126,7 @@ TEST_F(Window, ThreeSlotsLaunchedOneRemovedSomeAddedInColumnsOfFive) {
 
   click(third->button(IDC_SETTINGS));  // only the changed key is written; the host keeps its bytes
   EXPECT_TRUE(third->settingsDialog->edit(IDC_HOST_EDIT)->isEnabled()) << "not this PC";
-  type(third, IDC_FORWARD_PORT_EDIT, "2001");
+  retype(third->settingsDialog->edit(IDC_FORWARD_PORT_EDIT), "2001");
   click(third->settingsDialog->button(IDOK));
   std::string file = renamed + "FORWARDPORT=2001\n";
   EXPECT_EQ(readFile(ini()), file);
@@ -167,25 +166,21 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   CSettingDlg& settings = *panel->settingsDialog;
   file += slotSection(1, 0, 0, 0);
 
-  const std::vector<std::string> refused = answerWhile([&] { click(panel->button(IDC_ACTIVE)); });
-  EXPECT_EQ(refused, std::vector<std::string>{CPortSlot::kListenPortInvalid});
+  EXPECT_EQ(answerWhile([&] { click(panel->button(IDC_ACTIVE)); }), std::vector<std::string>{CPortSlot::kListenPortInvalid});
   EXPECT_EQ(std::make_tuple(panel->itemText(IDC_ACTIVE), panel->checkState(IDC_ACTIVE)), std::make_tuple("OFF", 0));
   click(panel->button(IDC_SETTINGS));  // 127.0.0.1 is this PC: ticked, the host not typed
   EXPECT_EQ(std::make_tuple(settings.checkState(IDC_LOCALHOST), settings.edit(IDC_HOST_EDIT)->isEnabled()),
             std::make_tuple(1, false));
   EXPECT_EQ(answerWhile([&] { click(second->button(IDC_SETTINGS)); }), std::vector<std::string>{CPortDlg::kSettingBusy});
   const std::string p = std::to_string(freePort()), to = std::to_string(destination.port);
-  type(panel, IDC_LISTEN_PORT_EDIT, p);
-  type(panel, IDC_FORWARD_PORT_EDIT, to);
+  retype(settings.edit(IDC_LISTEN_PORT_EDIT), p.c_str()), retype(settings.edit(IDC_FORWARD_PORT_EDIT), to.c_str());
   click(settings.button(IDOK));
   EXPECT_EQ(std::make_tuple(panel->itemText(IDC_LISTEN_GROUP), panel->itemText(IDC_FORWARD_PORT)), std::make_tuple("TCP:" + p, to));
   file = "[OTHER]\nKEEP=me\n" + slotSection(0, 0, std::stoi(p), destination.port) + slotSection(1, 0, 0, 0);
   EXPECT_EQ(readFile(ini()), file);
 
-  whenModal<CAccessDlg>([](CAccessDlg* d) {  // taken on OK; only the changed key is written
-    QTest::mouseClick(d->button(IDC_MODE_LOCALHOST), Qt::LeftButton, {}, QPoint(6, 6));  // on its circle
-    click(d->button(IDOK));
-  });
+  // Taken on OK; only the changed key is written.
+  whenModal<CAccessDlg>([](CAccessDlg* d) { click(d->button(IDC_MODE_LOCALHOST)), click(d->button(IDOK)); });
   panel->command(ID_PANEL_ACCESS);
   EXPECT_EQ(panel->slot.filter.mode, CIpFilter::ModeLocalHost);
   file.insert(file.find("[TCP-PORT1]"), "FILTER=1\n");
@@ -197,7 +192,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   EXPECT_EQ(answerWhile([&] { panel->command(ID_PANEL_ACCESS); click(panel->button(IDC_SETTINGS)); }),
             std::vector<std::string>(2, CPortDlg::kPortInUse));
   const std::string moved = std::to_string(freePort());
-  type(panel, IDC_LISTEN_PORT_EDIT, moved);
+  retype(settings.edit(IDC_LISTEN_PORT_EDIT), moved.c_str());
   click(settings.button(IDOK));  // taken over and saved; the running relay keeps the old port
   EXPECT_EQ(panel->itemText(IDC_LISTEN_GROUP), "TCP:" + moved);
   EXPECT_NE(readFile(ini()).find("ACT=1\nPORT=" + moved + "\n"), std::string::npos);
@@ -209,7 +204,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
 
   int clients[2] = {-1, -1}, served = -1;
   std::string atDestination, text;
-  ModalWatch<QMessageBox> boxWatch([&](QMessageBox* box) {  // relaying goes on under a box
+  whenModal<QMessageBox>([&](QMessageBox* box) {  // relaying goes on under a box
     text = box->text().toStdString();
     clients[0] = connectLoopback(std::stoi(p));
     served = waitUntil([&] { return panel->slot.connectionCount == 1; }) ? destination.acceptOne() : -1;
@@ -224,7 +219,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   ASSERT_TRUE(waitUntil([&] { return panel->itemText(IDC_COUNT) == "2"; }));
   EXPECT_EQ(colourOf(panel->item(IDC_COUNT)), CPortDlg::kActive);
   int rows = -1;
-  ModalWatch<CStatusDlg> statusWatch([&](CStatusDlg* status) { rows = status->list->itemCount(), click(status->button(IDOK)); });
+  whenModal<CStatusDlg>([&](CStatusDlg* status) { rows = status->list->itemCount(), click(status->button(IDOK)); });
   click(panel->button(IDC_CONFIRM));
   EXPECT_EQ(rows, 2);
   for (int& client : clients) resetClose(client);
@@ -244,6 +239,72 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   EXPECT_EQ(std::make_tuple(colourOf(panel), colourOf(panel->item(IDC_FORWARD_HOST))),
             std::make_tuple(CPortDlg::kBackground, CPortDlg::kValue));
   window.close();
+}
+
+// The shared settings dialog as a panel opens it: typing (also through the input method), the
+// port fields, every way out, and the localhost tick with its question.
+TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
+  writeFile(ini(), slotSection(0, 0, 8080, 8080, "example.org"));
+  CRelvaneDlg window(ini());
+  ASSERT_TRUE(window.create());
+  CPortDlg* panel = window.portPanels()[0];
+  CSettingDlg& dialog = *panel->settingsDialog;
+  QLineEdit *listen = dialog.edit(IDC_LISTEN_PORT_EDIT), *forward = dialog.edit(IDC_FORWARD_PORT_EDIT),
+            *host = dialog.edit(IDC_HOST_EDIT);
+  click(panel->button(IDC_SETTINGS));
+  commitText(host, QStringLiteral("ホスト"));  // after the shown text
+  for (const char* text : {" 443 ", "abc", "70000", "1,000"}) {  // the text as it stands, not on the way
+    retype(listen, text);
+    EXPECT_EQ(std::make_tuple(dialog.listenPortSpin->pos(), listen->text()), std::make_tuple(443, QString(text)));
+  }
+  listen->clear();
+  commitText(listen, QStringLiteral("８０８１"));  // full-width: no number
+  for (QToolButton* arrow : dialog.listenPortSpin->findChildren<QToolButton*>())  // steps from the last valid number
+    if (arrow->arrowType() == Qt::UpArrow) arrow->click();
+  EXPECT_EQ(listen->text(), "444");
+  for (Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Down}) QTest::keyClick(forward, key);  // arrow keys too
+  EXPECT_EQ(forward->text(), "8079");
+  for (const auto& [pos, key, text] : {std::tuple{70000, Qt::Key_Up, "65535"}, {-3, Qt::Key_Down, "0"}}) {
+    dialog.destinationPortSpin->setPos(pos);  // both stop at the ends of the range
+    QTest::keyClick(forward, key);
+    EXPECT_EQ(forward->text(), text);
+  }
+  retype(listen, "99999");
+  QTest::keyClick(host, Qt::Key_Return);
+  EXPECT_EQ(panel->itemText(IDC_FORWARD_HOST) + " " + panel->itemText(IDC_LISTEN_GROUP), "example.orgホスト TCP:444");
+
+  auto key = [&](int id, Qt::Key k) { return [&, id, k] { QTest::keyClick(dialog.item(id), k); }; };
+  const std::pair<std::function<void()>, bool> ways[] = {  // and whether it takes; a focused button takes Enter
+      {key(IDC_HOST_EDIT, Qt::Key_Return), true}, {[&] { click(dialog.button(IDOK)); }, true},
+      {key(IDC_HOST_EDIT, Qt::Key_Escape), false}, {[&] { click(dialog.button(IDCANCEL)); }, false},
+      {[&] { dialog.close(); }, false}, {[&] { dialog.button(IDCANCEL)->setFocus(), key(IDCANCEL, Qt::Key_Return)(); }, false}};
+  for (int way = 0; way < 6; ++way) {
+    window.move(200 + 20 * way, 150 + 10 * way);  // each opening follows the window
+    click(panel->button(IDC_SETTINGS));
+    EXPECT_FALSE(dialog.isFree());
+    EXPECT_LE((dialog.frameGeometry().center() - window.mapToGlobal(window.rect().center())).manhattanLength(), 2) << way;
+    retype(listen, QString::number(1000 + way));
+    ways[way].first();
+    ASSERT_TRUE(!dialog.isVisible() && dialog.isFree()) << way;  // else the next opening is refused
+    EXPECT_EQ(panel->itemText(IDC_LISTEN_GROUP), "TCP:" + std::to_string(ways[way].second ? 1000 + way : 1001)) << way;
+  }
+
+  click(panel->button(IDC_SETTINGS));
+  retype(host, "localhost.example");
+  BoxAnswerer box;
+  const std::pair<QMessageBox::StandardButton, const char*> ticks[] = {  // answer; then
+      {QMessageBox::NoButton, "[x] localhost.example"}, {QMessageBox::No, "[ ] localhost.example"},
+      {QMessageBox::Yes, "[x] 127.0.0.1 (locked)"}, {QMessageBox::Yes, "[ ] 127.0.0.1"},
+      {QMessageBox::Yes, "[x] 127.0.0.1"}};
+  for (const auto& [answer, state] : ticks) {
+    box.answer = answer;
+    click(dialog.button(IDC_LOCALHOST));
+    EXPECT_EQ((dialog.checkState(IDC_LOCALHOST) ? "[x] " : "[ ] ") + host->text().toStdString() + (host->isEnabled() ? "" : " (locked)"), state);
+  }
+  EXPECT_EQ(box.count, 2);  // only the ticks over another host ask (Escape answering No)
+  EXPECT_EQ(box.text, "localhost(同じPC内)への転送に変更しますか？");
+  EXPECT_EQ(box.look, "app_window_test|4|いいえ(N),はい(Y)");  // the program's name; the question icon
+  EXPECT_FALSE(CSettingDlg::isLocalHostName("127.0.0.2") || CSettingDlg::isLocalHostName(" localhost"));
 }
 
 TEST_F(Window, EveryWayOfClosingStopsTheSlots) {
@@ -270,7 +331,8 @@ TEST_F(Window, EveryWayOfClosingStopsTheSlots) {
 // The README picture: seven slots in two columns, three of them ON with 3, 1 and 2 live
 // connections (RELVANE_SCREENSHOT names the file to write). The window stays hidden while it is
 // not meant to be visible; over a panel the menu starts with the panel's entries and its totals;
-// the about entry and system commands with its id open the about box, "ログ" the log window.
+// the about entry and system commands with its id open the about box, "ログ" the log window
+// that follows the log without taking the focus.
 TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   const std::map<int, int> clients = {{0, 3}, {1, 1}, {4, 2}};  // slot switched on: its clients
   std::map<int, int> ports;
@@ -314,10 +376,25 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   EXPECT_EQ(chooseFromMenu(target, "アクセス設定(&A)..."), std::vector<std::string>{"アクセス設定"});
   click(window.portPanels()[2]->button(IDC_SETTINGS));  // this PC in any case: ticked
   EXPECT_EQ(window.portPanels()[2]->settingsDialog->checkState(IDC_LOCALHOST), 1);
-  chooseFromMenu(target, "ログ");
-  ASSERT_TRUE(window.logWindow() && window.logWindow()->isVisible());
-  const std::string log = window.logWindow()->itemText(IDC_LOG_TEXT);
-  EXPECT_NE(log.find(" TCP-PORT4 待ち受け開始 待受=0.0.0.0:" + std::to_string(ports[4])), std::string::npos) << log;
+  chooseFromMenu(target, "ログ");  // with the lines from before it opened
+  CLogDlg* log = window.logWindow();
+  ASSERT_TRUE(log && log->isVisible());
+  EXPECT_NE(log->itemText(IDC_LOG_TEXT).find(" TCP-PORT4 待ち受け開始 待受=0.0.0.0:" + std::to_string(ports[4])),
+            std::string::npos) << log->itemText(IDC_LOG_TEXT);
+  window.activateWindow(), QApplication::processEvents();  // the window the user works in
+  ASSERT_EQ(QApplication::activeWindow(), &window);
+  for (int i = 0; i < 1005; ++i) evlog::post("line " + std::to_string(i));
+  QApplication::processEvents();
+  EXPECT_EQ(QApplication::activeWindow(), &window) << "new lines do not take the focus";
+  const QString shown = log->text()->toPlainText();  // the newest thousand, the oldest gone first
+  EXPECT_TRUE(log->lineCount() == 1000 && shown.section('\n', 0, 0).endsWith(" line 5") && shown.endsWith(" line 1004"));
+  const QScrollBar* bar = log->text()->verticalScrollBar();
+  EXPECT_TRUE(log->text()->isReadOnly() && bar->value() == bar->maximum()) << "the newest line is in view";
+  log->command(IDC_LOG_COPY);
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), (shown + '\n').toStdString());
+  log->setRing(nullptr);
+  evlog::post("after the window let go");
+  EXPECT_TRUE(log->text()->toPlainText().endsWith(" line 1004"));
 }
 
 // The about box's version line from records standing in for the program's: good, missing or
@@ -327,17 +404,15 @@ struct StandInRecord : CVersionRecordSource {
   explicit StandInRecord(std::string text, bool readable = true) : text(std::move(text)), readable(readable) {}
   std::size_t recordSize() const override { return text.size(); }
   bool readRecord(char* data, std::size_t size) const override {
-    ++reads;
-    return readable && size <= text.size() && text.copy(data, size) == size;
+    return ++reads, readable && size <= text.size() && text.copy(data, size) == size;
   }
   std::string text;
   bool readable;
   mutable int reads = 0;
 };
 
-std::string japanese(const std::string& productVersion) {
-  return "\\VarFileInfo\\Translation=0411 04b0\n\\StringFileInfo\\041104b0\\ProductVersion=" +
-         productVersion + "\n";
+std::string japanese(const std::string& version) {
+  return "\\VarFileInfo\\Translation=0411 04b0\n\\StringFileInfo\\041104b0\\ProductVersion=" + version + "\n";
 }
 
 TEST(VersionLine, TheFirstTranslationsProductVersionOrOnlyThePrefixReadOnceGoodAndCutOnACharacter) {

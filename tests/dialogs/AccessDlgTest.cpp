@@ -1,9 +1,6 @@
 // The access dialog on a working filter and listen address, driven by clicks, typing and keys:
 // what it shows, how it checks rules, and that only OK writes the working copies.
-#include <QLineEdit>
 #include <QListWidget>
-#include <QRadioButton>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include "Modal.h"
@@ -14,50 +11,36 @@
 namespace {
 
 using Rules = std::vector<std::string>;
+using namespace testsupport;
 
-class AccessDlgTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    testsupport::initUiOnce();
-    working.mode = CIpFilter::ModeRules;
-    working.allowRules[working.allowCount++] = "192.168.1.0/24";
-    working.allowRules[working.allowCount++] = "10.0.0.1/99";  // kept as written, though it never parses
-    working.denyRules[working.denyCount++] = "192.168.1.13";
-    working.allowRules[5] = "8.8.8.8";  // after the gap: inactive, and no business of the dialog
-    host.show();
-  }
-  // Runs the dialog modally; `act` works it from inside the modal loop and must close it.
-  int run(const std::function<void(CAccessDlg&)>& act) {
-    CAccessDlg dialog(working, listenHost);
-    testsupport::whenModal<CAccessDlg>([&](CAccessDlg* d) { act(*d); });
-    return dialog.doModal(&host);
-  }
-  static void type(CAccessDlg& d, int id, const QString& text) {
-    d.edit(id)->selectAll(), QTest::keyClicks(d.edit(id), text);
-  }
-  // A radio button takes clicks on its circle and label only, so it is clicked on its circle.
-  static void click(CAccessDlg& d, int id) {
-    QAbstractButton* b = d.button(id);
-    const QPoint at = qobject_cast<QRadioButton*>(b) ? QPoint(6, b->height() / 2) : b->rect().center();
-    QTest::mouseClick(b, Qt::LeftButton, {}, at);
-  }
-  static void add(CAccessDlg& d, const QString& rule, bool deny = false) {
-    type(d, deny ? IDC_DENY_EDIT : IDC_ALLOW_EDIT, rule);
-    click(d, deny ? IDC_DENY_ADD : IDC_ALLOW_ADD);
-  }
-  static void remove(CAccessDlg& d, int listId, int row) {
-    d.listBox(listId)->setCurrentRow(row);
-    click(d, listId == IDC_ALLOW_LIST ? IDC_ALLOW_REMOVE : IDC_DENY_REMOVE);
-  }
-  Rules allow(int count) const { return Rules(working.allowRules, working.allowRules + count); }
+void click(CAccessDlg& d, int id) { testsupport::click(d.button(id)); }
+void type(CAccessDlg& d, int id, const QString& text) { retype(d.edit(id), text); }
+void add(CAccessDlg& d, const QString& rule, bool deny = false) {
+  type(d, deny ? IDC_DENY_EDIT : IDC_ALLOW_EDIT, rule), click(d, deny ? IDC_DENY_ADD : IDC_ALLOW_ADD);
+}
+void remove(CAccessDlg& d, int listId, int row) {
+  d.listBox(listId)->setCurrentRow(row), click(d, listId == IDC_ALLOW_LIST ? IDC_ALLOW_REMOVE : IDC_DENY_REMOVE);
+}
 
+// (Escape and the close box are Cancel in every dialog: the window's settings dialog scenario.)
+TEST(AccessDlg, CancelLeavesTheWorkingCopiesAloneOkChecksWhatWasTypedAndWritesThem) {
+  initUiOnce();
   QWidget host;
+  host.show();
   CIpFilter working;
+  working.mode = CIpFilter::ModeRules;
+  working.allowRules[working.allowCount++] = "192.168.1.0/24";
+  working.allowRules[working.allowCount++] = "10.0.0.1/99";  // kept as written, though it never parses
+  working.denyRules[working.denyCount++] = "192.168.1.13";
+  working.allowRules[5] = "8.8.8.8";  // after the gap: inactive, and no business of the dialog
   std::string listenHost = "127.0.0.1";
-};
-
-// (Escape and the close box are Cancel in every dialog: the settings dialog's test.)
-TEST_F(AccessDlgTest, CancelLeavesTheWorkingCopiesAloneOkChecksWhatWasTypedAndWritesThem) {
+  // Runs the dialog modally; `act` works it from inside the modal loop and must close it.
+  auto run = [&](const std::function<void(CAccessDlg&)>& act) {
+    CAccessDlg dialog(working, listenHost);
+    whenModal<CAccessDlg>([&](CAccessDlg* d) { act(*d); });
+    return dialog.doModal(&host);
+  };
+  auto allow = [&](int count) { return Rules(working.allowRules, working.allowRules + count); };
   const Rules before = allow(10);
   EXPECT_EQ(run([&](CAccessDlg& d) {
     EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_MODE_RULES)->isChecked());
@@ -73,7 +56,7 @@ TEST_F(AccessDlgTest, CancelLeavesTheWorkingCopiesAloneOkChecksWhatWasTypedAndWr
   EXPECT_EQ(allow(10), before);
 
   working.mode = 7;  // a mode the radios cannot show comes up as "all"
-  testsupport::BoxAnswerer box;
+  BoxAnswerer box;
   EXPECT_EQ(run([&](CAccessDlg& d) {
     EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_MODE_ALL)->isChecked());
     add(d, "2001:db8::/", true);  // refused: the message names it and the text stays to be mended
@@ -96,7 +79,7 @@ TEST_F(AccessDlgTest, CancelLeavesTheWorkingCopiesAloneOkChecksWhatWasTypedAndWr
     click(d, IDC_MODE_PRIVATE);
     QTest::keyClick(d.edit(IDC_LISTEN_HOST_EDIT), Qt::Key_Return);
   }), IDOK);
-  EXPECT_EQ(box.count(), 3);
+  EXPECT_EQ(box.count, 3);
   EXPECT_EQ(box.look, "relvane_dialogs_tests|2|OK");  // the program's name; the warning icon
   EXPECT_EQ(std::tie(working.mode, listenHost), std::make_tuple(CIpFilter::ModePrivate, "::"));
   // Three rules now: the fourth entry is emptied, so the inactive rule after it stays inactive.

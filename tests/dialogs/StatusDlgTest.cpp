@@ -4,6 +4,7 @@
 
 #include "Loopback.h"
 #include "Modal.h"
+#include "Wait.h"
 #include "dialogs/CountText.h"
 #include "dialogs/StatusDlg.h"
 #include "net/AsyncSocket.h"
@@ -18,30 +19,20 @@
 namespace {
 
 using std::to_string;
+using namespace testsupport;
 using namespace std::chrono_literals;
-
-TEST(CountText, ThousandsSeparatorsAndHoursMinutesSeconds) {
-  for (const auto& [count, text] : {std::pair{999ull, "999"}, {1000ull, "1,000"}, {~0ull, "18,446,744,073,709,551,615"}})
-    EXPECT_EQ(thousands(count), text);
-  EXPECT_EQ(elapsedText(90061s), "25:01:01");
-  EXPECT_EQ(elapsedText(-5s), "0:00:00");
-}
 
 class StatusDlgTest : public ::testing::Test, public CTcpRepeaterListener {
 protected:
-  void SetUp() override {
-    testsupport::initUiOnce(), repeater.setListener(this);
-    ASSERT_TRUE(socketInit());
-  }
+  void SetUp() override { initUiOnce(), repeater.setListener(this); ASSERT_TRUE(socketInit()); }
   void TearDown() override {
-    for (auto* fds : {&clients, &served}) for (int& fd : *fds) testsupport::resetClose(fd);
+    for (auto* fds : {&clients, &served}) for (int& fd : *fds) resetClose(fd);
     repeater.stop();
   }
   void notifyOnConnectionCount(int c) override { count = c; }
   bool start() {  // false when it cannot listen
     return repeater.start(listenPort, "127.0.0.1", destination.port), repeater.isListening();
   }
-  static bool pumpUntil(const std::function<bool()>& done) { return net::EventLoop::current().runUntil(done, 5s); }
   // Each row's cells from `first` to before `end`, joined by '|'.
   std::vector<std::string> rows(int first = 0, int end = 12) {
     std::vector<std::string> table(dialog.list->itemCount());
@@ -51,35 +42,39 @@ protected:
   }
 
   int count = 0;
-  testsupport::LoopbackListener destination;
-  const int listenPort = testsupport::freePort();
+  LoopbackListener destination;
+  const int listenPort = freePort();
   CTcpRepeater repeater;
   CStatusDlg dialog;
   std::vector<int> clients, served;
 };
 
+// The counts and ages past what a short test shows: every thousands separator, days as hours.
 TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensForIPv6) {
+  for (const auto& [count, text] : {std::pair{999ull, "999"}, {1000ull, "1,000"}, {~0ull, "18,446,744,073,709,551,615"}})
+    EXPECT_EQ(thousands(count), text);
+  EXPECT_TRUE(elapsedText(90061s) == "25:01:01" && elapsedText(-5s) == "0:00:00");
   ASSERT_TRUE(start());
   for (int i = 0; i < 3; ++i) {
-    clients.push_back(testsupport::connectLoopback(listenPort));
-    ASSERT_TRUE(pumpUntil([&] { return count == i + 1; }));
+    clients.push_back(connectLoopback(listenPort));
+    ASSERT_TRUE(waitUntil([&] { return count == i + 1; }));
     served.push_back(destination.acceptOne());
   }
   // One queued connection fills a backlog of 0: the fourth pair's connect stays in progress.
   ::listen(destination.fd, 0);
-  served.push_back(testsupport::connectLoopback(destination.port));
-  clients.push_back(testsupport::connectLoopback(listenPort));
-  ASSERT_TRUE(pumpUntil([&] { return repeater.pairTableSize() == 4; }));
-  testsupport::resetClose(clients[1]);  // frees table entry 1
-  ASSERT_TRUE(testsupport::sendAll(clients[2], std::string(1000, 'x')));
+  served.push_back(connectLoopback(destination.port));
+  clients.push_back(connectLoopback(listenPort));
+  ASSERT_TRUE(waitUntil([&] { return repeater.pairTableSize() == 4; }));
+  resetClose(clients[1]);  // frees table entry 1
+  ASSERT_TRUE(sendAll(clients[2], std::string(1000, 'x')));
   int position = 2;
   CTcpStreamPair* thirdPair = repeater.getNextPair(position);
-  ASSERT_TRUE(pumpUntil([&] { return count == 2 && thirdPair->acceptStream->receivedBytes == 1000; }));
+  ASSERT_TRUE(waitUntil([&] { return count == 2 && thirdPair->acceptStream->receivedBytes == 1000; }));
 
   dialog.nextPair = [this](int& at) { return repeater.getNextPair(at); };
   ASSERT_TRUE(dialog.create());
   const auto table = rows();
-  auto port = [](int fd, bool peer = false) { return to_string(testsupport::portOf(fd, peer)) + '|'; };
+  auto port = [](int fd, bool peer = false) { return to_string(portOf(fd, peer)) + '|'; };
   const std::string lo = "127.0.0.1|", slot = lo + to_string(listenPort) + "|0|";  // 0 came back
   const std::string dest = lo + to_string(destination.port) + '|', connecting = slot + "|0||0|0|0|0";
   auto relayed = [&](int i) { return lo + port(clients[i]) + slot + lo + port(served[i], true) + dest; };
@@ -90,18 +85,18 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   // The third pair is selected; the first ends, a new one comes, and the dialog's own timer
   // brings the table up to date with the selection still on the third.
   dialog.list->selectRow(1);
-  testsupport::resetClose(clients[0]);
-  ASSERT_TRUE(pumpUntil([&] { return count == 1; }));
-  clients.push_back(testsupport::connectLoopback(listenPort));
-  ASSERT_TRUE(pumpUntil([&] { return repeater.pairTableSize() == 4 && repeater.getNextPair(position = 0) != thirdPair; }));
+  resetClose(clients[0]);
+  ASSERT_TRUE(waitUntil([&] { return count == 1; }));
+  clients.push_back(connectLoopback(listenPort));
+  ASSERT_TRUE(waitUntil([&] { return repeater.pairTableSize() == 4 && repeater.getNextPair(position = 0) != thirdPair; }));
   std::vector<std::string> now;
   for (int i = 0; i < 250 && (now = rows()) == table; ++i)  // up to 5 s
     net::EventLoop::current().runFor(20ms), QCoreApplication::processEvents();
   EXPECT_EQ(now, (std::vector<std::string>{lo + port(clients[4]) + connecting, third, lo + port(clients[3]) + connecting}));
   const QModelIndexList selected = dialog.list->selectionModel()->selectedRows();
   EXPECT_TRUE(selected.size() == 1 && selected[0].row() == 1) << "the third pair stays selected";
-  testsupport::resetClose(clients[2]);
-  ASSERT_TRUE(pumpUntil([&] { return count == 0; }));
+  resetClose(clients[2]);
+  ASSERT_TRUE(waitUntil([&] { return count == 0; }));
   dialog.refresh();
   EXPECT_EQ(dialog.list->itemCount(), 2);
   EXPECT_TRUE(dialog.list->selectionModel()->selectedRows().empty()) << "the selected pair is gone";
@@ -111,8 +106,8 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   repeater.stop();
   repeater.setListenBindAddress(1, "::");
   if (!start()) GTEST_SKIP() << "no IPv6 on this machine";
-  clients.push_back(testsupport::connectLoopback(listenPort));  // connecting: the backlog is full
-  ASSERT_TRUE(pumpUntil([&] { return repeater.pairTableSize() == 1; }));
+  clients.push_back(connectLoopback(listenPort));  // connecting: the backlog is full
+  ASSERT_TRUE(waitUntil([&] { return repeater.pairTableSize() == 1; }));
   dialog.refresh();
   const int whole = dialog.list->fontMetrics().horizontalAdvance(QStringLiteral("::ffff:127.0.0.1"));
   for (int column : {0, 2})

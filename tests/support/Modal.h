@@ -1,5 +1,5 @@
-// Helpers for tests that drive real windows offscreen: set-up, typing through the input
-// method, and answering modal windows from a timer. Every wait is bounded.
+// Helpers for tests that drive real windows offscreen: set-up, clicking and typing (also
+// through the input method), and answering modal windows from a timer. Every wait is bounded.
 #pragma once
 
 #include <QAbstractButton>
@@ -7,7 +7,10 @@
 #include <QDeadlineTimer>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -22,31 +25,19 @@ inline void initUiOnce() {
   (void)loaded;
 }
 
+// Clicks as a user does; a radio button takes clicks on its circle and label only, so on its circle.
+inline void click(QAbstractButton* b) {
+  QTest::mouseClick(b, Qt::LeftButton, {}, qobject_cast<QRadioButton*>(b) ? QPoint(6, b->height() / 2) : b->rect().center());
+}
+// Replaces an edit box's text by typing.
+inline void retype(QLineEdit* edit, const QString& text) { edit->selectAll(), QTest::keyClicks(edit, text); }
+
 // Types text as an input method commits it (works for any script, unlike key clicks).
 inline void commitText(QWidget* widget, const QString& text) {
   QInputMethodEvent event;
   event.setCommitString(text);
   QApplication::sendEvent(widget, &event);
 }
-
-// While alive, hands each modal window of type W that comes up to `act`, which closes it.
-// `act` may run nested loops; each window is handled once.
-template <class W>
-struct ModalWatch {
-  explicit ModalWatch(std::function<void(W*)> act) {
-    QObject::connect(&timer, &QTimer::timeout, &timer, [this, act] {
-      auto* w = qobject_cast<W*>(QApplication::activeModalWidget());
-      if (!w || w == busy) return;
-      busy = w, ++seen;
-      act(w);
-      busy = nullptr;
-    });
-    timer.start(10);
-  }
-  int seen = 0;
-  QTimer timer;
-  W* busy = nullptr;
-};
 
 // One modal window of type W, expected within 5 s, handed to `act` (which closes it); any
 // other modal window still up then is closed, so a test never hangs on a box it did not expect.
@@ -66,29 +57,29 @@ void whenModal(std::function<void(W*)> act) {
   timer->start(10);
 }
 
-// "caption|icon|buttons" of a message box: the buttons sorted, without their accelerator marks.
-inline std::string lookOf(const QMessageBox* box) {
-  QStringList buttons;
-  for (const QAbstractButton* b : box->buttons()) buttons << b->text().remove(QLatin1Char('&'));
-  buttons.sort();
-  return QStringList{box->windowTitle(), QString::number(box->icon()), buttons.join(',')}.join('|').toStdString();
-}
-
-// Records the last message box's text and look, and answers each box that comes up with
-// `answer` (NoButton: the Escape key).
+// While alive, answers each message box that comes up with `answer` (NoButton: the Escape key),
+// keeping how many came and the last one's text and look: "caption|icon|buttons", the buttons
+// sorted, without their accelerator marks.
 struct BoxAnswerer {
-  explicit BoxAnswerer(QMessageBox::StandardButton initial = QMessageBox::Ok)
-      : answer(initial), watch([this](QMessageBox* box) {
-          text = box->text().toStdString();
-          look = lookOf(box);
-          if (answer != QMessageBox::NoButton) return box->button(answer)->click();
-          QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-          QApplication::sendEvent(box, &escape);
-        }) {}
-  int count() const { return watch.seen; }
+  explicit BoxAnswerer(QMessageBox::StandardButton initial = QMessageBox::Ok) : answer(initial) {
+    QObject::connect(&timer, &QTimer::timeout, &timer, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      QStringList buttons;
+      for (const QAbstractButton* b : box->buttons()) buttons << b->text().remove(QLatin1Char('&'));
+      buttons.sort();
+      look = QStringList{box->windowTitle(), QString::number(box->icon()), buttons.join(',')}.join('|').toStdString();
+      ++count, text = box->text().toStdString();
+      if (answer != QMessageBox::NoButton) return box->button(answer)->click();
+      QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QApplication::sendEvent(box, &escape);
+    });
+    timer.start(10);
+  }
   QMessageBox::StandardButton answer;
+  int count = 0;
   std::string text, look;
-  ModalWatch<QMessageBox> watch;
+  QTimer timer;
 };
 
 }  // namespace testsupport
