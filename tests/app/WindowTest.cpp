@@ -229,11 +229,11 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
 
   int labels = 0;  // the fixed labels have room for their text in the font actually used
   for (auto* label : panel->findChildren<QLabel*>()) {
-    const QString text = label->text();
-    if (text != "Port No." && text != "Ip/Host" && text != QString::fromUtf8("接続数")) continue;
+    const QString caption = label->text();
+    if (caption != "Port No." && caption != "Ip/Host" && caption != QString::fromUtf8("接続数")) continue;
     ++labels;
-    EXPECT_EQ(colourOf(label), CPortDlg::kBackground) << text.toStdString();
-    EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->contentsRect().width()) << text.toStdString();
+    EXPECT_EQ(colourOf(label), CPortDlg::kBackground) << caption.toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(caption), label->contentsRect().width()) << caption.toStdString();
   }
   EXPECT_EQ(labels, 3);
   EXPECT_EQ(std::make_tuple(colourOf(panel), colourOf(panel->item(IDC_FORWARD_HOST))),
@@ -401,7 +401,7 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
 // broken ones, and the cache that reads a good record once.
 // A record held in memory that counts how often it is read.
 struct StandInRecord : CVersionRecordSource {
-  explicit StandInRecord(std::string text, bool readable = true) : text(std::move(text)), readable(readable) {}
+  explicit StandInRecord(std::string record, bool isReadable = true) : text(std::move(record)), readable(isReadable) {}
   std::size_t recordSize() const override { return text.size(); }
   bool readRecord(char* data, std::size_t size) const override {
     return ++reads, readable && size <= text.size() && text.copy(data, size) == size;

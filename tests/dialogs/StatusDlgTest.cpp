@@ -51,8 +51,8 @@ protected:
 
 // The counts and ages past what a short test shows: every thousands separator, days as hours.
 TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensForIPv6) {
-  for (const auto& [count, text] : {std::pair{999ull, "999"}, {1000ull, "1,000"}, {~0ull, "18,446,744,073,709,551,615"}})
-    EXPECT_EQ(thousands(count), text);
+  for (const auto& [number, text] : {std::pair{999ull, "999"}, {1000ull, "1,000"}, {~0ull, "18,446,744,073,709,551,615"}})
+    EXPECT_EQ(thousands(number), text);
   EXPECT_TRUE(elapsedText(90061s) == "25:01:01" && elapsedText(-5s) == "0:00:00");
   ASSERT_TRUE(start());
   for (int i = 0; i < 3; ++i) {
