@@ -26,6 +26,7 @@ int CHeadlessRun::run() {
   CSaveReport saveReport(toStderr);
   CSlotSet slots(iniPath, &saveReport);
   slots.open();
+  for (const std::string& problem : slots.problems()) toStderr(problem);
   int started = 0;
   slots.startAll([&](CPortSlot& slot, const std::string& refusal) {
     for (const std::string& problem : slot.problems) toStderr(problem);

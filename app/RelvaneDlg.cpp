@@ -141,6 +141,7 @@ void CRelvaneDlg::createPortPanels() {
 
 void CRelvaneDlg::reportSettingProblems() {
   std::string text;
+  for (const std::string& problem : allSlots->problems()) text += problem + "\n";
   for (const CPortDlg* panel : panels)
     for (const std::string& problem : panel->slot.problems) text += problem + "\n";
   if (!text.empty()) ui::messageBox("設定ファイルに無効な値があります:\n" + text, this);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <system_error>
 #include <filesystem>
@@ -197,6 +198,30 @@ bool Document::renameSection(std::string_view section, std::string_view newName)
   const size_t at = static_cast<size_t>(old.data() - line.data());
   line.replace(at, old.size(), newName);
   return true;
+}
+
+std::vector<std::string> Document::sectionNames() const {
+  std::vector<std::string> names;
+  for (const Line& line : lines_)
+    if (auto name = headerName(line.content)) names.emplace_back(*name);
+  return names;
+}
+
+std::vector<std::string> Document::duplicateKeys(std::string_view section) const {
+  std::vector<std::string> repeated;
+  auto header = findSection(section);
+  if (!header) return repeated;
+  std::map<std::string, int> seen;  // by the folded name: how often it occurred
+  for (size_t i = *header + 1, end = sectionEnd(*header); i < end; ++i) {
+    std::string_view c = lines_[i].content;
+    size_t eq = equalsPos(c);
+    if (eq == std::string_view::npos) continue;
+    const std::string_view key = trim(c.substr(0, eq));
+    std::string folded(key);
+    for (char& ch : folded) ch = (ch >= 'A' && ch <= 'Z') ? char(ch - 'A' + 'a') : ch;
+    if (++seen[folded] == 2) repeated.emplace_back(key);
+  }
+  return repeated;
 }
 
 std::string Document::text() const {

@@ -43,6 +43,13 @@ class Document {
   // errno telling why when it fails.
   bool save(const std::string& path) const;
 
+  // Every section header's name in file order, repeats included, so a caller can tell which
+  // ones the first-occurrence rule hides.
+  std::vector<std::string> sectionNames() const;
+  // The keys that occur more than once in the section's first occurrence, each named once;
+  // only the first line of such a key is read and written.
+  std::vector<std::string> duplicateKeys(std::string_view section) const;
+
   std::string text() const;
   bool readable() const { return readable_; }
 

@@ -41,10 +41,10 @@ TEST_F(AccessSettingsTest, AnOldFileLoadsAndSavesByteForByteAndEveryNewKeyRoundT
 
   writeFile(ini, readFile(kData / "access-all-keys.ini"));
   slot.loadSettings();
-  // The allow list ends at its first empty entry; a rule after the gap is kept, unused.
+  // A gap in the allow list hides no later rule.
   EXPECT_EQ(std::tie(slot.filter.mode, slot.filter.allowCount, slot.filter.allowRules[1], slot.filter.allowRules[4],
                      slot.filter.denyCount, slot.listenHost),
-            std::make_tuple(CIpFilter::ModeRules, 3, "2001:db8::/32", "8.8.8.8", 1, "::"));
+            std::make_tuple(CIpFilter::ModeRules, 5, "2001:db8::/32", "8.8.8.8", 1, "::"));
   slot.takeAccess(CIpFilter(slot.filter), std::string(slot.listenHost));
   ASSERT_TRUE(slot.saveSettings());
   EXPECT_EQ(readFile(ini), readFile(kData / "access-all-keys.ini"));
@@ -64,7 +64,7 @@ TEST_F(AccessSettingsTest, AnOldFileLoadsAndSavesByteForByteAndEveryNewKeyRoundT
   for (const char* value : {"4", "-1", "3x", "", "03"}) {  // only a plain mode number counts
     writeFile(ini, "[TCP-PORT0]\nFILTER=" + std::string(value) + "\n");
     again.loadSettings();
-    EXPECT_EQ(again.filter.mode, std::string(value) == "03" ? 3 : 0) << value;
+    EXPECT_EQ(again.filter.mode, std::string(value) == "03" ? 3 : *value ? CIpFilter::ModeInvalid : 0) << value;
   }
 }
 

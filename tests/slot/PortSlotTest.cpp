@@ -43,7 +43,7 @@ TEST_F(PortSlotTest, EachSlotReadsItsOwnSectionCutsLongHostsAndWritesNothingUnch
   slot.slotIndex = 1;
   slot.loadSettings();
   EXPECT_EQ(std::tie(slot.act, slot.listenPort, slot.connectTimeout, slot.halfCloseTimeout),
-            std::make_tuple(1, 70000, 5, 0));
+            std::make_tuple(1, 0, 5, 0));
   ASSERT_TRUE(slot.saveSettings());
   EXPECT_EQ(readFile(ini), other + std::string(300, 'h') + "\n") << "nothing changed, nothing written";
   writeFile(ini, other + std::string(258, 'a') + "\xE4\xB8\xAD\n");
@@ -58,7 +58,7 @@ TEST_F(PortSlotTest, ARefusedSwitchOnSavesNothingAndTheSelfCheckComesBeforeTheBi
   const std::string held = std::to_string(taken.port);
   struct { std::string file; std::string message; } cases[] = {
       {"[TCP-PORT0]\nACT=1\nPORT=8080\n", "転送先ポート番号が無効な設定です"},
-      {"[TCP-PORT0]\nACT=2\nPORT=8080\nFORWARDHOST=\n", "転送先ポート番号が無効な設定です"},
+      {"[TCP-PORT0]\nACT=1\nPORT=8080\nFORWARDHOST=\n", "転送先ポート番号が無効な設定です"},
       {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=127.0.0.2\nFORWARDPORT=" + held + "\n",
        "転送先がこのスロット自身のListenポートです"},
       {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=LocalHost\nFORWARDPORT=" + held + "\n",
