@@ -26,10 +26,10 @@ void CSlotSet::open(int count) {
   for (int i = 0; i < count; ++i) makeSlot();
 }
 
-void CSlotSet::startAll(const std::function<void(CPortSlot&, const std::string&)>& started) {
+void CSlotSet::startAll(const std::function<bool(CPortSlot&, const std::string&)>& started) {
   for (int i = 0; i < size(); ++i) {  // by index: `started` may run a nested loop
     CPortSlot& slot = *owned[i];
-    started(slot, slot.startSlot());
+    if (!started(slot, slot.startSlot())) return;
   }
 }
 

@@ -25,8 +25,9 @@ class CSlotSet {
   // slot_sections::maxSlots), none started yet.
   void open(int count = 0);
   // The launch: every slot loads and starts as saved, in slot order; `started` hears of each
-  // with its refusal ("" for none) before the next one starts.
-  void startAll(const std::function<void(CPortSlot&, const std::string& refusal)>& started);
+  // with its refusal ("" for none) before the next one starts, and stops the launch by
+  // returning false (the later slots are not started, nor loaded).
+  void startAll(const std::function<bool(CPortSlot&, const std::string& refusal)>& started);
   // A new last slot, started (switched off, its section saved with the four keys unless the
   // file has it already). Its refusal; nullopt when the set is full and nothing was added.
   std::optional<std::string> addSlot();

@@ -33,6 +33,7 @@ TEST_F(SlotSetTest, ThreeSlotsStartAddOneRemoveTheMiddleOneAndShutDownInOrderAnd
   set.startAll([&](CPortSlot& slot, const std::string& refusal) {
     EXPECT_EQ(slot.slotIndex, static_cast<int>(refusals.size()));
     refusals.push_back(refusal);
+    return true;
   });
   EXPECT_EQ(refusals, (std::vector<std::string>{"", CPortSlot::kForwardPortInvalid, ""}));
   EXPECT_TRUE(set[0].started() && !set[1].started() && set[2].started());
