@@ -13,7 +13,7 @@ namespace apptest {
 ChildProcess::ChildProcess(const std::filesystem::path& program, std::vector<std::string> argv,
                            const std::filesystem::path& workDir,
                            const std::filesystem::path& outputDir, bool stdinAndStdoutClosed,
-                           const std::vector<std::string>& environment)
+                           const std::vector<std::string>& environment, int stderrFd)
     : outPath(outputDir / "stdout.txt"), errPath(outputDir / "stderr.txt") {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) env.emplace_back(*e);
@@ -36,7 +36,8 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, std::vector<std
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }
-  posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&files, stderrFd, 2);
+  else posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addchdir_np(&files, workDir.c_str());
   const int rc = posix_spawn(&pid, program.c_str(), &files, nullptr, pointers(argv).data(), pointers(env).data());
   posix_spawn_file_actions_destroy(&files);

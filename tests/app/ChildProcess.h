@@ -30,13 +30,14 @@ inline bool accepting(int port) {
 
 // Runs `program` with `argv` as given and our environment with `environment`'s "NAME=value"
 // entries put over it ("NAME" alone removes one), standard output and error going to files
-// in `outputDir` (or input and output closed, as some launchers leave them).
+// in `outputDir` (or input and output closed, as some launchers leave them; or standard error
+// on `stderrFd` when given).
 class ChildProcess {
  public:
   ChildProcess(const std::filesystem::path& program, std::vector<std::string> argv,
                const std::filesystem::path& workDir,
                const std::filesystem::path& outputDir, bool stdinAndStdoutClosed = false,
-               const std::vector<std::string>& environment = {});
+               const std::vector<std::string>& environment = {}, int stderrFd = -1);
   ~ChildProcess();  // a child still running is killed and reaped
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
