@@ -1,6 +1,5 @@
 #include "log/FdSink.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <poll.h>
@@ -55,7 +54,7 @@ bool FdSink::writeSome() {
     n = socket_ ? ::send(fd_, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL)
                 : ::write(fd_, chunk.data(), chunk.size());
   } while (n < 0 && errno == EINTR);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+  if (n == 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) return false;
   // A descriptor that fails otherwise (closed, full disk) loses its lines, never the loop.
   std::size_t done = n < 0 ? queued_ : static_cast<std::size_t>(n);
   while (done > 0 && !queue_.empty()) {
