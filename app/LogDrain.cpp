@@ -4,8 +4,8 @@
 
 #include "log/FdSink.h"
 
-CLogDrain::CLogDrain(net::EventLoop& loop, evlog::FdSink& sink)
-    : loop(loop), sink(sink), token(loop.add(sink.fd(), this)) {
+CLogDrain::CLogDrain(net::EventLoop& eventLoop, evlog::FdSink& logSink)
+    : loop(eventLoop), sink(logSink), token(eventLoop.add(logSink.fd(), this)) {
   loop.setRoundEnd([this] { flush(); });
 }
 

@@ -10,9 +10,9 @@ namespace evlog {
 class FdSink;
 }
 
-class CLogDrain : private net::EventLoop::Watcher {
+class CLogDrain final : private net::EventLoop::Watcher {
  public:
-  CLogDrain(net::EventLoop& loop, evlog::FdSink& sink);  // both not owned; outlive this
+  CLogDrain(net::EventLoop& eventLoop, evlog::FdSink& logSink);  // both not owned; outlive this
   ~CLogDrain();
   CLogDrain(const CLogDrain&) = delete;
   CLogDrain& operator=(const CLogDrain&) = delete;

@@ -31,10 +31,10 @@ const char mainWindowTitle[] = "レルベイン Tiv.";
 const char logEntry[] = "ログ";
 }  // namespace
 
-CRelvaneDlg::CRelvaneDlg(std::string iniPath, int panelCount)
+CRelvaneDlg::CRelvaneDlg(std::string settingsPath, int panelCount)
     : ui::CDialog(IDD_RELVANE_DIALOG),
       icon(applicationIcon()),
-      iniPath(std::move(iniPath)),
+      iniPath(std::move(settingsPath)),
       configuredSlots(panelCount) {
   saveReport = std::make_unique<CSaveReport>([this](const std::string& text) {
     // While closing (a signal, a logout) a box would hold the exit up: the terminal gets it.

@@ -16,7 +16,7 @@
 
 namespace evlog {
 
-class FdSink : public Sink {
+class FdSink final : public Sink {
 public:
   static constexpr std::size_t kDefaultBound = 256 * 1024;  // bytes of lines that may wait
 

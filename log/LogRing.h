@@ -17,7 +17,7 @@ protected:
   ~RingWatcher() = default;
 };
 
-class Ring : public Sink {
+class Ring final : public Sink {
 public:
   static constexpr std::size_t kDefaultCapacity = 1000;
 
