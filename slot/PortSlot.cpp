@@ -1,6 +1,7 @@
 #include "slot/PortSlot.h"
 
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 
 #include "log/EventLog.h"
@@ -148,11 +149,13 @@ std::string CPortSlot::switchTo(int newAct) {
   }
   applyState();
   if (listenFailed()) {
+    const int error = repeater.listenError();
     repeater.stop();
     act = 0;
     char message[128];
     std::snprintf(message, sizeof message, kListenFailed, listenPort);
-    return refuse(message);
+    // The system's reason tells a port in use from one not permitted.
+    return refuse(error ? std::string(message) + " (" + std::strerror(error) + ")" : std::string(message));
   }
   return {};
 }

@@ -28,7 +28,7 @@ void CSlotSet::open(int count) {
   for (int i = 0; i < count; ++i) makeSlot();
 }
 
-void CSlotSet::startAll(const std::function<void(CPortSlot&, const std::string&)>& started) {
+void CSlotSet::startAll(const std::function<bool(CPortSlot&, const std::string&)>& started) {
   // Every slot loads from the one reading open() made; it is dropped once all have started.
   const std::unique_ptr<ini::Document> doc = std::move(launchDocument);
   if (!doc) return;
@@ -37,7 +37,7 @@ void CSlotSet::startAll(const std::function<void(CPortSlot&, const std::string&)
   for (int i = 0; i < size(); ++i) clean = clean && owned[i]->problems.empty();
   for (int i = 0; i < size(); ++i) {  // by index: `started` may run a nested loop
     CPortSlot& slot = *owned[i];
-    started(slot, slot.startSlot(*doc, clean));
+    if (!started(slot, slot.startSlot(*doc, clean))) return;
   }
 }
 

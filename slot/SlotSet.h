@@ -30,9 +30,10 @@ class CSlotSet {
   void open(int count = 0);
   // The launch, after open(): every slot loads from open()'s reading and starts as saved, in
   // slot order; `started` hears of each with its refusal ("" for none) before the next one
-  // starts. A slot without a section gets it written only when the file had no problem (see
-  // problems() and each slot's), so a file the user must look at is not changed behind them.
-  void startAll(const std::function<void(CPortSlot&, const std::string& refusal)>& started);
+  // starts, and stops the launch by returning false (the later slots are not started). A slot
+  // without a section gets it written only when the file had no problem (see problems() and
+  // each slot's), so a file the user must look at is not changed behind them.
+  void startAll(const std::function<bool(CPortSlot&, const std::string& refusal)>& started);
   // A new last slot, started (switched off, its section saved with the four keys unless the
   // file has it already). Its refusal; nullopt when the set is full and nothing was added.
   std::optional<std::string> addSlot();

@@ -163,7 +163,7 @@ TEST_F(SlotSetTest, ThreeSlotsStartAddOneRemoveTheMiddleOneAndShutDownAndAFullSe
   writeFile(ini, head + middle + tail);
   set.open();
   ASSERT_EQ(set.size(), 3);
-  set.startAll([](CPortSlot&, const std::string&) {});  // in order, refusals told: the runs' and the window's
+  set.startAll([](CPortSlot&, const std::string&) { return true; });  // in order, refusals told: the runs' and the window's
   EXPECT_TRUE(set[0].started() && !set[1].started() && set[2].started());
   EXPECT_EQ(set.addSlot(), std::optional<std::string>(""));
   EXPECT_EQ(readFile(ini), head + middle + tail + slotSection(3, 0, 0, 0)) << "a refusal at launch keeps ACT=1";

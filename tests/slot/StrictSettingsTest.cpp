@@ -62,7 +62,7 @@ TEST_F(Strict, SectionsTheSlotsDoNotUseAreNamedAndAFileWithProblemsStaysAsItIs) 
     CSlotSet set(ini, nullptr);
     set.open();
     std::filesystem::remove(ini);
-    set.startAll([](CPortSlot&, const std::string&) {});
+    set.startAll([](CPortSlot&, const std::string&) { return true; });
     EXPECT_FALSE(std::filesystem::exists(ini)) << "a file with problems gets no section at launch";
     EXPECT_EQ(std::make_tuple(set.problems(), set.size()), std::make_tuple(c.named, c.slots));
     EXPECT_EQ(set[0].started(), c.slots > 1) << "slot 0 as read at open; an unused section opens no port";
