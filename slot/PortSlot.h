@@ -40,11 +40,14 @@ class CPortSlot : public CTcpRepeaterListener {
   // file, section or key gives the default. A host longer than kMaxHostBytes is cut, never
   // inside a UTF-8 character. Values that cannot be right are listed in `problems`.
   void loadSettings();
-  // Writes the keys marked changed since they were read or last saved, in one save; every other
-  // key keeps its text and every other line stays. A file without the slot's section gets the
-  // four keys of savedValues(). Nothing to write: the file is not touched. False when a value
-  // was refused or the save failed; a failed save keeps the keys marked and `saveReport` (when
-  // set) tells the user.
+  // Merges onto the file as it is on disk now: the keys marked changed since they were read or
+  // last saved are set, in one save; every other key keeps its text and every other line stays.
+  // The slot's first save gives a file (or a new slot) without its section the four keys of
+  // savedValues(). Later, a section that has gone from the file (or the whole file) stays gone
+  // unless the user changed the slot: then it is appended with the four keys and the event log
+  // says so. Nothing to write: the file is not even read. False when a value was refused, the
+  // file refused (see ini::Document::refusal()) or the save failed; the keys stay marked and
+  // `saveReport` (when set) tells the user.
   bool saveSettings();
   // The access dialog's OK: the filter and listen address become live, and the keys whose text
   // changes are marked. They are never part of a new section: a file gets them once changed.
@@ -123,6 +126,7 @@ class CPortSlot : public CTcpRepeaterListener {
   void stopRepeater();
 
   std::set<std::string> changedKeys;
+  bool sectionKnown = false;  // the section was in the file at a save of this run
   CSlotActivity activity;
   // Declared last, so it is destroyed first, before anything it reports to.
   CTcpRepeater repeater;
