@@ -11,7 +11,7 @@
 class CSaveReport {
  public:
   // `show` puts a text in front of the user (a warning box, a line on standard error).
-  explicit CSaveReport(std::function<void(const std::string&)> show) : show(std::move(show)) {}
+  explicit CSaveReport(std::function<void(const std::string&)> showText) : show(std::move(showText)) {}
 
   // A save of `path` failed with errno `error`.
   void failed(const std::string& path, int error);
