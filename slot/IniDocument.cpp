@@ -1,14 +1,11 @@
 #include "slot/IniDocument.h"
 
 #include <cerrno>
-#include <fstream>
 #include <map>
-#include <sstream>
-#include <system_error>
-#include <filesystem>
 
 #include "net/Trace.h"
 #include "slot/AtomicFile.h"
+#include "slot/SettingsRead.h"
 
 namespace ini {
 namespace {
@@ -92,23 +89,13 @@ Document Document::parse(std::string_view bytes) {
 }
 
 Document Document::load(const std::string& path) {
-  std::error_code ec;
-  auto status = std::filesystem::status(path, ec);
-  if (status.type() == std::filesystem::file_type::not_found) return Document{};
-  std::ifstream in;
-  errno = ec ? ec.value() : EISDIR;
-  if (!ec && status.type() != std::filesystem::file_type::directory)
-    in.open(path, std::ios::binary);
-  std::ostringstream bytes;
-  if (in) bytes << in.rdbuf();
-  if (!in.is_open() || in.bad()) {
-    Document doc;
-    doc.readable_ = false;
-    doc.loadError_ = errno ? errno : EIO;  // the reason a failed save will give
-    trace("Error:ini::Document::load() cannot read %s err=%d\n", path.c_str(), doc.loadError_);
-    return doc;
-  }
-  return parse(bytes.str());
+  SettingsRead read = readSettingsFile(path);
+  if (read.outcome != SettingsRead::Outcome::Refused) return parse(read.bytes);  // missing: none
+  Document doc;
+  doc.readable_ = false;
+  doc.loadError_ = read.error;  // the reason a failed save will give
+  doc.refusal_ = std::move(read.refusal);
+  return doc;
 }
 
 std::optional<size_t> Document::findSection(std::string_view section) const {

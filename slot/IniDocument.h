@@ -22,8 +22,9 @@ namespace ini {
 
 class Document {
  public:
-  // A missing file gives an empty document. A file that exists but cannot be read gives an
-  // empty document marked unreadable, which refuses to be saved so nothing is lost.
+  // A missing file gives an empty document. A file that cannot be read, or is not one to read
+  // (see SettingsRead.h), gives an empty document marked unreadable, with the reason for the
+  // user in refusal(); it refuses to be saved, so nothing is lost.
   static Document load(const std::string& path);
   static Document parse(std::string_view bytes);
 
@@ -52,6 +53,8 @@ class Document {
 
   std::string text() const;
   bool readable() const { return readable_; }
+  // Why load refused the file, naming its path; "" when it was read or missing.
+  const std::string& refusal() const { return refusal_; }
 
  private:
   struct Line {
@@ -68,6 +71,7 @@ class Document {
   std::string eol_ = "\n";
   bool readable_ = true;
   int loadError_ = 0;  // errno of a load that could not read the file
+  std::string refusal_;
 };
 
 }  // namespace ini

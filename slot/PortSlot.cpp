@@ -93,12 +93,18 @@ std::vector<std::pair<std::string, std::string>> CPortSlot::savedValues() const 
 }
 
 bool CPortSlot::saveSettings() {
+  // An admin's hand edit made while the program runs stands unless the user changes the slot.
+  if (sectionKnown && changedKeys.empty()) return true;
   ini::Document doc = ini::Document::load(iniPath);
+  if (!doc.readable()) {
+    if (saveReport) saveReport->refused(doc.refusal());
+    return false;
+  }
   const std::string section = sectionName();
   const bool wholeSection = !doc.hasSection(section);
-  if (!wholeSection && changedKeys.empty()) return true;  // the file says it all already
+  if (!wholeSection && changedKeys.empty()) return sectionKnown = true;  // the file says it all
   // Each key is set even when another was refused, so one bad value loses no other setting.
-  bool ok = doc.readable();
+  bool ok = true;
   for (const auto& [key, value] : savedValues())
     if (wholeSection || changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
   // Not part of a new section: these keys appear only once the user has changed them.
@@ -109,7 +115,10 @@ bool CPortSlot::saveSettings() {
     if (saveReport) saveReport->failed(iniPath, error);
     return false;
   }
+  if (wholeSection && sectionKnown && evlog::enabled())
+    evlog::post(section + " はファイルから消えていましたが、このスロットが変更されたため追加しました: " + iniPath);
   changedKeys.clear();
+  sectionKnown = true;
   return ok;
 }
 

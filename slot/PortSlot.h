@@ -45,11 +45,14 @@ class CPortSlot : public CTcpRepeaterListener {
   // defaults, FILTER serves nobody and refuses the switch-on. A key written twice is listed too.
   void loadSettings(const ini::Document& doc);
   void loadSettings();  // from the file as it is now
-  // Writes the keys marked changed since they were read or last saved, in one save; every other
-  // key keeps its text and every other line stays. A file without the slot's section gets the
-  // four keys of savedValues(). Nothing to write: the file is not touched. False when a value
-  // was refused or the save failed; a failed save keeps the keys marked and `saveReport` (when
-  // set) tells the user.
+  // Merges onto the file as it is on disk now: the keys marked changed since they were read or
+  // last saved are set, in one save; every other key keeps its text and every other line stays.
+  // The slot's first save gives a file (or a new slot) without its section the four keys of
+  // savedValues(). Later, a section that has gone from the file (or the whole file) stays gone
+  // unless the user changed the slot: then it is appended with the four keys and the event log
+  // says so. Nothing to write: the file is not even read. False when a value was refused, the
+  // file refused (see ini::Document::refusal()) or the save failed; the keys stay marked and
+  // `saveReport` (when set) tells the user.
   bool saveSettings();
   // The access dialog's OK: the filter and listen address become live, and the keys whose text
   // changes are marked. They are never part of a new section: a file gets them once changed.
@@ -134,6 +137,7 @@ class CPortSlot : public CTcpRepeaterListener {
 
   std::set<std::string> changedKeys;
   std::string filterModeText;  // a FILTER text that names no mode, for the refusal to name
+  bool sectionKnown = false;  // the section was in the file at a save of this run
   CSlotActivity activity;
   // Declared last, so it is destroyed first, before anything it reports to.
   CTcpRepeater repeater;
