@@ -54,6 +54,8 @@ void CPortSlot::loadSettings() { loadSettings(ini::Document::load(iniPath)); }
 void CPortSlot::loadSettings(const ini::Document& doc) {
   problems.clear();
   const std::string section = sectionName();
+  // A section removed by hand from here on is the admin's choice: a save leaves it out.
+  sectionKnown = doc.hasSection(section);
   // A value that is not a whole decimal number in range is named and never used.
   auto readInt = [&](const char* key, int low, int high, int def) {
     const std::string text = doc.get(section, key).value_or("");
