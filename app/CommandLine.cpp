@@ -75,6 +75,7 @@ std::string usageText() {
   }
   text +=
       "設定ファイルは --config がなければ、実行ファイルと同じフォルダに RelvaneTiv.ini が\n"
-      "あればそれを、なければ $XDG_CONFIG_HOME/relvanetiv/RelvaneTiv.ini を使います。\n";
+      "あればそれを、なければ $XDG_CONFIG_HOME/relvanetiv/RelvaneTiv.ini を使います。そこにも\n"
+      "なく開始フォルダにあれば (1.0.1 の置き場所)、一度だけそこへコピーして使います。\n";
   return text;
 }

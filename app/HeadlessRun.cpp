@@ -5,6 +5,7 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include "app/LogDrain.h"
 #include "app/SignalPipe.h"
 #include "log/EventLog.h"
 #include "log/FdSink.h"
@@ -18,35 +19,43 @@ CHeadlessRun::CHeadlessRun(std::string path, int debug, bool withoutWindow, bool
 
 int CHeadlessRun::run() {
   trace("CHeadlessRun::run() ini=%s\n", iniPath.c_str());
-  // Batched: the lines of one round of the loop go out in one write at its end.
+  // What a window would show in a box goes the same way as the event log, so a reader that
+  // stops reading holds up neither.
   evlog::FdSink standardError(STDERR_FILENO);
+  CLogDrain drain(net::EventLoop::current(), standardError);
   if (!quiet) evlog::addSink(&standardError);
-  net::EventLoop::current().setRoundEnd([&standardError] { standardError.flush(); });
-  auto toStderr = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+  auto toStderr = [&standardError](const std::string& text) { standardError.write(text); };
   CSaveReport saveReport(toStderr);
   CSlotSet slots(iniPath, &saveReport);
-  slots.open();
   int started = 0;
-  slots.startAll([&](CPortSlot& slot, const std::string& refusal) {
-    for (const std::string& problem : slot.problems) toStderr(problem);
-    // The log tells a refusal; a quiet run still says it, as it is an error.
-    if (!refusal.empty() && quiet) toStderr(slot.sectionName() + ": " + refusal);
-    if (slot.started()) ++started;
-  });
-  standardError.flush();
+  if (!CSignalPipe::closeAsked(debugMode, headless)) {
+    slots.open();
+    for (const std::string& problem : slots.problems()) toStderr(problem);
+    slots.startAll([&](CPortSlot& slot, const std::string& refusal) {
+      for (const std::string& problem : slot.problems) toStderr(problem);
+      // The log tells a refusal; a quiet run still says it, as it is an error.
+      if (!refusal.empty() && quiet) toStderr(slot.sectionName() + ": " + refusal);
+      if (slot.started()) ++started;
+      standardError.flush();
+      return !CSignalPipe::closeAsked(debugMode, headless);
+    });
+  }
 
-  if (started == 0) {
+  const bool stopped = CSignalPipe::closeAsked(debugMode, headless);
+  if (stopped) {
+    trace("CHeadlessRun: closing before the start ended\n");
+  } else if (started == 0) {
     toStderr("起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)");
   } else {
     serveUntilClosed();
-    CSignalPipe::restoreDefaults();  // nobody reads the pipe now: a second signal ends a stuck stop
   }
+  CSignalPipe::restoreDefaults();  // nobody reads the pipe now: a second signal ends a stuck stop
 
   trace("CHeadlessRun::run() shutdown\n");
   slots.shutdown();
-  net::EventLoop::current().setRoundEnd(nullptr);
   evlog::removeSink(&standardError);
-  return started == 0 ? 1 : 0;
+  standardError.drain(kLogDrainAtEnd);
+  return started == 0 && !stopped ? 1 : 0;
 }
 
 namespace {

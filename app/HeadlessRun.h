@@ -4,7 +4,9 @@
 // to close, and the slots are saved and stopped in order. What a window would show in a box
 // (a refusal naming its slot, a bad value, a failed save) goes to standard error. When no
 // slot could start, the run ends at once with 1, so a service manager sees the failure.
-// The event log goes to standard error too, unless `quiet`.
+// The event log goes to standard error too, unless `quiet`, without ever waiting for its reader.
+// A signal to close during the start stops it before the next port opens.
+#include <chrono>
 #include <string>
 
 class CHeadlessRun {
@@ -14,6 +16,9 @@ class CHeadlessRun {
   int run();
 
  private:
+  // How long the last lines may wait at the end for a reader that is slow, not gone.
+  static constexpr std::chrono::milliseconds kLogDrainAtEnd{500};
+
   // Serves the loop and the signal pipe until a signal that closes in order arrives.
   void serveUntilClosed();
 

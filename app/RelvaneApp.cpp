@@ -8,6 +8,7 @@
 
 #include "app/CommandLine.h"
 #include "app/HeadlessRun.h"
+#include "app/LegacySettings.h"
 #include "app/SettingsPath.h"
 #include "app/SignalPipe.h"
 #include "app/StartupArgs.h"
@@ -96,10 +97,14 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   reserveStandardDescriptors();  // before Qt or the socket loop opens anything
   const CommandLine line = parseCommandLine(argc, argv);
   if (answerCommandLine(line)) return 0;
-  settingsPath = settingsFilePath(line.configPath, currentSettingsPlace());
+  const SettingsPlace place = currentSettingsPlace();
+  settingsPath = settingsFilePath(line.configPath, place);
   const Windowing windowing = line.headless ? Windowing::NoWindows : beginWindowing(argc, argv);
   quiet = line.quiet;
   if (const std::optional<int> refused = refuseStart(windowing)) return *refused;
+  // Under the lock, so two programs started at once do not both copy.
+  if (const std::string moved = adoptStartFolderSettings(line.configPath, place, settingsPath); !moved.empty())
+    showRefusal(moved.c_str(), nullptr);
 
   // The argument lines belong to the debug trace alone: without the switch they go where the
   // rest of the trace goes, nowhere.

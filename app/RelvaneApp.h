@@ -40,8 +40,9 @@ class CRelvaneApp {
   // given: prepares the windows so that refusals can be shown in boxes. NoWindows: this
   // program has none (the slots run without); NoDisplay: it has, but there is no display.
   virtual Windowing beginWindowing(int argc, char** argv);
-  // A refused start. With a caption: a plain box with that caption and no icon; without:
-  // a box captioned with the program's name. Without windows: the text on standard error.
+  // A refused start, or a notice at start. With a caption: a plain box with that caption and
+  // no icon; without: a box captioned with the program's name. Without windows: the text on
+  // standard error.
   virtual void showRefusal(const char* text, const char* caption);
   // Runs the main window until it is closed; returns the exit code.
   virtual int runMainWindow();

@@ -15,6 +15,7 @@
 #include "app/HomePage.h"
 #include "app/PanelLayout.h"
 #include "app/RelvaneApp.h"
+#include "app/SignalPipe.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/SettingDlg.h"
 #include "log/EventLog.h"
@@ -135,12 +136,19 @@ CPortDlg* CRelvaneDlg::createPanel(CPortSlot& slot, const std::string& refusal) 
 }
 
 void CRelvaneDlg::createPortPanels() {
-  // Slots saved as ON start now, during launch; each refusal is shown by its panel.
-  allSlots->startAll([this](CPortSlot& slot, const std::string& refusal) { createPanel(slot, refusal); });
+  // Slots saved as ON start now, during launch; each refusal is shown by its panel. A signal to
+  // close stops the launch before the next port opens, and the window then closes.
+  allSlots->startAll([this](CPortSlot& slot, const std::string& refusal) {
+    createPanel(slot, refusal);
+    return !CSignalPipe::closeAsked(debugMode, false);
+  });
+  if (CSignalPipe::closeAsked(debugMode, false))
+    QMetaObject::invokeMethod(this, &CRelvaneDlg::closeInOrder, Qt::QueuedConnection);
 }
 
 void CRelvaneDlg::reportSettingProblems() {
   std::string text;
+  for (const std::string& problem : allSlots->problems()) text += problem + "\n";
   for (const CPortDlg* panel : panels)
     for (const std::string& problem : panel->slot.problems) text += problem + "\n";
   if (!text.empty()) ui::messageBox("設定ファイルに無効な値があります:\n" + text, this);

@@ -100,6 +100,7 @@ void CRelvaneWindowedApp::showRefusal(const char* text, const char* caption) {
 
 int CRelvaneWindowedApp::runMainWindow() {
   if (!application) return CRelvaneApp::runMainWindow();
+  if (CSignalPipe::closeAsked(debugMode, false)) return 0;  // asked to close before any slot started
 
   NetLoopNotifier sockets;  // every socket is served from Qt's loop from here on
   CRelvaneDlg dialog(settingsPath);

@@ -9,6 +9,7 @@ namespace {
 // Both ends live until the process ends: a late signal still has somewhere to go.
 int pipeRead = -1;
 int pipeWrite = -1;
+bool closing = false;  // a signal read during the start asked to close
 
 extern "C" void onTerminationSignal(int signo) {
   int savedErrno = errno;
@@ -42,8 +43,21 @@ bool CSignalPipe::install() {
   action.sa_handler = onTerminationSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int signo : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(signo, &action, nullptr);
+  sigset_t ours;
+  sigemptyset(&ours);
+  for (int signo : {SIGTERM, SIGHUP, SIGINT}) {
+    ::sigaction(signo, &action, nullptr);
+    sigaddset(&ours, signo);
+  }
+  // A launcher may hand its blocked signals down: held back, they could never stop the program.
+  ::sigprocmask(SIG_UNBLOCK, &ours, nullptr);
   return true;
+}
+
+bool CSignalPipe::closeAsked(int debugMode, bool headless) {
+  for (int signo : drain())
+    if (signalAction(signo, debugMode, headless) == SignalAction::CloseInOrder) closing = true;
+  return closing;
 }
 
 void CSignalPipe::restoreDefaults() {

@@ -14,8 +14,9 @@ SignalAction signalAction(int signo, int debugMode, bool headless);
 
 class CSignalPipe {
  public:
-  // Creates the process-wide pipe and installs the handler for SIGTERM, SIGHUP and SIGINT.
-  // Safe to call more than once; later calls reuse what is there. False if the pipe fails.
+  // Creates the process-wide pipe, installs the handler for SIGTERM, SIGHUP and SIGINT and
+  // unblocks them. Safe to call more than once; later calls reuse what is there. False if the
+  // pipe fails.
   static bool install();
   // Gives the three signals their default action back (once nobody reads the pipe).
   static void restoreDefaults();
@@ -23,4 +24,7 @@ class CSignalPipe {
   static int readFd();
   // Reads every signal number waiting in the pipe, without blocking.
   static std::vector<int> drain();
+  // For the start, between one port and the next: drains the pipe and tells whether a signal
+  // read now or at an earlier call asked to close (signals that are ignored are dropped).
+  static bool closeAsked(int debugMode, bool headless);
 };

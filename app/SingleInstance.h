@@ -1,9 +1,12 @@
 #pragma once
-// One running program per settings file: an exclusive flock on a lock file named after the
+// One running program per settings file: exclusive flocks on lock files named after the
 // instance name and the settings file, in a folder where only the user can create files
-// ($XDG_RUNTIME_DIR, else ~/.cache/relvanetiv made with mode 0700), so another local user
-// cannot take the name first. The kernel drops the lock when the process ends, however it
-// ends; nothing releases it earlier.
+// ($XDG_RUNTIME_DIR, else /run/user/<uid>, else ~/.cache/relvanetiv made with mode 0700), so
+// another local user cannot take the name first. The file is known twice over: by its device
+// and inode (a hard link or symlink finds it), and by its folder's device and inode with its
+// name (a save replaces the file and its inode, never its folder and name); another program on
+// either is refused. A file that does not exist yet has only the second. The kernel drops the
+// locks when the process ends, however it ends; nothing releases them earlier.
 #include <string>
 
 class CSingleInstance {
@@ -17,9 +20,11 @@ class CSingleInstance {
 
   // "__BRAMBLECOTE__" followed by "RELVANETIV".
   static std::string instanceName();
-  // The lock file's path for `settingsPath` in the current environment: two spellings of one
-  // file (a link, "..") give the same lock. Empty when no private folder can be had.
+  // The lock file's path for `settingsPath`'s folder and name: two spellings of one place (a
+  // link, "..") give the same lock. Empty when no private folder can be had.
   static std::string lockPath(const std::string& settingsPath);
+  // The lock file's path for the file itself; empty also when it does not exist.
+  static std::string fileLockPath(const std::string& settingsPath);
 
   Result acquire(const std::string& settingsPath);
   // errno of the last Failed acquire; the lock path it tried.
@@ -27,7 +32,9 @@ class CSingleInstance {
   const std::string& triedPath() const { return tried; }
 
  private:
-  int fd = -1;  // owned; held open for the process lifetime once acquired
+  void release();
+
+  int fds[2] = {-1, -1};  // owned; the place's and the file's locks, held for the process lifetime
   int error = 0;
   std::string tried;
 };

@@ -88,8 +88,9 @@ bool parsePrefix(std::string_view text, Prefix& out) {
   int32_t length = v6 ? 128 : 32;
   if (slash != std::string_view::npos) {
     const std::string_view digits = text.substr(slash + 1);
-    if (!allDigits(digits)) return false;
-    if (v6 && (digits.empty() || digits.size() > kMaxIPv6PrefixDigits)) return false;
+    // An empty prefix would be /0 and cover every address: a typo must not admit the world.
+    if (digits.empty() || !allDigits(digits)) return false;
+    if (v6 && digits.size() > kMaxIPv6PrefixDigits) return false;
     const int32_t value = decimalValue(digits);
     if (value > length) return false;
     length = value;

@@ -8,11 +8,11 @@
 // native IPv6 peer; "::/0" covers every peer.
 //
 // IPv4 text: four decimal fields separated by "." (an empty field is 0, leading zeros are
-// decimal, each field at most 255), optionally "/" and a prefix length of 0..32 (empty is 0).
+// decimal, each field at most 255), optionally "/" and a prefix length of 0..32.
 // IPv6 text: any text with a ":" is read by the C library's inet_pton (hex groups, one "::",
 // an embedded dotted IPv4 at the end; no zone index), optionally "/" and 1..3 digits of a
-// prefix length of 0..128 (an empty prefix is refused: "::1/" is more likely a typo than a
-// request to admit the world). Without "/" the prefix covers the whole address.
+// prefix length of 0..128. An empty prefix is refused in both families: "10.1.2.3/" is more
+// likely a typo than a request to admit the world. Without "/" the prefix covers the whole address.
 #include <array>
 #include <cstdint>
 #include <string>

@@ -47,7 +47,8 @@ int CIpFilter::isAccept(const std::string& address) const {
     case ModeLocalHost: return isLocalHost(address);
     case ModePrivate: return isPrivateAddress(address);
     case ModeRules: return isAcceptByRules(address);
-    default: return 1;
+    case ModeAcceptAll: return 1;
+    default: return 0;  // a mode nobody chose must not open the slot to everyone
   }
 }
 
@@ -104,7 +105,7 @@ int CIpFilter::parseAddress(const std::string& text, unsigned char& a, unsigned 
   int32_t length = 32;
   if (slash != std::string_view::npos) {
     const std::string_view prefixPart = whole.substr(slash + 1);
-    if (!allDigits(prefixPart)) return 0;
+    if (prefixPart.empty() || !allDigits(prefixPart)) return 0;
     length = decimalValue(prefixPart);
     if (length > 32) return 0;
   }

@@ -8,7 +8,7 @@
 //
 // Rule and address text: IPv4 as four decimal fields separated by "." (an empty
 // field is 0, leading zeros are decimal, each field at most 255), optionally
-// followed by "/" and a prefix length of 0..32 (empty is 0, absent is 32); or
+// followed by "/" and a prefix length of 0..32 (absent is 32, empty is refused); or
 // IPv6 with an optional prefix length of 0..128 (see IpAddress.h). An IPv4-mapped
 // peer is judged as the IPv4 address it carries; an IPv4 rule covers no native
 // IPv6 peer.
@@ -18,7 +18,9 @@
 // 0..kMaxRules; values outside are clamped when the lists are read.
 class CIpFilter {
 public:
-  enum { ModeAcceptAll = 0, ModeLocalHost = 1, ModePrivate = 2, ModeRules = 3 };
+  // ModeInvalid stands for a mode the settings named wrongly; like any mode outside 0..3 it
+  // serves nobody.
+  enum { ModeInvalid = -1, ModeAcceptAll = 0, ModeLocalHost = 1, ModePrivate = 2, ModeRules = 3 };
   static constexpr int kMaxRules = 10;
 
   int32_t mode = ModeAcceptAll;
@@ -33,9 +35,10 @@ public:
   // Copies the mode, both counts and all 20 rule strings, also those beyond the counts.
   CIpFilter& operator=(const CIpFilter& other);
 
-  // 1 serve, 0 refuse. Modes outside 0..3 serve everyone.
+  // 1 serve, 0 refuse. Modes outside 0..3 refuse everyone.
   int isAccept(const std::string& address) const;
-  // Served when some allow rule matches and no deny rule does; no allow rules refuse all.
+  // Served when some allow rule matches and no deny rule does; no allow rules refuse all. An
+  // empty entry within a count is a gap that matches nothing.
   int isAcceptByRules(const std::string& address) const;
 
   // 1 only for 127.0.0.1 (leading zeros allowed, no prefix part) and ::1.

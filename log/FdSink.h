@@ -1,8 +1,15 @@
 #pragma once
 // Writes lines, each with its line break, to a descriptor (standard error for a run without a
-// window), whole lines per write(2) so a service manager's journal never gets half a line. The
-// lines wait until flush() (the loop calls it at the end of every round, so a line is out
-// within the round that logged it) and go in one write.
+// window), whole lines per write(2) so a service manager's journal never gets half a line. It
+// never waits for the reader: a write goes out only when the descriptor has room for it now
+// (asked with poll, or send with MSG_DONTWAIT on a socket), and the rest waits in a bounded
+// queue for the next flush(). The descriptor's own flags are left alone: a terminal or pipe
+// shares them with every process that writes to it, and O_NONBLOCK there would make their
+// writes fail. Lines that find the queue full are dropped and counted; once there is room
+// again a line "N 行を省略しました" stands where they were.
+#include <chrono>
+#include <cstddef>
+#include <deque>
 #include <string>
 
 #include "log/LogSink.h"
@@ -11,19 +18,38 @@ namespace evlog {
 
 class FdSink final : public Sink {
 public:
-  explicit FdSink(int fd) : fd_(fd) {}
+  static constexpr std::size_t kDefaultBound = 256 * 1024;  // bytes of lines that may wait
+
+  explicit FdSink(int fd, std::size_t bound = kDefaultBound);
   ~FdSink() { flush(); }
   FdSink(const FdSink&) = delete;
   FdSink& operator=(const FdSink&) = delete;
 
   void write(const std::string& line) override;
+  // Writes what fits now, without waiting; the loop calls it at the end of every round and
+  // whenever the descriptor becomes writable while lines wait.
   void flush();
+  // Flushes for up to `limit` while the reader takes what waits (at the end of a run).
+  void drain(std::chrono::milliseconds limit);
+  bool pending() const { return !queue_.empty(); }
+  int fd() const { return fd_; }
 
 private:
-  static constexpr std::size_t kMaxHeld = 64 * 1024;  // a round that logs more writes early
+  void enqueue(std::string line);
+  bool writable(int timeoutMs) const;
+  // One write of whole lines from the front of the queue; false when nothing could be written.
+  bool writeSome();
 
   int fd_;  // not owned
-  std::string held_;
+  std::size_t bound_;
+  bool socket_;                 // sent with MSG_DONTWAIT rather than asked with poll
+  std::deque<std::string> queue_;  // each line with its line break
+  std::size_t queued_ = 0;      // bytes in queue_
+  std::size_t frontDone_ = 0;   // bytes of the front line already written
+  unsigned long long dropped_ = 0;
 };
+
+// "N 行を省略しました", without its time stamp.
+std::string omittedLine(unsigned long long count);
 
 }  // namespace evlog

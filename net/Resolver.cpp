@@ -103,7 +103,8 @@ Resolver::Request Resolver::lookup(const std::string& host, Callback callback) {
   waiters.push_back({id, std::move(callback)});
   if (waiters.size() > 1) return Request(this, id);  // shares the query under way
   if (!channel_) {
-    loop_.timers().schedule(TimerQueue::Clock::now(), [this, host] { answer(host, EINVAL, {}); });
+    loop_.timers().schedule(TimerQueue::Clock::now(),
+                            [this, host] { answer(host, EINVAL, {}, ares_strerror(ARES_ENOTINITIALIZED)); });
     return Request(this, id);
   }
   ares_addrinfo_hints hints{};
@@ -141,15 +142,19 @@ void Resolver::onAnswer(void* arg, int status, int, ares_addrinfo* result) {
   if (status == ARES_EDESTRUCTION) return;
   Resolver& self = *query->self;
   const int err = found.empty() ? EINVAL : 0;
+  // An answer without a usable address is a failure too; the name server's word for it.
+  const std::string reason = err == 0 ? "" : ares_strerror(status == ARES_SUCCESS ? ARES_ENODATA : status);
   if (self.starting_) {  // answered from the hosts file or failed at once: not inside lookup()
-    self.loop_.timers().schedule(TimerQueue::Clock::now(),
-                                 [&self, h = query->host, err, found] { self.answer(h, err, found); });
+    self.loop_.timers().schedule(TimerQueue::Clock::now(), [&self, h = query->host, err, found, reason] {
+      self.answer(h, err, found, reason);
+    });
     return;
   }
-  self.answer(query->host, err, found);
+  self.answer(query->host, err, found, reason);
 }
 
-void Resolver::answer(const std::string& host, int err, const Addresses& addresses) {
+void Resolver::answer(const std::string& host, int err, const Addresses& addresses, const std::string& reason) {
+  failure_ = reason;
   auto q = queries_.find(host);
   if (q == queries_.end()) return;
   std::vector<Waiter> waiters = std::move(q->second);

@@ -54,6 +54,9 @@ public:
   // "host:port,host:port" (c-ares' server list form); "" returns to the system's servers.
   bool setServers(const std::string& servers);
   std::size_t queriesInFlight() const { return queries_.size(); }
+  // Inside a callback with an error: the resolver's own words for why the name has no address
+  // ("Domain name not found"), which EINVAL alone does not say.
+  const std::string& failure() const { return failure_; }
 
 private:
   struct Waiter {
@@ -65,7 +68,7 @@ private:
 
   static void onSocketState(void* data, int fd, int readable, int writable);
   static void onAnswer(void* arg, int status, int timeouts, ::ares_addrinfo* result);
-  void answer(const std::string& host, int err, const Addresses& addresses);
+  void answer(const std::string& host, int err, const Addresses& addresses, const std::string& reason);
   void process(int readFd, int writeFd);
   void updateTimer();
   void forget(std::uint64_t id);
@@ -80,6 +83,7 @@ private:
   std::unordered_map<std::uint64_t, std::string> hostOf_;
   std::unordered_map<int, std::unique_ptr<SocketWatch>> sockets_;
   Timer timer_;
+  std::string failure_;  // of the answer being handed out
 };
 
 }  // namespace net

@@ -37,15 +37,16 @@ void TcpAcceptor::setOutgoing(int family, const char* bindAddress) {
 
 void TcpAcceptor::listen(int port, const char* bindAddress, CTcpSockStreamParent* parent) {
   close();
+  listenError_ = 0;
   const bool v6 = bindAddress && literalFamily(bindAddress) == AF_INET6;
   if (!listenSocket_.Socket(SOCK_STREAM, CAsyncSocket::FD_ALL, v6 ? AF_INET6 : AF_INET)) {
-    trace("Error:CTcpRepeater::start()-Create() err=%d\n", CAsyncSocket::GetLastError());
+    trace("Error:CTcpRepeater::start()-Create() err=%d\n", listenError_ = CAsyncSocket::GetLastError());
     return;
   }
   // Before the bind, so a port whose old connections linger in TIME_WAIT can be taken again.
   int on = 1;
   if (!listenSocket_.SetSockOpt(SO_REUSEADDR, &on, sizeof on, SOL_SOCKET)) {
-    trace("Error:CTcpRepeater::start()-SetSockOpt(() err=%d\n", CAsyncSocket::GetLastError());
+    trace("Error:CTcpRepeater::start()-SetSockOpt(() err=%d\n", listenError_ = CAsyncSocket::GetLastError());
     listenSocket_.Close();
     return;
   }
@@ -54,13 +55,13 @@ void TcpAcceptor::listen(int port, const char* bindAddress, CTcpSockStreamParent
   if (v6 && !listenSocket_.SetSockOpt(IPV6_V6ONLY, &off, sizeof off, IPPROTO_IPV6))
     trace("Error:CTcpRepeater::start()-SetSockOpt(IPV6_V6ONLY) err=%d\n", CAsyncSocket::GetLastError());
   if (!listenSocket_.Bind(port, bindAddress)) {
-    trace("Error:CTcpRepeater::start()-Create() err=%d\n", CAsyncSocket::GetLastError());
+    trace("Error:CTcpRepeater::start()-Create() err=%d\n", listenError_ = CAsyncSocket::GetLastError());
     listenSocket_.Close();
     return;
   }
   listenSocket_.parent = parent;
   if (!listenSocket_.Listen(SOMAXCONN)) {
-    trace("Error:CTcpRepeater::start()-Listen() err=%d\n", CAsyncSocket::GetLastError());
+    trace("Error:CTcpRepeater::start()-Listen() err=%d\n", listenError_ = CAsyncSocket::GetLastError());
     return;
   }
   listening_ = true;

@@ -34,6 +34,9 @@ public:
   void listen(int port, const char* bindAddress, CTcpSockStreamParent* parent);
   void close();
   bool isListening() const { return listening_ && listenSocket_.handle() >= 0; }
+  // The errno of the last listen() that failed (a port in use, one not permitted); 0 after one
+  // that succeeded.
+  int listenError() const { return listenError_; }
   bool name(std::string& address, int& port) const;
   // The outgoing sockets made ahead of their clients: this family, bound there unless null.
   void setOutgoing(int family, const char* bindAddress);
@@ -52,6 +55,7 @@ private:
   CTcpRepeaterListener* const& listener_;
   CTcpSockStream listenSocket_;
   bool listening_ = false;
+  int listenError_ = 0;
   int boundPort_ = 0;  // the listening socket's port, while it is registered as ours
   int outgoingFamily_ = AF_INET;
   std::string outgoingBind_;  // "" for none

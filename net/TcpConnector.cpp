@@ -26,7 +26,10 @@ void TcpConnector::start() {
 }
 
 void TcpConnector::onResolved(int err, const std::vector<SocketAddress>& found) {
-  if (err != 0) return owner_.connectFailed(index_, err);
+  if (err != 0) {
+    failure_ = loop_.resolver().failure();
+    return owner_.connectFailed(index_, err);
+  }
   addresses_ = found;
   for (SocketAddress& a : addresses_) a.setPort(to_.forwardPort);
   nextAddress_ = 0;

@@ -49,6 +49,8 @@ public:
   // A connect that failed later: the next address, if one is left. False when none is.
   bool retry(int err);
   void giveUp();  // no answer or address is wanted any more
+  // Why the name has no address, in the resolver's words; empty unless the lookup failed.
+  const std::string& failure() const { return failure_; }
   // The outgoing socket's registration as the program's own, for the connected pair to keep.
   OwnEndpoint takeEndpoint() { return std::move(ownEndpoint_); }
 
@@ -68,6 +70,7 @@ private:
   int socketFamily_;  // of a fresh outgoing socket that no connect has used yet
   Timer timer_;
   OwnEndpoint ownEndpoint_;  // the outgoing socket's local end, while it is registered
+  std::string failure_;
 };
 
 }  // namespace net

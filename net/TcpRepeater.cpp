@@ -163,7 +163,9 @@ void CTcpRepeater::connectDone(int index) {
 void CTcpRepeater::connectFailed(int index, int err) {
   trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n",
         destination_.forwardHost.c_str(), destination_.forwardPort, err);
-  abortPair(index, pairs.at(index)->connectStream.get(), PairEnding::ConnectFailed, err);
+  CTcpStreamPair* pair = pairs.at(index);
+  if (pair->connector) pair->failure = pair->connector->failure();
+  abortPair(index, pair->connectStream.get(), PairEnding::ConnectFailed, err);
 }
 
 // Reported as the system reports a connect that timed out, so it counts as a failed connect.

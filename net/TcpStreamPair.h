@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "net/OwnEndpoints.h"
 #include "net/TcpConnector.h"
@@ -18,6 +19,7 @@ struct CTcpStreamPair {
   net::OwnEndpoint ownEndpoint;  // the outgoing socket's local end, once connected
   net::Timer idleTimer;          // once one direction has ended
   const CTcpSockStream* endedFirst = nullptr;  // the side whose peer closed first, once one has
+  std::string failure;  // the resolver's reason when the destination's name had no address
 
   void closeBoth();  // accept side first
   // A failure cut the pair (failed: the side that failed, or null for neither): the other side

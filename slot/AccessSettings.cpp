@@ -1,32 +1,27 @@
 #include "slot/AccessSettings.h"
 
-#include <optional>
-
 #include "net/ListenAddress.h"
+#include "slot/SettingNumber.h"
 
 namespace slot_access {
 namespace {
 
 std::string key(const char* stem, int index) { return stem + std::to_string(index); }
 
-// Only a plain digit run naming a known mode counts; "3x" or "-1" would otherwise turn into a
-// mode the user never asked for.
-int modeOf(const std::optional<std::string>& value) {
-  if (!value || value->empty() || value->size() > 2) return CIpFilter::ModeAcceptAll;
-  for (char ch : *value)
-    if (ch < '0' || ch > '9') return CIpFilter::ModeAcceptAll;
-  const int mode = std::stoi(*value);
-  return mode <= CIpFilter::ModeRules ? mode : CIpFilter::ModeAcceptAll;
-}
-
 void loadRules(const ini::Document& doc, const std::string& section, const char* stem,
                std::string* rules, int32_t& count) {
-  count = -1;
+  // Every entry is read: a gap before a rule must not hide it, so the list reaches the last rule.
+  count = 0;
   for (int i = 0; i < CIpFilter::kMaxRules; ++i) {
     rules[i] = doc.get(section, key(stem, i)).value_or("");
-    if (rules[i].empty() && count < 0) count = i;
+    if (!rules[i].empty()) count = i + 1;
   }
-  if (count < 0) count = CIpFilter::kMaxRules;
+}
+
+std::string firstBadRule(const std::string* rules, int32_t count) {
+  for (int i = 0; i < count && i < CIpFilter::kMaxRules; ++i)
+    if (!rules[i].empty() && !CIpFilter::isValidRule(rules[i])) return rules[i];
+  return {};
 }
 
 std::string withText(std::string format, const std::string& text) {
@@ -36,13 +31,17 @@ std::string withText(std::string format, const std::string& text) {
 
 }  // namespace
 
-void load(const ini::Document& doc, const std::string& section, CIpFilter& filter,
-          std::string& listenHost) {
+std::string load(const ini::Document& doc, const std::string& section, CIpFilter& filter,
+                 std::string& listenHost) {
   filter = CIpFilter();
-  filter.mode = modeOf(doc.get(section, "FILTER"));
+  const std::string mode = doc.get(section, "FILTER").value_or("");
+  if (!mode.empty())
+    filter.mode = setting_number::parse(mode, CIpFilter::ModeAcceptAll, CIpFilter::ModeRules)
+                      .value_or(CIpFilter::ModeInvalid);
   loadRules(doc, section, "ALLOW", filter.allowRules, filter.allowCount);
   loadRules(doc, section, "DENY", filter.denyRules, filter.denyCount);
   listenHost = doc.get(section, "LISTENHOST").value_or("");
+  return filter.mode == CIpFilter::ModeInvalid ? mode : std::string();
 }
 
 std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter,
@@ -54,12 +53,15 @@ std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter,
   return keys;
 }
 
-std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost) {
+std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost,
+                            const std::string& modeText) {
+  if (filter.mode < CIpFilter::ModeAcceptAll || filter.mode > CIpFilter::ModeRules)
+    return withText(kBadMode, modeText.empty() ? std::to_string(filter.mode) : modeText);
   if (filter.mode == CIpFilter::ModeRules) {
-    for (int i = 0; i < filter.allowCount && i < CIpFilter::kMaxRules; ++i)
-      if (!CIpFilter::isValidRule(filter.allowRules[i])) return withText(kBadAllowRule, filter.allowRules[i]);
-    for (int i = 0; i < filter.denyCount && i < CIpFilter::kMaxRules; ++i)
-      if (!CIpFilter::isValidRule(filter.denyRules[i])) return withText(kBadDenyRule, filter.denyRules[i]);
+    if (const std::string bad = firstBadRule(filter.allowRules, filter.allowCount); !bad.empty())
+      return withText(kBadAllowRule, bad);
+    if (const std::string bad = firstBadRule(filter.denyRules, filter.denyCount); !bad.empty())
+      return withText(kBadDenyRule, bad);
   }
   if (!listenHost.empty() && !net::isLocalAddress(listenHost))
     return withText(kListenHostNotLocal, listenHost);

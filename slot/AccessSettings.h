@@ -1,7 +1,8 @@
 #pragma once
 // Who may connect to a slot and where it listens, as the slot's INI section stores it:
-//   FILTER              filter mode 0..3; anything else (or missing) is 0, serve everyone
-//   ALLOW0..9, DENY0..9 rule texts, kept as written; a list ends at its first empty entry
+//   FILTER              filter mode 0..3, missing or empty is 0 (serve everyone); any other text
+//                       serves nobody and refuses the switch-on, naming it
+//   ALLOW0..9, DENY0..9 rule texts, kept as written; every one is read, an empty one is a gap
 //   LISTENHOST          literal local address to listen on; empty or missing: every address
 // None of these keys is written unless the user changes its value, so a file that never had
 // them keeps every byte.
@@ -14,16 +15,22 @@
 
 namespace slot_access {
 
-void load(const ini::Document& doc, const std::string& section, CIpFilter& filter,
-          std::string& listenHost);
+// Fills the filter and the listen address from the section. Returns the FILTER text when it
+// names no mode (the filter is then in ModeInvalid), else "".
+std::string load(const ini::Document& doc, const std::string& section, CIpFilter& filter,
+                 std::string& listenHost);
 
 // Every key with the text it would be saved with, always in the same order.
 std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter,
                                                         const std::string& listenHost);
 
-// "" when the filter and the listen address allow a switch-on, else the message to show.
-std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost);
+// "" when the filter and the listen address allow a switch-on, else the message to show:
+// kBadMode naming `modeText` (the FILTER text load() returned), a rule that does not parse in
+// rule mode, a listen address that is not this machine's.
+std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost,
+                            const std::string& modeText);
 
+inline constexpr const char* kBadMode = "フィルタ設定 FILTER=%s は無効な値です (0～3)。OFFのまま設定を見直して下さい";
 inline constexpr const char* kBadAllowRule = "許可ルール「%s」を解釈できません。OFFのまま設定を見直して下さい";
 inline constexpr const char* kBadDenyRule = "拒否ルール「%s」を解釈できません。OFFのまま設定を見直して下さい";
 inline constexpr const char* kListenHostNotLocal = "待ち受けアドレス「%s」はこのPCのアドレスではありません";

@@ -1,13 +1,11 @@
 #include "slot/IniDocument.h"
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
-#include <system_error>
-#include <filesystem>
+#include <map>
 
 #include "net/Trace.h"
 #include "slot/AtomicFile.h"
+#include "slot/SettingsRead.h"
 
 namespace ini {
 namespace {
@@ -91,23 +89,13 @@ Document Document::parse(std::string_view bytes) {
 }
 
 Document Document::load(const std::string& path) {
-  std::error_code ec;
-  auto status = std::filesystem::status(path, ec);
-  if (status.type() == std::filesystem::file_type::not_found) return Document{};
-  std::ifstream in;
-  errno = ec ? ec.value() : EISDIR;
-  if (!ec && status.type() != std::filesystem::file_type::directory)
-    in.open(path, std::ios::binary);
-  std::ostringstream bytes;
-  if (in) bytes << in.rdbuf();
-  if (!in.is_open() || in.bad()) {
-    Document doc;
-    doc.readable_ = false;
-    doc.loadError_ = errno ? errno : EIO;  // the reason a failed save will give
-    trace("Error:ini::Document::load() cannot read %s err=%d\n", path.c_str(), doc.loadError_);
-    return doc;
-  }
-  return parse(bytes.str());
+  SettingsRead read = readSettingsFile(path);
+  if (read.outcome != SettingsRead::Outcome::Refused) return parse(read.bytes);  // missing: none
+  Document doc;
+  doc.readable_ = false;
+  doc.loadError_ = read.error;  // the reason a failed save will give
+  doc.refusal_ = std::move(read.refusal);
+  return doc;
 }
 
 std::optional<size_t> Document::findSection(std::string_view section) const {
@@ -197,6 +185,30 @@ bool Document::renameSection(std::string_view section, std::string_view newName)
   const size_t at = static_cast<size_t>(old.data() - line.data());
   line.replace(at, old.size(), newName);
   return true;
+}
+
+std::vector<std::string> Document::sectionNames() const {
+  std::vector<std::string> names;
+  for (const Line& line : lines_)
+    if (auto name = headerName(line.content)) names.emplace_back(*name);
+  return names;
+}
+
+std::vector<std::string> Document::duplicateKeys(std::string_view section) const {
+  std::vector<std::string> repeated;
+  auto header = findSection(section);
+  if (!header) return repeated;
+  std::map<std::string, int> seen;  // by the folded name: how often it occurred
+  for (size_t i = *header + 1, end = sectionEnd(*header); i < end; ++i) {
+    std::string_view c = lines_[i].content;
+    size_t eq = equalsPos(c);
+    if (eq == std::string_view::npos) continue;
+    const std::string_view key = trim(c.substr(0, eq));
+    std::string folded(key);
+    for (char& ch : folded) ch = (ch >= 'A' && ch <= 'Z') ? char(ch - 'A' + 'a') : ch;
+    if (++seen[folded] == 2) repeated.emplace_back(key);
+  }
+  return repeated;
 }
 
 std::string Document::text() const {

@@ -22,8 +22,9 @@ namespace ini {
 
 class Document {
  public:
-  // A missing file gives an empty document. A file that exists but cannot be read gives an
-  // empty document marked unreadable, which refuses to be saved so nothing is lost.
+  // A missing file gives an empty document. A file that cannot be read, or is not one to read
+  // (see SettingsRead.h), gives an empty document marked unreadable, with the reason for the
+  // user in refusal(); it refuses to be saved, so nothing is lost.
   static Document load(const std::string& path);
   static Document parse(std::string_view bytes);
 
@@ -43,8 +44,17 @@ class Document {
   // errno telling why when it fails.
   bool save(const std::string& path) const;
 
+  // Every section header's name in file order, repeats included, so a caller can tell which
+  // ones the first-occurrence rule hides.
+  std::vector<std::string> sectionNames() const;
+  // The keys that occur more than once in the section's first occurrence, each named once;
+  // only the first line of such a key is read and written.
+  std::vector<std::string> duplicateKeys(std::string_view section) const;
+
   std::string text() const;
   bool readable() const { return readable_; }
+  // Why load refused the file, naming its path; "" when it was read or missing.
+  const std::string& refusal() const { return refusal_; }
 
  private:
   struct Line {
@@ -61,6 +71,7 @@ class Document {
   std::string eol_ = "\n";
   bool readable_ = true;
   int loadError_ = 0;  // errno of a load that could not read the file
+  std::string refusal_;
 };
 
 }  // namespace ini

@@ -1,6 +1,7 @@
 #include "slot/PortSlot.h"
 
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 
 #include "log/EventLog.h"
@@ -8,8 +9,8 @@
 #include "net/LocalAddress.h"
 #include "slot/AccessSettings.h"
 #include "slot/IniDocument.h"
-#include "slot/IniFile.h"
 #include "slot/SaveReport.h"
+#include "slot/SettingNumber.h"
 #include "slot/SlotSections.h"
 
 namespace {
@@ -39,12 +40,6 @@ std::string cutHost(std::string host, size_t limit) {
   return host;
 }
 
-// An optional sign and decimal digits only: "0080" is 80, "80x" or "abc" are not numbers.
-bool isPlainNumber(const std::string& text) {
-  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  return i < text.size() && text.find_first_not_of("0123456789", i) == std::string::npos;
-}
-
 }  // namespace
 
 CPortSlot::~CPortSlot() {
@@ -54,41 +49,42 @@ CPortSlot::~CPortSlot() {
 
 std::string CPortSlot::sectionName() const { return slot_sections::sectionName(slotIndex); }
 
-void CPortSlot::loadSettings() {
-  const ini::Document doc = ini::Document::load(iniPath);
+void CPortSlot::loadSettings() { loadSettings(ini::Document::load(iniPath)); }
+
+void CPortSlot::loadSettings(const ini::Document& doc) {
+  problems.clear();
   const std::string section = sectionName();
-  auto readInt = [&](const char* key, int def) {
-    auto value = doc.get(section, key);
-    return value ? ini::parseInt(*value, def) : def;
+  // A section removed by hand from here on is the admin's choice: a save leaves it out.
+  sectionKnown = doc.hasSection(section);
+  // A value that is not a whole decimal number in range is named and never used.
+  auto readInt = [&](const char* key, int low, int high, int def) {
+    const std::string text = doc.get(section, key).value_or("");
+    if (text.empty()) return def;
+    const std::optional<int> value = setting_number::parse(text, low, high);
+    if (!value) problems.push_back(setting_number::invalidLine(section, key, text, low, high));
+    return value.value_or(def);
   };
-  act = readInt("ACT", 0);
-  listenPort = readInt("PORT", 0);
+  act = readInt("ACT", 0, 1, 0);
+  listenPort = readInt("PORT", 0, kMaxPort, 0);  // 0: refused at switch-on, like a missing port
   forwardHost = cutHost(doc.get(section, "FORWARDHOST").value_or(kDefaultHost), kMaxHostBytes);
-  forwardPort = readInt("FORWARDPORT", 0);
-  bufferSize = readInt("BUFFERSIZE", kDefaultBufferSize);
-  connectTimeout = readInt("CONNECTTIMEOUT", CTcpRepeater::kDefaultConnectTimeout);
-  halfCloseTimeout = readInt("HALFCLOSETIMEOUT", CTcpRepeater::kDefaultHalfCloseTimeout);
-  slot_access::load(doc, section, filter, listenHost);
+  forwardPort = readInt("FORWARDPORT", 0, kMaxPort, 0);
+  bufferSize = readInt("BUFFERSIZE", 1, kMaxBufferSize, kDefaultBufferSize);
+  connectTimeout = readInt("CONNECTTIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultConnectTimeout);
+  halfCloseTimeout = readInt("HALFCLOSETIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultHalfCloseTimeout);
+  filterModeText = slot_access::load(doc, section, filter, listenHost);
+  if (!filterModeText.empty())
+    problems.push_back(setting_number::invalidLine(section, "FILTER", filterModeText, CIpFilter::ModeAcceptAll,
+                                                   CIpFilter::ModeRules));
   changedKeys.clear();  // what was just read is what the file says
   checkValues(doc);
 }
 
 void CPortSlot::checkValues(const ini::Document& doc) {
-  problems.clear();
   const std::string section = sectionName();
-  auto check = [&](const char* key, int low, int high) {
-    const auto text = doc.get(section, key);
-    if (!text || text->empty()) return;
-    const int value = ini::parseInt(*text, 0);
-    if (!isPlainNumber(*text) || value < low || value > high)
-      problems.push_back(section + " の " + key + "=" + *text + " は無効な値です (" +
-                         std::to_string(low) + "～" + std::to_string(high) + ")");
-  };
-  check("PORT", 0, kMaxPort);
-  check("FORWARDPORT", 0, kMaxPort);  // 0 is "not set", refused only when switching on
-  check("BUFFERSIZE", 1, kMaxBufferSize);
   if (act != 0 && forwardHost.empty())
     problems.push_back(section + " は ACT=" + std::to_string(act) + " ですが FORWARDHOST が空です");
+  for (const std::string& key : doc.duplicateKeys(section))
+    problems.push_back(section + " の " + key + " が2回以上書かれています (最初の値を使います)");
 }
 
 std::vector<std::pair<std::string, std::string>> CPortSlot::savedValues() const {
@@ -99,12 +95,18 @@ std::vector<std::pair<std::string, std::string>> CPortSlot::savedValues() const 
 }
 
 bool CPortSlot::saveSettings() {
+  // An admin's hand edit made while the program runs stands unless the user changes the slot.
+  if (sectionKnown && changedKeys.empty()) return true;
   ini::Document doc = ini::Document::load(iniPath);
+  if (!doc.readable()) {
+    if (saveReport) saveReport->refused(doc.refusal());
+    return false;
+  }
   const std::string section = sectionName();
   const bool wholeSection = !doc.hasSection(section);
-  if (!wholeSection && changedKeys.empty()) return true;  // the file says it all already
+  if (!wholeSection && changedKeys.empty()) return sectionKnown = true;  // the file says it all
   // Each key is set even when another was refused, so one bad value loses no other setting.
-  bool ok = doc.readable();
+  bool ok = true;
   for (const auto& [key, value] : savedValues())
     if (wholeSection || changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
   // Not part of a new section: these keys appear only once the user has changed them.
@@ -115,7 +117,10 @@ bool CPortSlot::saveSettings() {
     if (saveReport) saveReport->failed(iniPath, error);
     return false;
   }
+  if (wholeSection && sectionKnown && evlog::enabled())
+    evlog::post(section + " はファイルから消えていましたが、このスロットが変更されたため追加しました: " + iniPath);
   changedKeys.clear();
+  sectionKnown = true;
   return ok;
 }
 
@@ -132,7 +137,7 @@ std::string CPortSlot::switchOnRefusal() const {
   if (listenPort <= 0 || listenPort > kMaxPort) return kListenPortInvalid;
   if (forwardPort <= 0 || forwardPort > kMaxPort) return kForwardPortInvalid;
   if (forwardPort == listenPort && net::isThisHost(forwardHost)) return kForwardToItself;
-  return slot_access::switchOnRefusal(filter, listenHost);
+  return slot_access::switchOnRefusal(filter, listenHost, filterModeText);
 }
 
 std::string CPortSlot::toggleSlot(int newAct) {
@@ -145,8 +150,7 @@ std::string CPortSlot::toggleSlot(int newAct) {
 }
 
 std::string CPortSlot::switchTo(int newAct) {
-  // A check box knows only on and off; a hand-edited ACT=2 or -1 counts as on and is validated.
-  act = newAct != 0 ? 1 : 0;
+  act = newAct != 0 ? 1 : 0;  // a check box knows only on and off
   if (act == 1) {
     std::string refusal = switchOnRefusal();
     if (!refusal.empty()) {
@@ -156,11 +160,13 @@ std::string CPortSlot::switchTo(int newAct) {
   }
   applyState();
   if (listenFailed()) {
+    const int error = repeater.listenError();
     repeater.stop();
     act = 0;
     char message[128];
     std::snprintf(message, sizeof message, kListenFailed, listenPort);
-    return refuse(message);
+    // The system's reason tells a port in use from one not permitted.
+    return refuse(error ? std::string(message) + " (" + std::strerror(error) + ")" : std::string(message));
   }
   return {};
 }
@@ -182,11 +188,16 @@ bool CPortSlot::listenFailed() const {
          !repeater.isListening();
 }
 
-std::string CPortSlot::startSlot() {
+std::string CPortSlot::startSlot() { return startSlot(ini::Document::load(iniPath), true); }
+
+std::string CPortSlot::startSlot(const ini::Document& doc, bool mayAddSection) {
   connectionCount = 0;
-  loadSettings();
+  loadSettings(doc);
   std::string refusal = switchTo(act);
-  saveSettings();  // a file without the section gets it; otherwise nothing changed
+  if (mayAddSection && !doc.hasSection(sectionName())) {
+    for (const auto& [key, value] : savedValues()) markChanged(key);  // written as if the user set them
+    saveSettings();
+  }
   return refusal;
 }
 
@@ -213,7 +224,7 @@ void CPortSlot::applyState() {
 }
 
 void CPortSlot::shutdownSlot() {
-  saveSettings();
+  if (hasUnsavedChanges()) saveSettings();  // nothing changed: the file is left as the user keeps it
   stopRepeater();
 }
 

@@ -30,39 +30,50 @@ class CPortSlot : public CTcpRepeaterListener {
   static constexpr size_t kMaxHostBytes = 260;
   static constexpr int kMaxPort = 65535;
   static constexpr int kMaxBufferSize = 65536;  // KiB
+  static constexpr int kMaxTimeout = 86400;      // seconds, for both time bounds
 
   CPortSlot() = default;
   virtual ~CPortSlot();
   CPortSlot(const CPortSlot&) = delete;
   CPortSlot& operator=(const CPortSlot&) = delete;
 
-  // Fills the settings, the filter and the listen address from the slot's section; a missing
-  // file, section or key gives the default. A host longer than kMaxHostBytes is cut, never
-  // inside a UTF-8 character. Values that cannot be right are listed in `problems`.
-  void loadSettings();
-  // Writes the keys marked changed since they were read or last saved, in one save; every other
-  // key keeps its text and every other line stays. A file without the slot's section gets the
-  // four keys of savedValues(). Nothing to write: the file is not touched. False when a value
-  // was refused or the save failed; a failed save keeps the keys marked and `saveReport` (when
-  // set) tells the user.
+  // Fills the settings, the filter and the listen address from the slot's section of `doc`; a
+  // missing section, key or empty value gives the default. A host longer than kMaxHostBytes is
+  // cut, never inside a UTF-8 character. A number is used only when its whole text is decimal
+  // and in range; any other is listed in `problems` and never used: ACT means off, PORT and
+  // FORWARDPORT are 0 (the switch-on is refused), BUFFERSIZE and the time bounds take their
+  // defaults, FILTER serves nobody and refuses the switch-on. A key written twice is listed too.
+  void loadSettings(const ini::Document& doc);
+  void loadSettings();  // from the file as it is now
+  // Merges onto the file as it is on disk now: the keys marked changed since they were read or
+  // last saved are set, in one save; every other key keeps its text and every other line stays.
+  // The slot's first save gives a file (or a new slot) without its section the four keys of
+  // savedValues(). Later, a section that has gone from the file (or the whole file) stays gone
+  // unless the user changed the slot: then it is appended with the four keys and the event log
+  // says so. Nothing to write: the file is not even read. False when a value was refused, the
+  // file refused (see ini::Document::refusal()) or the save failed; the keys stay marked and
+  // `saveReport` (when set) tells the user.
   bool saveSettings();
   // The access dialog's OK: the filter and listen address become live, and the keys whose text
   // changes are marked. They are never part of a new section: a file gets them once changed.
   void takeAccess(const CIpFilter& newFilter, const std::string& newListenHost);
   // "" when switching on is allowed, else the message, in this order: kListenPortInvalid and
   // kForwardPortInvalid (a port outside 1..65535), kForwardToItself (this host at the listen
-  // port: every client would make one more), then the access settings' refusals (a rule that
-  // does not parse in rule mode, a listen address that is not this machine's).
+  // port: every client would make one more), then the access settings' refusals (a FILTER that
+  // names no mode, a rule that does not parse in rule mode, a listen address that is not this
+  // machine's).
   std::string switchOnRefusal() const;
   // The user's ON/OFF click with the new check state (any non-zero is on). A refused switch-on,
   // or one whose listen port could not be opened (kListenFailed), sets act = 0, saves nothing
   // and returns the message; otherwise ACT is saved and "" returned. So "on" means listening,
   // except with an empty host, which starts nothing on purpose.
   std::string toggleSlot(int newAct);
-  // The launch: loadSettings(), then the same switching as toggleSlot(act), but a refusal is
-  // not the user switching off: ACT keeps its text, so the next launch tries again. A file
-  // without the section gets it. Returns the refusal.
-  std::string startSlot();
+  // The launch: loadSettings(doc), then the same switching as toggleSlot(act), but a refusal is
+  // not the user switching off: ACT keeps its text, so the next launch tries again. When `doc`
+  // lacks the section and `mayAddSection`, the file gets it (a file with problems is left as it
+  // is). Returns the refusal.
+  std::string startSlot(const ini::Document& doc, bool mayAddSection);
+  std::string startSlot();  // from the file as it is now, adding the section when it lacks it
   // Listening after the last switch.
   bool started() const { return repeater.isListening(); }
   // act 0: stops the repeater (logging the stop when it was listening). A port 0 or an empty
@@ -70,7 +81,8 @@ class CPortSlot : public CTcpRepeaterListener {
   // when one is set, the filter), starts the totals again and starts it; the destination may be
   // a host name or a literal IPv4 or IPv6 address. Logs where it listens.
   void applyState();
-  // saveSettings(), then the repeater stops, closing every live connection.
+  // saveSettings() when something is unsaved, then the repeater stops, closing every live
+  // connection.
   void shutdownSlot();
   // The relayed pairs one after another, from position 0; null after the last.
   CTcpStreamPair* nextPair(int& position) { return repeater.getNextPair(position); }
@@ -103,13 +115,14 @@ class CPortSlot : public CTcpRepeaterListener {
   int bufferSize = kDefaultBufferSize;  // [BUFFERSIZE] KiB per stream buffer; never written
   std::string listenHost;      // [LISTENHOST] literal local address; "" = every address
   std::string editListenHost;  // working copy handed to the access dialog
-  // Hand-edited values that cannot be right, one text each naming the slot and the key;
-  // filled by loadSettings for the owner to show.
+  // Hand-edited values that cannot be right or are not used, one text each naming the slot and
+  // the key; filled by loadSettings for the owner to show.
   std::vector<std::string> problems;
   CSaveReport* saveReport = nullptr;  // not owned; tells the user of a failed save
   // Told after every connection count the repeater reports (the panel repaints); may be empty.
   std::function<void(int count)> onConnectionCount;
-  // [CONNECTTIMEOUT], [HALFCLOSETIMEOUT] seconds, 0 = the system's own / none; never written.
+  // [CONNECTTIMEOUT], [HALFCLOSETIMEOUT] seconds 0..kMaxTimeout, 0 = the system's own / none;
+  // never written.
   int connectTimeout = CTcpRepeater::kDefaultConnectTimeout;
   int halfCloseTimeout = CTcpRepeater::kDefaultHalfCloseTimeout;
   CIpFilter filter;      // [FILTER, ALLOW0..9, DENY0..9] live; the repeater points at it while on
@@ -123,6 +136,8 @@ class CPortSlot : public CTcpRepeaterListener {
   void stopRepeater();
 
   std::set<std::string> changedKeys;
+  std::string filterModeText;  // a FILTER text that names no mode, for the refusal to name
+  bool sectionKnown = false;  // the section was in the file at a save of this run
   CSlotActivity activity;
   // Declared last, so it is destroyed first, before anything it reports to.
   CTcpRepeater repeater;

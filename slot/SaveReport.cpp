@@ -7,7 +7,8 @@ std::string CSaveReport::text(const std::string& path, int error) {
          ")。変更はメモリ上に保持し、次の保存で再び書き込みます";
 }
 
-void CSaveReport::failed(const std::string& path, int error) {
-  if (!shown.insert({path, error}).second) return;
-  if (show) show(text(path, error));
+void CSaveReport::failed(const std::string& path, int error) { tell(text(path, error)); }
+
+void CSaveReport::tell(const std::string& text) {
+  if (shown.insert(text).second && show) show(text);
 }

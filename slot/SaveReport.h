@@ -15,11 +15,15 @@ class CSaveReport {
 
   // A save of `path` failed with errno `error`.
   void failed(const std::string& path, int error);
+  // The file is not one the program reads or writes; `why` names it (ini::Document::refusal()).
+  void refused(const std::string& why) { tell(why); }
 
   // The text for it: what failed, the path, the system's reason, that nothing is lost yet.
   static std::string text(const std::string& path, int error);
 
  private:
+  void tell(const std::string& text);
+
   std::function<void(const std::string&)> show;
-  std::set<std::pair<std::string, int>> shown;
+  std::set<std::string> shown;  // the texts told already
 };

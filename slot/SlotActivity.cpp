@@ -60,7 +60,7 @@ void CSlotActivity::pairEnded(const CTcpStreamPair& pair, PairEnding how, int er
   end.toClient = in->sentBytes;
   end.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - pair.started);
-  end.ending = endingText(how, err);
+  end.ending = pair.failure.empty() ? endingText(how, err) : "接続失敗(" + pair.failure + ")";
   evlog::post(evlog::connectionEndLine(end));
 }
 

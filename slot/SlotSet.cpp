@@ -22,14 +22,22 @@ CPortSlot& CSlotSet::makeSlot() {
 }
 
 void CSlotSet::open(int count) {
-  if (count <= 0) count = slot_sections::count(ini::Document::load(iniPath));
+  launchDocument = std::make_unique<ini::Document>(ini::Document::load(iniPath));
+  launchProblems = slot_sections::unused(*launchDocument);
+  if (count <= 0) count = slot_sections::count(*launchDocument);
   for (int i = 0; i < count; ++i) makeSlot();
 }
 
-void CSlotSet::startAll(const std::function<void(CPortSlot&, const std::string&)>& started) {
+void CSlotSet::startAll(const std::function<bool(CPortSlot&, const std::string&)>& started) {
+  // Every slot loads from the one reading open() made; it is dropped once all have started.
+  const std::unique_ptr<ini::Document> doc = std::move(launchDocument);
+  if (!doc) return;
+  for (int i = 0; i < size(); ++i) owned[i]->loadSettings(*doc);
+  bool clean = launchProblems.empty();
+  for (int i = 0; i < size(); ++i) clean = clean && owned[i]->problems.empty();
   for (int i = 0; i < size(); ++i) {  // by index: `started` may run a nested loop
     CPortSlot& slot = *owned[i];
-    started(slot, slot.startSlot());
+    if (!started(slot, slot.startSlot(*doc, clean))) return;
   }
 }
 

@@ -12,6 +12,9 @@
 #include "slot/PortSlot.h"
 
 class CSaveReport;
+namespace ini {
+class Document;
+}
 
 class CSlotSet {
  public:
@@ -21,12 +24,16 @@ class CSlotSet {
   CSlotSet(const CSlotSet&) = delete;
   CSlotSet& operator=(const CSlotSet&) = delete;
 
-  // Makes `count` slots, or with 0 one per slot section the file holds (at least one, at most
-  // slot_sections::maxSlots), none started yet.
+  // Reads the file (the launch's one reading) and makes `count` slots, or with 0 one per slot
+  // section the file holds (at least one, at most slot_sections::maxSlots), none started yet.
+  // The sections it does not use are named in problems().
   void open(int count = 0);
-  // The launch: every slot loads and starts as saved, in slot order; `started` hears of each
-  // with its refusal ("" for none) before the next one starts.
-  void startAll(const std::function<void(CPortSlot&, const std::string& refusal)>& started);
+  // The launch, after open(): every slot loads from open()'s reading and starts as saved, in
+  // slot order; `started` hears of each with its refusal ("" for none) before the next one
+  // starts, and stops the launch by returning false (the later slots are not started). A slot
+  // without a section gets it written only when the file had no problem (see problems() and
+  // each slot's), so a file the user must look at is not changed behind them.
+  void startAll(const std::function<bool(CPortSlot&, const std::string& refusal)>& started);
   // A new last slot, started (switched off, its section saved with the four keys unless the
   // file has it already). Its refusal; nullopt when the set is full and nothing was added.
   std::optional<std::string> addSlot();
@@ -39,6 +46,9 @@ class CSlotSet {
   // Drops every slot (after shutdown).
   void clear() { owned.clear(); }
 
+  // The launch lines about the file as a whole: each slot-like section that is not used.
+  const std::vector<std::string>& problems() const { return launchProblems; }
+
   int size() const { return static_cast<int>(owned.size()); }
   bool full() const;
   CPortSlot& operator[](int index) { return *owned[index]; }
@@ -50,4 +60,6 @@ class CSlotSet {
   std::string iniPath;
   CSaveReport* saveReport;
   std::vector<std::unique_ptr<CPortSlot>> owned;  // owned; slot order
+  std::unique_ptr<ini::Document> launchDocument;   // open()'s reading, until startAll()
+  std::vector<std::string> launchProblems;
 };

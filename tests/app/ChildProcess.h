@@ -36,12 +36,13 @@ inline bool accepting(int port) {
 
 // Runs `program` with `argv` as given and our environment with `environment`'s "NAME=value"
 // entries put over it ("NAME" alone removes one), standard output and error going to files
-// in `outputDir` (or input and output closed, as some launchers leave them).
+// in `outputDir` (or input and output closed, as some launchers leave them; or standard error
+// on `stderrFd` when given).
 class ChildProcess {
  public:
   ChildProcess(const std::filesystem::path& program, std::vector<std::string> argv, const std::filesystem::path& workDir,
                const std::filesystem::path& outputDir, bool stdinAndStdoutClosed = false,
-               const std::vector<std::string>& environment = {})
+               const std::vector<std::string>& environment = {}, int stderrFd = -1)
       : outPath(outputDir / "stdout.txt"), errPath(outputDir / "stderr.txt") {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) env.emplace_back(*e);
@@ -58,7 +59,8 @@ class ChildProcess {
       posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
       posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
-    posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&files, stderrFd, 2);
+    else posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addchdir_np(&files, workDir.c_str());
     const int rc = posix_spawn(&pid, program.c_str(), &files, nullptr, pointers(argv).data(), pointers(env).data());
     posix_spawn_file_actions_destroy(&files);

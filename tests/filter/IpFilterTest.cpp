@@ -21,11 +21,11 @@ TEST(IpFilterParse, IPv4RuleTexts) {
   const std::pair<std::string, std::string> cases[] = {
       {"255.255.255.255", "255.255.255.255/32"}, {"010.000.0.09", "10.0.0.9/32"},
       {"1..3.4", "1.0.3.4/32"}, {".1.2.3", "0.1.2.3/32"}, {"1.2.3.", "1.2.3.0/32"},
-      {"1.2.3.4/0", "1.2.3.4/0"}, {"1.2.3.4/032", "1.2.3.4/32"}, {"1.2.3.4/", "1.2.3.4/0"}};
+      {"1.2.3.4/0", "1.2.3.4/0"}, {"1.2.3.4/032", "1.2.3.4/32"}};
   for (const auto& [text, want] : cases) EXPECT_EQ(parsed(text), want) << text;
   const std::string refused[] = {
       "", "1.2.", "1.2.3", "1.2.3.4.", "1.2.3.4.5", " 1.2.3.4", "+1.2.3.4", "256.1.1.1",
-      "1.2.3.256", "1.2.3.4/33", "1.2.3.4/8/9", "1.2.3.4/-1", "/8", "1.2.3.\xB4", "::1",
+      "1.2.3.256", "1.2.3.4/", "1.2.3.4/33", "1.2.3.4/8/9", "1.2.3.4/-1", "/8", "1.2.3.\xB4", "::1",
       // Digit runs saturate rather than wrap back into range (2^32 + 1, 2^32 + 32).
       "4294967297.0.0.1", "99999999999999999999999.0.0.1", "1.2.3.4/4294967328",
       "1.2.3.4\0"s, "1.2\0.3.4"s, "1.2.3.4/2\0"s};
@@ -40,7 +40,7 @@ TEST(IpFilterDecision, EveryModeForEitherFamily) {
   const int R = CIpFilter::ModeRules;
   const struct { int mode; std::vector<std::string> allow, deny, served, refused; } rows[] = {
       {CIpFilter::ModeAcceptAll, {}, {}, {"", "junk", "::1"}, {}},
-      {7, {"1.2.3.4"}, {}, {"", "8.8.8.8"}, {}},  // an unknown mode serves everyone
+      {7, {"1.2.3.4"}, {}, {}, {"", "8.8.8.8"}},  // an unknown mode serves nobody
       {CIpFilter::ModeLocalHost, {}, {}, {"127.0.0.1", "127.000.000.001", "::1", "0:0:0:0:0:0:0:1", "::ffff:127.0.0.1",
        "::FFFF:7f00:1"}, {"127.0.0.2", "127.0.0.1/32", "localhost", "", "::", "::2", "::1/128", "::ffff:127.0.0.2",
        "fe80::1", "::1%lo", "[::1]", "::127.0.0.1"}},
@@ -63,8 +63,8 @@ TEST(IpFilterDecision, EveryModeForEitherFamily) {
        {"11.0.0.1", "::ffff:11.0.0.1", "10.0.0.1/99", "1.2.3.6", "127.0.0.1", "2001:db8:8000::1", "2001:db8:ffff::2",
         "100.128.0.1"}},
       {R, {"1.2.3.4"}, {}, {"1.2.3.4"}, {"1.2.3.5", "::1.2.3.4"}},
-      // An empty IPv4 prefix is 0: every IPv4 peer, as with 0.0.0.0/0.
-      {R, {"1.2.3.4/"}, {}, {"203.0.113.9", "::ffff:1.2.3.4"}, {"1.2.3", "::1", "2001:db8::1", ""}},
+      // An empty IPv4 prefix is no rule: it must not admit every IPv4 peer as 0.0.0.0/0 would.
+      {R, {"1.2.3.4/"}, {}, {}, {"203.0.113.9", "::ffff:1.2.3.4", "1.2.3", "::1", "2001:db8::1", ""}},
       // Refused rule texts: a prefix out of range, empty or overlong, a zone, junk, an embedded NUL.
       {R, {"::/129", "::/", "::/0000", "fe80::%1/10", "2001:db8::/3x", "2001:db8:::/32", "::1\0x"s, "1.2.3.4/33"}, {},
        {}, {"::", "::1", "fe80::1", "2001:db8::1", "1.2.3.4"}},

@@ -39,9 +39,9 @@ TEST(EventLog, EverySinkGetsEachStampedLineOnce) {
   EXPECT_EQ(other.lines().size(), 2u);
 }
 
-// As the headless run uses it: a round's lines wait for its flush, a round that logs a lot
-// writes early, the sink's end writes what it still holds, and a closed descriptor loses lines
-// without hanging.
+// As the headless run uses it: a round's lines wait for its flush, a line longer than a pipe's
+// atomic write goes out whole, the sink's end writes what it still holds, and a closed
+// descriptor loses lines without hanging.
 TEST(EventLog, BatchedDescriptorSinkWritesWholeLines) {
   testsupport::TempDir dir;
   const std::string path = (dir / "batched").string();
@@ -54,6 +54,7 @@ TEST(EventLog, BatchedDescriptorSinkWritesWholeLines) {
     batched.flush();
     EXPECT_EQ(testsupport::readFile(path), "一行目 a=1\nb\n");
     batched.write(std::string(70000, 'y'));
+    batched.flush();
     EXPECT_EQ(testsupport::readFile(path).size(), 16u + 70001u);
     batched.write("last");
   }

@@ -71,9 +71,12 @@ inline std::string pattern(std::size_t n, unsigned seed) {
 struct Counts final : CTcpRepeaterListener {
   std::vector<int> seen;
   std::vector<std::pair<PairEnding, int>> endings;  // how and err of each pair's end
+  std::vector<std::string> failures;  // the resolver's reason of each pair's end, "" for none
   int loopsRefused = 0;
   void notifyOnConnectionCount(int count) override { seen.push_back(count); }
-  void notifyOnPairEnd(const CTcpStreamPair&, PairEnding how, int err) override { endings.emplace_back(how, err); }
+  void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override {
+    endings.emplace_back(how, err), failures.push_back(pair.failure);
+  }
   void notifyOnLoopRefused(const std::string&, int) override { ++loopsRefused; }
 };
 

@@ -59,6 +59,7 @@ TEST(Outgoing, NamesAreLookedUpOffTheLoopAndTheirAddressesTriedInOrder) {
   EXPECT_EQ(unknown.repeater.pairTableSize(), 0);
   EXPECT_NE(trace.text().find("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=nowhere.relvane.test, port=9 err=22\n"),
             std::string::npos);
+  EXPECT_EQ(unknown.counts.failures, std::vector<std::string>{"Domain name not found"}) << "the resolver's own reason";
 
   EXPECT_TRUE(runWithPeer([&] {
     for (int i = 0; i < 2; ++i) {

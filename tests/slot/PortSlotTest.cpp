@@ -76,7 +76,7 @@ TEST_F(PortSlotTest, EachSlotReadsItsOwnSectionCutsLongHostsAndWritesNothingUnch
   slot.slotIndex = 1;
   slot.loadSettings();
   EXPECT_EQ(std::tie(slot.act, slot.listenPort, slot.connectTimeout, slot.halfCloseTimeout),
-            std::make_tuple(1, 70000, 5, 0));
+            std::make_tuple(1, 0, 5, 0));
   ASSERT_TRUE(slot.saveSettings());
   EXPECT_EQ(readFile(ini), other + std::string(300, 'h') + "\n") << "nothing changed, nothing written";
   writeFile(ini, other + std::string(258, 'a') + "\xE4\xB8\xAD\n");
@@ -91,7 +91,7 @@ TEST_F(PortSlotTest, ARefusedSwitchOnSavesNothingAndTheSelfCheckComesBeforeTheBi
   const std::string held = std::to_string(taken.port);
   struct { std::string file; std::string message; } cases[] = {
       {"[TCP-PORT0]\nACT=1\nPORT=8080\n", "転送先ポート番号が無効な設定です"},
-      {"[TCP-PORT0]\nACT=2\nPORT=8080\nFORWARDHOST=\n", "転送先ポート番号が無効な設定です"},
+      {"[TCP-PORT0]\nACT=1\nPORT=8080\nFORWARDHOST=\n", "転送先ポート番号が無効な設定です"},
       {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=127.0.0.2\nFORWARDPORT=" + held + "\n",
        "転送先がこのスロット自身のListenポートです"},
       {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=LocalHost\nFORWARDPORT=" + held + "\n",
@@ -196,7 +196,7 @@ TEST_F(SlotSetTest, ThreeSlotsStartAddOneRemoveTheMiddleOneAndShutDownAndAFullSe
   writeFile(ini, head + middle + tail);
   set.open();
   ASSERT_EQ(set.size(), 3);
-  set.startAll([](CPortSlot&, const std::string&) {});  // in order, refusals told: the runs' and the window's
+  set.startAll([](CPortSlot&, const std::string&) { return true; });  // in order, refusals told: the runs' and the window's
   EXPECT_TRUE(set[0].started() && !set[1].started() && set[2].started());
   EXPECT_EQ(set.addSlot(), std::optional<std::string>(""));
   EXPECT_EQ(readFile(ini), head + middle + tail + slotSection(3, 0, 0, 0)) << "a refusal at launch keeps ACT=1";
@@ -239,10 +239,10 @@ TEST_F(PortSlotTest, AnOldFileLoadsAndSavesByteForByteAndEveryNewKeyRoundTrips) 
 
   writeFile(ini, readFile(kData / "access-all-keys.ini"));
   slot.loadSettings();
-  // The allow list ends at its first empty entry; a rule after the gap is kept, unused.
+  // A gap in the allow list hides no later rule.
   EXPECT_EQ(std::tie(slot.filter.mode, slot.filter.allowCount, slot.filter.allowRules[1], slot.filter.allowRules[4],
                      slot.filter.denyCount, slot.listenHost),
-            std::make_tuple(CIpFilter::ModeRules, 3, "2001:db8::/32", "8.8.8.8", 1, "::"));
+            std::make_tuple(CIpFilter::ModeRules, 5, "2001:db8::/32", "8.8.8.8", 1, "::"));
   slot.takeAccess(CIpFilter(slot.filter), std::string(slot.listenHost));
   ASSERT_TRUE(slot.saveSettings());
   EXPECT_EQ(readFile(ini), readFile(kData / "access-all-keys.ini"));
@@ -262,7 +262,7 @@ TEST_F(PortSlotTest, AnOldFileLoadsAndSavesByteForByteAndEveryNewKeyRoundTrips) 
   for (const char* value : {"4", "-1", "3x", "", "03"}) {  // only a plain mode number counts
     writeFile(ini, "[TCP-PORT0]\nFILTER=" + std::string(value) + "\n");
     again.loadSettings();
-    EXPECT_EQ(again.filter.mode, std::string(value) == "03" ? 3 : 0) << value;
+    EXPECT_EQ(again.filter.mode, std::string(value) == "03" ? 3 : *value ? CIpFilter::ModeInvalid : 0) << value;
   }
 }
 

@@ -1,0 +1,110 @@
+// What stands at the settings file's path, who may replace it, and hand edits made while the
+// program runs: real files, links, FIFOs and device nodes in a temp directory.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+
+#include "SlotFixture.h"
+#include "slot/AtomicFile.h"
+#include "slot/SaveReport.h"
+
+using namespace slottest;
+namespace fs = std::filesystem;
+using SettingsFile = SlotFixture;
+
+namespace {
+
+// Owner, permission bits and bytes of a regular file.
+std::tuple<uid_t, mode_t, std::string> stated(const fs::path& file) {
+  struct stat st {};
+  ::stat(file.c_str(), &st);
+  return {st.st_uid, st.st_mode & 07777, readFile(file)};
+}
+
+// The save's errno, from a child process that runs as nobody.
+int errnoOfSaveAsNobody(const std::string& path) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(::setgid(65534) || ::setuid(65534) ? 255 : ini::writeFileAtomically(path, "new") ? 0 : errno);
+  int status = 0;
+  return ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST_F(SettingsFile, WhatIsNotARegularTextFileUpToOneMiBIsToldByPathAndNeverWritten) {
+  std::vector<std::string> told;
+  CSaveReport report([&](const std::string& text) { told.push_back(text); });
+  slot.saveReport = &report;
+  fs::create_symlink(dir / "nowhere", dir / "dangling.ini");
+  fs::create_directory(dir / "folder.ini");
+  ::mkfifo((dir / "fifo.ini").c_str(), 0600);
+  writeFile(dir / "big.ini", std::string(1024 * 1024 + 1, ';'));
+  writeFile(dir / "utf16.ini", std::string("\xFF\xFE[\0", 4));
+  writeFile(dir / "nul.ini", std::string("[TCP-PORT0]\0", 12));
+  // A node of the null device, where root may make one; never a system path.
+  const bool device = ::geteuid() == 0 && ::mknod((dir / "dev.ini").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
+  for (const auto& [name, what] : {std::pair{"dangling.ini", "リンク先のない"}, {"folder.ini", "ディレクトリ"},
+                                   {"fifo.ini", "(FIFO)"}, {"big.ini", "1048577 バイト"}, {"utf16.ini", "UTF-16"},
+                                   {"nul.ini", "NUL"}, {"dev.ini", "キャラクタデバイス"}}) {
+    if (!device && std::string(name) == "dev.ini") continue;
+    slot.iniPath = (dir / name).string();
+    const auto type = fs::symlink_status(slot.iniPath).type();
+    const bool regular = type == fs::file_type::regular;
+    const std::string bytes = regular ? readFile(slot.iniPath) : "";
+    told.clear();
+    slot.startSlot();
+    slot.markChanged("PORT");  // not even a change of the user's is written
+    EXPECT_FALSE(slot.saveSettings()) << name;
+    ASSERT_EQ(told.size(), 1u) << name;
+    EXPECT_NE(told[0].find(slot.iniPath + " "), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find(what), std::string::npos) << told[0];
+    EXPECT_TRUE(regular || !ini::writeFileAtomically(slot.iniPath, "x")) << "nor does the save underneath";
+    EXPECT_EQ(fs::symlink_status(slot.iniPath).type(), type) << name;
+    EXPECT_EQ(regular ? readFile(slot.iniPath) : "", bytes) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
+}
+
+TEST_F(SettingsFile, ASaveFollowsOnlyTheUsersLinkKeepsOwnerAndModeAndNeverReplacesWhatTheUserCouldNotWrite) {
+  const bool root = ::geteuid() == 0;
+  writeFile(dir / "victim", "secret");
+  ::chmod((dir / "victim").c_str(), 0600);
+  writeFile(ini, "old");
+  ::chmod(ini.c_str(), 0640);
+  ASSERT_TRUE(!root || ::chown(ini.c_str(), 65534, 65534) == 0);  // root gives another's file back
+  fs::create_symlink(dir / "victim", ini + ".tmp");  // planted at the name saves once used
+  fs::create_symlink(ini, dir / "link.ini");
+  ASSERT_TRUE(ini::writeFileAtomically((dir / "link.ini").string(), "new"));
+  EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
+  EXPECT_EQ(stated(ini), std::make_tuple(root ? 65534u : ::geteuid(), 0640u, "new"));
+  EXPECT_EQ(stated(dir / "victim"), std::make_tuple(::geteuid(), 0600u, "secret"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 4) << "no temporary file left";
+  if (!root) return;  // root may write any file: the user who may not is nobody, in a folder it may write
+  ::chmod(dir.path().c_str(), 0777);
+  ASSERT_EQ(::chown(ini.c_str(), 0, 0), 0);
+  ::chmod(ini.c_str(), 0644);
+  EXPECT_EQ(errnoOfSaveAsNobody(ini), EACCES);
+  EXPECT_EQ(readFile(ini), "new");
+  ::chmod(ini.c_str(), 0606);  // nobody may write it, not give it away: written in place, still root's
+  writeFile(ini, "a longer old text");
+  EXPECT_EQ(errnoOfSaveAsNobody(ini), 0);
+  EXPECT_EQ(stated(ini), std::make_tuple(0u, 0606u, "new"));
+}
+
+TEST_F(SettingsFile, ASectionOrFileRemovedByHandStaysGoneUnlessTheUserChangesTheSlot) {
+  LogCapture log;
+  writeFile(ini, section(0, "127.0.0.1") + "[TCP-PORT1]\n");
+  EXPECT_EQ(slot.startSlot(), "");
+  writeFile(ini, "[TCP-PORT1]\n");
+  slot.shutdownSlot();
+  EXPECT_EQ(readFile(ini), "[TCP-PORT1]\n");
+  fs::remove(ini);
+  slot.shutdownSlot();
+  EXPECT_FALSE(fs::exists(ini));
+  slot.listenPort = 8080;
+  slot.markChanged("PORT");
+  ASSERT_TRUE(slot.saveSettings());
+  EXPECT_EQ(readFile(ini), slotSection(0, 0, 8080, destination.port));
+  EXPECT_EQ(log.lines("追加しました").size(), 1u);
+}
