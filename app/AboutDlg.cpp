@@ -5,8 +5,7 @@
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
 
-CAboutDlg::CAboutDlg(VersionSource source)
-    : ui::CDialog(IDD_ABOUTBOX), versionSource(std::move(source)) {
+CAboutDlg::CAboutDlg(VersionSource source) : ui::CDialog(IDD_ABOUTBOX), versionSource(std::move(source)) {
   if (!versionSource) versionSource = [] { return versionText(); };
   onCommand(IDC_HOMEPAGE_LINK, [] { openHomePage(); });
 }
@@ -19,6 +18,4 @@ bool CAboutDlg::onInitDialog() {
   return true;
 }
 
-void CAboutDlg::doDataExchange(ui::CDataExchange& dx) {
-  ui::ddxText(dx, IDC_VERSION, versionLine);
-}
+void CAboutDlg::doDataExchange(ui::CDataExchange& dx) { ui::ddxText(dx, IDC_VERSION, versionLine); }

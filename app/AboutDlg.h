@@ -8,7 +8,7 @@
 
 class CAboutDlg : public ui::CDialog {
   Q_OBJECT
- public:
+public:
   // Where the "Ver.:..." text comes from; the program's own cached record by default.
   using VersionSource = std::function<const char*()>;
 
@@ -17,10 +17,10 @@ class CAboutDlg : public ui::CDialog {
 
   std::string versionLine;  // shown in the version line (control 1028)
 
- protected:
+protected:
   bool onInitDialog() override;
   void doDataExchange(ui::CDataExchange& dx) override;
 
- private:
+private:
   VersionSource versionSource;
 };

@@ -14,12 +14,9 @@ struct Option {
 };
 
 const Option options[] = {
-    {"--help", nullptr, "この使い方を表示して終了します",
-     [](CommandLine& l, const char*) { l.help = true; }},
-    {"--version", nullptr, "バージョンを表示して終了します",
-     [](CommandLine& l, const char*) { l.version = true; }},
-    {"--config", "PATH", "設定ファイル (INI) を指定します",
-     [](CommandLine& l, const char* v) { l.configPath = v; }},
+    {"--help", nullptr, "この使い方を表示して終了します", [](CommandLine& l, const char*) { l.help = true; }},
+    {"--version", nullptr, "バージョンを表示して終了します", [](CommandLine& l, const char*) { l.version = true; }},
+    {"--config", "PATH", "設定ファイル (INI) を指定します", [](CommandLine& l, const char* v) { l.configPath = v; }},
     {"--headless", nullptr, "ウィンドウを開かずに全スロットを動かします (ディスプレイ不要)",
      [](CommandLine& l, const char*) { l.headless = true; }},
     {"--quiet", nullptr, "ウィンドウなしの実行で接続ログを標準エラーに出しません",

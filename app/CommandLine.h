@@ -5,13 +5,13 @@
 #include <string>
 
 struct CommandLine {
-  bool help = false;        // --help: usage on standard output
-  bool version = false;     // --version: the product version on standard output
-  bool headless = false;    // --headless: the slots without any window
-  bool quiet = false;       // --quiet: no event log on standard error
-  int debugMode = 0;        // 1 after "-D583" (the whole argument, nothing more)
-  std::string configPath;   // --config PATH; empty: the usual place of the settings file
-  std::string error;        // not empty: the command line is refused, and this says why
+  bool help = false;       // --help: usage on standard output
+  bool version = false;    // --version: the product version on standard output
+  bool headless = false;   // --headless: the slots without any window
+  bool quiet = false;      // --quiet: no event log on standard error
+  int debugMode = 0;       // 1 after "-D583" (the whole argument, nothing more)
+  std::string configPath;  // --config PATH; empty: the usual place of the settings file
+  std::string error;       // not empty: the command line is refused, and this says why
 };
 
 // Reads arguments 1..argc-1. Stops at the first argument it cannot take.

@@ -10,12 +10,12 @@
 #include <string>
 
 class CHeadlessRun {
- public:
+public:
   CHeadlessRun(std::string iniPath, int debugMode, bool headless, bool quiet);
   // Returns 0 once the slots have been saved and stopped; 1 when none could start.
   int run();
 
- private:
+private:
   // How long the last lines may wait at the end for a reader that is slow, not gone.
   static constexpr std::chrono::milliseconds kLogDrainAtEnd{500};
 

@@ -3,6 +3,4 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-void openHomePage() {
-  (void)QDesktopServices::openUrl(QUrl(QString::fromLatin1(homePageAddress)));
-}
+void openHomePage() { (void)QDesktopServices::openUrl(QUrl(QString::fromLatin1(homePageAddress))); }

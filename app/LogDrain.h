@@ -11,13 +11,13 @@ class FdSink;
 }
 
 class CLogDrain final : private net::EventLoop::Watcher {
- public:
+public:
   CLogDrain(net::EventLoop& eventLoop, evlog::FdSink& logSink);  // both not owned; outlive this
   ~CLogDrain();
   CLogDrain(const CLogDrain&) = delete;
   CLogDrain& operator=(const CLogDrain&) = delete;
 
- private:
+private:
   void onReady(std::uint32_t revents) override;
   void flush();
 

@@ -44,9 +44,7 @@ const char licenceLines[] =
 
 CRelvaneApp::Windowing CRelvaneApp::beginWindowing(int, char**) { return Windowing::NoWindows; }
 
-void CRelvaneApp::showRefusal(const char* text, const char*) {
-  std::fprintf(stderr, "%s\n", text);
-}
+void CRelvaneApp::showRefusal(const char* text, const char*) { std::fprintf(stderr, "%s\n", text); }
 
 int CRelvaneApp::runMainWindow() {
   CHeadlessRun run(settingsPath, debugMode, false, quiet);
@@ -77,18 +75,13 @@ std::optional<int> CRelvaneApp::refuseStart(Windowing windowing) {
     return 0;
   }
   switch (instance.acquire(settingsPath)) {
-    case CSingleInstance::Acquired:
-      exit = 0;
-      return std::nullopt;
-    case CSingleInstance::AlreadyRunning:
-      showRefusal(alreadyRunningText, alreadyRunningCaption);
-      return -1;
-    case CSingleInstance::Failed:
-      break;
+    case CSingleInstance::Acquired: exit = 0; return std::nullopt;
+    case CSingleInstance::AlreadyRunning: showRefusal(alreadyRunningText, alreadyRunningCaption); return -1;
+    case CSingleInstance::Failed: break;
   }
   // Starting anyway could let two instances write one INI file; say why we stop.
-  const std::string text = "多重起動防止のロックファイルを作成できません: " + instance.triedPath() +
-                           " (" + std::strerror(instance.lastError()) + ")";
+  const std::string text = "多重起動防止のロックファイルを作成できません: " + instance.triedPath() + " (" +
+                           std::strerror(instance.lastError()) + ")";
   showRefusal(text.c_str(), nullptr);
   return -1;
 }
@@ -114,8 +107,7 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   enterProgramDirectory(executableDirectory());
   trace("\nSettings=%s\n", settingsPath.c_str());
 
-  if (!CSignalPipe::install())
-    trace("Error:CRelvaneApp signal pipe errno=%d\n", errno);
+  if (!CSignalPipe::install()) trace("Error:CRelvaneApp signal pipe errno=%d\n", errno);
 
   if (windowing == Windowing::Window) {
     exit = runMainWindow();

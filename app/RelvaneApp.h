@@ -18,7 +18,7 @@ extern CRelvaneDlg* mainDialog;
 extern const char* const noDisplayText;
 
 class CRelvaneApp {
- public:
+public:
   CRelvaneApp() = default;
   virtual ~CRelvaneApp() = default;
   CRelvaneApp(const CRelvaneApp&) = delete;
@@ -33,7 +33,7 @@ class CRelvaneApp {
   // failed run, 2 after a command line that was not understood.
   int exitCode() const { return exit; }
 
- protected:
+protected:
   enum class Windowing { Window, NoWindows, NoDisplay };
   // The windowed program overrides these three; the core alone runs without a window.
   // Called after the command line was read, before anything else, unless --headless was
@@ -50,7 +50,7 @@ class CRelvaneApp {
   // The settings file of this run, fixed before anything else starts.
   std::string settingsPath;
 
- private:
+private:
   // An error, --help or --version: answered on the standard streams; true when that is all.
   bool answerCommandLine(const CommandLine& line);
   // No display for a window, no sockets, or another instance on the same settings file: told,

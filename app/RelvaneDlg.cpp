@@ -20,8 +20,8 @@
 #include "dialogs/SettingDlg.h"
 #include "log/EventLog.h"
 #include "net/Trace.h"
-#include "res/Resource.h"
 #include "panel/PortDlg.h"
+#include "res/Resource.h"
 #include "slot/SaveReport.h"
 #include "slot/SlotSet.h"
 #include "ui/MessageBox.h"
@@ -32,14 +32,12 @@ const char logEntry[] = "ログ";
 }  // namespace
 
 CRelvaneDlg::CRelvaneDlg(std::string path, int panelCount)
-    : ui::CDialog(IDD_RELVANE_DIALOG),
-      icon(applicationIcon()),
-      iniPath(std::move(path)),
-      configuredSlots(panelCount) {
+    : ui::CDialog(IDD_RELVANE_DIALOG), icon(applicationIcon()), iniPath(std::move(path)), configuredSlots(panelCount) {
   saveReport = std::make_unique<CSaveReport>([this](const std::string& text) {
     // While closing (a signal, a logout) a box would hold the exit up: the terminal gets it.
     if (closing) std::fprintf(stderr, "%s\n", text.c_str());
-    else ui::messageBox(text, this);
+    else
+      ui::messageBox(text, this);
   });
   allSlots = std::make_unique<CSlotSet>(this->iniPath, saveReport.get());
   onCommand(IDC_HOMEPAGE_LINK, [] { openHomePage(); });
@@ -170,8 +168,8 @@ bool CRelvaneDlg::removeSlot(CPortDlg* target) {
     ui::messageBox(kRemoveWhileOn, this);
     return false;
   }
-  const std::string question = panel->slot.sectionName() + " (TCP:" +
-                               std::to_string(panel->slot.listenPort) + ") を削除しますか？";
+  const std::string question = panel->slot.sectionName() + " (TCP:" + std::to_string(panel->slot.listenPort) +
+                               ") を削除しますか？";
   if (ui::askYesNo(question, this) != ui::IDYES || !panel || panel->slot.act != 0) return false;
   const auto at = std::find(panels.begin(), panels.end(), panel.data());
   if (at == panels.end()) return false;
@@ -285,10 +283,14 @@ void CRelvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (!chosen) return;
   const int id = chosen->data().toInt();
   if (panel && menu.actions().indexOf(chosen) < panelEntries) panel->command(id);
-  else if (id == ID_ADD_SLOT) addSlot();
-  else if (id == ID_REMOVE_SLOT) removeSlot(panel);
-  else if (id == ID_VIEW_LOG) openLogWindow();
-  else onSysCommand(id);
+  else if (id == ID_ADD_SLOT)
+    addSlot();
+  else if (id == ID_REMOVE_SLOT)
+    removeSlot(panel);
+  else if (id == ID_VIEW_LOG)
+    openLogWindow();
+  else
+    onSysCommand(id);
 }
 
 void CRelvaneDlg::closeEvent(QCloseEvent* event) {

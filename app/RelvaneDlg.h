@@ -22,7 +22,7 @@ class QMenu;
 
 class CRelvaneDlg : public ui::CDialog {
   Q_OBJECT
- public:
+public:
   static constexpr const char* kAddSlot = "スロットを追加";
   static constexpr const char* kRemoveSlot = "このスロットを削除";
   static constexpr const char* kRemoveWhileOn = "ONのスロットは削除できません。OFFにしてから削除して下さい";
@@ -66,12 +66,12 @@ class CRelvaneDlg : public ui::CDialog {
   CLogDlg* logWindow() const { return logDialog; }
   QRect panelRectangle() const { return panelRect; }
 
- protected:
+protected:
   bool onInitDialog() override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
- private:
+private:
   struct Margins {
     int left = 0, right = 0, top = 0, bottom = 0;
   };
@@ -89,16 +89,16 @@ class CRelvaneDlg : public ui::CDialog {
   void onFinished();
 
   QIcon icon;
-  evlog::Ring logRing;  // everything the slots log while the window lives, for the log window
-  std::vector<CPortDlg*> panels;           // owned; one per slot, in slot order
-  CLogDlg* logDialog = nullptr;           // owned; made on first use
-  CSettingDlg* settingsDialog = nullptr;  // owned
-  QMenu* systemMenu = nullptr;            // owned as a child
-  QAction* addSlotAction = nullptr;       // in systemMenu
-  QAction* removeSlotAction = nullptr;    // in systemMenu, shown over a panel
+  evlog::Ring logRing;                      // everything the slots log while the window lives, for the log window
+  std::vector<CPortDlg*> panels;            // owned; one per slot, in slot order
+  CLogDlg* logDialog = nullptr;             // owned; made on first use
+  CSettingDlg* settingsDialog = nullptr;    // owned
+  QMenu* systemMenu = nullptr;              // owned as a child
+  QAction* addSlotAction = nullptr;         // in systemMenu
+  QAction* removeSlotAction = nullptr;      // in systemMenu, shown over a panel
   std::unique_ptr<CSaveReport> saveReport;  // one for all slots: each cause is told once
-  std::unique_ptr<CSlotSet> allSlots;         // the slots the panels show
-  QRect panelRect;                        // the last panel created
+  std::unique_ptr<CSlotSet> allSlots;       // the slots the panels show
+  QRect panelRect;                          // the last panel created
   std::string iniPath;
   const int configuredSlots;
   int slotCount = 0;

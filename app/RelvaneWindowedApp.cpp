@@ -13,9 +13,9 @@
 #include "app/RelvaneDlg.h"
 #include "app/SignalPipe.h"
 #include "net/Trace.h"
-#include "ui/NetLoopNotifier.h"
 #include "ui/Application.h"
 #include "ui/MessageBox.h"
+#include "ui/NetLoopNotifier.h"
 
 namespace {
 
@@ -77,8 +77,7 @@ CRelvaneApp::Windowing CRelvaneWindowedApp::beginWindowing(int argc, char** argv
   const QtMessageHandler previous = qInstallMessageHandler(messageDuringStart);
   application = std::make_unique<QApplication>(qtArgc, qtArgv.data());
   qInstallMessageHandler(previous);
-  for (const QString& text : std::exchange(heldMessages, {}))
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+  for (const QString& text : std::exchange(heldMessages, {})) std::fprintf(stderr, "%s\n", qPrintable(text));
   ui::initApplication();
   QApplication::setWindowIcon(applicationIcon());
   return Windowing::Window;
@@ -93,8 +92,7 @@ void CRelvaneWindowedApp::showRefusal(const char* text, const char* caption) {
     ui::messageBox(text);
     return;
   }
-  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(caption), QString::fromUtf8(text),
-                  QMessageBox::Ok);
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(caption), QString::fromUtf8(text), QMessageBox::Ok);
   box.exec();
 }
 

@@ -10,18 +10,18 @@
 class QApplication;
 
 class CRelvaneWindowedApp : public CRelvaneApp {
- public:
+public:
   CRelvaneWindowedApp();
   ~CRelvaneWindowedApp() override;
 
   int startInstance(int argc, char** argv) override;
 
- protected:
+protected:
   Windowing beginWindowing(int argc, char** argv) override;
   void showRefusal(const char* text, const char* caption) override;
   int runMainWindow() override;
 
- private:
+private:
   // Qt takes its own options out of the argument list it is given; the core traces the
   // original, so Qt gets a copy that lives as long as the application object.
   int qtArgc = 0;

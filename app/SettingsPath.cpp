@@ -41,7 +41,7 @@ std::string settingsFilePath(const std::string& configOption, const SettingsPlac
   }
   // XDG base directories must be absolute; a relative value is ignored.
   fs::path base = place.configHome.rfind('/', 0) == 0 ? fs::path(place.configHome)
-                  : !place.home.empty()              ? fs::path(place.home) / ".config"
-                                                     : fs::path(place.workingDir);
+                  : !place.home.empty()               ? fs::path(place.home) / ".config"
+                                                      : fs::path(place.workingDir);
   return (base / "relvanetiv" / settingsFileName).lexically_normal();
 }

@@ -23,12 +23,9 @@ extern "C" void onTerminationSignal(int signo) {
 SignalAction signalAction(int signo, int debugMode, bool headless) {
   switch (signo) {
     case SIGTERM:
-    case SIGHUP:
-      return SignalAction::CloseInOrder;
-    case SIGINT:
-      return (debugMode != 0 && !headless) ? SignalAction::Ignore : SignalAction::CloseInOrder;
-    default:
-      return SignalAction::Ignore;
+    case SIGHUP: return SignalAction::CloseInOrder;
+    case SIGINT: return (debugMode != 0 && !headless) ? SignalAction::Ignore : SignalAction::CloseInOrder;
+    default: return SignalAction::Ignore;
   }
 }
 

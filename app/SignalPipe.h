@@ -13,7 +13,7 @@ enum class SignalAction { Ignore, CloseInOrder };
 SignalAction signalAction(int signo, int debugMode, bool headless);
 
 class CSignalPipe {
- public:
+public:
   // Creates the process-wide pipe, installs the handler for SIGTERM, SIGHUP and SIGINT and
   // unblocks them. Safe to call more than once; later calls reuse what is there. False if the
   // pipe fails.

@@ -22,8 +22,7 @@ namespace {
 bool isPrivateFolder(const std::string& dir, bool ours) {
   if (ours) ::mkdir(dir.c_str(), 0700);
   struct stat st {};
-  if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-    return false;
+  if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
   if ((st.st_mode & 022) == 0) return true;
   return ours && ::chmod(dir.c_str(), 0700) == 0;
 }
@@ -56,9 +55,7 @@ std::uint64_t fnv1a(const std::string& text) {
   return hash;
 }
 
-std::string identity(const struct stat& st) {
-  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-}
+std::string identity(const struct stat& st) { return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino); }
 
 std::string lockFileIn(const std::string& folder, const std::string& key) {
   char hash[17];

@@ -10,7 +10,7 @@
 #include <string>
 
 class CSingleInstance {
- public:
+public:
   enum Result { Acquired, AlreadyRunning, Failed };
 
   CSingleInstance() = default;
@@ -31,7 +31,7 @@ class CSingleInstance {
   int lastError() const { return error; }
   const std::string& triedPath() const { return tried; }
 
- private:
+private:
   void release();
 
   int fds[2] = {-1, -1};  // owned; the place's and the file's locks, held for the process lifetime

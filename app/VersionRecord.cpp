@@ -6,8 +6,7 @@
 #include <new>
 #include <strings.h>
 
-bool versionQueryValue(const char* record, std::size_t size, const std::string& subBlock,
-                       std::string& value) {
+bool versionQueryValue(const char* record, std::size_t size, const std::string& subBlock, std::string& value) {
   std::size_t pos = 0;
   while (pos < size) {
     const char* line = record + pos;

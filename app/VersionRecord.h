@@ -10,7 +10,7 @@
 #include <string>
 
 class CVersionRecordSource {
- public:
+public:
   virtual ~CVersionRecordSource() = default;
   // Size of the record in bytes; 0 when there is none.
   virtual std::size_t recordSize() const = 0;
@@ -20,25 +20,24 @@ class CVersionRecordSource {
 
 // The record compiled into this program.
 class CEmbeddedVersionRecord : public CVersionRecordSource {
- public:
+public:
   std::size_t recordSize() const override;
   bool readRecord(char* data, std::size_t size) const override;
 };
 
 // Looks up `subBlock` (case-insensitive) in a record; the value runs to the end of its line.
-bool versionQueryValue(const char* record, std::size_t size, const std::string& subBlock,
-                       std::string& value);
+bool versionQueryValue(const char* record, std::size_t size, const std::string& subBlock, std::string& value);
 
 // Reads the first translation entry, "<language> <code page>" as two hexadecimal words.
 bool parseTranslation(const std::string& value, uint16_t& language, uint16_t& codePage);
 
 // The "Ver.:<ProductVersion>" text, read once after a good read and retried after a failure.
 class CVersionCache {
- public:
+public:
   static constexpr std::size_t bufferSize = 256;
   const char* versionText(const CVersionRecordSource& source);
 
- private:
+private:
   char versionBuffer[bufferSize] = {};
   int read = 0;
 };

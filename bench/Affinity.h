@@ -11,14 +11,14 @@
 namespace bench {
 
 class ScopedPin {
- public:
+public:
   ScopedPin(const std::vector<int>& pids, int cpu);
   ~ScopedPin();
   ScopedPin(const ScopedPin&) = delete;
   ScopedPin& operator=(const ScopedPin&) = delete;
   bool ok() const { return ok_; }
 
- private:
+private:
   std::vector<std::pair<pid_t, cpu_set_t>> saved_;  // thread id -> its mask before pinning
   bool ok_ = true;
 };

@@ -8,7 +8,7 @@
 namespace bench {
 
 struct BulkResult {
-  bool ok = false;       // the whole stream arrived and matched the pattern
+  bool ok = false;  // the whole stream arrived and matched the pattern
   double seconds = 0;
   std::uint64_t bytes = 0;
   std::string error;
@@ -23,7 +23,7 @@ struct LatencyResult {
 };
 
 struct RateResult {
-  int done = 0;          // connections that completed their echo
+  int done = 0;  // connections that completed their echo
   int failed = 0;
   double seconds = 0;
   double perSecond() const { return seconds > 0 ? done / seconds : 0; }

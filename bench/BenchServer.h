@@ -10,7 +10,7 @@
 namespace bench {
 
 class BenchServer {
- public:
+public:
   // Binds 127.0.0.1:port and starts serving; ok() tells whether the bind worked.
   explicit BenchServer(int port);
   ~BenchServer();
@@ -20,7 +20,7 @@ class BenchServer {
   bool ok() const { return listenFd_ >= 0; }
   int openConnections() const { return open_.load(); }
 
- private:
+private:
   struct Conn;
   void run();
   void acceptAll();

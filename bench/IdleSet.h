@@ -10,7 +10,7 @@ namespace bench {
 class BenchServer;
 
 class IdleSet {
- public:
+public:
   IdleSet(int port, const BenchServer& server);
   ~IdleSet();  // closes what is still open
   IdleSet(const IdleSet&) = delete;
@@ -26,7 +26,7 @@ class IdleSet {
   int size() const { return static_cast<int>(fds_.size()); }
   const std::string& error() const { return error_; }
 
- private:
+private:
   int port_;
   const BenchServer& server_;
   int baseline_;  // connections the server held before the set

@@ -9,7 +9,7 @@
 namespace bench {
 
 class Pattern {
- public:
+public:
   // A prime period never lines up with buffer or segment sizes, so a relay
   // that drops, repeats or reorders a block cannot land on identical bytes.
   static constexpr std::size_t kPeriod = 1048573;
@@ -19,7 +19,7 @@ class Pattern {
   // Bytes of the stream from `offset` on; at least kPeriod of them are contiguous.
   const std::uint8_t* at(std::uint64_t offset) const { return bytes_.data() + offset % kPeriod; }
 
- private:
+private:
   Pattern();
   std::vector<std::uint8_t> bytes_;  // two periods back to back
 };

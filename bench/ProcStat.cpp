@@ -80,7 +80,10 @@ int timeWaitSockets() {
 }
 
 OutsideCpu::OutsideCpu(std::vector<int> pids)
-    : pids_(std::move(pids)), wall_(std::chrono::steady_clock::now()), busy_(machineBusySeconds()), own_(ownSeconds()) {}
+    : pids_(std::move(pids)),
+      wall_(std::chrono::steady_clock::now()),
+      busy_(machineBusySeconds()),
+      own_(ownSeconds()) {}
 
 double OutsideCpu::ownSeconds() const {
   double sum = 0;

@@ -6,12 +6,12 @@
 
 namespace bench {
 
-long rssKiB(int pid);          // VmRSS; -1 when it cannot be read
+long rssKiB(int pid);  // VmRSS; -1 when it cannot be read
 struct CpuTimes {
   double user = -1, system = -1;  // seconds so far; -1 when they cannot be read
 };
 CpuTimes cpuTimes(int pid);
-double cpuSeconds(int pid);    // user + system time so far; -1 when it cannot be read
+double cpuSeconds(int pid);  // user + system time so far; -1 when it cannot be read
 // User and system time of every CPU since boot. Interrupt time is left out:
 // the loopback traffic of the bench itself is charged there, to no process.
 double machineBusySeconds();
@@ -19,16 +19,16 @@ std::string loadAverage();
 // Connections the kernel turned away because an accept queue was full, since boot, all
 // listeners together (TcpExt ListenOverflows); -1 when it cannot be read.
 long listenOverflows();
-int timeWaitSockets();         // IPv4 TCP sockets in TIME_WAIT, from /proc/net/tcp     // the first three fields of /proc/loadavg
+int timeWaitSockets();  // IPv4 TCP sockets in TIME_WAIT, from /proc/net/tcp     // the first three fields of /proc/loadavg
 
 // How much of the machine processes other than the given ones used between
 // two calls: the load average cannot tell, since the bench itself is load.
 class OutsideCpu {
- public:
+public:
   explicit OutsideCpu(std::vector<int> pids);
   double percentSinceLast();  // of all CPUs together; 0..100
 
- private:
+private:
   double ownSeconds() const;
   std::vector<int> pids_;
   std::chrono::steady_clock::time_point wall_;

@@ -88,27 +88,45 @@ bool parse(int argc, char** argv, Options& o, std::vector<Target>& targets) {
       Target t;
       if (!parseTarget(v, t)) return false;
       targets.push_back(t);
-    } else if (a == "--bulk-mib") o.bulkMiB = std::strtoull(v.c_str(), nullptr, 10);
-    else if (a == "--reps") o.reps = std::atoi(v.c_str());
-    else if (a == "--rtt") o.roundTrips = std::atoi(v.c_str());
-    else if (a == "--rtt-reps") o.rttReps = std::atoi(v.c_str());
-    else if (a == "--seq-conns") o.sequentialConns = std::atoi(v.c_str());
-    else if (a == "--conc-conns") o.concurrentConns = std::atoi(v.c_str());
-    else if (a == "--clients") o.clients = std::atoi(v.c_str());
-    else if (a == "--idle") o.idlePairs = std::atoi(v.c_str());
-    else if (a == "--churn") o.churnConns = std::atoi(v.c_str());
-    else if (a == "--growth") o.growthPairs = std::atoi(v.c_str());
-    else if (a == "--growth-reps") o.growthReps = std::atoi(v.c_str());
-    else if (a == "--targets") o.targetNames = "," + v + ",";
-    else if (a == "--limit") o.limitSeconds = std::atoi(v.c_str());
-    else if (a == "--only") o.only = v;
-    else if (a == "--bulk-dir") o.bulkDirections = v;
-    else return false;
+    } else if (a == "--bulk-mib")
+      o.bulkMiB = std::strtoull(v.c_str(), nullptr, 10);
+    else if (a == "--reps")
+      o.reps = std::atoi(v.c_str());
+    else if (a == "--rtt")
+      o.roundTrips = std::atoi(v.c_str());
+    else if (a == "--rtt-reps")
+      o.rttReps = std::atoi(v.c_str());
+    else if (a == "--seq-conns")
+      o.sequentialConns = std::atoi(v.c_str());
+    else if (a == "--conc-conns")
+      o.concurrentConns = std::atoi(v.c_str());
+    else if (a == "--clients")
+      o.clients = std::atoi(v.c_str());
+    else if (a == "--idle")
+      o.idlePairs = std::atoi(v.c_str());
+    else if (a == "--churn")
+      o.churnConns = std::atoi(v.c_str());
+    else if (a == "--growth")
+      o.growthPairs = std::atoi(v.c_str());
+    else if (a == "--growth-reps")
+      o.growthReps = std::atoi(v.c_str());
+    else if (a == "--targets")
+      o.targetNames = "," + v + ",";
+    else if (a == "--limit")
+      o.limitSeconds = std::atoi(v.c_str());
+    else if (a == "--only")
+      o.only = v;
+    else if (a == "--bulk-dir")
+      o.bulkDirections = v;
+    else
+      return false;
   }
   // --targets measures some of the relays a script starts, in a shorter run.
   if (!o.targetNames.empty())
-    std::erase_if(targets, [&](const Target& t) { return o.targetNames.find("," + t.name + ",") == std::string::npos; });
-  return o.serverPort > 0 && !targets.empty() && o.growthReps > 0 && o.reps > 0 && o.rttReps > 0 && o.bulkMiB > 0 && o.clients > 0;
+    std::erase_if(targets,
+                  [&](const Target& t) { return o.targetNames.find("," + t.name + ",") == std::string::npos; });
+  return o.serverPort > 0 && !targets.empty() && o.growthReps > 0 && o.reps > 0 && o.rttReps > 0 && o.bulkMiB > 0 &&
+         o.clients > 0;
 }
 
 std::string fmt(const char* format, double value) {
@@ -158,9 +176,11 @@ void measureBulk(const Options& o, std::vector<Target>& targets) {
       if (doDown) d = bulkDownload(t.port, bytes, limit);
       double cpu1 = t.pid > 0 ? cpuSeconds(t.pid) : -1;
       if (u.ok) up[i].push_back(u.mibPerSecond());
-      else if (doUp) errors[i] = "upload: " + u.error;
+      else if (doUp)
+        errors[i] = "upload: " + u.error;
       if (d.ok) down[i].push_back(d.mibPerSecond());
-      else if (doDown) errors[i] = "download: " + d.error;
+      else if (doDown)
+        errors[i] = "download: " + d.error;
       double gib = (doUp + doDown) * double(bytes) / (1024.0 * 1024 * 1024);
       if (cpu0 >= 0 && cpu1 >= 0) cpu[i].push_back((cpu1 - cpu0) / gib);
       note(t, "bulk rep " + std::to_string(rep + 1) + ": " + fmt("%.0f", u.mibPerSecond()) + " / " +
@@ -203,7 +223,8 @@ void measureLatency(const Options& o, std::vector<Target>& targets) {
         p50[i].push_back(r.p50us);
         p99[i].push_back(r.p99us);
       }
-      note(targets[i], "rtt p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) + (r.ok ? "" : " " + r.error));
+      note(targets[i],
+           "rtt p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) + (r.ok ? "" : " " + r.error));
     }
   }
   for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -215,8 +236,7 @@ void measureLatency(const Options& o, std::vector<Target>& targets) {
     LatencyResult r = pinnedLatency(o, t);
     t.cells[kRttPinnedP50] = r.ok ? fmt("%.1f", r.p50us) : "FAILED";
     t.cells[kRttPinnedP99] = r.ok ? fmt("%.1f", r.p99us) : "FAILED";
-    note(t, "rtt 1 CPU p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) +
-                (r.ok ? "" : " " + r.error));
+    note(t, "rtt 1 CPU p50 " + fmt("%.1f", r.p50us) + " p99 " + fmt("%.1f us", r.p99us) + (r.ok ? "" : " " + r.error));
   }
 }
 
@@ -255,7 +275,8 @@ void measureRate(const Options& o, std::vector<Target>& targets) {
     targets[i].cells["conn/s sequential"] = fmt("%.0f", median(seq[i])) + incomplete;
     targets[i].cells["conn/s " + std::to_string(o.clients) + " clients"] = fmt("%.0f", median(conc[i])) + incomplete;
     targets[i].cells[kConnCpu] = served[i] <= 0 ? "-"
-        : fmt("%.1f", 1e6 * user[i] / served[i]) + " + " + fmt("%.1f", 1e6 * system[i] / served[i]);
+                                                : fmt("%.1f", 1e6 * user[i] / served[i]) + " + " +
+                                                      fmt("%.1f", 1e6 * system[i] / served[i]);
   }
 }
 
@@ -333,7 +354,8 @@ Burst burstOnce(const Options& o, const Target& t, const BenchServer& server, in
   b.rtt0 = rtt();
   // What an earlier measurement left open (its close still on the way) would be counted as
   // one of this burst's pairs.
-  for (int s = 0; s < 1000 && server.openConnections() > 0; ++s) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int s = 0; s < 1000 && server.openConnections() > 0; ++s)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   IdleSet set(t.port, server);
   const long overflowed = listenOverflows();
   double first = set.growTo(std::min(1000, n), limit);
@@ -371,10 +393,10 @@ void measureGrowth(const Options& o, std::vector<Target>& targets, const BenchSe
       const Burst b = burstOnce(o, targets[i], server, n);
       bursts[i].push_back(b);
       note(targets[i], "growth burst " + std::to_string(rep + 1) + ": open " + fmt("%.2f s", b.open) + " (" +
-                           fmt("%.0f", b.overflows) + " turned away), rtt " +
-                           fmt("%.1f", b.rtt0) + "/" + fmt("%.1f", b.rtt1k) + "/" + fmt("%.1f", b.rttN) +
-                           ", conn/s after " + fmt("%.0f", b.rateAfter) + ", RSS KiB " + std::to_string(b.before) +
-                           " / " + std::to_string(b.peak) + " / " + std::to_string(b.after) +
+                           fmt("%.0f", b.overflows) + " turned away), rtt " + fmt("%.1f", b.rtt0) + "/" +
+                           fmt("%.1f", b.rtt1k) + "/" + fmt("%.1f", b.rttN) + ", conn/s after " +
+                           fmt("%.0f", b.rateAfter) + ", RSS KiB " + std::to_string(b.before) + " / " +
+                           std::to_string(b.peak) + " / " + std::to_string(b.after) +
                            (b.failure.empty() ? "" : " FAILED: " + b.failure));
     }
   }
@@ -400,7 +422,8 @@ void measureGrowth(const Options& o, std::vector<Target>& targets, const BenchSe
       peak = std::max(peak, b.peak);
       if (failure.empty()) failure = b.failure;
     }
-    c[rows.rss] = targets[i].pid <= 0 ? "-" : mib(runs.front().before) + " / " + mib(peak) + " / " + mib(runs.back().after);
+    c[rows.rss] = targets[i].pid <= 0 ? "-"
+                                      : mib(runs.front().before) + " / " + mib(peak) + " / " + mib(runs.back().after);
     if (!failure.empty()) c[rows.rss] += " (FAILED: " + failure + ")";
   }
 }
@@ -421,7 +444,8 @@ void printTable(const std::vector<Target>& targets, const std::vector<std::strin
   }
   std::printf("| other processes' CPU %%, worst measurement |");
   for (const Target& t : targets)
-    std::printf(" %s |", t.outside.empty() ? "-" : fmt("%.0f", *std::max_element(t.outside.begin(), t.outside.end())).c_str());
+    std::printf(" %s |",
+                t.outside.empty() ? "-" : fmt("%.0f", *std::max_element(t.outside.begin(), t.outside.end())).c_str());
   std::printf("\n");
 }
 
@@ -452,8 +476,8 @@ int main(int argc, char** argv) {
   }
   if (wants("bulk")) {
     measureBulk(o, targets);
-    rows.insert(rows.end(), {"upload MiB/s (client->server)", "download MiB/s (server->client)",
-                             "relay CPU s per GiB relayed"});
+    rows.insert(rows.end(),
+                {"upload MiB/s (client->server)", "download MiB/s (server->client)", "relay CPU s per GiB relayed"});
   }
   if (wants("rtt")) {
     measureLatency(o, targets);

@@ -22,19 +22,17 @@
 #include <cstring>
 #include <string>
 
+#include "log/EventLog.h"
+#include "log/FdSink.h"
 #include "net/AsyncSocket.h"
 #include "net/EventLoop.h"
 #include "net/TcpRepeater.h"
 #include "net/Trace.h"
-#include "log/EventLog.h"
-#include "log/FdSink.h"
 #include "slot/SlotActivity.h"
 
 namespace {
 
-void usage() {
-  std::fprintf(stderr, "usage: relvane-relay [-q] [-l] [-b KiB] LISTEN_PORT HOST PORT\n");
-}
+void usage() { std::fprintf(stderr, "usage: relvane-relay [-q] [-l] [-b KiB] LISTEN_PORT HOST PORT\n"); }
 
 bool parsePort(const char* text, int& port) {
   char* end = nullptr;
@@ -125,8 +123,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "relvane-relay: cannot listen on port %d\n", listenPort);
     return 1;
   }
-  std::fprintf(stderr, "relvane-relay: port %d -> %s:%d, %d KiB buffers, pid %d\n", listenPort,
-               forwardHost.c_str(), forwardPort, bufferKB, static_cast<int>(getpid()));
+  std::fprintf(stderr, "relvane-relay: port %d -> %s:%d, %d KiB buffers, pid %d\n", listenPort, forwardHost.c_str(),
+               forwardPort, bufferKB, static_cast<int>(getpid()));
 
   net::EventLoop& loop = net::EventLoop::current();
   pollfd fds[2] = {{loop.fd(), POLLIN, 0}, {signalFd, POLLIN, 0}};

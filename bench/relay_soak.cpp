@@ -48,9 +48,9 @@ const char* const kModeNames[] = {"both ways", "half-close + reply", "client res
 // What a connection asks of the destination; sent first by the client.
 struct Header {
   std::uint32_t id;
-  std::uint32_t up;       // bytes the client sends
-  std::uint32_t down;     // bytes the destination sends
-  std::uint32_t resetAt;  // ClientReset / ServerReset: the side resets after this many bytes
+  std::uint32_t up;                    // bytes the client sends
+  std::uint32_t down;                  // bytes the destination sends
+  std::uint32_t resetAt;               // ClientReset / ServerReset: the side resets after this many bytes
   std::uint64_t upOffset, downOffset;  // where in the pattern each stream starts
   std::uint8_t mode;
 };
@@ -213,7 +213,8 @@ void destination(int port, std::chrono::seconds restartEvery, const std::atomic<
       ++totals.restarts;
       std::this_thread::sleep_for(300ms);
       listener = -1;
-      for (int i = 0; i < 100 && listener < 0; ++i) (listener = listenOn(port)) < 0 && (std::this_thread::sleep_for(10ms), 0);
+      for (int i = 0; i < 100 && listener < 0; ++i)
+        (listener = listenOn(port)) < 0 && (std::this_thread::sleep_for(10ms), 0);
       nextRestart = Clock::now() + restartEvery;
       if (listener < 0) return;
     }
@@ -258,7 +259,8 @@ int connectTo(int port) {
 }
 
 void describe(const char* what, const Header& h, const Received& c, const Received& s) {
-  std::fprintf(out, "  %s: connection %u (%s), up %u down %u reset at %u; client got %llu%s%s, destination got %llu%s%s\n",
+  std::fprintf(out,
+               "  %s: connection %u (%s), up %u down %u reset at %u; client got %llu%s%s, destination got %llu%s%s\n",
                what, h.id, kModeNames[h.mode], h.up, h.down, h.resetAt, (unsigned long long)c.bytes,
                c.reset ? " then a reset" : "", c.timedOut ? " then nothing (timeout)" : "", (unsigned long long)s.bytes,
                s.reset ? " then a reset" : "", s.timedOut ? " then nothing (timeout)" : "");
@@ -268,21 +270,24 @@ void judge(const Header& h, const Received& atClient, bool serverSaw, const Rece
   if (atClient.corrupt || (serverSaw && atServer.corrupt)) ++totals.corrupted;
   if (!serverSaw) {  // the destination was away: the client must have been cut, not served
     if (atClient.bytes == 0) ++totals.refusedWhileDown;
-    else ++totals.incomplete;
+    else
+      ++totals.incomplete;
     return;
   }
   switch (h.mode) {
     case ClientReset:
       if (atServer.bytes < h.resetAt) ++totals.lostBeforeReset, describe("lost before a reset", h, atClient, atServer);
-      else if (!atServer.reset) ++totals.resetAsEnd, describe("reset arrived as an end", h, atClient, atServer);
+      else if (!atServer.reset)
+        ++totals.resetAsEnd, describe("reset arrived as an end", h, atClient, atServer);
       break;
     case ServerReset:
       if (atClient.bytes < h.resetAt) ++totals.lostBeforeReset, describe("lost before a reset", h, atClient, atServer);
-      else if (!atClient.reset) ++totals.resetAsEnd, describe("reset arrived as an end", h, atClient, atServer);
+      else if (!atClient.reset)
+        ++totals.resetAsEnd, describe("reset arrived as an end", h, atClient, atServer);
       break;
     default:
-      if (atClient.bytes != h.down || atServer.bytes != h.up || atClient.reset || atServer.reset ||
-          atClient.timedOut || atServer.timedOut)
+      if (atClient.bytes != h.down || atServer.bytes != h.up || atClient.reset || atServer.reset || atClient.timedOut ||
+          atServer.timedOut)
         ++totals.incomplete, describe("incomplete", h, atClient, atServer);
   }
 }
@@ -295,7 +300,9 @@ void client(int relayPort, std::uint32_t firstId, std::uint32_t stride, std::uin
     h.id = id;
     h.mode = static_cast<std::uint8_t>(random() % kModes);
     // Mostly small, sometimes up to 2 MiB; reset streams stay within what the relay holds.
-    auto size = [&] { return static_cast<std::uint32_t>(random() % 8 == 0 ? random() % (2u << 20) : random() % 65536); };
+    auto size = [&] {
+      return static_cast<std::uint32_t>(random() % 8 == 0 ? random() % (2u << 20) : random() % 65536);
+    };
     h.up = size();
     h.down = size();
     h.resetAt = static_cast<std::uint32_t>(random() % 60000);
@@ -337,12 +344,13 @@ void client(int relayPort, std::uint32_t firstId, std::uint32_t stride, std::uin
 }
 
 void report(const char* what, double seconds) {
-  std::fprintf(out, "%s %.0f s: %llu connections, %.1f MiB checked, destination restarts %llu, cut while it was away %llu; "
-              "corrupted %llu, lost before a reset %llu, reset passed on as an orderly end %llu, incomplete %llu\n",
-              what, seconds, (unsigned long long)totals.connections.load(), totals.bytes.load() / 1048576.0,
-              (unsigned long long)totals.restarts.load(), (unsigned long long)totals.refusedWhileDown.load(),
-              (unsigned long long)totals.corrupted.load(), (unsigned long long)totals.lostBeforeReset.load(),
-              (unsigned long long)totals.resetAsEnd.load(), (unsigned long long)totals.incomplete.load());
+  std::fprintf(out,
+               "%s %.0f s: %llu connections, %.1f MiB checked, destination restarts %llu, cut while it was away %llu; "
+               "corrupted %llu, lost before a reset %llu, reset passed on as an orderly end %llu, incomplete %llu\n",
+               what, seconds, (unsigned long long)totals.connections.load(), totals.bytes.load() / 1048576.0,
+               (unsigned long long)totals.restarts.load(), (unsigned long long)totals.refusedWhileDown.load(),
+               (unsigned long long)totals.corrupted.load(), (unsigned long long)totals.lostBeforeReset.load(),
+               (unsigned long long)totals.resetAsEnd.load(), (unsigned long long)totals.incomplete.load());
 }
 
 }  // namespace
@@ -354,9 +362,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string flag = argv[i];
     if (flag == "--minutes") minutes = std::atof(argv[i + 1]);
-    else if (flag == "--connections") connections = std::atoi(argv[i + 1]);
-    else if (flag == "--seed") seed = std::strtoull(argv[i + 1], nullptr, 10);
-    else return std::fprintf(stderr, "usage: relvane-soak [--minutes M] [--connections N] [--seed S]\n"), 2;
+    else if (flag == "--connections")
+      connections = std::atoi(argv[i + 1]);
+    else if (flag == "--seed")
+      seed = std::strtoull(argv[i + 1], nullptr, 10);
+    else
+      return std::fprintf(stderr, "usage: relvane-soak [--minutes M] [--connections N] [--seed S]\n"), 2;
   }
   if (!std::getenv("SOAK_TRACE") && !std::freopen("/dev/null", "w", stdout)) return 2;
   std::setvbuf(out, nullptr, _IOLBF, 0);
@@ -383,7 +394,8 @@ int main(int argc, char** argv) {
   if (!relayReady) return std::fprintf(out, "the relay could not listen on %d\n", relayPort), 2;
 
   const auto start = Clock::now();
-  const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(minutes * 60));
+  const auto deadline = start +
+                        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(minutes * 60));
   std::vector<std::thread> clients;
   for (int i = 0; i < connections; ++i)
     clients.emplace_back(client, relayPort, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(connections),
@@ -406,7 +418,8 @@ int main(int argc, char** argv) {
 
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::fprintf(out, "faults injected:");
-  for (int m = 0; m < kModes; ++m) std::fprintf(out, " %s %llu;", kModeNames[m], (unsigned long long)totals.injected[m].load());
+  for (int m = 0; m < kModes; ++m)
+    std::fprintf(out, " %s %llu;", kModeNames[m], (unsigned long long)totals.injected[m].load());
   std::fprintf(out, " destination restarts %llu\n", (unsigned long long)totals.restarts.load());
   report("soak", seconds);
   const bool clean = totals.corrupted == 0 && totals.lostBeforeReset == 0 && totals.resetAsEnd == 0;

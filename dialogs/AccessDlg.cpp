@@ -1,7 +1,7 @@
 #include "dialogs/AccessDlg.h"
 
-#include <QListWidget>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QString>
 #include <algorithm>
 
@@ -13,9 +13,7 @@
 
 namespace {
 
-std::string trimmed(const std::string& text) {
-  return QString::fromStdString(text).trimmed().toStdString();
-}
+std::string trimmed(const std::string& text) { return QString::fromStdString(text).trimmed().toStdString(); }
 
 // The message with the user's text in place of %1.
 std::string naming(const char* message, const std::string& text) {
@@ -41,8 +39,8 @@ void CAccessDlg::doDataExchange(ui::CDataExchange& dx) {
 
 bool CAccessDlg::onInitDialog() {
   // A mode the radio buttons cannot show serves everyone, as "all" does.
-  mode = filter_.mode >= CIpFilter::ModeAcceptAll && filter_.mode <= CIpFilter::ModeRules
-             ? filter_.mode : CIpFilter::ModeAcceptAll;
+  mode = filter_.mode >= CIpFilter::ModeAcceptAll && filter_.mode <= CIpFilter::ModeRules ? filter_.mode
+                                                                                          : CIpFilter::ModeAcceptAll;
   listenHost = listenHost_;
   fillList(IDC_ALLOW_LIST, filter_.allowRules, filter_.allowCount);
   fillList(IDC_DENY_LIST, filter_.denyRules, filter_.denyCount);

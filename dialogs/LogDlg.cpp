@@ -7,9 +7,7 @@
 
 #include "res/Resource.h"
 
-CLogDlg::CLogDlg() : ui::CDialog(IDD_LOG) {
-  onCommand(IDC_LOG_COPY, &CLogDlg::onCopy);
-}
+CLogDlg::CLogDlg() : ui::CDialog(IDD_LOG) { onCommand(IDC_LOG_COPY, &CLogDlg::onCopy); }
 
 CLogDlg::~CLogDlg() { setRing(nullptr); }
 

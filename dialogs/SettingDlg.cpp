@@ -7,9 +7,7 @@
 #include "ui/MessageBox.h"
 #include "ui/SpinButton.h"
 
-CSettingDlg::CSettingDlg() : ui::CDialog(IDD_SETTING) {
-  onCommand(IDC_LOCALHOST, &CSettingDlg::onLocalhost);
-}
+CSettingDlg::CSettingDlg() : ui::CDialog(IDD_SETTING) { onCommand(IDC_LOCALHOST, &CSettingDlg::onLocalhost); }
 
 CSettingDlg::~CSettingDlg() = default;
 

@@ -1,8 +1,8 @@
 #include "dialogs/StatusDlg.h"
 
-#include <algorithm>
 #include <QFontMetrics>
 #include <QString>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <string>
@@ -66,11 +66,18 @@ std::array<std::string, kColumnCount> cellsOf(const CTcpStreamPair& pair) {
   const Side in = sideOf(pair.acceptStream.get());
   const Side out = sideOf(pair.connectStream.get());
   const auto age = std::chrono::steady_clock::now() - pair.started;
-  return {in.peerAddress,  std::to_string(in.peerPort),   in.localAddress,
-          std::to_string(in.localPort),  std::to_string(in.maxRemainCount),
-          out.localAddress, std::to_string(out.localPort), out.peerAddress,
-          std::to_string(out.peerPort),  std::to_string(out.maxRemainCount),
-          thousands(in.received), thousands(in.sent),
+  return {in.peerAddress,
+          std::to_string(in.peerPort),
+          in.localAddress,
+          std::to_string(in.localPort),
+          std::to_string(in.maxRemainCount),
+          out.localAddress,
+          std::to_string(out.localPort),
+          out.peerAddress,
+          std::to_string(out.peerPort),
+          std::to_string(out.maxRemainCount),
+          thousands(in.received),
+          thousands(in.sent),
           elapsedText(std::chrono::duration_cast<std::chrono::seconds>(age))};
 }
 
@@ -83,9 +90,7 @@ CStatusDlg::CStatusDlg() : ui::CDialog(IDD_STATUS) {
 
 CStatusDlg::~CStatusDlg() = default;
 
-void CStatusDlg::doDataExchange(ui::CDataExchange& dx) {
-  ui::ddxControl(dx, IDC_CONNECTION_LIST, list);
-}
+void CStatusDlg::doDataExchange(ui::CDataExchange& dx) { ui::ddxControl(dx, IDC_CONNECTION_LIST, list); }
 
 bool CStatusDlg::onInitDialog() {
   ui::CDialog::onInitDialog();

@@ -23,7 +23,7 @@ public:
   CStatusDlg();
   ~CStatusDlg() override;
 
-  ui::CListView* list = nullptr;     // control 1029, bound by data exchange
+  ui::CListView* list = nullptr;  // control 1029, bound by data exchange
   // The walk over a slot's pairs (position from 0, null after the last); what it walks must
   // outlive the dialog's run.
   std::function<CTcpStreamPair*(int& position)> nextPair;

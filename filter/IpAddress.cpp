@@ -106,8 +106,8 @@ bool isIPv4Mapped(const Bytes& address) {
 }
 
 uint32_t mappedIPv4(const Bytes& address) {
-  return (uint32_t{address[12]} << 24) | (uint32_t{address[13]} << 16) |
-         (uint32_t{address[14]} << 8) | uint32_t{address[15]};
+  return (uint32_t{address[12]} << 24) | (uint32_t{address[13]} << 16) | (uint32_t{address[14]} << 8) |
+         uint32_t{address[15]};
 }
 
 bool covers(const Prefix& rule, const Bytes& address) {
@@ -122,9 +122,8 @@ bool covers(const Prefix& rule, const Bytes& address) {
 std::string toText(const Prefix& prefix) {
   if (isIPv4Mapped(prefix.bytes) && prefix.length >= kMappedBits) {
     const uint32_t v4 = mappedIPv4(prefix.bytes);
-    return std::to_string(v4 >> 24) + "." + std::to_string((v4 >> 16) & 0xff) + "." +
-           std::to_string((v4 >> 8) & 0xff) + "." + std::to_string(v4 & 0xff) + "/" +
-           std::to_string(prefix.length - kMappedBits);
+    return std::to_string(v4 >> 24) + "." + std::to_string((v4 >> 16) & 0xff) + "." + std::to_string((v4 >> 8) & 0xff) +
+           "." + std::to_string(v4 & 0xff) + "/" + std::to_string(prefix.length - kMappedBits);
   }
   char text[INET6_ADDRSTRLEN];
   if (!inet_ntop(AF_INET6, prefix.bytes.data(), text, sizeof text)) return {};

@@ -15,8 +15,8 @@ bool isLocalIPv4(uint32_t v4) { return v4 == 0x7F000001u; }
 
 bool isPrivateIPv4(uint32_t v4) {
   const unsigned a = v4 >> 24, b = (v4 >> 16) & 0xff, c = (v4 >> 8) & 0xff;
-  return a == 10 || (a == 172 && b >= 16 && b <= 31) || (a == 192 && b == 168) ||
-         (a == 192 && b == 0 && c == 2) || a == 127;
+  return a == 10 || (a == 172 && b >= 16 && b <= 31) || (a == 192 && b == 168) || (a == 192 && b == 0 && c == 2) ||
+         a == 127;
 }
 
 bool isIPv6Loopback(const ipaddr::Bytes& address) {
@@ -30,11 +30,10 @@ int usedEntries(int32_t count) { return std::clamp<int32_t>(count, 0, CIpFilter:
 }  // namespace
 
 const uint32_t CIpFilter::prefixMasks[33] = {
-    0x00000000u, 0x80000000u, 0xC0000000u, 0xE0000000u, 0xF0000000u, 0xF8000000u, 0xFC000000u,
-    0xFE000000u, 0xFF000000u, 0xFF800000u, 0xFFC00000u, 0xFFE00000u, 0xFFF00000u, 0xFFF80000u,
-    0xFFFC0000u, 0xFFFE0000u, 0xFFFF0000u, 0xFFFF8000u, 0xFFFFC000u, 0xFFFFE000u, 0xFFFFF000u,
-    0xFFFFF800u, 0xFFFFFC00u, 0xFFFFFE00u, 0xFFFFFF00u, 0xFFFFFF80u, 0xFFFFFFC0u, 0xFFFFFFE0u,
-    0xFFFFFFF0u, 0xFFFFFFF8u, 0xFFFFFFFCu, 0xFFFFFFFEu, 0xFFFFFFFFu,
+    0x00000000u, 0x80000000u, 0xC0000000u, 0xE0000000u, 0xF0000000u, 0xF8000000u, 0xFC000000u, 0xFE000000u, 0xFF000000u,
+    0xFF800000u, 0xFFC00000u, 0xFFE00000u, 0xFFF00000u, 0xFFF80000u, 0xFFFC0000u, 0xFFFE0000u, 0xFFFF0000u, 0xFFFF8000u,
+    0xFFFFC000u, 0xFFFFE000u, 0xFFFFF000u, 0xFFFFF800u, 0xFFFFFC00u, 0xFFFFFE00u, 0xFFFFFF00u, 0xFFFFFF80u, 0xFFFFFFC0u,
+    0xFFFFFFE0u, 0xFFFFFFF0u, 0xFFFFFFF8u, 0xFFFFFFFCu, 0xFFFFFFFEu, 0xFFFFFFFFu,
 };
 
 CIpFilter::CIpFilter() = default;
@@ -75,7 +74,7 @@ int CIpFilter::isPrivateAddress(const std::string& address) {
   ipaddr::Bytes host;
   if (!ipaddr::parseHost(address, host)) return 0;
   if (ipaddr::isIPv4Mapped(host)) return isPrivateIPv4(ipaddr::mappedIPv4(host)) ? 1 : 0;
-  const bool uniqueLocal = (host[0] & 0xFE) == 0xFC;               // fc00::/7
+  const bool uniqueLocal = (host[0] & 0xFE) == 0xFC;                   // fc00::/7
   const bool linkLocal = host[0] == 0xFE && (host[1] & 0xC0) == 0x80;  // fe80::/10
   return isIPv6Loopback(host) || uniqueLocal || linkLocal ? 1 : 0;
 }
@@ -92,8 +91,8 @@ int CIpFilter::isValidRule(const std::string& rule) {
   return ipaddr::parsePrefix(rule, ignored) ? 1 : 0;
 }
 
-int CIpFilter::parseAddress(const std::string& text, unsigned char& a, unsigned char& b,
-                            unsigned char& c, unsigned char& d, int32_t& prefix) {
+int CIpFilter::parseAddress(const std::string& text, unsigned char& a, unsigned char& b, unsigned char& c,
+                            unsigned char& d, int32_t& prefix) {
   a = b = c = d = 0;
   prefix = 32;
   const std::string_view whole(text);

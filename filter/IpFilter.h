@@ -51,8 +51,8 @@ public:
   // 1 when the rule text parses (of either family), so it can take part in a match.
   static int isValidRule(const std::string& rule);
   // IPv4 only. Sets a..d to 0 and prefix to 32 first; on success stores the parsed values and returns 1.
-  static int parseAddress(const std::string& text, unsigned char& a, unsigned char& b,
-                          unsigned char& c, unsigned char& d, int32_t& prefix);
+  static int parseAddress(const std::string& text, unsigned char& a, unsigned char& b, unsigned char& c,
+                          unsigned char& d, int32_t& prefix);
   // 1 if every character is '0'..'9' (also for the empty text).
   static int isDigits(const char* text);
 

@@ -45,7 +45,7 @@ std::string localTimestamp(std::chrono::system_clock::time_point when) {
   const auto millis = static_cast<int>(duration_cast<milliseconds>(sinceEpoch - wholeSeconds).count());
   const std::time_t t = static_cast<std::time_t>(wholeSeconds.count());
   static std::time_t formattedFor = -1;  // one thread only, as the sinks
-  static long formattedInZone = 0;        // the zone's offset then (tzset may change it)
+  static long formattedInZone = 0;       // the zone's offset then (tzset may change it)
   static char text[40];
   static std::size_t length = 0;
   if (t != formattedFor || ::timezone != formattedInZone) {

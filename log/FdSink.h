@@ -42,10 +42,10 @@ private:
 
   int fd_;  // not owned
   std::size_t bound_;
-  bool socket_;                 // sent with MSG_DONTWAIT rather than asked with poll
+  bool socket_;                    // sent with MSG_DONTWAIT rather than asked with poll
   std::deque<std::string> queue_;  // each line with its line break
-  std::size_t queued_ = 0;      // bytes in queue_
-  std::size_t frontDone_ = 0;   // bytes of the front line already written
+  std::size_t queued_ = 0;         // bytes in queue_
+  std::size_t frontDone_ = 0;      // bytes of the front line already written
   unsigned long long dropped_ = 0;
 };
 

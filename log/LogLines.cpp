@@ -1,6 +1,5 @@
 #include "log/LogLines.h"
 
-
 namespace evlog {
 namespace {
 
@@ -40,8 +39,8 @@ std::string seconds(std::chrono::milliseconds duration) {
   return std::to_string(ms / 1000) + thousandths(static_cast<int>(ms % 1000)) + 's';
 }
 
-std::string listeningLine(int slot, const std::string& address, int port,
-                          const std::string& destinationHost, int destinationPort) {
+std::string listeningLine(int slot, const std::string& address, int port, const std::string& destinationHost,
+                          int destinationPort) {
   return slotName(slot) + " 待ち受け開始 待受=" + endpoint(address, port) +
          " 転送先=" + endpoint(destinationHost, destinationPort);
 }

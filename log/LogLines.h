@@ -22,10 +22,10 @@ struct ConnectionEnd {
 
 std::string endpoint(const std::string& address, int port);
 std::string seconds(std::chrono::milliseconds duration);  // "12.345s"
-std::string thousandths(int part);                         // ".045" for 45 (0..999)
+std::string thousandths(int part);                        // ".045" for 45 (0..999)
 
-std::string listeningLine(int slot, const std::string& address, int port,
-                          const std::string& destinationHost, int destinationPort);
+std::string listeningLine(int slot, const std::string& address, int port, const std::string& destinationHost,
+                          int destinationPort);
 std::string stoppedLine(int slot);
 std::string switchOnRefusedLine(int slot, const std::string& message);
 std::string peerRefusedLine(int slot, const std::string& address, int port);

@@ -45,9 +45,7 @@ CAsyncSocket::~CAsyncSocket() { CAsyncSocket::Close(); }
 
 int CAsyncSocket::GetLastError() { return lastError; }
 
-bool isDescriptorShortage(int err) {
-  return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
-}
+bool isDescriptorShortage(int err) { return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM; }
 
 bool CAsyncSocket::Create(int port, int type, long events, const char* address) {
   if (!Socket(type, events)) return false;
@@ -85,8 +83,7 @@ bool CAsyncSocket::Listen(int backlog) {
 
 bool CAsyncSocket::SetSockOpt(int option, const void* value, int length, int level) {
   if (m_hSocket < 0) return fail(ENOTSOCK);
-  if (::setsockopt(m_hSocket, level, option, value, static_cast<socklen_t>(length)) != 0)
-    return fail(errno);
+  if (::setsockopt(m_hSocket, level, option, value, static_cast<socklen_t>(length)) != 0) return fail(errno);
   return true;
 }
 
@@ -193,8 +190,7 @@ void CAsyncSocket::Close() {
 }
 
 int CAsyncSocket::Receive(void* buffer, int length, int flags) {
-  ssize_t n = m_hSocket < 0 ? (errno = ENOTSOCK, -1)
-                            : ::recv(m_hSocket, buffer, static_cast<size_t>(length), flags);
+  ssize_t n = m_hSocket < 0 ? (errno = ENOTSOCK, -1) : ::recv(m_hSocket, buffer, static_cast<size_t>(length), flags);
   if (n < 0) fail(errno);
   return static_cast<int>(n);
 }
@@ -248,17 +244,14 @@ void CAsyncSocket::updateInterest() {
     case Phase::Listening:
       if ((events_ & FD_ACCEPT) && !acceptStarved_) interest = EPOLLIN;
       break;
-    case Phase::Connecting:
-      interest = EPOLLOUT;
-      break;
+    case Phase::Connecting: interest = EPOLLOUT; break;
     case Phase::Connected:
       if (events_ & FD_READ) interest |= EPOLLIN;
       if ((events_ & FD_WRITE) && writeArmed_) interest |= EPOLLOUT;
       if (events_ & FD_OOB) interest |= EPOLLPRI;
       break;
     case Phase::Idle:  // a fresh unconnected socket reports a hang-up: keep it out of the set
-    case Phase::Failed:
-      break;
+    case Phase::Failed: break;
   }
   net::EventLoop::current().setInterest(token_, interest);
 }
@@ -282,14 +275,12 @@ void CAsyncSocket::onReady(std::uint32_t revents) {
     case Phase::Listening:
       if ((revents & EPOLLIN) && (events_ & FD_ACCEPT) && !acceptStarved_) return OnAccept(0);
       break;
-    case Phase::Connecting:
-      return readyConnecting(revents);
+    case Phase::Connecting: return readyConnecting(revents);
     case Phase::Connected:
       if (!readyConnected(revents)) return;
       break;
     case Phase::Idle:
-    case Phase::Failed:
-      break;
+    case Phase::Failed: break;
   }
   // Nothing was delivered. Hang-up and error are reported whatever the interest; when nothing
   // can act on them now, keep epoll from reporting them every round until the interest changes.
@@ -303,7 +294,8 @@ void CAsyncSocket::readyConnecting(std::uint32_t revents) {
   if (err == 0 && !(revents & EPOLLOUT)) err = ECONNABORTED;
   phase_ = err == 0 ? Phase::Connected : Phase::Failed;
   if (err == 0) oweFirstSend();  // the first write event follows the connect
-  else updateInterest();
+  else
+    updateInterest();
   if (events_ & FD_CONNECT) OnConnect(err);
 }
 

@@ -28,10 +28,7 @@ bool isDescriptorShortage(int err);
 
 class CAsyncSocket : private net::EventLoop::Watcher {
 public:
-  enum : long {
-    FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16, FD_CLOSE = 32,
-    FD_ALL = 63
-  };
+  enum : long { FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16, FD_CLOSE = 32, FD_ALL = 63 };
 
   CAsyncSocket();
   virtual ~CAsyncSocket();
@@ -39,8 +36,7 @@ public:
   CAsyncSocket& operator=(const CAsyncSocket&) = delete;
 
   // Socket() then Bind(): port 0 is any port, no address is every local address.
-  bool Create(int port = 0, int type = SOCK_STREAM, long events = FD_ALL,
-              const char* address = nullptr);
+  bool Create(int port = 0, int type = SOCK_STREAM, long events = FD_ALL, const char* address = nullptr);
   // The two halves of Create, for options that must be set before the bind.
   bool Socket(int type = SOCK_STREAM, long events = FD_ALL, int family = AF_INET);
   // address: a literal of the socket's family (dotted IPv4, or IPv6 such as "::1" or "::").

@@ -15,7 +15,7 @@ namespace net {
 class BufferPool {
 public:
   static constexpr std::size_t kMaxPooledBytes = 4u << 20;  // 32 blocks of the default 128 KiB
-  static constexpr std::size_t kMinBlocksPerSize = 2;  // kept whatever their size
+  static constexpr std::size_t kMinBlocksPerSize = 2;       // kept whatever their size
 
   BufferPool() = default;
   ~BufferPool();

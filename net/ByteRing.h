@@ -31,9 +31,9 @@ public:
 
   // Contiguous free bytes after the queued ones; empty when full (or when no memory is left).
   std::span<char> writable();
-  void commit(std::uint32_t n);  // n bytes were written into writable(); 0 lets empty storage go
+  void commit(std::uint32_t n);            // n bytes were written into writable(); 0 lets empty storage go
   std::span<const char> readable() const;  // contiguous queued bytes at the front
-  void consume(std::uint32_t n);  // n bytes of readable() have gone
+  void consume(std::uint32_t n);           // n bytes of readable() have gone
   std::uint32_t append(const char* data, std::uint32_t n);  // copies at most freeSpace()
   bool holdsStorage() const { return storage_ != nullptr; }
 

@@ -203,8 +203,7 @@ void EventLoop::remove(Token token) {
 }
 
 void EventLoop::waitForDescriptors(Token token) {
-  if (std::find(starving_.begin(), starving_.end(), token) == starving_.end())
-    starving_.push_back(token);
+  if (std::find(starving_.begin(), starving_.end(), token) == starving_.end()) starving_.push_back(token);
   armRetryTimer(true);
 }
 

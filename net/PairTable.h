@@ -13,9 +13,9 @@ namespace net {
 
 class PairTable {
 public:
-  int add(CTcpStreamPair* pair);          // returns the index it was stored at
-  CTcpStreamPair* release(int index);     // empties the entry; null when it was free or outside
-  CTcpStreamPair* at(int index) const;    // null when free or outside
+  int add(CTcpStreamPair* pair);        // returns the index it was stored at
+  CTcpStreamPair* release(int index);   // empties the entry; null when it was free or outside
+  CTcpStreamPair* at(int index) const;  // null when free or outside
   // From position on, the first live entry: position moves past it. Null (position -1) at the end.
   CTcpStreamPair* next(int& position) const;
   int size() const { return static_cast<int>(entries_.size()); }  // free entries included

@@ -145,9 +145,8 @@ void Resolver::onAnswer(void* arg, int status, int, ares_addrinfo* result) {
   // An answer without a usable address is a failure too; the name server's word for it.
   const std::string reason = err == 0 ? "" : ares_strerror(status == ARES_SUCCESS ? ARES_ENODATA : status);
   if (self.starting_) {  // answered from the hosts file or failed at once: not inside lookup()
-    self.loop_.timers().schedule(TimerQueue::Clock::now(), [&self, h = query->host, err, found, reason] {
-      self.answer(h, err, found, reason);
-    });
+    self.loop_.timers().schedule(TimerQueue::Clock::now(),
+                                 [&self, h = query->host, err, found, reason] { self.answer(h, err, found, reason); });
     return;
   }
   self.answer(query->host, err, found, reason);

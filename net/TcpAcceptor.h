@@ -21,8 +21,8 @@ class EventLoop;
 class TcpAcceptor {
 public:
   // A client taken and the outgoing stream made for it (family: of its socket, 0 for none).
-  using Taken = std::function<void(std::unique_ptr<CTcpSockStream> accepted,
-                                   std::unique_ptr<CTcpSockStream> outgoing, int family)>;
+  using Taken = std::function<void(std::unique_ptr<CTcpSockStream> accepted, std::unique_ptr<CTcpSockStream> outgoing,
+                                   int family)>;
 
   // filter and listener: the repeater's own fields, read at every accept.
   TcpAcceptor(EventLoop& loop, CIpFilter* const& filter, CTcpRepeaterListener* const& listener);
@@ -58,7 +58,7 @@ private:
   int listenError_ = 0;
   int boundPort_ = 0;  // the listening socket's port, while it is registered as ours
   int outgoingFamily_ = AF_INET;
-  std::string outgoingBind_;  // "" for none
+  std::string outgoingBind_;               // "" for none
   std::unique_ptr<CTcpSockStream> spare_;  // an outgoing socket made for a client that was not there
   int spareFamily_ = 0;
   int batch_ = 1;                     // clients to take at the next accept event

@@ -8,8 +8,8 @@
 
 namespace net {
 
-TcpConnector::TcpConnector(Owner& owner, EventLoop& loop, const Destination& to, CTcpSockStream& outgoing,
-                           int index, int socketFamily)
+TcpConnector::TcpConnector(Owner& owner, EventLoop& loop, const Destination& to, CTcpSockStream& outgoing, int index,
+                           int socketFamily)
     : owner_(owner), loop_(loop), to_(to), outgoing_(outgoing), index_(index), socketFamily_(socketFamily) {}
 
 void TcpConnector::start() {
@@ -61,8 +61,8 @@ void TcpConnector::connectNext() {
         if (own.mayComeBack(address.port()))
           ownEndpoint_ = own.add(SocketAddress::localOf(outgoing_.handle()), address.port());
         if (!atOnce) {
-          trace("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n",
-                to_.forwardHost.c_str(), to_.forwardPort);
+          trace("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n", to_.forwardHost.c_str(),
+                to_.forwardPort);
           return;
         }
         trace("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", to_.forwardHost.c_str(),
@@ -78,8 +78,8 @@ void TcpConnector::connectNext() {
 
 bool TcpConnector::retry(int err) {
   if (nextAddress_ >= addresses_.size()) return false;
-  trace("CTcpRepeater::connectNext() address=%s err=%d, trying the next\n",
-        addresses_[nextAddress_ - 1].text().c_str(), err);
+  trace("CTcpRepeater::connectNext() address=%s err=%d, trying the next\n", addresses_[nextAddress_ - 1].text().c_str(),
+        err);
   connectNext();
   return true;
 }

@@ -161,8 +161,8 @@ void CTcpRepeater::connectDone(int index) {
 }
 
 void CTcpRepeater::connectFailed(int index, int err) {
-  trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n",
-        destination_.forwardHost.c_str(), destination_.forwardPort, err);
+  trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", destination_.forwardHost.c_str(),
+        destination_.forwardPort, err);
   CTcpStreamPair* pair = pairs.at(index);
   if (pair->connector) pair->failure = pair->connector->failure();
   abortPair(index, pair->connectStream.get(), PairEnding::ConnectFailed, err);

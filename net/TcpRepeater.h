@@ -69,7 +69,7 @@ public:
   // Walks the live pairs: start at 0, call until null (position then -1).
   CTcpStreamPair* getNextPair(int& position);
   bool isListening() const { return acceptor_.isListening(); }  // has a listening socket
-  int listenError() const { return acceptor_.listenError(); }  // why the last start could not listen
+  int listenError() const { return acceptor_.listenError(); }   // why the last start could not listen
   // The listening socket's own address and port; false when there is none.
   bool listenName(std::string& address, int& port) const;
   int pairTableSize() const { return pairs.size(); }  // free entries included
@@ -96,7 +96,7 @@ private:
   void checkIdle(int index);
 
   CTcpRepeaterListener* listener = nullptr;
-  net::PairTable pairs;  // the pairs are owned here
+  net::PairTable pairs;    // the pairs are owned here
   int connectedPairs = 0;  // live pairs whose two streams are both STREAM_CONNECTED
   net::TcpAcceptor acceptor_;
   int listenPort = 0;

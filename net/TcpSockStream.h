@@ -50,8 +50,8 @@ public:
   int index = 0;
   CTcpSockStreamParent* parent = nullptr;  // not owned
   CTcpSockStream* pairSocket = nullptr;    // not owned; both belong to the pair record
-  uint32_t sRemainCount = 0;    // bytes queued for sending
-  uint32_t maxRemainCount = 0;  // the highest sRemainCount so far; never lowered
+  uint32_t sRemainCount = 0;               // bytes queued for sending
+  uint32_t maxRemainCount = 0;             // the highest sRemainCount so far; never lowered
   uint32_t sendBufferSize = 0;
   uint32_t receiveBufferSize = 0;
   mutable std::string localAddress;

@@ -14,12 +14,12 @@ struct CTcpStreamPair {
   std::unique_ptr<CTcpSockStream> acceptStream;
   std::unique_ptr<CTcpSockStream> connectStream;
   std::chrono::steady_clock::time_point started{};
-  std::uint64_t serial = 0;  // never reused by the repeater, unlike the table index
+  std::uint64_t serial = 0;                      // never reused by the repeater, unlike the table index
   std::unique_ptr<net::TcpConnector> connector;  // while the outgoing connect is under way
-  net::OwnEndpoint ownEndpoint;  // the outgoing socket's local end, once connected
-  net::Timer idleTimer;          // once one direction has ended
-  const CTcpSockStream* endedFirst = nullptr;  // the side whose peer closed first, once one has
-  std::string failure;  // the resolver's reason when the destination's name had no address
+  net::OwnEndpoint ownEndpoint;                  // the outgoing socket's local end, once connected
+  net::Timer idleTimer;                          // once one direction has ended
+  const CTcpSockStream* endedFirst = nullptr;    // the side whose peer closed first, once one has
+  std::string failure;                           // the resolver's reason when the destination's name had no address
 
   void closeBoth();  // accept side first
   // A failure cut the pair (failed: the side that failed, or null for neither): the other side

@@ -52,7 +52,7 @@ private:
   std::vector<Slot> slots_;
   std::vector<std::uint32_t> freeSlots_;
   std::vector<Due> heap_;  // a min-heap on (when, id)
-  bool armed_ = false;  // the timerfd is set for armedFor_ and has not fired yet
+  bool armed_ = false;     // the timerfd is set for armedFor_ and has not fired yet
   Clock::time_point armedFor_{};
 };
 

@@ -9,9 +9,10 @@ namespace {
 int discarding = -1;  // -1 until standard output has been looked at
 
 bool isNullDevice(int fd) {
-  struct stat out {}, null {};
-  return fd >= 0 && ::fstat(fd, &out) == 0 && S_ISCHR(out.st_mode) &&
-         ::stat("/dev/null", &null) == 0 && out.st_rdev == null.st_rdev;
+  struct stat out {
+  }, null{};
+  return fd >= 0 && ::fstat(fd, &out) == 0 && S_ISCHR(out.st_mode) && ::stat("/dev/null", &null) == 0 &&
+         out.st_rdev == null.st_rdev;
 }
 
 }  // namespace

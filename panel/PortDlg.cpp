@@ -49,9 +49,7 @@ std::optional<QColor> CPortDlg::controlColor(int id, res::ControlKind kind) cons
   return kBackground;
 }
 
-void CPortDlg::showListenCaption() {
-  setItemText(IDC_LISTEN_GROUP, "TCP:" + std::to_string(slot.listenPort));
-}
+void CPortDlg::showListenCaption() { setItemText(IDC_LISTEN_GROUP, "TCP:" + std::to_string(slot.listenPort)); }
 
 void CPortDlg::initSlot(const std::string& refusal) {
   countText = std::to_string(slot.connectionCount);

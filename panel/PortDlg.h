@@ -52,9 +52,9 @@ public:
   // The slot's totals since it was last switched on, one menu line each.
   std::vector<std::string> totalsLines();
 
-  CPortSlot& slot;              // not owned; outlives the panel
-  std::string countText;        // control 1018
-  std::string forwardPortText;  // control 1011
+  CPortSlot& slot;                       // not owned; outlives the panel
+  std::string countText;                 // control 1018
+  std::string forwardPortText;           // control 1011
   QPointer<CSettingDlg> settingsDialog;  // shared by all panels; not owned
 
 protected:

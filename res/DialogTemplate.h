@@ -28,17 +28,17 @@ enum ControlStyle : uint32_t {
   AlignCenter = 1u << 1,
   VCenter = 1u << 2,
   NoPrefix = 1u << 3,
-  Default = 1u << 4,         // default push button
-  PushLike = 1u << 5,        // check box drawn as a push button, text centred
+  Default = 1u << 4,   // default push button
+  PushLike = 1u << 5,  // check box drawn as a push button, text centred
   Border = 1u << 6,
   AutoHScroll = 1u << 7,
-  SpinAutoBuddy = 1u << 8,   // attaches to the preceding control
-  SpinAlignRight = 1u << 9,  // sits on the buddy's right edge; the buddy gives up the room
+  SpinAutoBuddy = 1u << 8,     // attaches to the preceding control
+  SpinAlignRight = 1u << 9,    // sits on the buddy's right edge; the buddy gives up the room
   SpinSetBuddyInt = 1u << 10,  // writes its position into the buddy as a plain integer
-  SpinArrowKeys = 1u << 11,  // Up/Down in the buddy step the position
+  SpinArrowKeys = 1u << 11,    // Up/Down in the buddy step the position
   SingleSelection = 1u << 12,
   TabStop = 1u << 13,
-  Multiline = 1u << 14,      // an edit box of many lines, scrolled, never wrapped
+  Multiline = 1u << 14,  // an edit box of many lines, scrolled, never wrapped
   ReadOnly = 1u << 15,
 };
 
@@ -50,24 +50,24 @@ enum DialogStyle : uint32_t {
   DlgMinimizeBox = 1u << 3,
   DlgModalFrame = 1u << 4,
   DlgPopup = 1u << 5,
-  DlgChild = 1u << 6,        // a panel inside another window, no caption
-  DlgBorder = 1u << 7,       // thin line around a child panel
-  DlgStaticEdge = 1u << 8,   // sunken edge inside the border
-  DlgAppWindow = 1u << 9,    // own taskbar entry
+  DlgChild = 1u << 6,       // a panel inside another window, no caption
+  DlgBorder = 1u << 7,      // thin line around a child panel
+  DlgStaticEdge = 1u << 8,  // sunken edge inside the border
+  DlgAppWindow = 1u << 9,   // own taskbar entry
 };
 
 struct ControlTemplate {
   int id;
   ControlKind kind;
   const char* text;
-  int x, y, cx, cy;          // dialog units
+  int x, y, cx, cy;  // dialog units
   uint32_t style;
 };
 
 struct DialogTemplate {
   int id;
   const char* title;
-  int cx, cy;                // dialog units (client area)
+  int cx, cy;  // dialog units (client area)
   const char* fontFace;
   int pointSize;
   uint32_t style;

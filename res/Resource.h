@@ -6,7 +6,7 @@
 // Standard commands every dialog understands.
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
-inline constexpr int IDC_STATIC = -1;   // controls that nobody addresses
+inline constexpr int IDC_STATIC = -1;  // controls that nobody addresses
 
 // Dialog templates.
 inline constexpr int IDD_ABOUTBOX = 100;
@@ -26,13 +26,13 @@ inline constexpr int IDR_MAINFRAME = 128;
 inline constexpr int IDR_TRAY_MENU = 137;
 
 // Controls of the port panel (130).
-inline constexpr int IDC_FORWARD_PORT = 1011;      // static: destination port
-inline constexpr int IDC_CONFIRM = 1012;           // button: connection status
-inline constexpr int IDC_SETTINGS = 1013;          // button: settings dialog
-inline constexpr int IDC_FORWARD_HOST = 1015;      // static: destination host
-inline constexpr int IDC_ACTIVE = 1017;            // push-like check box: ON/OFF
-inline constexpr int IDC_COUNT = 1018;             // static: connection count
-inline constexpr int IDC_LISTEN_GROUP = 1019;      // group box: "TCP:<port>"
+inline constexpr int IDC_FORWARD_PORT = 1011;  // static: destination port
+inline constexpr int IDC_CONFIRM = 1012;       // button: connection status
+inline constexpr int IDC_SETTINGS = 1013;      // button: settings dialog
+inline constexpr int IDC_FORWARD_HOST = 1015;  // static: destination host
+inline constexpr int IDC_ACTIVE = 1017;        // push-like check box: ON/OFF
+inline constexpr int IDC_COUNT = 1018;         // static: connection count
+inline constexpr int IDC_LISTEN_GROUP = 1019;  // group box: "TCP:<port>"
 
 // Controls of the settings dialog (131).
 inline constexpr int IDC_LISTEN_PORT_EDIT = 1021;
@@ -70,7 +70,7 @@ inline constexpr int IDC_LOG_COPY = 1031;
 inline constexpr int ID_SYS_ABOUT = 0x0010;
 inline constexpr int ID_OPEN_MAINWINDOW = 32771;
 inline constexpr int ID_EXIT_APP = 32772;
-inline constexpr int ID_ADD_SLOT = 32773;     // main window's context menu
-inline constexpr int ID_REMOVE_SLOT = 32774;  // a panel's context menu
-inline constexpr int ID_VIEW_LOG = 32775;     // main window's context menu
-inline constexpr int ID_PANEL_ACCESS = 32776;   // port panel's context menu: access dialog
+inline constexpr int ID_ADD_SLOT = 32773;      // main window's context menu
+inline constexpr int ID_REMOVE_SLOT = 32774;   // a panel's context menu
+inline constexpr int ID_VIEW_LOG = 32775;      // main window's context menu
+inline constexpr int ID_PANEL_ACCESS = 32776;  // port panel's context menu: access dialog

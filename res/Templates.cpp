@@ -22,14 +22,12 @@ constexpr std::array kAbout{
     ControlTemplate{IDC_VERSION, K::Static, "Relvane Version 1.0", 40, 10, 135, 8, NoPrefix},
     ControlTemplate{IDC_STATIC, K::Static, "TCP リレー for Linux", 40, 25, 119, 8, 0},
     ControlTemplate{IDOK, K::PushButton, "OK", 178, 7, 50, 14, Default | TabStop},
-    ControlTemplate{IDC_HOMEPAGE_LINK, K::Link, "<a>Bramblecoteホームページ</a>", 40, 37, 80, 11,
-                    TabStop},
+    ControlTemplate{IDC_HOMEPAGE_LINK, K::Link, "<a>Bramblecoteホームページ</a>", 40, 37, 80, 11, TabStop},
 };
 
 // Main window: only the link in the band above the panels.
 constexpr std::array kMain{
-    ControlTemplate{IDC_HOMEPAGE_LINK, K::Link, "<a>Powered By Bramblecote</a>", 110, 0, 82, 12,
-                    TabStop},
+    ControlTemplate{IDC_HOMEPAGE_LINK, K::Link, "<a>Powered By Bramblecote</a>", 110, 0, 82, 12, TabStop},
 };
 
 // Port panel.
@@ -43,8 +41,7 @@ constexpr std::array kPortPanel{
     ControlTemplate{IDC_COUNT, K::Static, "0000", 79, 23, 19, 12, AlignRight | kPanelValue},
     ControlTemplate{IDC_STATIC, K::GroupBox, "転送先", 104, 2, 82, 37, 0},
     ControlTemplate{IDC_STATIC, K::Static, "Ip/Host", 119, 10, 25, 11, kPanelValue},
-    ControlTemplate{IDC_FORWARD_HOST, K::Static, "255.255.255.255", 108, 22, 48, 13,
-                    AlignCenter | kPanelValue},
+    ControlTemplate{IDC_FORWARD_HOST, K::Static, "255.255.255.255", 108, 22, 48, 13, AlignCenter | kPanelValue},
     ControlTemplate{IDC_STATIC, K::Static, "Port No.", 158, 10, 27, 11, kPanelValue},
     ControlTemplate{IDC_FORWARD_PORT, K::Static, "65535", 159, 22, 22, 13, AlignRight | kPanelValue},
 };
@@ -69,16 +66,14 @@ constexpr std::array kSetting{
 // Connection status dialog: wide enough for the ten address columns and the three of counts.
 constexpr std::array kStatus{
     ControlTemplate{IDOK, K::PushButton, "閉じる", 473, 4, 50, 14, Default | TabStop},
-    ControlTemplate{IDC_CONNECTION_LIST, K::ListView, "", 3, 19, 520, 72,
-                    Border | SingleSelection | TabStop},
+    ControlTemplate{IDC_CONNECTION_LIST, K::ListView, "", 3, 19, 520, 72, Border | SingleSelection | TabStop},
 };
 
 // Log window: the newest lines last; copy takes them all.
 constexpr std::array kLog{
     ControlTemplate{IDC_LOG_COPY, K::PushButton, "コピー", 419, 4, 50, 14, TabStop},
     ControlTemplate{IDOK, K::PushButton, "閉じる", 473, 4, 50, 14, Default | TabStop},
-    ControlTemplate{IDC_LOG_TEXT, K::Edit, "", 3, 19, 520, 178,
-                    Border | Multiline | ReadOnly | TabStop},
+    ControlTemplate{IDC_LOG_TEXT, K::Edit, "", 3, 19, 520, 178, Border | Multiline | ReadOnly | TabStop},
 };
 
 // Access dialog: who may connect to one slot, and the address it listens on.
@@ -89,8 +84,8 @@ constexpr std::array kAccess{
     ControlTemplate{IDC_MODE_LOCALHOST, K::RadioButton, "このPCからのみ (127.0.0.1, ::1)", 12, 27, 236, 10, 0},
     ControlTemplate{IDC_MODE_PRIVATE, K::RadioButton, "ループバックとプライベートネットワーク", 12, 39, 236, 10, 0},
     ControlTemplate{IDC_MODE_RULES, K::RadioButton, "下の許可・拒否ルールで決める", 12, 51, 236, 10, 0},
-    ControlTemplate{IDC_STATIC, K::Static, "例: 192.168.1.0/24  10.0.0.5  2001:db8::/32（拒否が許可に優先）",
-                    6, 69, 248, 9, VCenter | NoPrefix},
+    ControlTemplate{IDC_STATIC, K::Static, "例: 192.168.1.0/24  10.0.0.5  2001:db8::/32（拒否が許可に優先）", 6, 69,
+                    248, 9, VCenter | NoPrefix},
     ControlTemplate{IDC_STATIC, K::GroupBox, "許可ルール", 4, 80, 124, 92, 0},
     ControlTemplate{IDC_ALLOW_LIST, K::ListBox, "", 10, 91, 112, 48, Border | TabStop},
     ControlTemplate{IDC_ALLOW_EDIT, K::Edit, "", 10, 142, 112, 12, kRuleEdit},
@@ -112,12 +107,10 @@ constexpr std::array kAccess{
 constexpr uint32_t kPopupDialog = DlgPopup | DlgCaption | DlgSysMenu | DlgModalFrame;
 
 constexpr std::array kDialogs{
-    DialogTemplate{IDD_ABOUTBOX, "Relvaneのﾊﾞｰｼﾞｮﾝ情報", 235, 55, kFont, kFontSize, kPopupDialog,
-                   kAbout},
+    DialogTemplate{IDD_ABOUTBOX, "Relvaneのﾊﾞｰｼﾞｮﾝ情報", 235, 55, kFont, kFontSize, kPopupDialog, kAbout},
     DialogTemplate{IDD_RELVANE_DIALOG, "レルベイン（β）", 195, 36, kFont, kFontSize,
                    kPopupDialog | DlgVisible | DlgMinimizeBox | DlgAppWindow, kMain},
-    DialogTemplate{IDD_PORT_PANEL, "", 189, 41, kFont, kFontSize,
-                   DlgChild | DlgBorder | DlgStaticEdge, kPortPanel},
+    DialogTemplate{IDD_PORT_PANEL, "", 189, 41, kFont, kFontSize, DlgChild | DlgBorder | DlgStaticEdge, kPortPanel},
     DialogTemplate{IDD_SETTING, "RELVANE設定", 191, 69, kFont, kFontSize, kPopupDialog, kSetting},
     DialogTemplate{IDD_STATUS, "接続状況", 527, 96, kFont, kFontSize, kPopupDialog, kStatus},
     DialogTemplate{IDD_LOG, "ログ", 527, 200, kFont, kFontSize, kPopupDialog | DlgMinimizeBox, kLog},

@@ -8,8 +8,8 @@ namespace {
 
 std::string key(const char* stem, int index) { return stem + std::to_string(index); }
 
-void loadRules(const ini::Document& doc, const std::string& section, const char* stem,
-               std::string* rules, int32_t& count) {
+void loadRules(const ini::Document& doc, const std::string& section, const char* stem, std::string* rules,
+               int32_t& count) {
   // Every entry is read: a gap before a rule must not hide it, so the list reaches the last rule.
   count = 0;
   for (int i = 0; i < CIpFilter::kMaxRules; ++i) {
@@ -31,21 +31,19 @@ std::string withText(std::string format, const std::string& text) {
 
 }  // namespace
 
-std::string load(const ini::Document& doc, const std::string& section, CIpFilter& filter,
-                 std::string& listenHost) {
+std::string load(const ini::Document& doc, const std::string& section, CIpFilter& filter, std::string& listenHost) {
   filter = CIpFilter();
   const std::string mode = doc.get(section, "FILTER").value_or("");
   if (!mode.empty())
-    filter.mode = setting_number::parse(mode, CIpFilter::ModeAcceptAll, CIpFilter::ModeRules)
-                      .value_or(CIpFilter::ModeInvalid);
+    filter.mode =
+        setting_number::parse(mode, CIpFilter::ModeAcceptAll, CIpFilter::ModeRules).value_or(CIpFilter::ModeInvalid);
   loadRules(doc, section, "ALLOW", filter.allowRules, filter.allowCount);
   loadRules(doc, section, "DENY", filter.denyRules, filter.denyCount);
   listenHost = doc.get(section, "LISTENHOST").value_or("");
   return filter.mode == CIpFilter::ModeInvalid ? mode : std::string();
 }
 
-std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter,
-                                                        const std::string& listenHost) {
+std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter, const std::string& listenHost) {
   std::vector<std::pair<std::string, std::string>> keys{{"FILTER", std::to_string(filter.mode)}};
   for (int i = 0; i < CIpFilter::kMaxRules; ++i) keys.emplace_back(key("ALLOW", i), filter.allowRules[i]);
   for (int i = 0; i < CIpFilter::kMaxRules; ++i) keys.emplace_back(key("DENY", i), filter.denyRules[i]);
@@ -53,8 +51,7 @@ std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter,
   return keys;
 }
 
-std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost,
-                            const std::string& modeText) {
+std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost, const std::string& modeText) {
   if (filter.mode < CIpFilter::ModeAcceptAll || filter.mode > CIpFilter::ModeRules)
     return withText(kBadMode, modeText.empty() ? std::to_string(filter.mode) : modeText);
   if (filter.mode == CIpFilter::ModeRules) {
@@ -63,8 +60,7 @@ std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHo
     if (const std::string bad = firstBadRule(filter.denyRules, filter.denyCount); !bad.empty())
       return withText(kBadDenyRule, bad);
   }
-  if (!listenHost.empty() && !net::isLocalAddress(listenHost))
-    return withText(kListenHostNotLocal, listenHost);
+  if (!listenHost.empty() && !net::isLocalAddress(listenHost)) return withText(kListenHostNotLocal, listenHost);
   return {};
 }
 

@@ -17,18 +17,15 @@ namespace slot_access {
 
 // Fills the filter and the listen address from the section. Returns the FILTER text when it
 // names no mode (the filter is then in ModeInvalid), else "".
-std::string load(const ini::Document& doc, const std::string& section, CIpFilter& filter,
-                 std::string& listenHost);
+std::string load(const ini::Document& doc, const std::string& section, CIpFilter& filter, std::string& listenHost);
 
 // Every key with the text it would be saved with, always in the same order.
-std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter,
-                                                        const std::string& listenHost);
+std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter, const std::string& listenHost);
 
 // "" when the filter and the listen address allow a switch-on, else the message to show:
 // kBadMode naming `modeText` (the FILTER text load() returned), a rule that does not parse in
 // rule mode, a listen address that is not this machine's.
-std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost,
-                            const std::string& modeText);
+std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost, const std::string& modeText);
 
 inline constexpr const char* kBadMode = "フィルタ設定 FILTER=%s は無効な値です (0～3)。OFFのまま設定を見直して下さい";
 inline constexpr const char* kBadAllowRule = "許可ルール「%s」を解釈できません。OFFのまま設定を見直して下さい";

@@ -90,7 +90,8 @@ mode_t newFileMode() {
 void syncFolder(const std::string& target) {
   const std::string folder = std::filesystem::path(target).parent_path().string();
   const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0 || ::fsync(fd) != 0) trace("Error:ini::writeFileAtomically()-fsync() folder err=%d path=%s\n", errno, folder.c_str());
+  if (fd < 0 || ::fsync(fd) != 0)
+    trace("Error:ini::writeFileAtomically()-fsync() folder err=%d path=%s\n", errno, folder.c_str());
   if (fd >= 0) ::close(fd);
 }
 
@@ -101,20 +102,25 @@ bool writeInPlace(const std::string& target, const struct stat& old, std::string
   const char* step = nullptr;
   int err = EAGAIN;  // the path no longer names the file that was checked
   if (::fstat(fd, &now) != 0 || now.st_dev != old.st_dev || now.st_ino != old.st_ino) step = "changed in place";
-  else if (!writeAll(fd, bytes)) step = "write() in place", err = errno;
-  else if (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) step = "ftruncate()", err = errno;
-  else if (::fsync(fd) != 0) step = "fsync()", err = errno;
+  else if (!writeAll(fd, bytes))
+    step = "write() in place", err = errno;
+  else if (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0)
+    step = "ftruncate()", err = errno;
+  else if (::fsync(fd) != 0)
+    step = "fsync()", err = errno;
   if (::close(fd) != 0 && !step) step = "close()", err = errno;
   return step ? fail(step, target, err) : true;
 }
 
 // Fills the temporary file and puts it in the target's place.
-bool replaceWith(int fd, const std::string& temp, const std::string& target, bool hadOld,
-                 const struct stat& old, std::string_view bytes) {
+bool replaceWith(int fd, const std::string& temp, const std::string& target, bool hadOld, const struct stat& old,
+                 std::string_view bytes) {
   const char* step = nullptr;
   if (::fchmod(fd, hadOld ? (old.st_mode & 07777) : newFileMode()) != 0) step = "fchmod()";
-  else if (!writeAll(fd, bytes)) step = "write()";
-  else if (::fsync(fd) != 0) step = "fsync()";
+  else if (!writeAll(fd, bytes))
+    step = "write()";
+  else if (::fsync(fd) != 0)
+    step = "fsync()";
   int err = step ? errno : 0;
   if (::close(fd) != 0 && !step) step = "close()", err = errno;
   if (!step && ::rename(temp.c_str(), target.c_str()) != 0) step = "rename()", err = errno;

@@ -140,11 +140,10 @@ void Document::insertLine(size_t at, std::string content) {
 bool Document::set(std::string_view section, std::string_view key, std::string_view value) {
   section = trim(section);
   key = trim(key);
-  if (section.empty() || key.empty() || hasLineBreak(section) || hasLineBreak(key) ||
-      hasLineBreak(value) || key.find('=') != std::string_view::npos || readAsOtherLine(key) ||
-      section.find(']') != std::string_view::npos) {
-    trace("Error:ini::Document::set() refused [%.*s] %.*s\n", int(section.size()), section.data(),
-          int(key.size()), key.data());
+  if (section.empty() || key.empty() || hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value) ||
+      key.find('=') != std::string_view::npos || readAsOtherLine(key) || section.find(']') != std::string_view::npos) {
+    trace("Error:ini::Document::set() refused [%.*s] %.*s\n", int(section.size()), section.data(), int(key.size()),
+          key.data());
     return false;
   }
   std::string newLine = std::string(key) + "=" + std::string(value);
@@ -177,8 +176,7 @@ bool Document::removeSection(std::string_view section) {
 
 bool Document::renameSection(std::string_view section, std::string_view newName) {
   auto header = findSection(section);
-  if (!header || trim(newName).empty() || hasLineBreak(newName) ||
-      newName.find(']') != std::string_view::npos)
+  if (!header || trim(newName).empty() || hasLineBreak(newName) || newName.find(']') != std::string_view::npos)
     return false;
   std::string& line = lines_[*header].content;
   const std::string_view old = *headerName(line);  // points into `line`

@@ -21,7 +21,7 @@
 namespace ini {
 
 class Document {
- public:
+public:
   // A missing file gives an empty document. A file that cannot be read, or is not one to read
   // (see SettingsRead.h), gives an empty document marked unreadable, with the reason for the
   // user in refusal(); it refuses to be saved, so nothing is lost.
@@ -56,7 +56,7 @@ class Document {
   // Why load refused the file, naming its path; "" when it was read or missing.
   const std::string& refusal() const { return refusal_; }
 
- private:
+private:
   struct Line {
     std::string content;  // without the line ending
     std::string eol;      // "\r\n", "\n", or "" for a last line without one

@@ -21,19 +21,18 @@ int parseInt(std::string_view value, int def) {
   return acc < -INT_MAX ? INT_MAX : static_cast<int>(-acc);
 }
 
-std::string getPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& def, const std::string& path) {
+std::string getPrivateProfileString(const std::string& section, const std::string& key, const std::string& def,
+                                    const std::string& path) {
   return Document::load(path).get(section, key).value_or(def);
 }
 
-int getPrivateProfileInt(const std::string& section, const std::string& key, int def,
-                         const std::string& path) {
+int getPrivateProfileInt(const std::string& section, const std::string& key, int def, const std::string& path) {
   auto value = Document::load(path).get(section, key);
   return value ? parseInt(*value, def) : def;
 }
 
-bool writePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& path) {
+bool writePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+                               const std::string& path) {
   Document doc = Document::load(path);
   return doc.readable() && doc.set(section, key, value) && doc.save(path);
 }

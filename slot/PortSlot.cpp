@@ -1,8 +1,8 @@
 #include "slot/PortSlot.h"
 
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 #include "log/EventLog.h"
 #include "log/LogLines.h"
@@ -30,9 +30,7 @@ std::string cutHost(std::string host, size_t limit) {
   if (host.size() <= limit) return host;
   host.resize(limit);
   size_t start = host.size();
-  while (start > 0 && host.size() - start < 4 &&
-         (static_cast<unsigned char>(host[start - 1]) & 0xC0) == 0x80)
-    --start;
+  while (start > 0 && host.size() - start < 4 && (static_cast<unsigned char>(host[start - 1]) & 0xC0) == 0x80) --start;
   if (start > 0) {
     size_t len = sequenceLength(static_cast<unsigned char>(host[start - 1]));
     if (len > 1 && start - 1 + len > host.size()) host.resize(start - 1);
@@ -73,8 +71,8 @@ void CPortSlot::loadSettings(const ini::Document& doc) {
   halfCloseTimeout = readInt("HALFCLOSETIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultHalfCloseTimeout);
   filterModeText = slot_access::load(doc, section, filter, listenHost);
   if (!filterModeText.empty())
-    problems.push_back(setting_number::invalidLine(section, "FILTER", filterModeText, CIpFilter::ModeAcceptAll,
-                                                   CIpFilter::ModeRules));
+    problems.push_back(
+        setting_number::invalidLine(section, "FILTER", filterModeText, CIpFilter::ModeAcceptAll, CIpFilter::ModeRules));
   changedKeys.clear();  // what was just read is what the file says
   checkValues(doc);
 }
@@ -184,8 +182,7 @@ void CPortSlot::stopRepeater() {
 
 bool CPortSlot::listenFailed() const {
   // An empty host starts nothing on purpose; only a start that was tried can have failed.
-  return act == 1 && listenPort != 0 && forwardPort != 0 && !forwardHost.empty() &&
-         !repeater.isListening();
+  return act == 1 && listenPort != 0 && forwardPort != 0 && !forwardHost.empty() && !repeater.isListening();
 }
 
 std::string CPortSlot::startSlot() { return startSlot(ini::Document::load(iniPath), true); }
@@ -237,10 +234,6 @@ void CPortSlot::notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int 
   activity.pairEnded(pair, how, err);
 }
 
-void CPortSlot::notifyOnPeerRefused(const std::string& address, int port) {
-  activity.peerRefused(address, port);
-}
+void CPortSlot::notifyOnPeerRefused(const std::string& address, int port) { activity.peerRefused(address, port); }
 
-void CPortSlot::notifyOnLoopRefused(const std::string& address, int port) {
-  activity.loopRefused(address, port);
-}
+void CPortSlot::notifyOnLoopRefused(const std::string& address, int port) { activity.loopRefused(address, port); }

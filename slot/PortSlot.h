@@ -19,7 +19,7 @@ class Document;
 }
 
 class CPortSlot : public CTcpRepeaterListener {
- public:
+public:
   static constexpr const char* kListenPortInvalid = "Listenポートが無効な設定です";
   static constexpr const char* kForwardPortInvalid = "転送先ポート番号が無効な設定です";
   // A switch-on whose listen port could not be opened (taken, or not permitted); %d the port.
@@ -30,7 +30,7 @@ class CPortSlot : public CTcpRepeaterListener {
   static constexpr size_t kMaxHostBytes = 260;
   static constexpr int kMaxPort = 65535;
   static constexpr int kMaxBufferSize = 65536;  // KiB
-  static constexpr int kMaxTimeout = 86400;      // seconds, for both time bounds
+  static constexpr int kMaxTimeout = 86400;     // seconds, for both time bounds
 
   CPortSlot() = default;
   virtual ~CPortSlot();
@@ -105,16 +105,16 @@ class CPortSlot : public CTcpRepeaterListener {
   // here and is marked when the user changes it.
   std::vector<std::pair<std::string, std::string>> savedValues() const;
 
-  std::string forwardHost;  // [FORWARDHOST] a host name or a literal address; "" starts nothing
-  int act = 0;              // [ACT] 1 = switched on
-  int slotIndex = 0;        // set by the slot set: section "TCP-PORT<slotIndex>"
-  std::string iniPath;      // set by the slot set: the settings file
-  int connectionCount = 0;  // connected pairs as last reported by the repeater
-  int listenPort = 0;       // [PORT] 0 = not set
-  int forwardPort = 0;      // [FORWARDPORT] 0 = not set
+  std::string forwardHost;              // [FORWARDHOST] a host name or a literal address; "" starts nothing
+  int act = 0;                          // [ACT] 1 = switched on
+  int slotIndex = 0;                    // set by the slot set: section "TCP-PORT<slotIndex>"
+  std::string iniPath;                  // set by the slot set: the settings file
+  int connectionCount = 0;              // connected pairs as last reported by the repeater
+  int listenPort = 0;                   // [PORT] 0 = not set
+  int forwardPort = 0;                  // [FORWARDPORT] 0 = not set
   int bufferSize = kDefaultBufferSize;  // [BUFFERSIZE] KiB per stream buffer; never written
-  std::string listenHost;      // [LISTENHOST] literal local address; "" = every address
-  std::string editListenHost;  // working copy handed to the access dialog
+  std::string listenHost;               // [LISTENHOST] literal local address; "" = every address
+  std::string editListenHost;           // working copy handed to the access dialog
   // Hand-edited values that cannot be right or are not used, one text each naming the slot and
   // the key; filled by loadSettings for the owner to show.
   std::vector<std::string> problems;
@@ -128,7 +128,7 @@ class CPortSlot : public CTcpRepeaterListener {
   CIpFilter filter;      // [FILTER, ALLOW0..9, DENY0..9] live; the repeater points at it while on
   CIpFilter editFilter;  // working copy handed to the settings and access dialogs
 
- private:
+private:
   bool listenFailed() const;
   std::string switchTo(int newAct);
   void checkValues(const ini::Document& doc);
@@ -137,7 +137,7 @@ class CPortSlot : public CTcpRepeaterListener {
 
   std::set<std::string> changedKeys;
   std::string filterModeText;  // a FILTER text that names no mode, for the refusal to name
-  bool sectionKnown = false;  // the section was in the file at a save of this run
+  bool sectionKnown = false;   // the section was in the file at a save of this run
   CSlotActivity activity;
   // Declared last, so it is destroyed first, before anything it reports to.
   CTcpRepeater repeater;

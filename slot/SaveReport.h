@@ -9,7 +9,7 @@
 #include <utility>
 
 class CSaveReport {
- public:
+public:
   // `shower` puts a text in front of the user (a warning box, a line on standard error).
   explicit CSaveReport(std::function<void(const std::string&)> shower) : show(std::move(shower)) {}
 
@@ -21,7 +21,7 @@ class CSaveReport {
   // The text for it: what failed, the path, the system's reason, that nothing is lost yet.
   static std::string text(const std::string& path, int error);
 
- private:
+private:
   void tell(const std::string& text);
 
   std::function<void(const std::string&)> show;

@@ -16,8 +16,8 @@ std::optional<int> parse(std::string_view text, int low, int high) {
 
 std::string invalidLine(const std::string& section, const std::string& key, const std::string& text, int low,
                         int high) {
-  return section + " の " + key + "=" + text + " は無効な値です (" + std::to_string(low) + "～" +
-         std::to_string(high) + ")";
+  return section + " の " + key + "=" + text + " は無効な値です (" + std::to_string(low) + "～" + std::to_string(high) +
+         ")";
 }
 
 }  // namespace setting_number

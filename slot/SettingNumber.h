@@ -14,7 +14,6 @@ std::optional<int> parse(std::string_view text, int low, int high);
 
 // The launch line that names a value which is not used: "<section> の <key>=<text> は無効な値です
 // (<low>～<high>)".
-std::string invalidLine(const std::string& section, const std::string& key, const std::string& text, int low,
-                        int high);
+std::string invalidLine(const std::string& section, const std::string& key, const std::string& text, int low, int high);
 
 }  // namespace setting_number

@@ -15,13 +15,16 @@ namespace {
 
 SettingsRead refuse(const std::string& path, int error, const std::string& why) {
   trace("Error:ini::readSettingsFile() refused %s err=%d\n", path.c_str(), error);
-  return {SettingsRead::Outcome::Refused, {}, "設定ファイル " + path + why +
-          "。このファイルは読み込まず、書き込みもしません", error};
+  return {SettingsRead::Outcome::Refused,
+          {},
+          "設定ファイル " + path + why + "。このファイルは読み込まず、書き込みもしません",
+          error};
 }
 
 SettingsRead refuseSize(const std::string& path, long long size) {
-  return refuse(path, EFBIG, " は大きすぎます (" + std::to_string(size) + " バイト、上限 " +
-                std::to_string(kMaxSettingsBytes) + " バイト)");
+  return refuse(
+      path, EFBIG,
+      " は大きすぎます (" + std::to_string(size) + " バイト、上限 " + std::to_string(kMaxSettingsBytes) + " バイト)");
 }
 
 // A stat that failed: a link to nowhere is named as such; a plain missing path is "Missing".
@@ -85,8 +88,10 @@ SettingsRead readSettingsFile(const std::string& path) {
   else if (!S_ISREG(st.st_mode))
     read = refuse(path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL,
                   " は" + fileKind(st.st_mode) + "です。通常のファイルだけを設定ファイルとして扱います");
-  else if (st.st_size > static_cast<off_t>(kMaxSettingsBytes)) read = refuseSize(path, st.st_size);
-  else read = readBounded(path, fd);
+  else if (st.st_size > static_cast<off_t>(kMaxSettingsBytes))
+    read = refuseSize(path, st.st_size);
+  else
+    read = readBounded(path, fd);
   if (fd >= 0) ::close(fd);
   return read;
 }

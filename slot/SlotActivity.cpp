@@ -7,9 +7,7 @@
 
 namespace {
 
-std::string withReason(const char* what, int err) {
-  return std::string(what) + "(" + std::strerror(err) + ")";
-}
+std::string withReason(const char* what, int err) { return std::string(what) + "(" + std::strerror(err) + ")"; }
 
 bool connected(const CTcpStreamPair& pair) {
   return pair.acceptStream && pair.connectStream && pair.acceptStream->connectState == STREAM_CONNECTED &&
@@ -58,8 +56,7 @@ void CSlotActivity::pairEnded(const CTcpStreamPair& pair, PairEnding how, int er
   end.destinationPort = named ? out->peerPort : destinationPort;
   end.fromClient = in->receivedBytes;
   end.toClient = in->sentBytes;
-  end.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - pair.started);
+  end.duration = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pair.started);
   end.ending = pair.failure.empty() ? endingText(how, err) : "接続失敗(" + pair.failure + ")";
   evlog::post(evlog::connectionEndLine(end));
 }
@@ -78,7 +75,8 @@ SlotTotals CSlotActivity::totals(CTcpRepeater& repeater) const {
   int position = 0;
   while (const CTcpStreamPair* pair = repeater.getNextPair(position)) {
     if (connected(*pair)) ++all.served;
-    if (pair->acceptStream) all.fromClient += pair->acceptStream->receivedBytes, all.toClient += pair->acceptStream->sentBytes;
+    if (pair->acceptStream)
+      all.fromClient += pair->acceptStream->receivedBytes, all.toClient += pair->acceptStream->sentBytes;
   }
   return all;
 }

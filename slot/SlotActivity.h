@@ -19,7 +19,7 @@ struct SlotTotals {
 std::string endingText(PairEnding how, int err);
 
 class CSlotActivity {
- public:
+public:
   // A fresh start: the totals go back to zero and the destination to report is this one.
   void switchedOn(int slot, const std::string& destinationHost, int destinationPort);
   void pairEnded(const CTcpStreamPair& pair, PairEnding how, int err);
@@ -30,7 +30,7 @@ class CSlotActivity {
   // The ended connections' totals plus what the repeater's live pairs have carried so far.
   SlotTotals totals(CTcpRepeater& repeater) const;
 
- private:
+private:
   int slot = 0;
   std::string destinationHost;  // as started; the settings may change while it runs
   int destinationPort = 0;

@@ -50,9 +50,12 @@ std::vector<std::string> unused(const ini::Document& doc) {
     const std::optional<int> index = slotNumber(name);
     std::string why;
     if (!index) why = "スロットの番号として読めません";
-    else if (!seen.insert(*index).second) why = "同じ名前のセクションが先にあります";
-    else if (*index >= maxSlots) why = "スロットは " + std::to_string(maxSlots) + " 個までです";
-    else if (*index >= present) why = sectionName(present) + " がないため";
+    else if (!seen.insert(*index).second)
+      why = "同じ名前のセクションが先にあります";
+    else if (*index >= maxSlots)
+      why = "スロットは " + std::to_string(maxSlots) + " 個までです";
+    else if (*index >= present)
+      why = sectionName(present) + " がないため";
     if (!why.empty()) lines.push_back(name + " は使われていません (" + why + ")");
   }
   return lines;

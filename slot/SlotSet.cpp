@@ -6,8 +6,7 @@
 #include "slot/SaveReport.h"
 #include "slot/SlotSections.h"
 
-CSlotSet::CSlotSet(std::string path, CSaveReport* report)
-    : iniPath(std::move(path)), saveReport(report) {}
+CSlotSet::CSlotSet(std::string path, CSaveReport* report) : iniPath(std::move(path)), saveReport(report) {}
 
 CSlotSet::~CSlotSet() = default;
 

@@ -17,7 +17,7 @@ class Document;
 }
 
 class CSlotSet {
- public:
+public:
   // saveReport: not owned; given to every slot, it tells the user of a failed save.
   CSlotSet(std::string iniPath, CSaveReport* saveReport);
   ~CSlotSet();
@@ -54,12 +54,12 @@ class CSlotSet {
   CPortSlot& operator[](int index) { return *owned[index]; }
   const CPortSlot& operator[](int index) const { return *owned[index]; }
 
- private:
+private:
   CPortSlot& makeSlot();
 
   std::string iniPath;
   CSaveReport* saveReport;
   std::vector<std::unique_ptr<CPortSlot>> owned;  // owned; slot order
-  std::unique_ptr<ini::Document> launchDocument;   // open()'s reading, until startAll()
+  std::unique_ptr<ini::Document> launchDocument;  // open()'s reading, until startAll()
   std::vector<std::string> launchProblems;
 };

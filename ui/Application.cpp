@@ -25,8 +25,7 @@ bool installQtTranslation() {
   if (app->findChild<QTranslator*>(QLatin1String(kName), Qt::FindDirectChildrenOnly)) return true;
   auto* translator = new QTranslator(app);  // owned by the application object
   translator->setObjectName(QLatin1String(kName));
-  if (!translator->load(QStringLiteral("qtbase_ja"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+  if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
       !QCoreApplication::installTranslator(translator)) {
     delete translator;
     return false;

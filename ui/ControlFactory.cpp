@@ -165,12 +165,9 @@ void attachSpin(CSpinButton* spin, QWidget* previous, uint32_t style, QRect rect
 
 }  // namespace
 
-QString controlObjectName(int id) {
-  return id == IDC_STATIC ? QString() : QStringLiteral("id%1").arg(id);
-}
+QString controlObjectName(int id) { return id == IDC_STATIC ? QString() : QStringLiteral("id%1").arg(id); }
 
-QWidget* createControl(const res::ControlTemplate& c, QWidget* parent, const QRect& rect,
-                       QWidget* previous) {
+QWidget* createControl(const res::ControlTemplate& c, QWidget* parent, const QRect& rect, QWidget* previous) {
   const QString text = QString::fromUtf8(c.text ? c.text : "");
   QWidget* w = makeWidget(c, text);
   w->setParent(parent);

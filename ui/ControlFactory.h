@@ -15,8 +15,7 @@ QString controlObjectName(int id);
 
 // Creates the control as a child of `parent` (which owns it) at `rect` in pixels.
 // `previous` is the control made just before it: a spin control's buddy.
-QWidget* createControl(const res::ControlTemplate& control, QWidget* parent, const QRect& rect,
-                       QWidget* previous);
+QWidget* createControl(const res::ControlTemplate& control, QWidget* parent, const QRect& rect, QWidget* previous);
 
 // The template kind a control was made from (stored on the widget).
 res::ControlKind controlKind(const QWidget* control);

@@ -2,8 +2,8 @@
 
 #include <QAbstractButton>
 #include <QRadioButton>
-#include <vector>
 #include <QtGlobal>
+#include <vector>
 
 namespace ui {
 

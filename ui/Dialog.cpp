@@ -40,9 +40,7 @@ CDialog::CDialog(int templateId)
 
 CDialog::~CDialog() = default;
 
-bool CDialog::isChildPanel() const {
-  return tmpl_ && (tmpl_->style & res::DlgChild);
-}
+bool CDialog::isChildPanel() const { return tmpl_ && (tmpl_->style & res::DlgChild); }
 
 int CDialog::frameWidth() const {
   if (!isChildPanel()) return 0;  // a window's frame belongs to the window manager
@@ -111,9 +109,7 @@ int CDialog::doModal(QWidget* parent) {
   return exec();
 }
 
-void CDialog::endDialog(int result) {
-  QDialog::done(result);
-}
+void CDialog::endDialog(int result) { QDialog::done(result); }
 
 void CDialog::centerOn(const QWidget* other) {
   const QScreen* screen = other ? other->screen() : this->screen();
@@ -151,9 +147,7 @@ void CDialog::command(int id) {
   }
 }
 
-void CDialog::onCommand(int id, std::function<void()> handler) {
-  commands_[id] = std::move(handler);
-}
+void CDialog::onCommand(int id, std::function<void()> handler) { commands_[id] = std::move(handler); }
 
 bool CDialog::onInitDialog() {
   updateData(false);
@@ -167,29 +161,27 @@ void CDialog::onOK() {
   endDialog(IDOK);
 }
 
-void CDialog::onCancel() {
-  endDialog(IDCANCEL);
-}
+void CDialog::onCancel() { endDialog(IDCANCEL); }
 
-void CDialog::accept() {
-  command(IDOK);
-}
+void CDialog::accept() { command(IDOK); }
 
 void CDialog::reject() {
   command(IDCANCEL);  // Escape and the close box arrive here through QDialog
 }
 
-std::optional<QColor> CDialog::controlColor(int, res::ControlKind) const {
-  return std::nullopt;
-}
+std::optional<QColor> CDialog::controlColor(int, res::ControlKind) const { return std::nullopt; }
 
 void CDialog::refreshColors() {
   if (!created_) return;
-  if (const auto color = dialogColor()) setBackground(this, *color); else clearBackground(this);
+  if (const auto color = dialogColor()) setBackground(this, *color);
+  else
+    clearBackground(this);
   for (QWidget* control : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     if (!control->property("controlKind").isValid()) continue;  // a nested panel, not ours
     const auto color = controlColor(controlId(control), controlKind(control));
-    if (color) setBackground(control, *color); else clearBackground(control);
+    if (color) setBackground(control, *color);
+    else
+      clearBackground(control);
   }
 }
 

@@ -58,7 +58,10 @@ public:
 
   // Controls by id (nullptr when there is none or the type differs).
   QWidget* item(int id) const;
-  template <class W> W* itemAs(int id) const { return qobject_cast<W*>(item(id)); }
+  template <class W>
+  W* itemAs(int id) const {
+    return qobject_cast<W*>(item(id));
+  }
   QAbstractButton* button(int id) const;  // push buttons and both kinds of check box
   QLineEdit* edit(int id) const;
   QLabel* label(int id) const;

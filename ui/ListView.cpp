@@ -37,9 +37,7 @@ CListView::CListView(QWidget* parent) : QTableWidget(parent) {
 
 // Rows as tight as the list's font allows; the font arrives from the dialog after
 // construction, so this runs again on every font change.
-void CListView::fitRowHeight() {
-  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-}
+void CListView::fitRowHeight() { verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4); }
 
 void CListView::changeEvent(QEvent* event) {
   QTableWidget::changeEvent(event);
@@ -49,13 +47,11 @@ void CListView::changeEvent(QEvent* event) {
 void CListView::setExtendedStyle(unsigned style) {
   extendedStyle_ = style;
   setShowGrid(style & GridLines);
-  setSelectionBehavior((style & FullRowSelect) ? QAbstractItemView::SelectRows
-                                               : QAbstractItemView::SelectItems);
+  setSelectionBehavior((style & FullRowSelect) ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
 }
 
 void CListView::setSingleSelection(bool single) {
-  setSelectionMode(single ? QAbstractItemView::SingleSelection
-                          : QAbstractItemView::ExtendedSelection);
+  setSelectionMode(single ? QAbstractItemView::SingleSelection : QAbstractItemView::ExtendedSelection);
 }
 
 int CListView::insertColumn(int column, const std::string& heading, Format format, int width) {
@@ -79,9 +75,7 @@ CListView::Format CListView::columnFormat(int column) const {
   return header ? static_cast<Format>(header->data(kFormatRole).toInt()) : FormatLeft;
 }
 
-Qt::Alignment CListView::alignmentOf(int column) const {
-  return toAlignment(columnFormat(column));
-}
+Qt::Alignment CListView::alignmentOf(int column) const { return toAlignment(columnFormat(column)); }
 
 int CListView::insertItem(int row, const std::string& text) {
   if (columnCount() == 0) return -1;

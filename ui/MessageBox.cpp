@@ -11,9 +11,7 @@ namespace {
 
 // Without an explicit parent the box belongs to the window the user is looking at, so
 // it stays in front of it and is centred over it.
-QWidget* ownerFor(QWidget* parent) {
-  return parent ? parent : QApplication::activeWindow();
-}
+QWidget* ownerFor(QWidget* parent) { return parent ? parent : QApplication::activeWindow(); }
 
 }  // namespace
 
@@ -26,8 +24,8 @@ QString applicationCaption() {
 }
 
 int messageBox(const std::string& text, QWidget* parent) {
-  QMessageBox box(QMessageBox::Warning, applicationCaption(), QString::fromStdString(text),
-                  QMessageBox::Ok, ownerFor(parent));
+  QMessageBox box(QMessageBox::Warning, applicationCaption(), QString::fromStdString(text), QMessageBox::Ok,
+                  ownerFor(parent));
   box.exec();
   return IDOK;
 }

@@ -7,8 +7,7 @@
 
 namespace ui {
 
-CSpinButton::CSpinButton(QWidget* parent)
-    : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)) {
+CSpinButton::CSpinButton(QWidget* parent) : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this)) {
   for (QToolButton* b : {up_, down_}) {
     b->setFocusPolicy(Qt::NoFocus);
     b->setAutoRepeat(true);

@@ -16,10 +16,10 @@
 #include "dialogs/StatusDlg.h"
 #include "log/EventLog.h"
 #include "net/AsyncSocket.h"
-#include "res/Resource.h"
-#include "ui/NetLoopNotifier.h"
 #include "panel/PortDlg.h"
+#include "res/Resource.h"
 #include "ui/Application.h"
+#include "ui/NetLoopNotifier.h"
 
 using namespace testsupport;
 
@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
   LoopbackListener destination;
   const int port = freePort();
   writeFile(dir / "RelvaneTiv.ini", "[TCP-PORT0]\nACT=1\nPORT=" + std::to_string(port) +
-                     "\nFORWARDHOST=localhost\nFORWARDPORT=" + std::to_string(destination.port) + "\n");
+                                        "\nFORWARDHOST=localhost\nFORWARDPORT=" + std::to_string(destination.port) +
+                                        "\n");
   evlog::Ring lines;
   evlog::addSink(&lines);
   QWidget host;
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
   sendAll(fds[0], std::string(1500, 'a'));
   sendAll(fds[3], std::string(700, 'b'));
   sendAll(fds[1], std::string(123456, 'c'));  // the destination answers the first client
-  QTest::qWait(1200);  // the connections age a second
+  QTest::qWait(1200);                         // the connections age a second
   bool ok = true;
   auto save = [&](QWidget& widget, const char* name) {
     QTest::qWait(100);
@@ -74,7 +75,13 @@ int main(int argc, char** argv) {
   status.show();
   save(status, "status-dialog.png");
   for (int& fd : fds) closeFd(fd);
-  if (!QTest::qWaitFor([&] { int position = 0; return !slot.nextPair(position); }, 5000)) return 1;
+  if (!QTest::qWaitFor(
+          [&] {
+    int position = 0;
+    return !slot.nextPair(position);
+          },
+          5000))
+    return 1;
   QTest::mouseClick(panel.button(IDC_ACTIVE), Qt::LeftButton);  // settings open only when OFF
   CLogDlg log;
   log.create(&host);
@@ -86,7 +93,8 @@ int main(int argc, char** argv) {
   settings.command(IDCANCEL);
   CIpFilter rules;
   rules.mode = CIpFilter::ModeRules;
-  for (const char* allow : {"192.168.1.0/24", "10.0.0.5", "2001:db8::/32"}) rules.allowRules[rules.allowCount++] = allow;
+  for (const char* allow : {"192.168.1.0/24", "10.0.0.5", "2001:db8::/32"})
+    rules.allowRules[rules.allowCount++] = allow;
   rules.denyRules[rules.denyCount++] = "192.168.1.13";
   std::string listenHost = "::";
   CAccessDlg access(rules, listenHost);

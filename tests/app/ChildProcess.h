@@ -39,10 +39,10 @@ inline bool accepting(int port) {
 // in `outputDir` (or input and output closed, as some launchers leave them; or standard error
 // on `stderrFd` when given).
 class ChildProcess {
- public:
-  ChildProcess(const std::filesystem::path& program, std::vector<std::string> argv, const std::filesystem::path& workDir,
-               const std::filesystem::path& outputDir, bool stdinAndStdoutClosed = false,
-               const std::vector<std::string>& environment = {}, int stderrFd = -1)
+public:
+  ChildProcess(const std::filesystem::path& program, std::vector<std::string> argv,
+               const std::filesystem::path& workDir, const std::filesystem::path& outputDir,
+               bool stdinAndStdoutClosed = false, const std::vector<std::string>& environment = {}, int stderrFd = -1)
       : outPath(outputDir / "stdout.txt"), errPath(outputDir / "stderr.txt") {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) env.emplace_back(*e);
@@ -60,7 +60,8 @@ class ChildProcess {
       posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
     if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&files, stderrFd, 2);
-    else posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    else
+      posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addchdir_np(&files, workDir.c_str());
     const int rc = posix_spawn(&pid, program.c_str(), &files, nullptr, pointers(argv).data(), pointers(env).data());
     posix_spawn_file_actions_destroy(&files);
@@ -73,7 +74,9 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  void signal(int signo) const { if (!reaped) ::kill(pid, signo); }
+  void signal(int signo) const {
+    if (!reaped) ::kill(pid, signo);
+  }
   bool running() {
     if (!reaped && ::waitpid(pid, &status, WNOHANG) == pid) reaped = true;
     return !reaped;
@@ -86,7 +89,7 @@ class ChildProcess {
   std::string out() const { return testsupport::readFile(outPath); }
   std::string err() const { return testsupport::readFile(errPath); }
 
- private:
+private:
   static std::vector<char*> pointers(std::vector<std::string>& strings) {
     std::vector<char*> p;
     for (auto& s : strings) p.push_back(s.data());
@@ -107,7 +110,8 @@ struct Relayed {
     waitUntil([&] { return (client = connectLoopback(port, 200ms)) >= 0 || !child.running(); });
     if (client >= 0) server = destination.acceptOne();
     const std::string line = "through the slot";
-    if (server < 0 || !sendAll(client, line) || recvExact(server, line.size()) != line) closeFd(client), closeFd(server);
+    if (server < 0 || !sendAll(client, line) || recvExact(server, line.size()) != line)
+      closeFd(client), closeFd(server);
   }
   ~Relayed() { testsupport::closeFd(client), testsupport::closeFd(server); }
   Relayed(const Relayed&) = delete;

@@ -20,7 +20,7 @@ namespace {
 constexpr bool kWindowed = RELVANE_WINDOWED;  // built with Qt
 
 class ProgramRun : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     for (const fs::path& dir : {bin, runtime, elsewhere}) fs::create_directories(dir);
     fs::permissions(runtime, fs::perms::owner_all);  // as a session's runtime directory is
@@ -36,7 +36,8 @@ class ProgramRun : public ::testing::Test {
 
   // Started from another directory, by default as `program` with its full path as argument 0.
   std::unique_ptr<ChildProcess> start(std::vector<std::string> args, const std::vector<std::string>& environment = {},
-                                      bool closedStreams = false, const fs::path& path = {}, const std::string& argv0 = {}) {
+                                      bool closedStreams = false, const fs::path& path = {},
+                                      const std::string& argv0 = {}) {
     args.insert(args.begin(), argv0.empty() ? program.string() : argv0);
     const fs::path output = temp / ("out" + std::to_string(++started));
     fs::create_directories(output);
@@ -66,8 +67,10 @@ class ProgramRun : public ::testing::Test {
 // SIGINT is ignored (the build without Qt has no window: it closes); in the last run a refusal
 // box at launch is up while the first slot relays, and termination ends the box, then the program.
 TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRunIgnoresInterrupt) {
-  const std::string debug = "DEBUGMODE ON\n********** Start RELVANE DEBUG MODE  *******\n"
-                            "DEBUG_MODE ON\nCurrentDir=" + bin.string();
+  const std::string debug =
+      "DEBUGMODE ON\n********** Start RELVANE DEBUG MODE  *******\n"
+      "DEBUG_MODE ON\nCurrentDir=" +
+      bin.string();
   const struct {
     std::vector<std::string> args;
     int signo;
@@ -117,7 +120,8 @@ TEST_F(ProgramRun, OneProgramPerSettingsFileWhileItRunsAndAfterItEndsOrIsKilledF
   fs::create_symlink(program, link);
   // A killed holder saves nothing, but its lock goes. Started through a symbolic link or by a
   // bare name, the program still finds the file beside its real self.
-  for (auto [end, argv0] : {std::pair{SIGTERM, link.string()}, {SIGKILL, std::string("RelvaneTiv")}, {SIGTERM, program.string()}}) {
+  for (auto [end, argv0] :
+       {std::pair{SIGTERM, link.string()}, {SIGKILL, std::string("RelvaneTiv")}, {SIGTERM, program.string()}}) {
     auto first = start({"--headless"}, {}, false, link, argv0);
     ASSERT_TRUE(listening(*first, port)) << first->err();
     auto second = start({"--headless", "--config", ini.string()});  // the same file, named
@@ -147,19 +151,23 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   writeFile(ini, file);
   auto child = start({"--headless"});
   // Seen in the log rather than probed, which would add connection lines.
-  EXPECT_TRUE(waitUntil([&] { return child->err().find("TCP-PORT2 待ち受け開始") != std::string::npos || !child->running(); }));
+  EXPECT_TRUE(
+      waitUntil([&] { return child->err().find("TCP-PORT2 待ち受け開始") != std::string::npos || !child->running(); }));
   child->signal(SIGTERM);
   EXPECT_EQ(child->waitExit(), 0);
   EXPECT_EQ(readFile(ini), file) << "a refusal at launch changes nothing on disk";
   // Each slot's bad values follow its own log lines (a time stamp marks a log line).
   const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
   const std::string expected =
-      stamp + "TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + std::to_string(ports[0]) + " 転送先=127\\.0\\.0\\.1:" +
-      std::to_string(destination.port) + "\n" + stamp + "TCP-PORT1 ON拒否 理由=Listenポートが無効な設定です\n" +
+      stamp + "TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + std::to_string(ports[0]) +
+      " 転送先=127\\.0\\.0\\.1:" + std::to_string(destination.port) + "\n" + stamp +
+      "TCP-PORT1 ON拒否 理由=Listenポートが無効な設定です\n" +
       "TCP-PORT1 の PORT=-1 は無効な値です \\(0～65535\\)\nTCP-PORT1 の FORWARDPORT=80x は無効な値です \\(0～65535\\)\n"
-      "TCP-PORT1 の BUFFERSIZE=0 は無効な値です \\(1～65536\\)\n" + stamp + "TCP-PORT2 待ち受け開始 待受=0\\.0\\.0\\.0:" +
-      std::to_string(ports[1]) + " .*\nTCP-PORT3 の BUFFERSIZE=65537 は無効な値です \\(1～65536\\)\n"
-      "TCP-PORT3 は ACT=1 ですが FORWARDHOST が空です\n" + stamp + "TCP-PORT0 停止\n" + stamp + "TCP-PORT2 停止\n";
+      "TCP-PORT1 の BUFFERSIZE=0 は無効な値です \\(1～65536\\)\n" +
+      stamp + "TCP-PORT2 待ち受け開始 待受=0\\.0\\.0\\.0:" + std::to_string(ports[1]) +
+      " .*\nTCP-PORT3 の BUFFERSIZE=65537 は無効な値です \\(1～65536\\)\n"
+      "TCP-PORT3 は ACT=1 ですが FORWARDHOST が空です\n" +
+      stamp + "TCP-PORT0 停止\n" + stamp + "TCP-PORT2 停止\n";
   EXPECT_TRUE(std::regex_match(child->err(), std::regex(expected))) << child->err();
   EXPECT_EQ(child->out(), "");
 
@@ -178,22 +186,27 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   const std::string busy = readFile(ini);
   auto again = start({"--headless", "--quiet"});
   EXPECT_EQ(again->waitExit(5s), 1);
-  EXPECT_EQ(again->err(), "TCP-PORT0: Listenポート(" + std::to_string(taken.port) + ")を開けませんでした (Address already in use)\n" + none);
+  EXPECT_EQ(again->err(), "TCP-PORT0: Listenポート(" + std::to_string(taken.port) +
+                              ")を開けませんでした (Address already in use)\n" + none);
   EXPECT_EQ(readFile(ini), busy);
 }
 
 TEST_F(ProgramRun, CommandLineAnswersWithoutADisplayAWindowedStartWithoutOneSaysSoAndTheConfigFolderServes) {
   const std::vector<std::string> noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-  const std::string line = "ディスプレイが見つかりません。ウィンドウなしでスロットを動かすには "
-                           "--headless を付けて起動してください\n";
+  const std::string line =
+      "ディスプレイが見つかりません。ウィンドウなしでスロットを動かすには "
+      "--headless を付けて起動してください\n";
   const struct {
     std::vector<std::string> args, environment;
     int code;
     std::string out, err;  // a part of each; "" for an empty stream
   } cases[] = {
       {{"--help"}, noDisplay, 0, "--config PATH", ""},
-      {{"--version", "-D583"}, noDisplay, 0,
-       "RelvaneTiv " RELVANE_PROJECT_VERSION "\nライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later)", ""},
+      {{"--version", "-D583"},
+       noDisplay,
+       0,
+       "RelvaneTiv " RELVANE_PROJECT_VERSION "\nライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later)",
+       ""},
       {{"--headless", "--bogus"}, noDisplay, 2, "", "不明なオプションです: --bogus\n使い方:"},
       {{}, noDisplay, 1, "", line},
       {{"-D583"}, {"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "", line},  // nobody there

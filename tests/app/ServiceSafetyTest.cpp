@@ -6,8 +6,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
-#include <regex>
 #include <pthread.h>
+#include <regex>
 #include <unistd.h>
 
 #include "ChildProcess.h"
@@ -19,7 +19,7 @@ using namespace testsupport;
 namespace {
 
 class ServiceRun : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     for (const fs::path& dir : {bin, home, elsewhere}) fs::create_directories(dir);
     fs::copy_file(fs::path(RELVANE_BINARY_DIR) / "app" / "RelvaneTiv", program);

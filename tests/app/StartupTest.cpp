@@ -30,8 +30,13 @@ TEST(CommandLineOptions, TheDebugSwitchExactlyAConfigValueTakenWholeAndWhatIsRef
   EXPECT_EQ(traceArguments(2, switchAsProgram), 0);
   EXPECT_EQ(parse({"--config", "--headless"}).configPath, "--headless") << "the value is taken whole";
 
-  for (auto refused : {std::vector<const char*>{"--verbose"}, {"-D5830"}, {"--headless=1"},
-                       {"--config"}, {"--config="}, {"-platform", "offscreen"}, {"stray"}})
+  for (auto refused : {std::vector<const char*>{"--verbose"},
+                       {"-D5830"},
+                       {"--headless=1"},
+                       {"--config"},
+                       {"--config="},
+                       {"-platform", "offscreen"},
+                       {"stray"}})
     EXPECT_FALSE(parse(refused).error.empty()) << refused[0];
   EXPECT_EQ(usageText().find("D583"), std::string::npos) << "the debug switch stays hidden";
 }
@@ -67,7 +72,7 @@ TEST(SettingsAndLockPlaces, TheConfigFolderWithoutAUsableSettingAndTheLockInAFol
 TEST(SignalPipe, SurvivesABurstAndGivesTheDefaultBack) {
   ASSERT_TRUE(CSignalPipe::install());
   for (int i = 0; i < 70000; ++i) ::raise(SIGINT);  // fills the pipe: neither fatal nor blocking
-  EXPECT_EQ(CSignalPipe::drain().at(0), SIGINT);  // what fits is read back
+  EXPECT_EQ(CSignalPipe::drain().at(0), SIGINT);    // what fits is read back
   const pid_t child = ::fork();
   if (child == 0) {  // after the window has ended, SIGTERM ends the process as by default
     CSignalPipe::restoreDefaults();

@@ -7,14 +7,14 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QScreen>
-#include <QToolButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 #include <map>
 #include <sys/stat.h>
 
@@ -49,7 +49,8 @@ QColor colourOf(const QWidget* w) {
 // `answer` (else OK), any other modal window is closed. Returns the texts of the boxes (an
 // about box's version line, another window's title).
 std::vector<std::string> answerWhile(const std::function<void()>& open, const char* label = "",
-                                     QMessageBox::StandardButton answer = QMessageBox::Yes, QStringList* entries = nullptr) {
+                                     QMessageBox::StandardButton answer = QMessageBox::Yes,
+                                     QStringList* entries = nullptr) {
   std::vector<std::string> boxes;
   QTimer timer;
   QObject::connect(&timer, &QTimer::timeout, [&] {
@@ -79,16 +80,19 @@ std::vector<std::string> answerWhile(const std::function<void()>& open, const ch
 
 // Right-clicks `target` and chooses `label` from the menu that comes up.
 std::vector<std::string> chooseFromMenu(QWidget* target, const char* label,
-                                        QMessageBox::StandardButton answer = QMessageBox::Yes, QStringList* entries = nullptr) {
-  return answerWhile([target] {
+                                        QMessageBox::StandardButton answer = QMessageBox::Yes,
+                                        QStringList* entries = nullptr) {
+  return answerWhile(
+      [target] {
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
     QApplication::sendEvent(target, &click);
-  }, label, answer, entries);
+      },
+      label, answer, entries);
 }
 
 // The INI file in a temp directory, which is the runtime directory too.
 class Window : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { initUiOnce(), ::setenv("XDG_RUNTIME_DIR", temp.path().c_str(), 1); }
   std::string ini() const { return (temp / "RelvaneTiv.ini").string(); }
   TempDir temp;
@@ -106,8 +110,9 @@ TEST_F(Window, ThreeSlotsLaunchedOneRemovedSomeAddedInColumnsOfFive) {
   writeFile(ini(), head + "[TCP-PORT1]\nACT=1\nPORT=1\nFORWARDPORT=99999\n" + tail);
   CRelvaneDlg window(ini());
   EXPECT_EQ(answerWhile([&] { EXPECT_TRUE(window.create()); }),
-            (std::vector<std::string>{"TCP-PORT1: 転送先ポート番号が無効な設定です",
-                                      "設定ファイルに無効な値があります:\nTCP-PORT1 の FORWARDPORT=99999 は無効な値です (0～65535)\n"}));
+            (std::vector<std::string>{
+                "TCP-PORT1: 転送先ポート番号が無効な設定です",
+                "設定ファイルに無効な値があります:\nTCP-PORT1 の FORWARDPORT=99999 は無効な値です (0～65535)\n"}));
   ASSERT_EQ(window.portPanels().size(), 3u);
   CPortDlg *first = window.portPanels()[0], *third = window.portPanels()[2];
   EXPECT_EQ(third->itemText(IDC_FORWARD_HOST), "\uFFFD\uFFFD");  // shown, not kept
@@ -166,16 +171,19 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   CSettingDlg& settings = *panel->settingsDialog;
   file += slotSection(1, 0, 0, 0);
 
-  EXPECT_EQ(answerWhile([&] { click(panel->button(IDC_ACTIVE)); }), std::vector<std::string>{CPortSlot::kListenPortInvalid});
+  EXPECT_EQ(answerWhile([&] { click(panel->button(IDC_ACTIVE)); }),
+            std::vector<std::string>{CPortSlot::kListenPortInvalid});
   EXPECT_EQ(std::make_tuple(panel->itemText(IDC_ACTIVE), panel->checkState(IDC_ACTIVE)), std::make_tuple("OFF", 0));
   click(panel->button(IDC_SETTINGS));  // 127.0.0.1 is this PC: ticked, the host not typed
   EXPECT_EQ(std::make_tuple(settings.checkState(IDC_LOCALHOST), settings.edit(IDC_HOST_EDIT)->isEnabled()),
             std::make_tuple(1, false));
-  EXPECT_EQ(answerWhile([&] { click(second->button(IDC_SETTINGS)); }), std::vector<std::string>{CPortDlg::kSettingBusy});
+  EXPECT_EQ(answerWhile([&] { click(second->button(IDC_SETTINGS)); }),
+            std::vector<std::string>{CPortDlg::kSettingBusy});
   const std::string p = std::to_string(freePort()), to = std::to_string(destination.port);
   retype(settings.edit(IDC_LISTEN_PORT_EDIT), p.c_str()), retype(settings.edit(IDC_FORWARD_PORT_EDIT), to.c_str());
   click(settings.button(IDOK));
-  EXPECT_EQ(std::make_tuple(panel->itemText(IDC_LISTEN_GROUP), panel->itemText(IDC_FORWARD_PORT)), std::make_tuple("TCP:" + p, to));
+  EXPECT_EQ(std::make_tuple(panel->itemText(IDC_LISTEN_GROUP), panel->itemText(IDC_FORWARD_PORT)),
+            std::make_tuple("TCP:" + p, to));
   file = "[OTHER]\nKEEP=me\n" + slotSection(0, 0, std::stoi(p), destination.port) + slotSection(1, 0, 0, 0);
   EXPECT_EQ(readFile(ini()), file);
 
@@ -189,7 +197,10 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   click(panel->button(IDC_SETTINGS));  // switched on while the dialog is open
   click(panel->button(IDC_ACTIVE));
   ASSERT_TRUE(panel->slot.started());
-  EXPECT_EQ(answerWhile([&] { panel->command(ID_PANEL_ACCESS); click(panel->button(IDC_SETTINGS)); }),
+  EXPECT_EQ(answerWhile([&] {
+              panel->command(ID_PANEL_ACCESS);
+              click(panel->button(IDC_SETTINGS));
+            }),
             std::vector<std::string>(2, CPortDlg::kPortInUse));
   const std::string moved = std::to_string(freePort());
   retype(settings.edit(IDC_LISTEN_PORT_EDIT), moved.c_str());
@@ -252,13 +263,13 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
   QLineEdit *listen = dialog.edit(IDC_LISTEN_PORT_EDIT), *forward = dialog.edit(IDC_FORWARD_PORT_EDIT),
             *host = dialog.edit(IDC_HOST_EDIT);
   click(panel->button(IDC_SETTINGS));
-  commitText(host, QStringLiteral("ホスト"));  // after the shown text
+  commitText(host, QStringLiteral("ホスト"));                    // after the shown text
   for (const char* text : {" 443 ", "abc", "70000", "1,000"}) {  // the text as it stands, not on the way
     retype(listen, text);
     EXPECT_EQ(std::make_tuple(dialog.listenPortSpin->pos(), listen->text()), std::make_tuple(443, QString(text)));
   }
   listen->clear();
-  commitText(listen, QStringLiteral("８０８１"));  // full-width: no number
+  commitText(listen, QStringLiteral("８０８１"));                                 // full-width: no number
   for (QToolButton* arrow : dialog.listenPortSpin->findChildren<QToolButton*>())  // steps from the last valid number
     if (arrow->arrowType() == Qt::UpArrow) arrow->click();
   EXPECT_EQ(listen->text(), "444");
@@ -274,15 +285,20 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
   EXPECT_EQ(panel->itemText(IDC_FORWARD_HOST) + " " + panel->itemText(IDC_LISTEN_GROUP), "example.orgホスト TCP:444");
 
   auto key = [&](int id, Qt::Key k) { return [&, id, k] { QTest::keyClick(dialog.item(id), k); }; };
-  const std::pair<std::function<void()>, bool> ways[] = {  // and whether it takes; a focused button takes Enter
-      {key(IDC_HOST_EDIT, Qt::Key_Return), true}, {[&] { click(dialog.button(IDOK)); }, true},
-      {key(IDC_HOST_EDIT, Qt::Key_Escape), false}, {[&] { click(dialog.button(IDCANCEL)); }, false},
-      {[&] { dialog.close(); }, false}, {[&] { dialog.button(IDCANCEL)->setFocus(), key(IDCANCEL, Qt::Key_Return)(); }, false}};
+  const std::pair<std::function<void()>, bool> ways[] = {
+      // and whether it takes; a focused button takes Enter
+      {key(IDC_HOST_EDIT, Qt::Key_Return), true},
+      {[&] { click(dialog.button(IDOK)); }, true},
+      {key(IDC_HOST_EDIT, Qt::Key_Escape), false},
+      {[&] { click(dialog.button(IDCANCEL)); }, false},
+      {[&] { dialog.close(); }, false},
+      {[&] { dialog.button(IDCANCEL)->setFocus(), key(IDCANCEL, Qt::Key_Return)(); }, false}};
   for (int way = 0; way < 6; ++way) {
     window.move(200 + 20 * way, 150 + 10 * way);  // each opening follows the window
     click(panel->button(IDC_SETTINGS));
     EXPECT_FALSE(dialog.isFree());
-    EXPECT_LE((dialog.frameGeometry().center() - window.mapToGlobal(window.rect().center())).manhattanLength(), 2) << way;
+    EXPECT_LE((dialog.frameGeometry().center() - window.mapToGlobal(window.rect().center())).manhattanLength(), 2)
+        << way;
     retype(listen, QString::number(1000 + way));
     ways[way].first();
     ASSERT_TRUE(!dialog.isVisible() && dialog.isFree()) << way;  // else the next opening is refused
@@ -292,14 +308,18 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
   click(panel->button(IDC_SETTINGS));
   retype(host, "localhost.example");
   BoxAnswerer box;
-  const std::pair<QMessageBox::StandardButton, const char*> ticks[] = {  // answer; then
-      {QMessageBox::NoButton, "[x] localhost.example"}, {QMessageBox::No, "[ ] localhost.example"},
-      {QMessageBox::Yes, "[x] 127.0.0.1 (locked)"}, {QMessageBox::Yes, "[ ] 127.0.0.1"},
-      {QMessageBox::Yes, "[x] 127.0.0.1"}};
+  const std::pair<QMessageBox::StandardButton, const char*> ticks[] = {// answer; then
+                                                                       {QMessageBox::NoButton, "[x] localhost.example"},
+                                                                       {QMessageBox::No, "[ ] localhost.example"},
+                                                                       {QMessageBox::Yes, "[x] 127.0.0.1 (locked)"},
+                                                                       {QMessageBox::Yes, "[ ] 127.0.0.1"},
+                                                                       {QMessageBox::Yes, "[x] 127.0.0.1"}};
   for (const auto& [answer, state] : ticks) {
     box.answer = answer;
     click(dialog.button(IDC_LOCALHOST));
-    EXPECT_EQ((dialog.checkState(IDC_LOCALHOST) ? "[x] " : "[ ] ") + host->text().toStdString() + (host->isEnabled() ? "" : " (locked)"), state);
+    EXPECT_EQ((dialog.checkState(IDC_LOCALHOST) ? "[x] " : "[ ] ") + host->text().toStdString() +
+                  (host->isEnabled() ? "" : " (locked)"),
+              state);
   }
   EXPECT_EQ(box.count, 2);  // only the ticks over another host ask (Escape answering No)
   EXPECT_EQ(box.text, "localhost(同じPC内)への転送に変更しますか？");
@@ -338,7 +358,8 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   std::map<int, int> ports;
   std::string file;
   for (int i = 0; i < 7; ++i)
-    file += clients.contains(i) ? slotSection(i, 1, ports[i] = freePort(), destination.port) : slotSection(i, 0, 10080 + i, 80 + i, "LocalHost");
+    file += clients.contains(i) ? slotSection(i, 1, ports[i] = freePort(), destination.port)
+                                : slotSection(i, 0, 10080 + i, 80 + i, "LocalHost");
   writeFile(ini(), file);
   CRelvaneDlg window(ini());
   ASSERT_TRUE(window.create());
@@ -351,7 +372,9 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
     }
     EXPECT_EQ(window.portPanels()[slot]->itemText(IDC_COUNT), std::to_string(count));
   }
-  if (const char* out = std::getenv("RELVANE_SCREENSHOT")) { EXPECT_TRUE(window.grab().save(out)); }
+  if (const char* out = std::getenv("RELVANE_SCREENSHOT")) {
+    EXPECT_TRUE(window.grab().save(out));
+  }
   for (int& fd : fds) closeFd(fd);
 
   window.showMainWindow(false);
@@ -370,7 +393,8 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
             std::vector<std::string>{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
   EXPECT_EQ(entries.join('|').toStdString(),
             "アクセス設定(&A)...|-TCP:10082 ON以降の累計|-処理した接続: 0|-拒否した接続: 0|-失敗した接続: 0|"
-            "-受信: 0 バイト|-送信: 0 バイト||スロットを追加|このスロットを削除|ログ||" + std::string(about));
+            "-受信: 0 バイト|-送信: 0 バイト||スロットを追加|このスロットを削除|ログ||" +
+                std::string(about));
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
     EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
   EXPECT_EQ(chooseFromMenu(target, "アクセス設定(&A)..."), std::vector<std::string>{"アクセス設定"});
@@ -380,14 +404,16 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   CLogDlg* log = window.logWindow();
   ASSERT_TRUE(log && log->isVisible());
   EXPECT_NE(log->itemText(IDC_LOG_TEXT).find(" TCP-PORT4 待ち受け開始 待受=0.0.0.0:" + std::to_string(ports[4])),
-            std::string::npos) << log->itemText(IDC_LOG_TEXT);
+            std::string::npos)
+      << log->itemText(IDC_LOG_TEXT);
   window.activateWindow(), QApplication::processEvents();  // the window the user works in
   ASSERT_EQ(QApplication::activeWindow(), &window);
   for (int i = 0; i < 1005; ++i) evlog::post("line " + std::to_string(i));
   QApplication::processEvents();
   EXPECT_EQ(QApplication::activeWindow(), &window) << "new lines do not take the focus";
   const QString shown = log->text()->toPlainText();  // the newest thousand, the oldest gone first
-  EXPECT_TRUE(log->lineCount() == 1000 && shown.section('\n', 0, 0).endsWith(" line 5") && shown.endsWith(" line 1004"));
+  EXPECT_TRUE(log->lineCount() == 1000 && shown.section('\n', 0, 0).endsWith(" line 5") &&
+              shown.endsWith(" line 1004"));
   const QScrollBar* bar = log->text()->verticalScrollBar();
   EXPECT_TRUE(log->text()->isReadOnly() && bar->value() == bar->maximum()) << "the newest line is in view";
   log->command(IDC_LOG_COPY);
@@ -421,9 +447,10 @@ TEST(VersionLine, TheFirstTranslationsProductVersionOrOnlyThePrefixReadOnceGoodA
       {japanese("2;1,3"), "Ver.:2.1-3"},
       // The translation names the second table; sub-blocks match without regard to case.
       {"\\VarFileInfo\\Translation=0409 04B0\n\\StringFileInfo\\041104b0\\ProductVersion=9.9\n"
-       "\\stringfileinfo\\040904b0\\productversion=3.2\n", "Ver.:3.2"},
-      {"\\VarFileInfo\\Translation=0411 04b0\n", "Ver.:"},  // no product version
-      {"", ""},                                              // no record
+       "\\stringfileinfo\\040904b0\\productversion=3.2\n",
+       "Ver.:3.2"},
+      {"\\VarFileInfo\\Translation=0411 04b0\n", "Ver.:"},       // no product version
+      {"", ""},                                                  // no record
       {"\\StringFileInfo\\041104b0\\ProductVersion=1.0\n", ""},  // no translation
       {"\\VarFileInfo\\Translation=zz11 04b0\n" + japanese("1.0"), ""},
       {"\\VarFileInfo\\Translation=0411\n", ""},

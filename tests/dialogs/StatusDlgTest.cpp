@@ -13,8 +13,8 @@
 #include "ui/ListView.h"
 
 #include <QCoreApplication>
-#include <regex>
 #include <QItemSelectionModel>
+#include <regex>
 
 namespace {
 
@@ -24,9 +24,13 @@ using namespace std::chrono_literals;
 
 class StatusDlgTest : public ::testing::Test, public CTcpRepeaterListener {
 protected:
-  void SetUp() override { initUiOnce(), repeater.setListener(this); ASSERT_TRUE(socketInit()); }
+  void SetUp() override {
+    initUiOnce(), repeater.setListener(this);
+    ASSERT_TRUE(socketInit());
+  }
   void TearDown() override {
-    for (auto* fds : {&clients, &served}) for (int& fd : *fds) resetClose(fd);
+    for (auto* fds : {&clients, &served})
+      for (int& fd : *fds) resetClose(fd);
     repeater.stop();
   }
   void notifyOnConnectionCount(int c) override { count = c; }
@@ -51,7 +55,8 @@ protected:
 
 // The counts and ages past what a short test shows: every thousands separator, days as hours.
 TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensForIPv6) {
-  for (const auto& [number, text] : {std::pair{999ull, "999"}, {1000ull, "1,000"}, {~0ull, "18,446,744,073,709,551,615"}})
+  for (const auto& [number, text] :
+       {std::pair{999ull, "999"}, {1000ull, "1,000"}, {~0ull, "18,446,744,073,709,551,615"}})
     EXPECT_EQ(thousands(number), text);
   EXPECT_TRUE(elapsedText(90061s) == "25:01:01" && elapsedText(-5s) == "0:00:00");
   ASSERT_TRUE(start());
@@ -88,11 +93,13 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   resetClose(clients[0]);
   ASSERT_TRUE(waitUntil([&] { return count == 1; }));
   clients.push_back(connectLoopback(listenPort));
-  ASSERT_TRUE(waitUntil([&] { return repeater.pairTableSize() == 4 && repeater.getNextPair(position = 0) != thirdPair; }));
+  ASSERT_TRUE(
+      waitUntil([&] { return repeater.pairTableSize() == 4 && repeater.getNextPair(position = 0) != thirdPair; }));
   std::vector<std::string> now;
   for (int i = 0; i < 250 && (now = rows()) == table; ++i)  // up to 5 s
     net::EventLoop::current().runFor(20ms), QCoreApplication::processEvents();
-  EXPECT_EQ(now, (std::vector<std::string>{lo + port(clients[4]) + connecting, third, lo + port(clients[3]) + connecting}));
+  EXPECT_EQ(now,
+            (std::vector<std::string>{lo + port(clients[4]) + connecting, third, lo + port(clients[3]) + connecting}));
   const QModelIndexList selected = dialog.list->selectionModel()->selectedRows();
   EXPECT_TRUE(selected.size() == 1 && selected[0].row() == 1) << "the third pair stays selected";
   resetClose(clients[2]);

@@ -21,7 +21,8 @@ static void checkParse(const std::string& text) {
   std::string again = std::to_string(prefix);
   for (int i = 3; i >= 0; --i) again = std::to_string(q[i]) + (i == 3 ? "/" : ".") + again;
   require(CIpFilter::parseAddress(again, q[4], q[5], q[6], q[7], prefix2) == 1, "reparse");
-  require(prefix >= 0 && prefix <= 32 && prefix == prefix2 && std::string(q, q + 4) == std::string(q + 4, q + 8), "round trip");
+  require(prefix >= 0 && prefix <= 32 && prefix == prefix2 && std::string(q, q + 4) == std::string(q + 4, q + 8),
+          "round trip");
   require(CIpFilter::matchRule(text, text) == 1, "a parsed text matches itself");
 }
 
@@ -29,7 +30,8 @@ static void checkParse(const std::string& text) {
 // address written as IPv4-mapped IPv6 is the same address.
 static void checkParseEitherFamily(const std::string& text) {
   ipaddr::Prefix first, again;
-  if (!ipaddr::parsePrefix(text, first)) return require(CIpFilter::matchRule(text, "::1") == 0, "refused matches nothing");
+  if (!ipaddr::parsePrefix(text, first))
+    return require(CIpFilter::matchRule(text, "::1") == 0, "refused matches nothing");
   require(first.length >= 0 && first.length <= 128, "prefix in range");
   require(ipaddr::parsePrefix(ipaddr::toText(first), again) == 1, "reparse either family");
   require(again.bytes == first.bytes && again.length == first.length, "round trip either family");
@@ -41,7 +43,8 @@ static void checkParseEitherFamily(const std::string& text) {
 static void checkMappedAlike(const std::string& address, CIpFilter& filter) {
   unsigned char q[4];
   int32_t prefix;
-  if (address.find('/') != std::string::npos || !CIpFilter::parseAddress(address, q[0], q[1], q[2], q[3], prefix)) return;
+  if (address.find('/') != std::string::npos || !CIpFilter::parseAddress(address, q[0], q[1], q[2], q[3], prefix))
+    return;
   const std::string mapped = "::ffff:" + std::to_string(q[0]) + "." + std::to_string(q[1]) + "." +
                              std::to_string(q[2]) + "." + std::to_string(q[3]);
   for (filter.mode = 0; filter.mode <= 3; ++filter.mode)
@@ -50,8 +53,7 @@ static void checkMappedAlike(const std::string& address, CIpFilter& filter) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> lines(1);
-  for (size_t i = 0; i < size; ++i)
-    data[i] == '\n' ? lines.emplace_back() : lines.back() += static_cast<char>(data[i]);
+  for (size_t i = 0; i < size; ++i) data[i] == '\n' ? lines.emplace_back() : lines.back() += static_cast<char>(data[i]);
   const std::string& address = lines[0];
   const std::string rule = lines.size() > 1 ? lines[1] : std::string();
   checkParse(address);

@@ -67,8 +67,8 @@ TEST(EventLog, BatchedDescriptorSinkWritesWholeLines) {
 // 32 bits, durations over an hour, and a refused relay loop.
 TEST(EventLog, LineTexts) {
   EXPECT_EQ(evlog::loopRefusedLine(0, "127.0.0.1", 40001), "TCP-PORT0 中継ループ拒否 接続元=127.0.0.1:40001");
-  const evlog::ConnectionEnd end{2, "127.0.0.2", 5555, "::1", 80, 5000000000ull, 7, milliseconds(3723004),
-                                 "クライアントが切断"};
+  const evlog::ConnectionEnd end{
+      2, "127.0.0.2", 5555, "::1", 80, 5000000000ull, 7, milliseconds(3723004), "クライアントが切断"};
   EXPECT_EQ(evlog::connectionEndLine(end),
             "TCP-PORT2 接続終了 接続元=127.0.0.2:5555 転送先=[::1]:80 受信=5000000000 送信=7 "
             "時間=3723.004s 終了=クライアントが切断");

@@ -28,7 +28,8 @@ TEST(Fault, RelayLoopsAreRefusedAtAccept) {
     int c = connectLoopback(port);
     bool closed = false;
     EXPECT_TRUE(runWithPeer([&] {
-      for (int i = 0; i < 40 && !closed; ++i) peak = std::max(peak, openDescriptors()), closed = waitPeerClosed(c, 50ms);
+      for (int i = 0; i < 40 && !closed; ++i)
+        peak = std::max(peak, openDescriptors()), closed = waitPeerClosed(c, 50ms);
     }));
     EXPECT_TRUE(closed);
     closeFd(c);

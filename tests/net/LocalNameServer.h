@@ -39,7 +39,7 @@ public:
   LocalNameServer& operator=(const LocalNameServer&) = delete;
 
   void set(const std::string& name, Entry entry) { names_[name] = std::move(entry); }
-  std::string address() const { return "127.0.0.1:" + std::to_string(testsupport::portOf(fd_)); }  // c-ares' form
+  std::string address() const { return "127.0.0.1:" + std::to_string(testsupport::portOf(fd_)); }    // c-ares' form
   int questions(const std::string& name) const { return asked_.count(name) ? asked_.at(name) : 0; }  // A and AAAA
 
 private:

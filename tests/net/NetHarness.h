@@ -47,12 +47,15 @@ inline bool runWithPeer(const std::function<void()>& work, std::chrono::millisec
 class StdoutCapture {
 public:
   StdoutCapture() { std::fflush(stdout), ::dup2(::fileno(file_), 1), traceTargetChanged(); }
-  ~StdoutCapture() { std::fflush(stdout), ::dup2(saved_, 1), ::close(saved_), traceTargetChanged(), std::fclose(file_); }
+  ~StdoutCapture() {
+    std::fflush(stdout), ::dup2(saved_, 1), ::close(saved_), traceTargetChanged(), std::fclose(file_);
+  }
   std::string text() const {  // works even when descriptors have run out
     std::fflush(stdout);
     std::string out;
     char buf[65536];
-    for (ssize_t n; (n = ::pread(::fileno(file_), buf, sizeof buf, static_cast<off_t>(out.size()))) > 0;) out.append(buf, n);
+    for (ssize_t n; (n = ::pread(::fileno(file_), buf, sizeof buf, static_cast<off_t>(out.size()))) > 0;)
+      out.append(buf, n);
     return out;
   }
 
@@ -71,7 +74,7 @@ inline std::string pattern(std::size_t n, unsigned seed) {
 struct Counts final : CTcpRepeaterListener {
   std::vector<int> seen;
   std::vector<std::pair<PairEnding, int>> endings;  // how and err of each pair's end
-  std::vector<std::string> failures;  // the resolver's reason of each pair's end, "" for none
+  std::vector<std::string> failures;                // the resolver's reason of each pair's end, "" for none
   int loopsRefused = 0;
   void notifyOnConnectionCount(int count) override { seen.push_back(count); }
   void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override {
@@ -104,10 +107,12 @@ struct Relay {
 
   bool connectPair(int& clientFd, int& destFd) {  // until the pair is connected
     clientFd = client();
-    return clientFd >= 0 && waitFor([&] {
+    return clientFd >= 0 && waitFor(
+                                [&] {
       CTcpStreamPair* p = pairOf(clientFd);
       return destFd >= 0 && p && p->connectStream->connectState == STREAM_CONNECTED;
-    }, 10s, [&] { destFd = dest.acceptOne(10s); });
+                                },
+                                10s, [&] { destFd = dest.acceptOne(10s); });
   }
 
   CTcpStreamPair* pairOf(int clientFd) {  // by the client's local port

@@ -34,9 +34,8 @@ TEST(Outgoing, NamesAreLookedUpOffTheLoopAndTheirAddressesTriedInOrder) {
   ASSERT_TRUE(one.setServers(names.address()) && other.setServers(names.address()));
   int answered[2] = {0, 0};
   net::Resolver::Request a = one.lookup("two.relvane.test", [&](int, const auto&) { ++answered[0]; });
-  net::Resolver::Request b = other.lookup("two.relvane.test", [&](int err, const auto& found) {
-    answered[1] += err == 0 && found.size() == 2;
-  });
+  net::Resolver::Request b = other.lookup(
+      "two.relvane.test", [&](int err, const auto& found) { answered[1] += err == 0 && found.size() == 2; });
   a.cancel();
   EXPECT_TRUE(b.pending());
   FullBacklog silent;
@@ -57,18 +56,21 @@ TEST(Outgoing, NamesAreLookedUpOffTheLoopAndTheirAddressesTriedInOrder) {
   EXPECT_TRUE(!readableWithin(s, 0ms) || secondsSince(asked) >= 0.9) << "reset before the connect bound";
   EXPECT_TRUE(late.counts.seen.empty()) << "relayed while the name was still being looked up";
   EXPECT_EQ(unknown.repeater.pairTableSize(), 0);
-  EXPECT_NE(trace.text().find("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=nowhere.relvane.test, port=9 err=22\n"),
-            std::string::npos);
+  EXPECT_NE(
+      trace.text().find("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=nowhere.relvane.test, port=9 err=22\n"),
+      std::string::npos);
   EXPECT_EQ(unknown.counts.failures, std::vector<std::string>{"Domain name not found"}) << "the resolver's own reason";
 
-  EXPECT_TRUE(runWithPeer([&] {
+  EXPECT_TRUE(runWithPeer(
+      [&] {
     for (int i = 0; i < 2; ++i) {
       sendAll(waiting[i], "via name " + std::to_string(i));
       int fd = late.dest.acceptOne(10s);
       got[i] = recvExact(fd, 10, 5s);
       closeFd(fd);
     }
-  }, 20s));
+      },
+      20s));
   EXPECT_TRUE(got[0] == "via name 0" || got[0] == "via name 1") << got[0];
   EXPECT_NE(got[0], got[1]);
   EXPECT_GE(secondsSince(asked), 1.9);
@@ -78,8 +80,8 @@ TEST(Outgoing, NamesAreLookedUpOffTheLoopAndTheirAddressesTriedInOrder) {
 
   for (int fd : {c0, d0, waiting[0], waiting[1], c, s}) ::close(fd);
 
-  const std::tuple<const char*, LoopbackListener*, const char*> onward[] = {
-      {"two.relvane.test", &second, "127.0.0.2"}, {"::1", &v6, "::1"}};
+  const std::tuple<const char*, LoopbackListener*, const char*> onward[] = {{"two.relvane.test", &second, "127.0.0.2"},
+                                                                            {"::1", &v6, "::1"}};
   for (auto [host, at, address] : onward) {
     if (at->fd < 0) GTEST_SKIP() << "no IPv6 loopback here";
     Relay r(128, host, at->port);

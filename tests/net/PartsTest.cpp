@@ -75,14 +75,15 @@ TEST(TimerQueue, FireInDeadlineOrderThroughMassCancelsAndCallbacksThatStartOrCan
   // Far-off timers started and cancelled, as every connection does with its connect timeout:
   // enough of them that the queue clears them out while live ones sit among them.
   std::vector<net::TimerQueue::Id> far;
-  for (int i = 0; i < 500; ++i) far.push_back(queue.schedule(net::TimerQueue::Clock::now() + 1h, [&] { fired += 'X'; }));
+  for (int i = 0; i < 500; ++i)
+    far.push_back(queue.schedule(net::TimerQueue::Clock::now() + 1h, [&] { fired += 'X'; }));
   net::Timer c, b, a, cancelled, late;
   c.start(500ms, [&] { fired += 'c'; });
   for (net::TimerQueue::Id id : far) queue.cancel(id);
   queue.cancel(far.back());  // twice: ignored
   b.start(20ms, [&] {
     fired += 'b', roundOfB = loop.round();
-    cancelled.cancel();  // due in the same round, and never runs
+    cancelled.cancel();                                                  // due in the same round, and never runs
     late.start(0ms, [&] { fired += 'l', roundOfLate = loop.round(); });  // due, but waits for the next round
   });
   a.start(10ms, [&] { fired += 'a'; });

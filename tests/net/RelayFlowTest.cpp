@@ -16,7 +16,8 @@ constexpr std::size_t kChunk = 1 << 20;
 // n pseudo-random bytes from the seed, then a half-close; the reader checks them chunk by chunk,
 // and that the end is an orderly one.
 void sendStream(int fd, std::size_t n, unsigned seed) {
-  for (std::size_t sent = 0; sent < n; sent += kChunk) sendAll(fd, pattern(std::min(kChunk, n - sent), seed + sent), 30s);
+  for (std::size_t sent = 0; sent < n; sent += kChunk)
+    sendAll(fd, pattern(std::min(kChunk, n - sent), seed + sent), 30s);
   ::shutdown(fd, SHUT_WR);
 }
 
@@ -44,7 +45,8 @@ TEST(RelayFlow, ABurstIsConnectedInArrivalOrderAndEveryByteRelayedBothWays) {
     ASSERT_TRUE(sendAll(clients.back(), std::string(1, static_cast<char>(i))));
   }
   std::atomic<int> good{0};
-  EXPECT_TRUE(runWithPeer([&] {
+  EXPECT_TRUE(runWithPeer(
+      [&] {
     for (int fd; std::ssize(dests) < kPairs && (fd = r.dest.acceptOne(10s)) >= 0;)  // 255: no first byte
       dests.push_back(fd), order.push_back(static_cast<unsigned char>((recvExact(fd, 1, 5s) + '\xff')[0]));
     if (order != arrival) return;
@@ -57,13 +59,15 @@ TEST(RelayFlow, ABurstIsConnectedInArrivalOrderAndEveryByteRelayedBothWays) {
         flows.emplace_back([=, &good] { good += receiveStream(to, size(i), seed); });
       }
     for (auto& t : flows) t.join();
-  }, 120s));
+      },
+      120s));
   EXPECT_EQ(order, arrival);
   EXPECT_EQ(good, 2 * kPairs);
   EXPECT_TRUE(waitFor([&] { return r.repeater.pairTableSize() == 0; })) << "both directions ended";
   EXPECT_EQ(*std::max_element(r.counts.seen.begin(), r.counts.seen.end()), kPairs);
   EXPECT_EQ(r.counts.seen.back(), 0);
-  for (std::vector<int>* list : {&clients, &dests}) for (int& fd : *list) closeFd(fd);
+  for (std::vector<int>* list : {&clients, &dests})
+    for (int& fd : *list) closeFd(fd);
 }
 
 // One relay through a pair's life: a reader that stops holds the relay at its buffer bound and
@@ -135,11 +139,13 @@ TEST(RelayFlow, SlowReaderResetAndHalfCloseThroughOneRelay) {
 
   ::shutdown(c, SHUT_WR);
   const auto halfClosed = Clock::now();
-  EXPECT_TRUE(runWithPeer([&] {
+  EXPECT_TRUE(runWithPeer(
+      [&] {
     recvUntilEof(d);
     for (int i = 0; i < 5; ++i) sendAll(d, "."), std::this_thread::sleep_for(400ms);  // 2 s of trickle
     got = recvUntilEof(c, 10s, nullptr, &reset);
-  }, 20s));
+      },
+      20s));
   const double lasted = secondsSince(halfClosed);
   EXPECT_EQ(got, ".....");
   EXPECT_TRUE(reset);

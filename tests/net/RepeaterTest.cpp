@@ -12,7 +12,7 @@ TEST(Repeater, TableAndCountsThroughConnectingCloseStopAndRestart) {
   FullBacklog dest;
   StdoutCapture trace;
   Relay r(0, "127.0.0.1", dest.port);  // a size out of range: the default
-  ::close(dest.acceptOne());  // room for exactly one queued connection
+  ::close(dest.acceptOne());           // room for exactly one queued connection
   int a = r.client(), b = r.client(), c = -1, d = -1;
   ASSERT_TRUE(waitFor([&] { return r.counts.seen.size() == 1; }));
   ::close(dest.acceptOne());

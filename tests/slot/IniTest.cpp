@@ -31,8 +31,8 @@ TEST(IniGolden, HandEditedFilesAreLoadedChangedAndSavedByteForByte) {
   EXPECT_EQ(crlf.get("tcp-PORT0", "ACT"), "0");
   EXPECT_EQ(crlf.get("TCP-PORT0", "FORWARDHOST"), "host with spaces ");
   EXPECT_EQ(crlf.get("TCP-PORT1", "ACT"), std::nullopt) << "keys do not leak across sections";
-  EXPECT_EQ(ini::Document::parse(readFile(kData / "lf-bom-no-final-newline.ini")).get("OTHER", "Key"),
-            "value") << "the byte order mark is not part of a name";
+  EXPECT_EQ(ini::Document::parse(readFile(kData / "lf-bom-no-final-newline.ini")).get("OTHER", "Key"), "value")
+      << "the byte order mark is not part of a name";
 
   TempDir dir;
   const std::string path = (dir / "a.ini").string();
@@ -61,18 +61,38 @@ TEST(IniDocument, ReadingAndWritingRulesAndForgedLinesRefused) {
   EXPECT_TRUE(doc.set("a", "K", "3"));
   const std::string after = doc.text();
   EXPECT_NE(after.find("k = 3\nK=second\n"), std::string::npos) << after;
-  for (auto [s, k, v] : {std::tuple{"A", "K", "line\nbreak"}, {"A", "K", "cr\r"}, {"A", "a=b", "v"},
-                         {"A]x", "K", "v"}, {"A", " ", "v"}, {"", "K", "v"}, {"A", "[B]", "v"},
-                         {"A", "[K", "v]"}, {"A", " ;K", "v"}, {"A", "#K", "v"}})
+  for (auto [s, k, v] : {std::tuple{"A", "K", "line\nbreak"},
+                         {"A", "K", "cr\r"},
+                         {"A", "a=b", "v"},
+                         {"A]x", "K", "v"},
+                         {"A", " ", "v"},
+                         {"", "K", "v"},
+                         {"A", "[B]", "v"},
+                         {"A", "[K", "v]"},
+                         {"A", " ;K", "v"},
+                         {"A", "#K", "v"}})
     EXPECT_FALSE(doc.set(s, k, v)) << s << "/" << k << "/" << v;
   EXPECT_EQ(doc.text(), after) << "a refused write changes nothing";
 }
 
 TEST(IniParseInt, LeadingDigitsSignAndSaturation) {
-  struct { const char* text; int expected; } cases[] = {
-      {"42", 42}, {"-7", -7}, {"+5", 5}, {"12ab", 12}, {"abc", 0}, {"0x10", 0}, {"-", 0},
-      {"- 5", 0}, {"1.9", 1}, {"2147483648", INT_MAX}, {"99999999999999999999999", INT_MAX},
-      {"-2147483648", INT_MIN}, {"-2147483649", INT_MIN}, {"", 128}};
+  struct {
+    const char* text;
+    int expected;
+  } cases[] = {{"42", 42},
+               {"-7", -7},
+               {"+5", 5},
+               {"12ab", 12},
+               {"abc", 0},
+               {"0x10", 0},
+               {"-", 0},
+               {"- 5", 0},
+               {"1.9", 1},
+               {"2147483648", INT_MAX},
+               {"99999999999999999999999", INT_MAX},
+               {"-2147483648", INT_MIN},
+               {"-2147483649", INT_MIN},
+               {"", 128}};
   for (auto& c : cases) EXPECT_EQ(ini::parseInt(c.text, 128), c.expected) << c.text;
 }
 
@@ -151,9 +171,13 @@ TEST(IniSave, FailuresLeaveTheOldFileWholeAFolderRefusingTheTemporaryFileGetsAnI
 TEST(SlotSections, CountedFromTheFileAndRemovingOneRenumbersTheRestKeepingEveryOtherByte) {
   std::string file;
   for (int i = 0; i < 31; ++i) file += "[TCP-PORT" + std::to_string(i) + "]\nPORT=" + std::to_string(i) + "\n";
-  const std::pair<std::string, int> cases[] = {
-      {"", 1}, {"[OTHER]\nA=1\n", 1}, {"[TCP-PORT0]\n", 1}, {"[tcp-port0]\n[TCP-PORT1]\n[Tcp-Port2]\n", 3},
-      {"[TCP-PORT0]\n[TCP-PORT2]\n", 1}, {"[TCP-PORT1]\n", 1}, {file, 30}};
+  const std::pair<std::string, int> cases[] = {{"", 1},
+                                               {"[OTHER]\nA=1\n", 1},
+                                               {"[TCP-PORT0]\n", 1},
+                                               {"[tcp-port0]\n[TCP-PORT1]\n[Tcp-Port2]\n", 3},
+                                               {"[TCP-PORT0]\n[TCP-PORT2]\n", 1},
+                                               {"[TCP-PORT1]\n", 1},
+                                               {file, 30}};
   for (const auto& [text, expected] : cases)
     EXPECT_EQ(slot_sections::count(ini::Document::parse(text)), expected) << text;
 
@@ -162,8 +186,9 @@ TEST(SlotSections, CountedFromTheFileAndRemovingOneRenumbersTheRestKeepingEveryO
       "[OTHER]\r\nX=y\r\n[TCP-PORT2]\r\nFORWARDHOST=\x93\xfa\x96\x7b\r\n[TCP-PORT3]\r\nACT=0";
   ini::Document doc = ini::Document::parse(before);
   ASSERT_TRUE(slot_sections::remove(doc, 1));
-  EXPECT_EQ(doc.text(), "; my relays\r\n[TCP-PORT0]\r\nACT=1\r\n\r\n"
-                        "[OTHER]\r\nX=y\r\n[TCP-PORT1]\r\nFORWARDHOST=\x93\xfa\x96\x7b\r\n[TCP-PORT2]\r\nACT=0");
+  EXPECT_EQ(doc.text(),
+            "; my relays\r\n[TCP-PORT0]\r\nACT=1\r\n\r\n"
+            "[OTHER]\r\nX=y\r\n[TCP-PORT1]\r\nFORWARDHOST=\x93\xfa\x96\x7b\r\n[TCP-PORT2]\r\nACT=0");
   EXPECT_EQ(slot_sections::count(doc), 3);
   EXPECT_FALSE(slot_sections::remove(doc, 5));
 }

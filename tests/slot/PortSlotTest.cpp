@@ -66,10 +66,12 @@ std::string peer(int fd) { return "127.0.0.1:" + std::to_string(portOf(fd)); }
 
 // The time bounds have no control: they are read when present and never written.
 TEST_F(PortSlotTest, EachSlotReadsItsOwnSectionCutsLongHostsAndWritesNothingUnchanged) {
-  const std::string other = "[TCP-PORT1]\nACT=1\nPORT=70000\nCONNECTTIMEOUT=5\nHALFCLOSETIMEOUT=0\n\n[TCP-PORT0]\nFORWARDHOST=";
+  const std::string other =
+      "[TCP-PORT1]\nACT=1\nPORT=70000\nCONNECTTIMEOUT=5\nHALFCLOSETIMEOUT=0\n\n[TCP-PORT0]\nFORWARDHOST=";
   writeFile(ini, other + std::string(300, 'h') + "\n");
   slot.loadSettings();
-  EXPECT_EQ(std::tie(slot.act, slot.listenPort, slot.forwardHost, slot.connectTimeout, slot.halfCloseTimeout, slot.bufferSize),
+  EXPECT_EQ(std::tie(slot.act, slot.listenPort, slot.forwardHost, slot.connectTimeout, slot.halfCloseTimeout,
+                     slot.bufferSize),
             std::make_tuple(0, 0, std::string(260, 'h'), 30, 600, 128));
   ASSERT_TRUE(slot.saveSettings());
   EXPECT_EQ(readFile(ini), other + std::string(300, 'h') + "\n") << "a cut host is not written back";
@@ -89,7 +91,10 @@ TEST_F(PortSlotTest, EachSlotReadsItsOwnSectionCutsLongHostsAndWritesNothingUnch
 TEST_F(PortSlotTest, ARefusedSwitchOnSavesNothingAndTheSelfCheckComesBeforeTheBind) {
   LoopbackListener taken;  // a listen port that another socket holds
   const std::string held = std::to_string(taken.port);
-  struct { std::string file; std::string message; } cases[] = {
+  struct {
+    std::string file;
+    std::string message;
+  } cases[] = {
       {"[TCP-PORT0]\nACT=1\nPORT=8080\n", "転送先ポート番号が無効な設定です"},
       {"[TCP-PORT0]\nACT=1\nPORT=8080\nFORWARDHOST=\n", "転送先ポート番号が無効な設定です"},
       {"[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=127.0.0.2\nFORWARDPORT=" + held + "\n",
@@ -147,8 +152,8 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineAndFailedOrFilteredOnesAreCo
     EXPECT_TRUE(waitUntil([&] { return !slot.nextPair(position = 0); }));
     const auto lines = log.lines(from);
     ASSERT_EQ(lines.size(), 1u);
-    const std::regex line("TCP-PORT0 接続終了 接続元=" + from + " 転送先=" + dest + " 受信=" + std::to_string(up.size()) +
-                          " 送信=70000 時間=\\d+\\.\\d{3}s 終了=" + endings[ending]);
+    const std::regex line("TCP-PORT0 接続終了 接続元=" + from + " 転送先=" + dest + " 受信=" +
+                          std::to_string(up.size()) + " 送信=70000 時間=\\d+\\.\\d{3}s 終了=" + endings[ending]);
     EXPECT_TRUE(std::regex_match(lines[0], line)) << lines[0];
     closeFd(client), closeFd(server);
   }
@@ -166,8 +171,10 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineAndFailedOrFilteredOnesAreCo
   EXPECT_TRUE(waitUntil([&] { return waitPeerClosed(refused, 10ms); }));
   const auto failed = log.lines(peer(refused));
   ASSERT_EQ(failed.size(), 1u);
-  EXPECT_TRUE(std::regex_match(failed[0], std::regex("TCP-PORT0 接続終了 接続元=" + peer(refused) + " 転送先=127.0.0.1:" +
-      std::to_string(nobody) + " 受信=0 送信=0 時間=\\d+\\.\\d{3}s 終了=接続失敗\\(" + std::strerror(ECONNREFUSED) + "\\)")))
+  EXPECT_TRUE(std::regex_match(
+      failed[0],
+      std::regex("TCP-PORT0 接続終了 接続元=" + peer(refused) + " 転送先=127.0.0.1:" + std::to_string(nobody) +
+                 " 受信=0 送信=0 時間=\\d+\\.\\d{3}s 終了=接続失敗\\(" + std::strerror(ECONNREFUSED) + "\\)")))
       << failed[0];
   slot.filter.mode = CIpFilter::ModeRules;
   slot.filter.allowCount = 1;
@@ -196,7 +203,8 @@ TEST_F(SlotSetTest, ThreeSlotsStartAddOneRemoveTheMiddleOneAndShutDownAndAFullSe
   writeFile(ini, head + middle + tail);
   set.open();
   ASSERT_EQ(set.size(), 3);
-  set.startAll([](CPortSlot&, const std::string&) { return true; });  // in order, refusals told: the runs' and the window's
+  set.startAll(
+      [](CPortSlot&, const std::string&) { return true; });  // in order, refusals told: the runs' and the window's
   EXPECT_TRUE(set[0].started() && !set[1].started() && set[2].started());
   EXPECT_EQ(set.addSlot(), std::optional<std::string>(""));
   EXPECT_EQ(readFile(ini), head + middle + tail + slotSection(3, 0, 0, 0)) << "a refusal at launch keeps ACT=1";
@@ -270,16 +278,26 @@ TEST_F(PortSlotTest, AnOldFileLoadsAndSavesByteForByteAndEveryNewKeyRoundTrips) 
 // dual-stack slot arrives as ::ffff:127.0.0.1 and is judged as its IPv4 address (how rules
 // decide is the filter's own test).
 TEST_F(PortSlotTest, ModesRulesAndListenAddressesDecideOverRealPeersAndCountTheRefused) {
-  struct Try { const char *source, *target, *verdict; };
-  const struct { const char* keys; bool v6; std::vector<Try> tries; } cases[] = {
-      {"FILTER=1\nALLOW0=10.0.0.0/33\n", false,
+  struct Try {
+    const char *source, *target, *verdict;
+  };
+  const struct {
+    const char* keys;
+    bool v6;
+    std::vector<Try> tries;
+  } cases[] = {
+      {"FILTER=1\nALLOW0=10.0.0.0/33\n",
+       false,
        {{"127.0.0.2", "127.0.0.1", "refused"}, {"127.0.0.1", "127.0.0.1", "served"}}},
-      {"LISTENHOST=127.0.0.1\n", false,
+      {"LISTENHOST=127.0.0.1\n",
+       false,
        {{"127.0.0.1", "127.0.0.1", "served"}, {"127.0.0.1", "127.0.0.2", "unreachable"}}},
       {"LISTENHOST=127.0.0.1\n", true, {{"::1", "::1", "unreachable"}}},
-      {"LISTENHOST=::\nFILTER=1\n", true,
+      {"LISTENHOST=::\nFILTER=1\n",
+       true,
        {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "served"}, {"127.0.0.2", "127.0.0.1", "refused"}}},
-      {"LISTENHOST=::1\nFILTER=3\nALLOW0=::1/128\n", true,
+      {"LISTENHOST=::1\nFILTER=3\nALLOW0=::1/128\n",
+       true,
        {{"::1", "::1", "served"}, {"127.0.0.1", "127.0.0.1", "unreachable"}}}};
   auto refused = [&] { return slot.totals().refused; };
   // "served" once the pair is connected, "refused" once the relay has turned it away.

@@ -44,9 +44,13 @@ TEST_F(SettingsFile, WhatIsNotARegularTextFileUpToOneMiBIsToldByPathAndNeverWrit
   writeFile(dir / "nul.ini", std::string("[TCP-PORT0]\0", 12));
   // A node of the null device, where root may make one; never a system path.
   const bool device = ::geteuid() == 0 && ::mknod((dir / "dev.ini").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
-  for (const auto& [name, what] : {std::pair{"dangling.ini", "リンク先のない"}, {"folder.ini", "ディレクトリ"},
-                                   {"fifo.ini", "(FIFO)"}, {"big.ini", "1048577 バイト"}, {"utf16.ini", "UTF-16"},
-                                   {"nul.ini", "NUL"}, {"dev.ini", "キャラクタデバイス"}}) {
+  for (const auto& [name, what] : {std::pair{"dangling.ini", "リンク先のない"},
+                                   {"folder.ini", "ディレクトリ"},
+                                   {"fifo.ini", "(FIFO)"},
+                                   {"big.ini", "1048577 バイト"},
+                                   {"utf16.ini", "UTF-16"},
+                                   {"nul.ini", "NUL"},
+                                   {"dev.ini", "キャラクタデバイス"}}) {
     if (!device && std::string(name) == "dev.ini") continue;
     slot.iniPath = (dir / name).string();
     const auto type = fs::symlink_status(slot.iniPath).type();
@@ -73,7 +77,7 @@ TEST_F(SettingsFile, ASaveFollowsOnlyTheUsersLinkKeepsOwnerAndModeAndNeverReplac
   writeFile(ini, "old");
   ::chmod(ini.c_str(), 0640);
   ASSERT_TRUE(!root || ::chown(ini.c_str(), 65534, 65534) == 0);  // root gives another's file back
-  fs::create_symlink(dir / "victim", ini + ".tmp");  // planted at the name saves once used
+  fs::create_symlink(dir / "victim", ini + ".tmp");               // planted at the name saves once used
   fs::create_symlink(ini, dir / "link.ini");
   ASSERT_TRUE(ini::writeFileAtomically((dir / "link.ini").string(), "new"));
   EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));

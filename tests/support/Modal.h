@@ -27,7 +27,8 @@ inline void initUiOnce() {
 
 // Clicks as a user does; a radio button takes clicks on its circle and label only, so on its circle.
 inline void click(QAbstractButton* b) {
-  QTest::mouseClick(b, Qt::LeftButton, {}, qobject_cast<QRadioButton*>(b) ? QPoint(6, b->height() / 2) : b->rect().center());
+  QTest::mouseClick(b, Qt::LeftButton, {},
+                    qobject_cast<QRadioButton*>(b) ? QPoint(6, b->height() / 2) : b->rect().center());
 }
 // Replaces an edit box's text by typing.
 inline void retype(QLineEdit* edit, const QString& text) { edit->selectAll(), QTest::keyClicks(edit, text); }
@@ -52,7 +53,8 @@ void whenModal(std::function<void(W*)> act) {
     timer->stop();
     timer->deleteLater();
     if (w) act(w);
-    else if (QWidget* other = QApplication::activeModalWidget()) other->close();
+    else if (QWidget* other = QApplication::activeModalWidget())
+      other->close();
   });
   timer->start(10);
 }

@@ -10,7 +10,7 @@ namespace testsupport {
 
 // A fresh directory under the system temp dir, removed with everything in it.
 class TempDir {
- public:
+public:
   TempDir() {
     std::string templ = (std::filesystem::temp_directory_path() / "relvane-test-XXXXXX").string();
     if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
@@ -27,7 +27,7 @@ class TempDir {
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
- private:
+private:
   std::filesystem::path path_;
 };
 

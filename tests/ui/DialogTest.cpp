@@ -56,13 +56,16 @@ TEST(Geometry, PortPanelControlsSitWhereTheirDialogUnitsMapAndPortFieldsShowFive
     const QRect contents = edit->style()->subElementRect(QStyle::SE_LineEditContents, &opt, edit);
     const QMargins m = edit->textMargins();
     EXPECT_LE(edit->fontMetrics().horizontalAdvance(QStringLiteral("65535")),
-              contents.width() - m.left() - m.right() - 4) << id;
+              contents.width() - m.left() - m.right() - 4)
+        << id;
   }
 }
 
 // The about box's template, with a colour rule that follows a member.
 struct Probe : ui::CDialog {
-  Probe() : CDialog(IDD_ABOUTBOX) { onCommand(IDC_HOMEPAGE_LINK, [this] { ++clicks; }); }
+  Probe() : CDialog(IDD_ABOUTBOX) {
+    onCommand(IDC_HOMEPAGE_LINK, [this] { ++clicks; });
+  }
   int clicks = 0;
   bool alert = false;
   std::optional<QColor> dialogColor() const override { return QColor(Qt::white); }
