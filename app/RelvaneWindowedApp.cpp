@@ -24,7 +24,7 @@ std::unique_ptr<QSocketNotifier> watchSignals(CRelvaneDlg& dialog, int mode) {
   if (CSignalPipe::readFd() < 0) return nullptr;
   auto watch = std::make_unique<QSocketNotifier>(CSignalPipe::readFd(), QSocketNotifier::Read);
   QPointer<CRelvaneDlg> window(&dialog);
-  QObject::connect(watch.get(), &QSocketNotifier::activated, [window, mode] {
+  QObject::connect(watch.get(), &QSocketNotifier::activated, watch.get(), [window, mode] {
     for (int signo : CSignalPipe::drain()) {
       if (signalAction(signo, mode, false) == SignalAction::Ignore) {
         trace("CRelvaneApp: signal %d ignored\n", signo);
@@ -105,7 +105,7 @@ int CRelvaneWindowedApp::runMainWindow() {
   mainDialog = &dialog;
   // Once the window has ended nobody reads the pipe: a second SIGTERM must end a shutdown
   // that hangs.
-  QObject::connect(&dialog, &QDialog::finished, [] { CSignalPipe::restoreDefaults(); });
+  QObject::connect(&dialog, &QDialog::finished, &dialog, [] { CSignalPipe::restoreDefaults(); });
   // Made after the window, so gone before it: a signal that comes once the window has
   // ended finds nobody listening and touches nothing.
   const auto signalWatch = watchSignals(dialog, debugMode);
