@@ -1,28 +1,140 @@
 // The built program run as a user runs it -- headless, or with its window on the offscreen
-// platform -- from a directory of its own with the INI file beside it, ended by signals.
+// platform -- from a directory of its own with the INI file beside it, ended by signals; and as
+// a service runs it: one program per settings file whatever the path and environment, a start
+// that a signal stops, a log that nobody reads, and a 1.0.1 user's file found in the start folder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <regex>
-#include <sys/stat.h>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
-#include "ChildProcess.h"
+#include "Loopback.h"
+#include "SlotIni.h"
+#include "TempDir.h"
+#include "Wait.h"
+
+extern char** environ;
 
 namespace fs = std::filesystem;
-using namespace apptest;
 using namespace testsupport;
 
 namespace {
 
+// True when something on 127.0.0.1:port accepts a connection.
+bool accepting(int port) {
+  int fd = connectLoopback(port, 200ms);
+  const bool connected = fd >= 0;
+  return closeFd(fd), connected;
+}
+
+// Runs `program` with `argv` as given and our environment with `environment`'s "NAME=value"
+// entries put over it ("NAME" alone removes one), standard output and error going to files
+// in `outputDir` (or input and output closed, as some launchers leave them; or standard error
+// on `stderrFd` when given).
+class ChildProcess {
+public:
+  ChildProcess(const fs::path& program, std::vector<std::string> argv, const fs::path& workDir,
+               const fs::path& outputDir, bool stdinAndStdoutClosed, const std::vector<std::string>& environment,
+               int stderrFd)
+      : outPath(outputDir / "stdout.txt"), errPath(outputDir / "stderr.txt") {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    for (const std::string& change : environment) {
+      const std::string name = change.substr(0, change.find('=')) + "=";
+      std::erase_if(env, [&](const std::string& e) { return e.starts_with(name); });
+      if (change.find('=') != std::string::npos) env.push_back(change);
+    }
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    if (stdinAndStdoutClosed) {
+      posix_spawn_file_actions_addclose(&files, 0), posix_spawn_file_actions_addclose(&files, 1);
+    } else {
+      posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+      posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&files, stderrFd, 2);
+    else
+      posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addchdir_np(&files, workDir.c_str());
+    const int rc = posix_spawn(&pid, program.c_str(), &files, nullptr, pointers(argv).data(), pointers(env).data());
+    posix_spawn_file_actions_destroy(&files);
+    if (rc != 0) throw std::runtime_error("spawn failed");
+  }
+  ~ChildProcess() {  // a child still running is killed and reaped
+    if (running()) ::kill(pid, SIGKILL);
+    if (!reaped) ::waitpid(pid, nullptr, 0);
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  void signal(int signo) const {
+    if (!reaped) ::kill(pid, signo);
+  }
+  bool running() {
+    if (!reaped && ::waitpid(pid, &status, WNOHANG) == pid) reaped = true;
+    return !reaped;
+  }
+  // The exit code; -1 when it did not end in time or ended by a signal.
+  int waitExit(std::chrono::milliseconds timeout = 10s) {
+    if (!waitUntil([&] { return !running(); }, timeout) || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  }
+  // True once something accepts on `port`, as long as the program runs.
+  bool listening(int port) {
+    return waitUntil([&] { return accepting(port) || !running(); }) && running();
+  }
+  std::string out() const { return readFile(outPath); }
+  std::string err() const { return readFile(errPath); }
+
+private:
+  static std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> p;
+    for (auto& s : strings) p.push_back(s.data());
+    return p.push_back(nullptr), p;
+  }
+  int pid = -1;
+  bool reaped = false;
+  int status = 0;
+  fs::path outPath, errPath;
+};
+
+// A client of the slot on `port` and the destination's end of its connection, once a line has
+// gone through; both -1 when nothing got through while `child` ran. Both are closed at the end.
+struct Relayed {
+  Relayed(int port, const LoopbackListener& destination, ChildProcess& child) {
+    // The first connection that gets through is the one relayed.
+    waitUntil([&] { return (client = connectLoopback(port, 200ms)) >= 0 || !child.running(); });
+    if (client >= 0) server = destination.acceptOne();
+    const std::string line = "through the slot";
+    if (server < 0 || !sendAll(client, line) || recvExact(server, line.size()) != line)
+      closeFd(client), closeFd(server);
+  }
+  ~Relayed() { closeFd(client), closeFd(server); }
+  Relayed(const Relayed&) = delete;
+  Relayed& operator=(const Relayed&) = delete;
+  int client = -1, server = -1;
+};
+
 constexpr bool kWindowed = RELVANE_WINDOWED;  // built with Qt
+const std::string kRefused = "     既に起動されています.     \n";
 
 class ProgramRun : public ::testing::Test {
 protected:
   void SetUp() override {
-    for (const fs::path& dir : {bin, runtime, elsewhere}) fs::create_directories(dir);
+    for (const fs::path& dir : {bin, runtime, elsewhere, temp / "home"}) fs::create_directories(dir);
     fs::permissions(runtime, fs::perms::owner_all);  // as a session's runtime directory is
     // A copy, not a link: the program finds its folder through the system, so a link would
     // lead it to the build's own folder.
@@ -37,16 +149,19 @@ protected:
   // Started from another directory, by default as `program` with its full path as argument 0.
   std::unique_ptr<ChildProcess> start(std::vector<std::string> args, const std::vector<std::string>& environment = {},
                                       bool closedStreams = false, const fs::path& path = {},
-                                      const std::string& argv0 = {}) {
+                                      const std::string& argv0 = {}, int stderrFd = -1) {
     args.insert(args.begin(), argv0.empty() ? program.string() : argv0);
     const fs::path output = temp / ("out" + std::to_string(++started));
     fs::create_directories(output);
     return std::make_unique<ChildProcess>(path.empty() ? program : path, args, elsewhere, output, closedStreams,
-                                          environment);
+                                          environment, stderrFd);
   }
-
-  static bool listening(ChildProcess& child, int port) {
-    return waitUntil([&] { return accepting(port) || !child.running(); }) && child.running();
+  // As a service starts it: headless, with no runtime folder named and a home of its own.
+  std::unique_ptr<ChildProcess> service(std::vector<std::string> args, int stderrFd = -1) {
+    args.insert(args.begin(), "--headless");
+    const std::vector<std::string> environment = {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME",
+                                                  "HOME=" + (temp / "home").string()};
+    return start(args, environment, false, {}, {}, stderrFd);
   }
 
   void writeSlot(int act, int port, const std::string& more = "") {
@@ -67,10 +182,7 @@ protected:
 // SIGINT is ignored (the build without Qt has no window: it closes); in the last run a refusal
 // box at launch is up while the first slot relays, and termination ends the box, then the program.
 TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRunIgnoresInterrupt) {
-  const std::string debug =
-      "DEBUGMODE ON\n********** Start RELVANE DEBUG MODE  *******\n"
-      "DEBUG_MODE ON\nCurrentDir=" +
-      bin.string();
+  const std::string debug = "DEBUGMODE ON\n********** Start RELVANE DEBUG MODE  *******\nDEBUG_MODE ON\nCurrentDir=";
   const struct {
     std::vector<std::string> args;
     int signo;
@@ -80,9 +192,9 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
   } cases[] = {
       {{"--headless"}, SIGHUP, ""},  // the argument lines belong to the debug trace
       {{"--headless"}, SIGTERM, "", true},
-      {{"--headless", "-D583"}, SIGINT, "1番目の引数=--headless\n2番目の引数=-D583\n" + debug},
+      {{"--headless", "-D583"}, SIGINT, "1番目の引数=--headless\n2番目の引数=-D583\n" + debug + bin.string()},
       {{}, SIGINT, ""},
-      {{"-D583"}, SIGINT, "1番目の引数=-D583\n" + debug},
+      {{"-D583"}, SIGINT, "1番目の引数=-D583\n" + debug + bin.string()},
       {{}, SIGTERM, "", false, "[TCP-PORT1]\nACT=1\nPORT=0\n"},
   };
   for (const auto& c : cases) {
@@ -123,12 +235,12 @@ TEST_F(ProgramRun, OneProgramPerSettingsFileWhileItRunsAndAfterItEndsOrIsKilledF
   for (auto [end, argv0] :
        {std::pair{SIGTERM, link.string()}, {SIGKILL, std::string("RelvaneTiv")}, {SIGTERM, program.string()}}) {
     auto first = start({"--headless"}, {}, false, link, argv0);
-    ASSERT_TRUE(listening(*first, port)) << first->err();
+    ASSERT_TRUE(first->listening(port)) << first->err();
     auto second = start({"--headless", "--config", ini.string()});  // the same file, named
     EXPECT_EQ(second->waitExit(), 1);
-    EXPECT_EQ(second->err(), "     既に起動されています.     \n");
+    EXPECT_EQ(second->err(), kRefused);
     auto beside = start({"--headless", "--config=other.ini"});  // another file, relative: side by side
-    EXPECT_TRUE(listening(*beside, otherPort)) << beside->err();
+    EXPECT_TRUE(beside->listening(otherPort)) << beside->err();
     EXPECT_TRUE(accepting(port));
     first->signal(end);
     EXPECT_EQ(first->waitExit(), end == SIGTERM ? 0 : -1);
@@ -139,14 +251,100 @@ TEST_F(ProgramRun, OneProgramPerSettingsFileWhileItRunsAndAfterItEndsOrIsKilledF
   }
 }
 
+// The signal is held back by the launcher until the program unblocks it, which lands it in
+// the start, after the settings were found and before the first port opens: no port opens,
+// nothing is saved, and the program ends in order.
+TEST_F(ProgramRun, AsAServiceASignalDuringTheStartEndsItBeforeAnotherPortOpens) {
+  for (int signo : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signo);
+    writeFile(ini, slotSection(0, 1, freePort(), destination.port) + slotSection(1, 1, freePort(), destination.port));
+    const std::string before = readFile(ini);
+    sigset_t held, previous;
+    sigemptyset(&held), sigaddset(&held, signo), ::pthread_sigmask(SIG_BLOCK, &held, &previous);
+    auto child = service({"--config", ini.string()});
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    child->signal(signo);
+    EXPECT_EQ(child->waitExit(5s), 0);
+    EXPECT_EQ(child->err().find("待ち受け開始"), std::string::npos) << child->err();
+    EXPECT_EQ(readFile(ini), before);
+  }
+}
+
+// Standard error is a pipe nobody reads (a pager left alone, a stuck collector): the relay
+// goes on through 2 000 connections whose log lines do not fit, the lines that found no room
+// are counted once the reader catches up, and SIGTERM ends the program.
+TEST_F(ProgramRun, AsAServiceALogPipeNobodyReadsHoldsUpNeitherTheRelayNorTheStop) {
+  int log[2];
+  ASSERT_EQ(::pipe2(log, O_CLOEXEC), 0);
+  ::fcntl(log[0], F_SETPIPE_SZ, 4096);  // as small as the system allows: the queue fills sooner
+  const int port = freePort();
+  writeSlot(1, port);
+  auto child = service({"--config", ini.string()}, log[1]);
+  ::close(log[1]);
+  for (int i = 0; i < 2000; ++i) ASSERT_GE(Relayed(port, destination, *child).server, 0) << "connection " << i;
+
+  // Read now: the queued lines come, with one line in the place of those that did not fit.
+  std::string text;
+  int written = 0, dropped = 0;
+  ::fcntl(log[0], F_SETFL, O_NONBLOCK);
+  waitUntil([&] {
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(log[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    written = static_cast<int>(std::count(text.begin(), text.end(), '\n')) - 1;  // but the listening line
+    dropped = 0;
+    const std::regex omitted(R"(\n\S+ \S+ (\d+) 行を省略しました\n)");
+    for (std::sregex_iterator m(text.begin(), text.end(), omitted), end; m != end; ++m)
+      dropped += std::stoi((*m)[1]), --written;
+    return written + dropped >= 2000;
+  });
+  EXPECT_GT(dropped, 0) << text.substr(0, 300);
+  EXPECT_EQ(written + dropped, 2000) << "every connection is written or counted, once";
+  child->signal(SIGTERM);
+  EXPECT_EQ(child->waitExit(5s), 0);
+  ::close(log[0]);
+}
+
+// 1.0.1 kept the file in the start folder: it is copied to the configuration folder once, the
+// slot saved ON starts, and the old file stays as it was. With XDG_RUNTIME_DIR unset, a second
+// program is refused on a hard link of the running one's file, then on a symbolic link to it
+// once the file was replaced as a save replaces it.
+TEST_F(ProgramRun, AsAServiceTheStartFolderFileOf101IsCopiedOnceAndLockedThroughAHardLinkAndASave) {
+  const int port = freePort();
+  const std::string old = slotSection(0, 1, port, destination.port) + "[OTHER]\nKEEP=me\n";
+  const fs::path startFolderFile = elsewhere / "RelvaneTiv.ini", copied = temp / "xdg/relvanetiv/RelvaneTiv.ini";
+  writeFile(startFolderFile, old);
+  const std::string said = "開始フォルダの設定ファイル " + startFolderFile.string() + " を " + copied.string() +
+                           " にコピーしました。";
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    auto child = service({});
+    ASSERT_TRUE(child->listening(port)) << child->err();
+    // The second run finds the copy: its file is reached through a hard link and a symbolic one.
+    if (run == 1) fs::create_hard_link(copied, temp / "hard.ini"), fs::create_symlink(copied, temp / "link.ini");
+    for (const char* other : {"hard.ini", "link.ini"}) {
+      if (run == 0) break;
+      auto second = service({"--config", (temp / other).string()});
+      EXPECT_EQ(second->waitExit(), 1);
+      EXPECT_EQ(second->err(), kRefused);
+      writeFile(temp / "saved.ini", readFile(copied));
+      fs::rename(temp / "saved.ini", copied);  // as a save replaces it: a new inode under the old name
+    }
+    child->signal(SIGTERM);
+    EXPECT_EQ(child->waitExit(), 0);
+    EXPECT_EQ(child->err().find(said) != std::string::npos, run == 0) << child->err();
+    EXPECT_EQ(readFile(copied), old);
+    EXPECT_EQ(readFile(startFolderFile), old);
+  }
+}
+
 // Without a window the event log goes to standard error, one stamped line per event (the
 // slot's tests show each line's text); --quiet leaves only the errors.
 TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNoneCanStart) {
   // Two ON slots around a refused one, then one that is ON without a host: it starts nothing, silently.
-  const int ports[] = {freePort(), freePort()};
-  const std::string file = slotSection(0, 1, ports[0], destination.port, "127.0.0.1", "BUFFERSIZE=65536\n") +
+  const std::string ports[] = {std::to_string(freePort()), std::to_string(freePort())};
+  const std::string file = slotSection(0, 1, std::stoi(ports[0]), destination.port, "127.0.0.1", "BUFFERSIZE=65536\n") +
                            "[TCP-PORT1]\nACT=1\nPORT=-1\nFORWARDPORT=80x\nBUFFERSIZE=0\n" +
-                           slotSection(2, 1, ports[1], destination.port) +
+                           slotSection(2, 1, std::stoi(ports[1]), destination.port) +
                            slotSection(3, 1, 8080, 80, "", "BUFFERSIZE=65537\n") + "[OTHER]\nKEEP=me\n";
   writeFile(ini, file);
   auto child = start({"--headless"});
@@ -159,14 +357,14 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   // Each slot's bad values follow its own log lines (a time stamp marks a log line).
   const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
   const std::string expected =
-      stamp + "TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + std::to_string(ports[0]) +
+      stamp + "TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[0] +
       " 転送先=127\\.0\\.0\\.1:" + std::to_string(destination.port) + "\n" + stamp +
       "TCP-PORT1 ON拒否 理由=Listenポートが無効な設定です\n" +
       "TCP-PORT1 の PORT=-1 は無効な値です \\(0～65535\\)\nTCP-PORT1 の FORWARDPORT=80x は無効な値です \\(0～65535\\)\n"
       "TCP-PORT1 の BUFFERSIZE=0 は無効な値です \\(1～65536\\)\n" +
-      stamp + "TCP-PORT2 待ち受け開始 待受=0\\.0\\.0\\.0:" + std::to_string(ports[1]) +
-      " .*\nTCP-PORT3 の BUFFERSIZE=65537 は無効な値です \\(1～65536\\)\n"
-      "TCP-PORT3 は ACT=1 ですが FORWARDHOST が空です\n" +
+      stamp + "TCP-PORT2 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[1] +
+      " .*\nTCP-PORT3 の BUFFERSIZE=65537 は無効な値です \\(1～65536\\)\nTCP-PORT3 は ACT=1 ですが FORWARDHOST "
+      "が空です\n" +
       stamp + "TCP-PORT0 停止\n" + stamp + "TCP-PORT2 停止\n";
   EXPECT_TRUE(std::regex_match(child->err(), std::regex(expected))) << child->err();
   EXPECT_EQ(child->out(), "");
@@ -194,19 +392,17 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
 TEST_F(ProgramRun, CommandLineAnswersWithoutADisplayAWindowedStartWithoutOneSaysSoAndTheConfigFolderServes) {
   const std::vector<std::string> noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
   const std::string line =
-      "ディスプレイが見つかりません。ウィンドウなしでスロットを動かすには "
-      "--headless を付けて起動してください\n";
+      "ディスプレイが見つかりません。ウィンドウなしでスロットを動かすには --headless "
+      "を付けて起動してください\n";
+  const std::string version = "RelvaneTiv " RELVANE_PROJECT_VERSION
+                              "\nライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later)";
   const struct {
     std::vector<std::string> args, environment;
     int code;
     std::string out, err;  // a part of each; "" for an empty stream
   } cases[] = {
       {{"--help"}, noDisplay, 0, "--config PATH", ""},
-      {{"--version", "-D583"},
-       noDisplay,
-       0,
-       "RelvaneTiv " RELVANE_PROJECT_VERSION "\nライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later)",
-       ""},
+      {{"--version", "-D583"}, noDisplay, 0, version, ""},
       {{"--headless", "--bogus"}, noDisplay, 2, "", "不明なオプションです: --bogus\n使い方:"},
       {{}, noDisplay, 1, "", line},
       {{"-D583"}, {"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "", line},  // nobody there

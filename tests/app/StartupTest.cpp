@@ -24,20 +24,15 @@ TEST(CommandLineOptions, TheDebugSwitchExactlyAConfigValueTakenWholeAndWhatIsRef
     return args.insert(args.begin(), "RelvaneTiv"), parseCommandLine(static_cast<int>(args.size()), args.data());
   };
   EXPECT_TRUE(isDebugSwitch("-D583"));
-  for (const char* other : {"-D58", "-D5830", "-D583 ", "-d583", "-D583x", "D583", "", "--D583", (const char*)nullptr})
-    EXPECT_EQ(isDebugSwitch(other), false) << (other ? other : "null");
+  for (const char* other : {"-D58", "-D5830", "-D583 ", "-d583", "-D583x", "D583", "", "--D583"})
+    EXPECT_FALSE(isDebugSwitch(other)) << other;
+  EXPECT_FALSE(isDebugSwitch(nullptr));
   const char* switchAsProgram[] = {"-D583", "-D5831"};  // argument 0 is never read
   EXPECT_EQ(traceArguments(2, switchAsProgram), 0);
   EXPECT_EQ(parse({"--config", "--headless"}).configPath, "--headless") << "the value is taken whole";
 
-  for (auto refused : {std::vector<const char*>{"--verbose"},
-                       {"-D5830"},
-                       {"--headless=1"},
-                       {"--config"},
-                       {"--config="},
-                       {"-platform", "offscreen"},
-                       {"stray"}})
-    EXPECT_FALSE(parse(refused).error.empty()) << refused[0];
+  for (const char* refused : {"--verbose", "-D5830", "--headless=1", "--config", "--config=", "-platform", "stray"})
+    EXPECT_FALSE(parse({refused}).error.empty()) << refused;
   EXPECT_EQ(usageText().find("D583"), std::string::npos) << "the debug switch stays hidden";
 }
 

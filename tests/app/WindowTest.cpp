@@ -18,8 +18,11 @@
 #include <map>
 #include <sys/stat.h>
 
-#include "ChildProcess.h"
+#include "Loopback.h"
 #include "Modal.h"
+#include "SlotIni.h"
+#include "TempDir.h"
+#include "Wait.h"
 #include "app/AboutDlg.h"
 #include "app/RelvaneDlg.h"
 #include "app/VersionRecord.h"
@@ -34,10 +37,17 @@
 #include "ui/NetLoopNotifier.h"
 #include "ui/SpinButton.h"
 
-using namespace apptest;
 using namespace testsupport;
 
 namespace {
+
+using Texts = std::vector<std::string>;
+
+bool accepting(int port) {
+  int fd = connectLoopback(port, 200ms);
+  const bool connected = fd >= 0;
+  return closeFd(fd), connected;
+}
 
 QColor colourOf(const QWidget* w) {
   QColor c;
@@ -48,10 +58,9 @@ QColor colourOf(const QWidget* w) {
 // chosen (its entries go to `entries`, a greyed one marked "-"), a message box the button
 // `answer` (else OK), any other modal window is closed. Returns the texts of the boxes (an
 // about box's version line, another window's title).
-std::vector<std::string> answerWhile(const std::function<void()>& open, const char* label = "",
-                                     QMessageBox::StandardButton answer = QMessageBox::Yes,
-                                     QStringList* entries = nullptr) {
-  std::vector<std::string> boxes;
+Texts answerWhile(const std::function<void()>& open, const char* label = "",
+                  QMessageBox::StandardButton answer = QMessageBox::Yes, QStringList* entries = nullptr) {
+  Texts boxes;
   QTimer timer;
   QObject::connect(&timer, &QTimer::timeout, [&] {
     if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
@@ -79,15 +88,10 @@ std::vector<std::string> answerWhile(const std::function<void()>& open, const ch
 }
 
 // Right-clicks `target` and chooses `label` from the menu that comes up.
-std::vector<std::string> chooseFromMenu(QWidget* target, const char* label,
-                                        QMessageBox::StandardButton answer = QMessageBox::Yes,
-                                        QStringList* entries = nullptr) {
-  return answerWhile(
-      [target] {
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
-    QApplication::sendEvent(target, &click);
-      },
-      label, answer, entries);
+Texts chooseFromMenu(QWidget* target, const char* label, QMessageBox::StandardButton answer = QMessageBox::Yes,
+                     QStringList* entries = nullptr) {
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), target->mapToGlobal(QPoint(2, 2)));
+  return answerWhile([&] { QApplication::sendEvent(target, &click); }, label, answer, entries);
 }
 
 // The INI file in a temp directory, which is the runtime directory too.
@@ -109,20 +113,20 @@ TEST_F(Window, ThreeSlotsLaunchedOneRemovedSomeAddedInColumnsOfFive) {
   const std::string tail = "[TCP-PORT2]\nACT=0\nPORT=0083\nFORWARDHOST=\x93\xfa\n";
   writeFile(ini(), head + "[TCP-PORT1]\nACT=1\nPORT=1\nFORWARDPORT=99999\n" + tail);
   CRelvaneDlg window(ini());
-  EXPECT_EQ(answerWhile([&] { EXPECT_TRUE(window.create()); }),
-            (std::vector<std::string>{
-                "TCP-PORT1: 転送先ポート番号が無効な設定です",
-                "設定ファイルに無効な値があります:\nTCP-PORT1 の FORWARDPORT=99999 は無効な値です (0～65535)\n"}));
+  const Texts launchBoxes = {
+      "TCP-PORT1: 転送先ポート番号が無効な設定です",
+      "設定ファイルに無効な値があります:\nTCP-PORT1 の FORWARDPORT=99999 は無効な値です (0～65535)\n"};
+  EXPECT_EQ(answerWhile([&] { EXPECT_TRUE(window.create()); }), launchBoxes);
   ASSERT_EQ(window.portPanels().size(), 3u);
   CPortDlg *first = window.portPanels()[0], *third = window.portPanels()[2];
   EXPECT_EQ(third->itemText(IDC_FORWARD_HOST), "\uFFFD\uFFFD");  // shown, not kept
   EXPECT_TRUE(first->slot.started());
 
-  EXPECT_EQ(chooseFromMenu(window.portPanels()[1], CRelvaneDlg::kRemoveSlot, QMessageBox::No),
-            std::vector<std::string>{"TCP-PORT1 (TCP:1) を削除しますか？"});
-  EXPECT_EQ(chooseFromMenu(first->item(IDC_COUNT), CRelvaneDlg::kRemoveSlot),
-            std::vector<std::string>{CRelvaneDlg::kRemoveWhileOn});
-  chooseFromMenu(window.portPanels()[1]->item(IDC_FORWARD_HOST), CRelvaneDlg::kRemoveSlot);
+  const char* remove = CRelvaneDlg::kRemoveSlot;
+  EXPECT_EQ(chooseFromMenu(window.portPanels()[1], remove, QMessageBox::No),
+            Texts{"TCP-PORT1 (TCP:1) を削除しますか？"});
+  EXPECT_EQ(chooseFromMenu(first->item(IDC_COUNT), remove), Texts{CRelvaneDlg::kRemoveWhileOn});
+  chooseFromMenu(window.portPanels()[1]->item(IDC_FORWARD_HOST), remove);
   ASSERT_EQ(window.portPanels(), (std::vector<CPortDlg*>{first, third}));  // renumbered: its key goes to [TCP-PORT1]
   const std::string renamed = head + "[TCP-PORT1]" + tail.substr(tail.find('\n'));
   const QSize panel = window.panelRectangle().size();
@@ -171,19 +175,15 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   CSettingDlg& settings = *panel->settingsDialog;
   file += slotSection(1, 0, 0, 0);
 
-  EXPECT_EQ(answerWhile([&] { click(panel->button(IDC_ACTIVE)); }),
-            std::vector<std::string>{CPortSlot::kListenPortInvalid});
-  EXPECT_EQ(std::make_tuple(panel->itemText(IDC_ACTIVE), panel->checkState(IDC_ACTIVE)), std::make_tuple("OFF", 0));
+  EXPECT_EQ(answerWhile([&] { click(panel->button(IDC_ACTIVE)); }), Texts{CPortSlot::kListenPortInvalid});
+  EXPECT_TRUE(panel->itemText(IDC_ACTIVE) == "OFF" && !panel->checkState(IDC_ACTIVE));
   click(panel->button(IDC_SETTINGS));  // 127.0.0.1 is this PC: ticked, the host not typed
-  EXPECT_EQ(std::make_tuple(settings.checkState(IDC_LOCALHOST), settings.edit(IDC_HOST_EDIT)->isEnabled()),
-            std::make_tuple(1, false));
-  EXPECT_EQ(answerWhile([&] { click(second->button(IDC_SETTINGS)); }),
-            std::vector<std::string>{CPortDlg::kSettingBusy});
+  EXPECT_TRUE(settings.checkState(IDC_LOCALHOST) == 1 && !settings.edit(IDC_HOST_EDIT)->isEnabled());
+  EXPECT_EQ(answerWhile([&] { click(second->button(IDC_SETTINGS)); }), Texts{CPortDlg::kSettingBusy});
   const std::string p = std::to_string(freePort()), to = std::to_string(destination.port);
   retype(settings.edit(IDC_LISTEN_PORT_EDIT), p.c_str()), retype(settings.edit(IDC_FORWARD_PORT_EDIT), to.c_str());
   click(settings.button(IDOK));
-  EXPECT_EQ(std::make_tuple(panel->itemText(IDC_LISTEN_GROUP), panel->itemText(IDC_FORWARD_PORT)),
-            std::make_tuple("TCP:" + p, to));
+  EXPECT_EQ(panel->itemText(IDC_LISTEN_GROUP) + " " + panel->itemText(IDC_FORWARD_PORT), "TCP:" + p + " " + to);
   file = "[OTHER]\nKEEP=me\n" + slotSection(0, 0, std::stoi(p), destination.port) + slotSection(1, 0, 0, 0);
   EXPECT_EQ(readFile(ini()), file);
 
@@ -197,11 +197,8 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   click(panel->button(IDC_SETTINGS));  // switched on while the dialog is open
   click(panel->button(IDC_ACTIVE));
   ASSERT_TRUE(panel->slot.started());
-  EXPECT_EQ(answerWhile([&] {
-              panel->command(ID_PANEL_ACCESS);
-              click(panel->button(IDC_SETTINGS));
-            }),
-            std::vector<std::string>(2, CPortDlg::kPortInUse));
+  const auto accessThenSettings = [&] { panel->command(ID_PANEL_ACCESS), click(panel->button(IDC_SETTINGS)); };
+  EXPECT_EQ(answerWhile(accessThenSettings), Texts(2, CPortDlg::kPortInUse));
   const std::string moved = std::to_string(freePort());
   retype(settings.edit(IDC_LISTEN_PORT_EDIT), moved.c_str());
   click(settings.button(IDOK));  // taken over and saved; the running relay keeps the old port
@@ -247,8 +244,8 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
     EXPECT_LE(label->fontMetrics().horizontalAdvance(caption), label->contentsRect().width()) << caption.toStdString();
   }
   EXPECT_EQ(labels, 3);
-  EXPECT_EQ(std::make_tuple(colourOf(panel), colourOf(panel->item(IDC_FORWARD_HOST))),
-            std::make_tuple(CPortDlg::kBackground, CPortDlg::kValue));
+  EXPECT_EQ(colourOf(panel), CPortDlg::kBackground);
+  EXPECT_EQ(colourOf(panel->item(IDC_FORWARD_HOST)), CPortDlg::kValue);
   window.close();
 }
 
@@ -297,8 +294,8 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
     window.move(200 + 20 * way, 150 + 10 * way);  // each opening follows the window
     click(panel->button(IDC_SETTINGS));
     EXPECT_FALSE(dialog.isFree());
-    EXPECT_LE((dialog.frameGeometry().center() - window.mapToGlobal(window.rect().center())).manhattanLength(), 2)
-        << way;
+    const QPoint centre = window.mapToGlobal(window.rect().center());
+    EXPECT_LE((dialog.frameGeometry().center() - centre).manhattanLength(), 2) << way;
     retype(listen, QString::number(1000 + way));
     ways[way].first();
     ASSERT_TRUE(!dialog.isVisible() && dialog.isFree()) << way;  // else the next opening is refused
@@ -308,19 +305,14 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
   click(panel->button(IDC_SETTINGS));
   retype(host, "localhost.example");
   BoxAnswerer box;
-  const std::pair<QMessageBox::StandardButton, const char*> ticks[] = {// answer; then
-                                                                       {QMessageBox::NoButton, "[x] localhost.example"},
-                                                                       {QMessageBox::No, "[ ] localhost.example"},
-                                                                       {QMessageBox::Yes, "[x] 127.0.0.1 (locked)"},
-                                                                       {QMessageBox::Yes, "[ ] 127.0.0.1"},
-                                                                       {QMessageBox::Yes, "[x] 127.0.0.1"}};
-  for (const auto& [answer, state] : ticks) {
+  std::string states;  // after each answer, the tick and the host
+  for (auto answer : {QMessageBox::NoButton, QMessageBox::No, QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes}) {
     box.answer = answer;
     click(dialog.button(IDC_LOCALHOST));
-    EXPECT_EQ((dialog.checkState(IDC_LOCALHOST) ? "[x] " : "[ ] ") + host->text().toStdString() +
-                  (host->isEnabled() ? "" : " (locked)"),
-              state);
+    states += (dialog.checkState(IDC_LOCALHOST) ? "[x] " : "[ ] ") + host->text().toStdString() +
+              (host->isEnabled() ? "|" : " (locked)|");
   }
+  EXPECT_EQ(states, "[x] localhost.example|[ ] localhost.example|[x] 127.0.0.1 (locked)|[ ] 127.0.0.1|[x] 127.0.0.1|");
   EXPECT_EQ(box.count, 2);  // only the ticks over another host ask (Escape answering No)
   EXPECT_EQ(box.text, "localhost(同じPC内)への転送に変更しますか？");
   EXPECT_EQ(box.look, "app_window_test|4|いいえ(N),はい(Y)");  // the program's name; the question icon
@@ -390,30 +382,30 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   const char* about = "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報";
   QStringList entries;
   EXPECT_EQ(chooseFromMenu(target, about, QMessageBox::Yes, &entries),
-            std::vector<std::string>{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
+            Texts{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
   EXPECT_EQ(entries.join('|').toStdString(),
             "アクセス設定(&A)...|-TCP:10082 ON以降の累計|-処理した接続: 0|-拒否した接続: 0|-失敗した接続: 0|"
             "-受信: 0 バイト|-送信: 0 バイト||スロットを追加|このスロットを削除|ログ||" +
                 std::string(about));
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
     EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
-  EXPECT_EQ(chooseFromMenu(target, "アクセス設定(&A)..."), std::vector<std::string>{"アクセス設定"});
+  EXPECT_EQ(chooseFromMenu(target, "アクセス設定(&A)..."), Texts{"アクセス設定"});
   click(window.portPanels()[2]->button(IDC_SETTINGS));  // this PC in any case: ticked
   EXPECT_EQ(window.portPanels()[2]->settingsDialog->checkState(IDC_LOCALHOST), 1);
   chooseFromMenu(target, "ログ");  // with the lines from before it opened
   CLogDlg* log = window.logWindow();
   ASSERT_TRUE(log && log->isVisible());
-  EXPECT_NE(log->itemText(IDC_LOG_TEXT).find(" TCP-PORT4 待ち受け開始 待受=0.0.0.0:" + std::to_string(ports[4])),
-            std::string::npos)
-      << log->itemText(IDC_LOG_TEXT);
+  const std::string logged = log->itemText(IDC_LOG_TEXT);
+  EXPECT_TRUE(logged.find(" TCP-PORT4 待ち受け開始 待受=0.0.0.0:" + std::to_string(ports[4])) != std::string::npos)
+      << logged;
   window.activateWindow(), QApplication::processEvents();  // the window the user works in
   ASSERT_EQ(QApplication::activeWindow(), &window);
   for (int i = 0; i < 1005; ++i) evlog::post("line " + std::to_string(i));
   QApplication::processEvents();
   EXPECT_EQ(QApplication::activeWindow(), &window) << "new lines do not take the focus";
   const QString shown = log->text()->toPlainText();  // the newest thousand, the oldest gone first
-  EXPECT_TRUE(log->lineCount() == 1000 && shown.section('\n', 0, 0).endsWith(" line 5") &&
-              shown.endsWith(" line 1004"));
+  EXPECT_EQ(log->lineCount(), 1000);
+  EXPECT_TRUE(shown.section('\n', 0, 0).endsWith(" line 5") && shown.endsWith(" line 1004"));
   const QScrollBar* bar = log->text()->verticalScrollBar();
   EXPECT_TRUE(log->text()->isReadOnly() && bar->value() == bar->maximum()) << "the newest line is in view";
   log->command(IDC_LOG_COPY);
