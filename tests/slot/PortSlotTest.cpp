@@ -64,15 +64,13 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineAndFailedOrFilteredOnesAreCo
     SCOPED_TRACE(ending);
     int client = connectLoopback(port);
     ASSERT_TRUE(waitUntil([&] { return slot.connectionCount == 1; }));
-    int server = destination.acceptOne(2s);
-    ASSERT_GE(server, 0);
+    int server = destination.acceptOne(2s);  // none: the relay below fails
     const std::string up(1000 + ending, 'u'), down(70000, 'd');
     ASSERT_EQ(relay(client, server, up), up);
     ASSERT_EQ(relay(server, client, down), down);
     int position = 0;
     const CTcpStreamPair* pair = slot.nextPair(position);
-    ASSERT_NE(pair, nullptr);
-    EXPECT_EQ(pair->acceptStream->sendBufferSize, 64u * 1024u) << "BUFFERSIZE";
+    EXPECT_EQ(pair ? pair->acceptStream->sendBufferSize : 0u, 64u * 1024u) << "BUFFERSIZE";
     const std::string from = peer(client);
     if (ending < 2) {  // a half-close travels on; the pair ends once both sides have closed
       ::shutdown(ending == 0 ? client : server, SHUT_WR);
@@ -85,10 +83,9 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineAndFailedOrFilteredOnesAreCo
     }
     EXPECT_TRUE(waitUntil([&] { return !slot.nextPair(position = 0); }));
     const auto lines = log.lines(from);
-    ASSERT_EQ(lines.size(), 1u);
     const std::regex line("TCP-PORT0 接続終了 接続元=" + from + " 転送先=" + dest + " 受信=" +
                           std::to_string(up.size()) + " 送信=70000 時間=\\d+\\.\\d{3}s 終了=" + endings[ending]);
-    EXPECT_TRUE(std::regex_match(lines[0], line)) << lines[0];
+    EXPECT_TRUE(lines.size() == 1 && std::regex_match(lines[0], line)) << testing::PrintToString(lines);
     closeFd(client), closeFd(server);
   }
   const SlotTotals totals = slot.totals();

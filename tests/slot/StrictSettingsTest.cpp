@@ -22,6 +22,7 @@ TEST_F(Strict, AValueThatIsNotPlainlyRightIsNamedAndNeverOpensTheSlotWider) {
     return "[TCP-PORT0]\nACT=1\nPORT=" + held + "\nFORWARDHOST=" + host + "\nFORWARDPORT=" + held + "\n";
   };
   const std::string itself = "転送先がこのスロット自身のListenポートです", unread = "」を解釈できません。" + fix;
+  const std::string noPort = "転送先ポート番号が無効な設定です";
   const struct {
     std::string file, refusal;
     std::vector<std::string> named;
@@ -39,10 +40,8 @@ TEST_F(Strict, AValueThatIsNotPlainlyRightIsNamedAndNeverOpensTheSlotWider) {
        "",
        {"ACT=yes" + kBad + "(0～1)", "BUFFERSIZE=12k" + kBad + "(1～65536)", "CONNECTTIMEOUT=abc" + kBad + "(0～86400)",
         "HALFCLOSETIMEOUT=86401" + kBad + "(0～86400)", "ACT" + kTwice}},
-      {"[TCP-PORT0]\nACT=1\nPORT=8080\n", "転送先ポート番号が無効な設定です", {}},
-      {"[TCP-PORT0]\nACT=1\nPORT=8080\nFORWARDHOST=\n",
-       "転送先ポート番号が無効な設定です",
-       {"ACT=1 ですが FORWARDHOST が空です"}},
+      {"[TCP-PORT0]\nACT=1\nPORT=8080\n", noPort, {}},
+      {"[TCP-PORT0]\nACT=1\nPORT=8080\nFORWARDHOST=\n", noPort, {"ACT=1 ですが FORWARDHOST が空です"}},
       {self("127.0.0.2"), itself, {}},
       {self("LocalHost"), itself, {}},
       {section(1, "FILTER=3\nALLOW0=127.0.0.1\nALLOW1=10.0.0.0/33\n"), "許可ルール「10.0.0.0/33" + unread, {}},
