@@ -50,9 +50,9 @@ TEST(IniDocument, ReadingAndWritingRulesAndForgedLinesRefused) {
   EXPECT_TRUE(doc.set("a", "K", "3"));
   const std::string after = doc.text();
   EXPECT_NE(after.find("k = 3\nK=second\n"), std::string::npos) << after;
-  const char* forged[] = {"A", "K", "line\nbreak", "A",  "K", "cr\r", "A", "a=b", "v",  "A]x",
-                          "K", "v", "A",           " ",  "v", "",     "K", "v",   "A",  "[B]",
-                          "v", "A", "[K",          "v]", "A", " ;K",  "v", "A",   "#K", "v"};  // section, key, value
+  const char* forged[] = {"A",  "K",  "line\nbreak", "A",   "K", "cr\r", "A",  "a=b", "v",   "A]x", "K",
+                          "v",  "A",  " ",           "v",   "",  "K",    "v",  "A",   "[B]", "v",   "A",
+                          "[K", "v]", "A",           " ;K", "v", "A",    "#K", "v"};  // (section, key, value) triples
   for (int i = 0; i < 30; i += 3) EXPECT_FALSE(doc.set(forged[i], forged[i + 1], forged[i + 2])) << i / 3;
   EXPECT_EQ(doc.text(), after) << "a refused write changes nothing";
 }
@@ -102,7 +102,7 @@ TEST(IniSave, FailuresLeaveTheOldFileWholeAFolderRefusingTheTemporaryFileGetsAnI
 }
 
 TEST(SlotSections, CountedFromTheFileAndRemovingOneRenumbersTheRestKeepingEveryOtherByte) {
-  // Past the 30th slot and after a gap, sections count as no slot: the slot set's test.
+  // Past the 30th slot and after a gap sections count as no slot: the strict settings test.
   const char* texts[] = {"", "[OTHER]\nA=1\n", "[TCP-PORT0]\n", "[tcp-port0]\n[TCP-PORT1]\n[Tcp-Port2]\n",
                          "[TCP-PORT0]\n[TCP-PORT2]\n"};
   const int counts[] = {1, 1, 1, 3, 1};

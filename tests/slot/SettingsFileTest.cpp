@@ -35,7 +35,7 @@ TEST_F(SettingsFile, WhatIsNotARegularTextFileUpToOneMiBIsToldByPathAndNeverWrit
   const char* names[] = {"dangling", "folder", "fifo", "big", "utf16", "nul", "dev"};
   const char* whats[] = {"リンク先のない",    "ディレクトリ", "(FIFO)", "1048577 バイト", "UTF-16", "NUL",
                          "キャラクタデバイス"};
-  for (int i = 0; i < (device ? 7 : 6); ++i) {
+  for (int i = 0; i < (device ? 7 : 6); ++i) {  // the device node last: it may not exist
     const std::string name = names[i] + std::string(".ini"), what = whats[i];
     slot.iniPath = (dir / name).string();
     const auto type = fs::symlink_status(slot.iniPath).type();
