@@ -61,16 +61,13 @@ TEST(Outgoing, NamesAreLookedUpOffTheLoopAndTheirAddressesTriedInOrder) {
       std::string::npos);
   EXPECT_EQ(unknown.counts.failures, std::vector<std::string>{"Domain name not found"}) << "the resolver's own reason";
 
-  EXPECT_TRUE(runWithPeer(
-      [&] {
+  auto viaName = [&] {
     for (int i = 0; i < 2; ++i) {
-      sendAll(waiting[i], "via name " + std::to_string(i));
-      int fd = late.dest.acceptOne(10s);
-      got[i] = recvExact(fd, 10, 5s);
-      closeFd(fd);
+      int fd = (sendAll(waiting[i], "via name " + std::to_string(i)), late.dest.acceptOne(10s));
+      got[i] = recvExact(fd, 10, 5s), closeFd(fd);
     }
-      },
-      20s));
+  };
+  EXPECT_TRUE(runWithPeer(viaName, 20s));
   EXPECT_TRUE(got[0] == "via name 0" || got[0] == "via name 1") << got[0];
   EXPECT_NE(got[0], got[1]);
   EXPECT_GE(secondsSince(asked), 1.9);
