@@ -94,9 +94,7 @@ struct Relay {
   int port = 0;
 
   explicit Relay(int bufferKB = 128, const std::string& host = "127.0.0.1", int destPort = 0) {
-    socketInit();
-    repeater.setListener(&counts);
-    repeater.setBufferSize(bufferKB);
+    socketInit(), repeater.setListener(&counts), repeater.setBufferSize(bufferKB);
     for (int attempt = 0; attempt < 5 && !repeater.isListening(); ++attempt)
       repeater.start(port = freePort(), host, destPort ? destPort : dest.port);
   }

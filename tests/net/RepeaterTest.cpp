@@ -49,7 +49,8 @@ TEST(Repeater, TableAndCountsThroughConnectingCloseStopAndRestart) {
   r.repeater.stop();
   EXPECT_EQ(r.counts.seen, (std::vector<int>{1, 2, 2, 3, 2, 1, 0}));
   EXPECT_EQ(r.repeater.pairTableSize(), 0);
-  for (int* fd : {&a, &b, &d}) EXPECT_TRUE(waitPeerClosed(*fd)), closeFd(*fd);
+  for (int* fd : {&a, &b, &d}) EXPECT_TRUE(waitPeerClosed(*fd));
+  for (int* fd : {&a, &b, &d}) closeFd(*fd);
   r.repeater.start(r.port, "127.0.0.1", dest.port);  // the relay closed first: its side holds the port
   EXPECT_TRUE(r.repeater.isListening());
 }

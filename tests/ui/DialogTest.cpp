@@ -84,8 +84,7 @@ TEST(Dialog, ALinkRunsItsCommandAndColourRulesFollowEveryPush) {
   about.show();
   EXPECT_EQ(colourOf(&about), QColor(Qt::white));
   for (bool alert : {true, false}) {
-    about.alert = alert;
-    about.updateData(false);
+    about.alert = alert, about.updateData(false);
     EXPECT_EQ(colourOf(about.item(IDC_VERSION)), alert ? QColor(Qt::red) : QColor()) << alert;
   }
   ui::CLinkCtrl* link = about.link(IDC_HOMEPAGE_LINK);
