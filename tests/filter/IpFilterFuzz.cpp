@@ -56,10 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < size; ++i) data[i] == '\n' ? lines.emplace_back() : lines.back() += static_cast<char>(data[i]);
   const std::string& address = lines[0];
   const std::string rule = lines.size() > 1 ? lines[1] : std::string();
-  checkParse(address);
-  checkParse(rule);
-  checkParseEitherFamily(address);
-  checkParseEitherFamily(rule);
+  for (const std::string* text : {&address, &rule}) checkParse(*text), checkParseEitherFamily(*text);
   const int local = CIpFilter::isLocalHost(address), privateRange = CIpFilter::isPrivateAddress(address);
   require(!local || privateRange, "local host is private");
   require(CIpFilter::matchRule("::/0", address) >= CIpFilter::matchRule(rule, address), "::/0 matches all");

@@ -28,10 +28,8 @@ TEST(EventLog, StampsLocalTimeToTheMillisecondInTheZoneOfTheMoment) {
 TEST(EventLog, EverySinkGetsEachStampedLineOnce) {
   evlog::Ring ring, other;
   for (evlog::Ring* sink : {&ring, &ring, &other}) evlog::addSink(sink);  // the first once only
-  evlog::post("line 1");
-  evlog::removeSink(&ring);
-  evlog::post("line 2");
-  evlog::removeSink(&other);
+  evlog::post("line 1"), evlog::removeSink(&ring);
+  evlog::post("line 2"), evlog::removeSink(&other);
   EXPECT_FALSE(evlog::enabled());  // so callers need not build their lines
   evlog::post("nobody listens");
   const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} line 1)");
@@ -53,8 +51,7 @@ TEST(EventLog, BatchedDescriptorSinkWritesWholeLines) {
     EXPECT_EQ(testsupport::readFile(path), "");
     batched.flush();
     EXPECT_EQ(testsupport::readFile(path), "一行目 a=1\nb\n");
-    batched.write(std::string(70000, 'y'));
-    batched.flush();
+    batched.write(std::string(70000, 'y')), batched.flush();
     EXPECT_EQ(testsupport::readFile(path).size(), 16u + 70001u);
     batched.write("last");
   }
@@ -67,9 +64,8 @@ TEST(EventLog, BatchedDescriptorSinkWritesWholeLines) {
 // 32 bits, durations over an hour, and a refused relay loop.
 TEST(EventLog, LineTexts) {
   EXPECT_EQ(evlog::loopRefusedLine(0, "127.0.0.1", 40001), "TCP-PORT0 中継ループ拒否 接続元=127.0.0.1:40001");
-  const evlog::ConnectionEnd end{
-      2, "127.0.0.2", 5555, "::1", 80, 5000000000ull, 7, milliseconds(3723004), "クライアントが切断"};
-  EXPECT_EQ(evlog::connectionEndLine(end),
-            "TCP-PORT2 接続終了 接続元=127.0.0.2:5555 転送先=[::1]:80 受信=5000000000 送信=7 "
-            "時間=3723.004s 終了=クライアントが切断");
+  EXPECT_EQ(
+      evlog::connectionEndLine({2, "127.0.0.2", 5555, "::1", 80, 5000000000ull, 7, 3723004ms, "クライアントが切断"}),
+      "TCP-PORT2 接続終了 接続元=127.0.0.2:5555 転送先=[::1]:80 受信=5000000000 送信=7 "
+      "時間=3723.004s 終了=クライアントが切断");
 }

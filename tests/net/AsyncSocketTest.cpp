@@ -33,8 +33,7 @@ struct Probe : CAsyncSocket {
 // A probe connected to the listener (peerFd: the listener's end), after its first write event.
 std::unique_ptr<Probe> connected(const LoopbackListener& l, int& peerFd) {
   auto p = std::make_unique<Probe>();
-  EXPECT_TRUE(p->Create());
-  EXPECT_TRUE(p->Connect("127.0.0.1", l.port) || CAsyncSocket::GetLastError() == EWOULDBLOCK);
+  EXPECT_TRUE(p->Create() && (p->Connect("127.0.0.1", l.port) || CAsyncSocket::GetLastError() == EWOULDBLOCK));
   peerFd = l.acceptOne();
   EXPECT_TRUE(waitFor([&] { return p->sends == 1; }));
   return p;
@@ -71,9 +70,7 @@ TEST(AsyncSocket, HandlersMayCloseReuseAndDispatchInsideABatch) {
   loop().dispatch();  // all four events in one batch
   loop().runFor(50ms);
   ASSERT_TRUE(fresh);
-  EXPECT_EQ(fresh->handle(), reusedFd);
-  EXPECT_EQ(fresh->receives, 0);
-  EXPECT_EQ(closed, 2);
+  EXPECT_EQ(std::tuple(fresh->handle(), fresh->receives, closed), std::tuple(reusedFd, 0, 2));
   for (auto& p : probes) EXPECT_TRUE(!p || p->in == "q");
   for (int fd : peers) ::close(fd);
 }
@@ -93,21 +90,17 @@ TEST(AsyncSocket, HangUpResetAndUrgentDataDoNotSpinNorRaiseSigpipe) {
   ASSERT_TRUE(waitFor([&] { return r->closes == 1 && u->urgent == 1; }));
   loop().runFor(100ms);
   EXPECT_TRUE(loopQuiet());
-  EXPECT_EQ(p->receives, 0);
-  EXPECT_EQ(r->lastError, ECONNRESET);
+  EXPECT_EQ(std::pair(p->receives, r->lastError), std::pair(0, ECONNRESET));
   ASSERT_TRUE(socketInit());
-  EXPECT_EQ(std::signal(SIGPIPE, SIG_DFL), SIG_IGN);  // even with the default action back, a send
-  EXPECT_EQ(r->Send("x", 1), -1);                     // to the reset peer only fails
-  EXPECT_EQ(CAsyncSocket::GetLastError(), EPIPE);
+  EXPECT_EQ(std::signal(SIGPIPE, SIG_DFL), SIG_IGN);                            // even with the default action back,
+  EXPECT_TRUE(r->Send("x", 1) == -1 && CAsyncSocket::GetLastError() == EPIPE);  // a send to the reset peer only fails
   std::signal(SIGPIPE, SIG_IGN);
 
-  p->AsyncSelect(CAsyncSocket::FD_ALL);  // the parked hang-up comes back with the bytes
-  u->AsyncSelect(CAsyncSocket::FD_ALL);
+  for (Probe* x : {p.get(), u.get()}) x->AsyncSelect(CAsyncSocket::FD_ALL);  // the parked hang-up comes back
   ASSERT_TRUE(waitFor([&] { return p->eof && u->in == "abcd"; }));
   EXPECT_EQ(p->in, "tail");
   loop().runFor(50ms);
-  EXPECT_TRUE(loopQuiet());
-  EXPECT_EQ(r->closes + u->urgent, 2);
+  EXPECT_TRUE(loopQuiet() && r->closes + u->urgent == 2) << r->closes << u->urgent;
   ::close(urgentPeer);
 }
 
@@ -122,8 +115,7 @@ TEST(AsyncSocket, PortsOutOfRangeFail) {
 
 // Lines are skipped only while standard output is the null device, never after it moves on.
 TEST(Trace, FollowsStandardOutputAwayFromTheNullDevice) {
-  std::fflush(stdout);
-  const int saved = ::dup(1), null = ::open("/dev/null", O_WRONLY);
+  const int saved = (std::fflush(stdout), ::dup(1)), null = ::open("/dev/null", O_WRONLY);
   ::dup2(null, 1), traceTargetChanged(), trace("discarded\n");
   {
     StdoutCapture capture;  // points fd 1 at a file and says so

@@ -47,8 +47,7 @@ static void oneFreeDescriptor() {
   if (!r.connectPair(warm, warmDest)) std::exit(2);
   int clients[4] = {r.client(), r.client(), r.client(), r.client()};
   rlimit limit{};
-  ::getrlimit(RLIMIT_NOFILE, &limit);
-  limit.rlim_cur = static_cast<rlim_t>(openDescriptors() + 64);
+  ::getrlimit(RLIMIT_NOFILE, &limit), limit.rlim_cur = static_cast<rlim_t>(openDescriptors() + 64);
   ::setrlimit(RLIMIT_NOFILE, &limit);
   std::vector<int> hogs;
   for (int fd; (fd = ::dup(0)) >= 0;) hogs.push_back(fd);

@@ -2,7 +2,6 @@
 // Shared pieces of the net tests: stdout capture, the one way to wait on the loop, and a
 // repeater between test clients and a test destination.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,10 +22,8 @@ using Clock = std::chrono::steady_clock;
 
 inline net::EventLoop& loop() { return net::EventLoop::current(); }
 inline double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-inline bool loopQuiet() {  // nothing in the epoll set is ready right now
-  pollfd p{loop().fd(), POLLIN, 0};
-  return ::poll(&p, 1, 0) == 0;
-}
+// Nothing in the epoll set is ready right now.
+inline bool loopQuiet() { return !readableWithin(loop().fd(), 0ms); }
 
 // Dispatches until done (false when the time ran out first), with work, if any, running on a
 // thread meanwhile as the peers' side; work's own calls are bounded in time.
@@ -97,22 +94,19 @@ struct Relay {
   int port = 0;
 
   explicit Relay(int bufferKB = 128, const std::string& host = "127.0.0.1", int destPort = 0) {
-    socketInit();
-    repeater.setListener(&counts);
-    repeater.setBufferSize(bufferKB);
+    socketInit(), repeater.setListener(&counts), repeater.setBufferSize(bufferKB);
     for (int attempt = 0; attempt < 5 && !repeater.isListening(); ++attempt)
       repeater.start(port = freePort(), host, destPort ? destPort : dest.port);
   }
   int client() const { return connectLoopback(port); }
 
   bool connectPair(int& clientFd, int& destFd) {  // until the pair is connected
-    clientFd = client();
-    return clientFd >= 0 && waitFor(
-                                [&] {
+    auto connected = [&] {
       CTcpStreamPair* p = pairOf(clientFd);
       return destFd >= 0 && p && p->connectStream->connectState == STREAM_CONNECTED;
-                                },
-                                10s, [&] { destFd = dest.acceptOne(10s); });
+    };
+    clientFd = client();
+    return clientFd >= 0 && waitFor(connected, 10s, [&] { destFd = dest.acceptOne(10s); });
   }
 
   CTcpStreamPair* pairOf(int clientFd) {  // by the client's local port

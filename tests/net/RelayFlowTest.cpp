@@ -45,8 +45,7 @@ TEST(RelayFlow, ABurstIsConnectedInArrivalOrderAndEveryByteRelayedBothWays) {
     ASSERT_TRUE(sendAll(clients.back(), std::string(1, static_cast<char>(i))));
   }
   std::atomic<int> good{0};
-  EXPECT_TRUE(runWithPeer(
-      [&] {
+  auto peers = [&] {
     for (int fd; std::ssize(dests) < kPairs && (fd = r.dest.acceptOne(10s)) >= 0;)  // 255: no first byte
       dests.push_back(fd), order.push_back(static_cast<unsigned char>((recvExact(fd, 1, 5s) + '\xff')[0]));
     if (order != arrival) return;
@@ -59,13 +58,11 @@ TEST(RelayFlow, ABurstIsConnectedInArrivalOrderAndEveryByteRelayedBothWays) {
         flows.emplace_back([=, &good] { good += receiveStream(to, size(i), seed); });
       }
     for (auto& t : flows) t.join();
-      },
-      120s));
-  EXPECT_EQ(order, arrival);
-  EXPECT_EQ(good, 2 * kPairs);
+  };
+  EXPECT_TRUE(runWithPeer(peers, 120s));
+  EXPECT_TRUE(order == arrival && good == 2 * kPairs) << good;
   EXPECT_TRUE(waitFor([&] { return r.repeater.pairTableSize() == 0; })) << "both directions ended";
-  EXPECT_EQ(*std::max_element(r.counts.seen.begin(), r.counts.seen.end()), kPairs);
-  EXPECT_EQ(r.counts.seen.back(), 0);
+  EXPECT_EQ(std::pair(std::ranges::max(r.counts.seen), r.counts.seen.back()), std::pair(kPairs, 0));
   for (std::vector<int>* list : {&clients, &dests})
     for (int& fd : *list) closeFd(fd);
 }
@@ -107,8 +104,7 @@ TEST(RelayFlow, SlowReaderResetAndHalfCloseThroughOneRelay) {
   // Quiet now, the pair that carried the bulk holds no ring; the next pair gets the pooled
   // storage and must see exactly its own bytes, none of the earlier pair's.
   loop().runFor(50ms);
-  EXPECT_FALSE(p->connectStream->holdsSendBuffer());
-  EXPECT_FALSE(p->acceptStream->holdsSendBuffer());
+  EXPECT_FALSE(p->connectStream->holdsSendBuffer() || p->acceptStream->holdsSendBuffer());
   EXPECT_GT(loop().buffers().pooledBytes(), 0u);
   int late, d1;
   ASSERT_TRUE(r.connectPair(late, d1));
@@ -119,8 +115,7 @@ TEST(RelayFlow, SlowReaderResetAndHalfCloseThroughOneRelay) {
       sendAll(late, up), atDest = recvExact(d1, up.size());
       sendAll(d1, down), atClient = recvExact(late, down.size());
     }));
-    EXPECT_EQ(atDest, up) << size;
-    EXPECT_EQ(atClient, down) << size;
+    EXPECT_TRUE(atDest == up && atClient == down) << size;
   }
 
   const std::string reply = pattern(200000, 5);
@@ -134,23 +129,19 @@ TEST(RelayFlow, SlowReaderResetAndHalfCloseThroughOneRelay) {
     resetClose(d1);
     reader.join();
   }));
-  EXPECT_TRUE(got == reply) << got.size();
-  EXPECT_TRUE(reset) << "the client saw an orderly close";
+  EXPECT_TRUE(got == reply && reset) << got.size() << (reset ? "" : ", ended in order");
 
   ::shutdown(c, SHUT_WR);
   const auto halfClosed = Clock::now();
-  EXPECT_TRUE(runWithPeer(
-      [&] {
+  auto trickle = [&] {
     recvUntilEof(d);
     for (int i = 0; i < 5; ++i) sendAll(d, "."), std::this_thread::sleep_for(400ms);  // 2 s of trickle
     got = recvUntilEof(c, 10s, nullptr, &reset);
-      },
-      20s));
+  };
+  EXPECT_TRUE(runWithPeer(trickle, 20s));
   const double lasted = secondsSince(halfClosed);
-  EXPECT_EQ(got, ".....");
-  EXPECT_TRUE(reset);
-  EXPECT_GE(lasted, 2.5);
-  EXPECT_LT(lasted, 6.0);
+  EXPECT_TRUE(got == "....." && reset) << got;
+  EXPECT_TRUE(lasted >= 2.5 && lasted < 6.0) << lasted;
   EXPECT_EQ(r.repeater.pairTableSize(), 0);
   ASSERT_EQ(r.counts.endings.size(), 2u);
   EXPECT_EQ(r.counts.endings[0].first, PairEnding::DestinationReset);

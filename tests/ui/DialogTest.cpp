@@ -24,8 +24,7 @@ TEST(Geometry, PortPanelControlsSitWhereTheirDialogUnitsMapAndPortFieldsShowFive
   testsupport::initUiOnce();
   QWidget host;
   ASSERT_EQ(QPoint(host.logicalDpiX(), host.logicalDpiY()), QPoint(96, 96));  // assumed below
-  const QFont font = ui::dialogFont("ＭＳ Ｐゴシック", 9);
-  EXPECT_EQ(QFontInfo(font).family(), QStringLiteral("IPAPGothic"));
+  EXPECT_EQ(QFontInfo(ui::dialogFont("ＭＳ Ｐゴシック", 9)).family(), QStringLiteral("IPAPGothic"));
 
   ui::CDialog panel(IDD_PORT_PANEL);
   ASSERT_TRUE(panel.create(&host));
@@ -39,8 +38,7 @@ TEST(Geometry, PortPanelControlsSitWhereTheirDialogUnitsMapAndPortFieldsShowFive
   ASSERT_EQ(controls.size(), static_cast<qsizetype>(t->controls.size()));
   for (size_t i = 0; i < t->controls.size(); ++i) {
     const res::ControlTemplate& c = t->controls[i];
-    const QRect expected(2 + expectX(c.x), 2 + expectY(c.y), expectX(c.cx), expectY(c.cy));
-    EXPECT_EQ(controls[i]->geometry(), expected) << "control " << i << " id " << c.id;
+    EXPECT_EQ(controls[i]->geometry(), QRect(2 + expectX(c.x), 2 + expectY(c.y), expectX(c.cx), expectY(c.cy))) << i;
   }
 
   // Every port field shows five digits whole beside its spin (as QLineEdit lays out its text:
@@ -86,15 +84,13 @@ TEST(Dialog, ALinkRunsItsCommandAndColourRulesFollowEveryPush) {
   about.show();
   EXPECT_EQ(colourOf(&about), QColor(Qt::white));
   for (bool alert : {true, false}) {
-    about.alert = alert;
-    about.updateData(false);
+    about.alert = alert, about.updateData(false);
     EXPECT_EQ(colourOf(about.item(IDC_VERSION)), alert ? QColor(Qt::red) : QColor()) << alert;
   }
   ui::CLinkCtrl* link = about.link(IDC_HOMEPAGE_LINK);
   QTest::mouseClick(link, Qt::LeftButton);
   for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return}) QTest::keyClick(link, key);  // Return: not the dialog's OK
-  EXPECT_EQ(about.clicks, 3);
-  EXPECT_TRUE(about.isVisible());
+  EXPECT_TRUE(about.clicks == 3 && about.isVisible()) << about.clicks;
 }
 
 }  // namespace
