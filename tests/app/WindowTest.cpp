@@ -191,8 +191,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   file.insert(file.find("[TCP-PORT1]"), "FILTER=1\n");
   EXPECT_EQ(readFile(ini()), file);
 
-  click(panel->button(IDC_SETTINGS));  // switched on while the dialog is open
-  click(panel->button(IDC_ACTIVE));
+  click(panel->button(IDC_SETTINGS)), click(panel->button(IDC_ACTIVE));  // switched on while the dialog is open
   ASSERT_TRUE(panel->slot.started());
   const auto accessThenSettings = [&] { panel->command(ID_PANEL_ACCESS), click(panel->button(IDC_SETTINGS)); };
   EXPECT_EQ(answerWhile(accessThenSettings), Texts(2, CPortDlg::kPortInUse));
