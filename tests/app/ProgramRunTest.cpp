@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,8 +25,6 @@
 #include "TempDir.h"
 #include "Wait.h"
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 using namespace testsupport;
 
@@ -40,45 +37,16 @@ bool accepting(int port) {
   return closeFd(fd), connected;
 }
 
-// Runs `program` with `argv` as given and our environment with `environment`'s "NAME=value"
-// entries put over it ("NAME" alone removes one), standard output and error going to files
-// in `outputDir` (or input and output closed, as some launchers leave them; or standard error
-// on `stderrFd` when given).
+// A started program, killed and reaped if still running at the end, with standard output and
+// error in files in `output` (unless they went elsewhere).
 class ChildProcess {
 public:
-  ChildProcess(const fs::path& program, std::vector<std::string> argv, const fs::path& workDir,
-               const fs::path& outputDir, bool stdinAndStdoutClosed, const std::vector<std::string>& environment,
-               int stderrFd)
-      : outPath(outputDir / "stdout.txt"), errPath(outputDir / "stderr.txt") {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    for (const std::string& change : environment) {
-      const std::string name = change.substr(0, change.find('=')) + "=";
-      std::erase_if(env, [&](const std::string& e) { return e.starts_with(name); });
-      if (change.find('=') != std::string::npos) env.push_back(change);
-    }
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    if (stdinAndStdoutClosed) {
-      posix_spawn_file_actions_addclose(&files, 0), posix_spawn_file_actions_addclose(&files, 1);
-    } else {
-      posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-      posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    }
-    if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&files, stderrFd, 2);
-    else
-      posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addchdir_np(&files, workDir.c_str());
-    const int rc = posix_spawn(&pid, program.c_str(), &files, nullptr, pointers(argv).data(), pointers(env).data());
-    posix_spawn_file_actions_destroy(&files);
-    if (rc != 0) throw std::runtime_error("spawn failed");
-  }
+  ChildProcess(int child, const fs::path& output)
+      : pid(child), outPath(output / "stdout.txt"), errPath(output / "stderr.txt") {}
   ~ChildProcess() {  // a child still running is killed and reaped
     if (running()) ::kill(pid, SIGKILL);
     if (!reaped) ::waitpid(pid, nullptr, 0);
   }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
   void signal(int signo) const {
     if (!reaped) ::kill(pid, signo);
@@ -89,9 +57,10 @@ public:
   }
   // The exit code; -1 when it did not end in time or ended by a signal.
   int waitExit(std::chrono::milliseconds timeout = 10s) {
-    if (!waitUntil([&] { return !running(); }, timeout) || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    return waitUntil([&] { return !running(); }, timeout) && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  // Signals it and waits for the exit code.
+  int stop(int signo = SIGTERM) { return signal(signo), waitExit(); }
   // True once something accepts on `port`, as long as the program runs.
   bool listening(int port) {
     return waitUntil([&] { return accepting(port) || !running(); }) && running();
@@ -100,11 +69,6 @@ public:
   std::string err() const { return readFile(errPath); }
 
 private:
-  static std::vector<char*> pointers(std::vector<std::string>& strings) {
-    std::vector<char*> p;
-    for (auto& s : strings) p.push_back(s.data());
-    return p.push_back(nullptr), p;
-  }
   int pid = -1;
   bool reaped = false;
   int status = 0;
@@ -123,8 +87,6 @@ struct Relayed {
       closeFd(client), closeFd(server);
   }
   ~Relayed() { closeFd(client), closeFd(server); }
-  Relayed(const Relayed&) = delete;
-  Relayed& operator=(const Relayed&) = delete;
   int client = -1, server = -1;
 };
 
@@ -146,22 +108,40 @@ protected:
       for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(name);
   }
 
-  // Started from another directory, by default as `program` with its full path as argument 0.
+  // Started from another directory, by default as `program` with its full path as argument 0, with
+  // our environment and `environment`'s "NAME=value" put over it ("NAME" alone removes one); input
+  // and output closed when `closedStreams`, as some launchers leave them.
   std::unique_ptr<ChildProcess> start(std::vector<std::string> args, const std::vector<std::string>& environment = {},
                                       bool closedStreams = false, const fs::path& path = {},
                                       const std::string& argv0 = {}, int stderrFd = -1) {
     args.insert(args.begin(), argv0.empty() ? program.string() : argv0);
     const fs::path output = temp / ("out" + std::to_string(++started));
     fs::create_directories(output);
-    return std::make_unique<ChildProcess>(path.empty() ? program : path, args, elsewhere, output, closedStreams,
-                                          environment, stderrFd);
+    const int pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid > 0) return std::make_unique<ChildProcess>(pid, output);
+    for (const std::string& change : environment) {  // only the child's own copy changes
+      const auto eq = change.find('=');
+      eq == std::string::npos ? ::unsetenv(change.c_str()) : ::setenv(change.substr(0, eq).c_str(), &change[eq + 1], 1);
+    }
+    const auto to = [](int fd, const fs::path& f, int flags) {
+      ::dup2(::open(f.c_str(), flags | O_CLOEXEC, 0600), fd);
+    };
+    const int out = O_WRONLY | O_CREAT | O_TRUNC;
+    if (closedStreams) ::close(0), ::close(1);
+    if (!closedStreams) to(0, "/dev/null", O_RDONLY), to(1, output / "stdout.txt", out);
+    stderrFd >= 0 ? void(::dup2(stderrFd, 2)) : to(2, output / "stderr.txt", out);
+    std::vector<char*> argp;
+    for (auto& arg : args) argp.push_back(arg.data());
+    argp.push_back(nullptr);
+    if (::chdir(elsewhere.c_str()) == 0) ::execv((path.empty() ? program : path).c_str(), argp.data());
+    ::_exit(127);
   }
   // As a service starts it: headless, with no runtime folder named and a home of its own.
   std::unique_ptr<ChildProcess> service(std::vector<std::string> args, int stderrFd = -1) {
     args.insert(args.begin(), "--headless");
-    const std::vector<std::string> environment = {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME",
-                                                  "HOME=" + (temp / "home").string()};
-    return start(args, environment, false, {}, {}, stderrFd);
+    return start(args, {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "HOME=" + (temp / "home").string()}, false, {}, {},
+                 stderrFd);
   }
 
   void writeSlot(int act, int port, const std::string& more = "") {
@@ -213,14 +193,11 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
     child->signal(c.signo);
     for (int trip = 0; ignored && trip < 2; ++trip)  // by the second the loop has read the signal
       EXPECT_TRUE(sendAll(pair.client, "x") && recvExact(pair.server, 1) == "x") << "still relaying";
-    if (ignored) child->signal(SIGTERM);
-    EXPECT_EQ(child->waitExit(), 0);
-    EXPECT_TRUE(waitPeerClosed(pair.client) && waitPeerClosed(pair.server));
-    EXPECT_FALSE(accepting(port));
+    EXPECT_EQ(ignored ? child->stop() : child->waitExit(), 0);
+    EXPECT_TRUE(waitPeerClosed(pair.client) && waitPeerClosed(pair.server) && !accepting(port));
     EXPECT_EQ(readFile(ini), handEdit);
     EXPECT_FALSE(fs::exists(elsewhere / "RelvaneTiv.ini"));
-    const std::string out = child->out();
-    EXPECT_EQ(debugRun ? out.substr(0, c.out.size()) : out, c.out);
+    EXPECT_EQ(debugRun ? child->out().substr(0, c.out.size()) : child->out(), c.out);
   }
 }
 
@@ -237,17 +214,12 @@ TEST_F(ProgramRun, OneProgramPerSettingsFileWhileItRunsAndAfterItEndsOrIsKilledF
     auto first = start({"--headless"}, {}, false, link, argv0);
     ASSERT_TRUE(first->listening(port)) << first->err();
     auto second = start({"--headless", "--config", ini.string()});  // the same file, named
-    EXPECT_EQ(second->waitExit(), 1);
-    EXPECT_EQ(second->err(), kRefused);
+    EXPECT_TRUE(second->waitExit() == 1 && second->err() == kRefused) << second->err();
     auto beside = start({"--headless", "--config=other.ini"});  // another file, relative: side by side
-    EXPECT_TRUE(beside->listening(otherPort)) << beside->err();
-    EXPECT_TRUE(accepting(port));
-    first->signal(end);
-    EXPECT_EQ(first->waitExit(), end == SIGTERM ? 0 : -1);
-    EXPECT_TRUE(waitUntil([&] { return !accepting(port); })) << first->err();
-    EXPECT_TRUE(accepting(otherPort)) << beside->err();
-    beside->signal(SIGTERM);
-    EXPECT_EQ(beside->waitExit(), 0) << beside->err();
+    EXPECT_TRUE(beside->listening(otherPort) && accepting(port)) << beside->err();
+    EXPECT_EQ(first->stop(end), end == SIGTERM ? 0 : -1);
+    EXPECT_TRUE(waitUntil([&] { return !accepting(port); }) && accepting(otherPort)) << first->err() << beside->err();
+    EXPECT_EQ(beside->stop(), 0) << beside->err();
   }
 }
 
@@ -263,8 +235,7 @@ TEST_F(ProgramRun, AsAServiceASignalDuringTheStartEndsItBeforeAnotherPortOpens) 
     sigemptyset(&held), sigaddset(&held, signo), ::pthread_sigmask(SIG_BLOCK, &held, &previous);
     auto child = service({"--config", ini.string()});
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    child->signal(signo);
-    EXPECT_EQ(child->waitExit(5s), 0);
+    EXPECT_EQ(child->stop(signo), 0);
     EXPECT_EQ(child->err().find("待ち受け開始"), std::string::npos) << child->err();
     EXPECT_EQ(readFile(ini), before);
   }
@@ -299,8 +270,7 @@ TEST_F(ProgramRun, AsAServiceALogPipeNobodyReadsHoldsUpNeitherTheRelayNorTheStop
   });
   EXPECT_GT(dropped, 0) << text.substr(0, 300);
   EXPECT_EQ(written + dropped, 2000) << "every connection is written or counted, once";
-  child->signal(SIGTERM);
-  EXPECT_EQ(child->waitExit(5s), 0);
+  EXPECT_EQ(child->stop(), 0);
   ::close(log[0]);
 }
 
@@ -324,16 +294,13 @@ TEST_F(ProgramRun, AsAServiceTheStartFolderFileOf101IsCopiedOnceAndLockedThrough
     for (const char* other : {"hard.ini", "link.ini"}) {
       if (run == 0) break;
       auto second = service({"--config", (temp / other).string()});
-      EXPECT_EQ(second->waitExit(), 1);
-      EXPECT_EQ(second->err(), kRefused);
+      EXPECT_TRUE(second->waitExit() == 1 && second->err() == kRefused) << second->err();
       writeFile(temp / "saved.ini", readFile(copied));
       fs::rename(temp / "saved.ini", copied);  // as a save replaces it: a new inode under the old name
     }
-    child->signal(SIGTERM);
-    EXPECT_EQ(child->waitExit(), 0);
+    EXPECT_EQ(child->stop(), 0);
     EXPECT_EQ(child->err().find(said) != std::string::npos, run == 0) << child->err();
-    EXPECT_EQ(readFile(copied), old);
-    EXPECT_EQ(readFile(startFolderFile), old);
+    EXPECT_TRUE(readFile(copied) == old && readFile(startFolderFile) == old) << readFile(copied);
   }
 }
 
@@ -351,8 +318,7 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   // Seen in the log rather than probed, which would add connection lines.
   EXPECT_TRUE(
       waitUntil([&] { return child->err().find("TCP-PORT2 待ち受け開始") != std::string::npos || !child->running(); }));
-  child->signal(SIGTERM);
-  EXPECT_EQ(child->waitExit(), 0);
+  EXPECT_EQ(child->stop(), 0);
   EXPECT_EQ(readFile(ini), file) << "a refusal at launch changes nothing on disk";
   // Each slot's bad values follow its own log lines (a time stamp marks a log line).
   const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";

@@ -71,8 +71,7 @@ Texts answerWhile(const std::function<void()>& open, const char* label = "",
       }
       entries = nullptr;
       if (!wanted) return menu->close(), void();
-      menu->setActiveAction(wanted);
-      QTest::keyClick(menu, Qt::Key_Return);
+      menu->setActiveAction(wanted), QTest::keyClick(menu, Qt::Key_Return);
     } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       boxes.push_back(box->text().toStdString());
       box->button(box->button(answer) ? answer : QMessageBox::Ok)->click();
@@ -149,8 +148,7 @@ TEST_F(Window, ThreeSlotsLaunchedOneRemovedSomeAddedInColumnsOfFive) {
   EXPECT_EQ(readFile(ini()), file);
   EXPECT_EQ(window.size(), QSize(3 * panel.width(), 20 + 5 * panel.height()));
   EXPECT_EQ(window.portPanels()[7]->geometry().topLeft(), QPoint(panel.width(), 20 + 2 * panel.height()));
-  EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "not resizable";
-  EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(window.minimumSize() == window.maximumSize() && !(window.windowFlags() & Qt::WindowMaximizeButtonHint));
 
   ::chmod(ini().c_str(), 0444);
   for (std::size_t boxes : {1u, 0u})  // the same cause twice is told once
@@ -173,7 +171,6 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   window.addSlot();
   CPortDlg *panel = window.portPanels()[0], *second = window.portPanels()[1];
   CSettingDlg& settings = *panel->settingsDialog;
-  file += slotSection(1, 0, 0, 0);
 
   EXPECT_EQ(answerWhile([&] { click(panel->button(IDC_ACTIVE)); }), Texts{CPortSlot::kListenPortInvalid});
   EXPECT_TRUE(panel->itemText(IDC_ACTIVE) == "OFF" && !panel->checkState(IDC_ACTIVE));
@@ -194,8 +191,7 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   file.insert(file.find("[TCP-PORT1]"), "FILTER=1\n");
   EXPECT_EQ(readFile(ini()), file);
 
-  click(panel->button(IDC_SETTINGS));  // switched on while the dialog is open
-  click(panel->button(IDC_ACTIVE));
+  click(panel->button(IDC_SETTINGS)), click(panel->button(IDC_ACTIVE));  // switched on while the dialog is open
   ASSERT_TRUE(panel->slot.started());
   const auto accessThenSettings = [&] { panel->command(ID_PANEL_ACCESS), click(panel->button(IDC_SETTINGS)); };
   EXPECT_EQ(answerWhile(accessThenSettings), Texts(2, CPortDlg::kPortInUse));
@@ -235,15 +231,12 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   ASSERT_TRUE(waitUntil([&] { return panel->itemText(IDC_COUNT) == "0"; }));
   EXPECT_EQ(colourOf(panel->item(IDC_COUNT)), CPortDlg::kValue);
 
-  int labels = 0;  // the fixed labels have room for their text in the font actually used
-  for (auto* label : panel->findChildren<QLabel*>()) {
-    const QString caption = label->text();
-    if (caption != "Port No." && caption != "Ip/Host" && caption != QString::fromUtf8("接続数")) continue;
-    ++labels;
-    EXPECT_EQ(colourOf(label), CPortDlg::kBackground) << caption.toStdString();
-    EXPECT_LE(label->fontMetrics().horizontalAdvance(caption), label->contentsRect().width()) << caption.toStdString();
-  }
-  EXPECT_EQ(labels, 3);
+  QStringList fitting;  // fixed labels on the panel's colour with room for their text in the font actually used
+  for (auto* label : panel->findChildren<QLabel*>())
+    if (colourOf(label) == CPortDlg::kBackground &&
+        label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width())
+      fitting << label->text();
+  for (const char* caption : {"Port No.", "Ip/Host", "接続数"}) EXPECT_TRUE(fitting.contains(caption)) << caption;
   EXPECT_EQ(colourOf(panel), CPortDlg::kBackground);
   EXPECT_EQ(colourOf(panel->item(IDC_FORWARD_HOST)), CPortDlg::kValue);
   window.close();
@@ -265,8 +258,7 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
     retype(listen, text);
     EXPECT_EQ(std::make_tuple(dialog.listenPortSpin->pos(), listen->text()), std::make_tuple(443, QString(text)));
   }
-  listen->clear();
-  commitText(listen, QStringLiteral("８０８１"));                                 // full-width: no number
+  listen->clear(), commitText(listen, QStringLiteral("８０８１"));                // full-width: no number
   for (QToolButton* arrow : dialog.listenPortSpin->findChildren<QToolButton*>())  // steps from the last valid number
     if (arrow->arrowType() == Qt::UpArrow) arrow->click();
   EXPECT_EQ(listen->text(), "444");
@@ -319,24 +311,19 @@ TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
   EXPECT_FALSE(CSettingDlg::isLocalHostName("127.0.0.2") || CSettingDlg::isLocalHostName(" localhost"));
 }
 
+// Closing by the close box, Escape, Enter and the exit command.
 TEST_F(Window, EveryWayOfClosingStopsTheSlots) {
-  const std::pair<const char*, std::function<void(CRelvaneDlg&)>> ways[] = {
-      {"close box", [](CRelvaneDlg& w) { w.close(); }},
-      {"Escape", [](CRelvaneDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); }},
-      {"Enter", [](CRelvaneDlg& w) { QTest::keyClick(&w, Qt::Key_Return); }},
-      {"exit command", [](CRelvaneDlg& w) { w.command(ID_EXIT_APP); }},
-  };
-  for (const auto& [name, close] : ways) {
-    SCOPED_TRACE(name);
+  const std::function<void(CRelvaneDlg&)> ways[] = {
+      [](CRelvaneDlg& w) { w.close(); }, [](CRelvaneDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); },
+      [](CRelvaneDlg& w) { QTest::keyClick(&w, Qt::Key_Return); }, [](CRelvaneDlg& w) { w.command(ID_EXIT_APP); }};
+  for (int way = 0; way < 4; ++way) {
     const int port = freePort();
     writeFile(ini(), slotSection(0, 1, port, 9));
     CRelvaneDlg window(ini());
     bool listened = false;
-    QTimer::singleShot(0, &window, [&] { listened = accepting(port), close(window); });
+    QTimer::singleShot(0, &window, [&] { listened = accepting(port), ways[way](window); });
     QTimer::singleShot(10000, &window, [&] { window.done(99); });  // a way that fails must not hang
-    EXPECT_NE(window.runModal(), 99);
-    EXPECT_TRUE(listened && window.portPanels().empty());
-    EXPECT_FALSE(accepting(port));
+    EXPECT_TRUE(window.runModal() != 99 && listened && window.portPanels().empty() && !accepting(port)) << way;
   }
 }
 
@@ -364,19 +351,16 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
     }
     EXPECT_EQ(window.portPanels()[slot]->itemText(IDC_COUNT), std::to_string(count));
   }
-  if (const char* out = std::getenv("RELVANE_SCREENSHOT")) {
-    EXPECT_TRUE(window.grab().save(out));
-  }
+  const char* picture = std::getenv("RELVANE_SCREENSHOT");
+  EXPECT_TRUE(!picture || window.grab().save(picture));
   for (int& fd : fds) closeFd(fd);
 
-  window.showMainWindow(false);
-  window.show();
+  window.showMainWindow(false), window.show();
   window.setGeometry(QRect(QPoint(10, 10), window.size()));
   EXPECT_FALSE(window.isVisible());
   window.command(ID_OPEN_MAINWINDOW);
   EXPECT_TRUE(window.isVisible());
-  window.showMinimized();
-  window.command(ID_OPEN_MAINWINDOW);
+  window.showMinimized(), window.command(ID_OPEN_MAINWINDOW);
   EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
   QWidget* target = window.portPanels()[2]->item(IDC_COUNT);  // a right click on a panel's count
   const char* about = "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報";
@@ -395,23 +379,21 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   chooseFromMenu(target, "ログ");  // with the lines from before it opened
   CLogDlg* log = window.logWindow();
   ASSERT_TRUE(log && log->isVisible());
-  const std::string logged = log->itemText(IDC_LOG_TEXT);
-  EXPECT_TRUE(logged.find(" TCP-PORT4 待ち受け開始 待受=0.0.0.0:" + std::to_string(ports[4])) != std::string::npos)
-      << logged;
+  EXPECT_NE(log->itemText(IDC_LOG_TEXT).find(" TCP-PORT4 待ち受け開始 待受=0.0.0.0:" + std::to_string(ports[4])),
+            std::string::npos);
   window.activateWindow(), QApplication::processEvents();  // the window the user works in
   ASSERT_EQ(QApplication::activeWindow(), &window);
   for (int i = 0; i < 1005; ++i) evlog::post("line " + std::to_string(i));
   QApplication::processEvents();
   EXPECT_EQ(QApplication::activeWindow(), &window) << "new lines do not take the focus";
   const QString shown = log->text()->toPlainText();  // the newest thousand, the oldest gone first
-  EXPECT_EQ(log->lineCount(), 1000);
-  EXPECT_TRUE(shown.section('\n', 0, 0).endsWith(" line 5") && shown.endsWith(" line 1004"));
+  EXPECT_TRUE(log->lineCount() == 1000 && shown.section('\n', 0, 0).endsWith(" line 5") &&
+              shown.endsWith(" line 1004"));
   const QScrollBar* bar = log->text()->verticalScrollBar();
   EXPECT_TRUE(log->text()->isReadOnly() && bar->value() == bar->maximum()) << "the newest line is in view";
   log->command(IDC_LOG_COPY);
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), (shown + '\n').toStdString());
-  log->setRing(nullptr);
-  evlog::post("after the window let go");
+  log->setRing(nullptr), evlog::post("after the window let go");
   EXPECT_TRUE(log->text()->toPlainText().endsWith(" line 1004"));
 }
 
@@ -446,23 +428,19 @@ TEST(VersionLine, TheFirstTranslationsProductVersionOrOnlyThePrefixReadOnceGoodA
       {"\\StringFileInfo\\041104b0\\ProductVersion=1.0\n", ""},  // no translation
       {"\\VarFileInfo\\Translation=zz11 04b0\n" + japanese("1.0"), ""},
       {"\\VarFileInfo\\Translation=0411\n", ""},
+      {japanese(std::string(248, '1') + "あいう"), "Ver.:" + std::string(248, '1')},  // 257 bytes: "あ" would not fit
   };
   for (const auto& [record, text] : cases) {
     CVersionCache cache;
     EXPECT_EQ(aboutVersionLine(cache.versionText(StandInRecord(record))), "レルベイン Tiv. " + text) << record;
   }
 
-  CVersionCache cache;
+  CVersionCache cache;  // a failed read is tried again; the first good read stands, later changes unseen
   StandInRecord broken(japanese("1.0"), false), good(japanese("1, 2"));
-  for (int i = 0; i < 2; ++i) EXPECT_STREQ(cache.versionText(broken), "");
-  EXPECT_EQ(broken.reads, 2) << "a failed read is tried again";
+  EXPECT_TRUE(!*cache.versionText(broken) && !*cache.versionText(broken) && broken.reads == 2);
   EXPECT_STREQ(cache.versionText(good), "Ver.:1, 2");
-  good.text = japanese("7.7");  // a later change is not seen: the first good read stands
-  EXPECT_STREQ(cache.versionText(good), "Ver.:1, 2");
-  EXPECT_EQ(good.reads, 1);
-  CVersionCache fresh;  // 248 + 9 bytes: "あ" would not fit whole
-  EXPECT_EQ(fresh.versionText(StandInRecord(japanese(std::string(248, '1') + "あいう"))),
-            "Ver.:" + std::string(248, '1'));
+  good.text = japanese("7.7");
+  EXPECT_TRUE(cache.versionText(good) == std::string("Ver.:1, 2") && good.reads == 1);
 }
 
 }  // namespace
