@@ -11,7 +11,14 @@ struct CommandLine {
   bool quiet = false;      // --quiet: no event log on standard error
   int debugMode = 0;       // 1 after "-D583" (the whole argument, nothing more)
   std::string configPath;  // --config PATH; empty: the usual place of the settings file
-  std::string error;       // not empty: the command line is refused, and this says why
+  bool check = false;      // --check: reads the settings file, says what would start, opens nothing
+  // --log-format FORMAT: "text" or "json"; empty when not given (the file's [GLOBAL] may set it).
+  std::string logFormat;
+  // The request the program sends, as a client, to the program that serves the settings file:
+  // "status", "connections", "reload", "on" or "off"; empty when it runs as itself.
+  std::string control;
+  int controlSlot = -1;  // the slot number (n of TCP-PORTn) for connections, on and off
+  std::string error;     // not empty: the command line is refused, and this says why
 };
 
 // Reads arguments 1..argc-1. Stops at the first argument it cannot take.

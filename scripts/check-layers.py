@@ -15,7 +15,7 @@ import tempfile
 
 # The layers one step below each folder; a folder may include any layer reachable from it.
 BELOW = {
-    "app": ["panel", "slot"],
+    "app": ["panel", "service", "slot"],
     "panel": ["dialogs", "slot"],
     "dialogs": ["ui", "slot"],
     "ui": ["res"],

@@ -33,6 +33,19 @@ TEST(CommandLineOptions, TheDebugSwitchExactlyAConfigValueTakenWholeAndWhatIsRef
   for (const char* refused : {"--verbose", "-D5830", "--headless=1", "--config", "--config=", "-platform", "stray"})
     EXPECT_FALSE(parse({refused}).error.empty()) << refused;
   EXPECT_EQ(usageText().find("D583"), std::string::npos) << "the debug switch stays hidden";
+
+  // One request to the running program, with a slot number that names a slot.
+  const CommandLine on = parse({"--config", "x.ini", "--on=29"});
+  EXPECT_TRUE(on.error.empty() && on.control == "on" && on.controlSlot == 29) << on.error;
+  EXPECT_EQ(parse({"--status"}).controlSlot, -1);
+  for (std::vector<const char*> refused : std::vector<std::vector<const char*>>{{"--on", "30"},
+                                                                                {"--off", "-1"},
+                                                                                {"--connections", "1x"},
+                                                                                {"--status", "--reload"},
+                                                                                {"--log-format", "xml"},
+                                                                                {"--status", "--headless"},
+                                                                                {"--check", "--off", "0"}})
+    EXPECT_FALSE(parse(refused).error.empty()) << refused[0] << " " << refused[1];
 }
 
 // The program runs show the configuration folder, the file beside the executable, a relative

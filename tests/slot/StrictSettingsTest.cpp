@@ -2,6 +2,8 @@
 // and not used, and sections the slots do not use are named and left as they are. Real files in
 // a temp directory, real sockets on loopback (127.0.0.2 stands in for a foreign peer).
 #include "SlotFixture.h"
+#include "slot/GlobalSettings.h"
+#include "slot/IniDocument.h"
 #include "slot/SlotSet.h"
 
 using namespace slottest;
@@ -94,3 +96,25 @@ TEST_F(Strict, SectionsTheSlotsDoNotUseAreNamedAndAFileWithProblemsStaysAsItIs) 
 }
 
 }  // namespace
+
+// The program's own section: present keys read strictly, absent ones leave everything as before.
+TEST(GlobalSection, KeysAreReadOnlyWhenRightAndNamedOtherwise) {
+  const GlobalSettings none = readGlobalSettings(ini::Document::parse("[TCP-PORT0]\nACT=1\n"));
+  EXPECT_TRUE(none.metricsAddress.empty() && !none.logFormatSet && none.problems.empty());
+
+  const GlobalSettings good =
+      readGlobalSettings(ini::Document::parse("[global]\nMETRICS=[::1]:9464\nLOGFORMAT=JSON\n"));
+  EXPECT_EQ(good.metricsAddress, "::1");
+  EXPECT_EQ(good.metricsPort, 9464);
+  EXPECT_TRUE(good.logFormatSet && good.logFormat == GlobalSettings::LogFormat::Json);
+  EXPECT_TRUE(good.problems.empty());
+
+  for (const char* metrics : {"127.0.0.1", "127.0.0.1:0", "127.0.0.1:65536", "localhost:9464", "::1:9464",
+                              "[127.0.0.1]:9464", "127.0.0.1:94x", "[::1]:"}) {
+    const GlobalSettings bad =
+        readGlobalSettings(ini::Document::parse(std::string("[GLOBAL]\nMETRICS=") + metrics + "\nLOGFORMAT=xml\n"));
+    EXPECT_TRUE(bad.metricsAddress.empty() && !bad.logFormatSet) << metrics;
+    ASSERT_EQ(bad.problems.size(), 2u) << metrics;
+    EXPECT_NE(bad.problems[0].find(std::string("METRICS=") + metrics), std::string::npos) << bad.problems[0];
+  }
+}
