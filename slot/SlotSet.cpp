@@ -23,6 +23,8 @@ CPortSlot& CSlotSet::makeSlot() {
 void CSlotSet::open(int count) {
   launchDocument = std::make_unique<ini::Document>(ini::Document::load(iniPath));
   launchProblems = slot_sections::unused(*launchDocument);
+  globalSettings = readGlobalSettings(*launchDocument);
+  launchProblems.insert(launchProblems.end(), globalSettings.problems.begin(), globalSettings.problems.end());
   if (count <= 0) count = slot_sections::count(*launchDocument);
   for (int i = 0; i < count; ++i) makeSlot();
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "slot/GlobalSettings.h"
 #include "slot/PortSlot.h"
 
 class CSaveReport;
@@ -46,8 +47,11 @@ public:
   // Drops every slot (after shutdown).
   void clear() { owned.clear(); }
 
-  // The launch lines about the file as a whole: each slot-like section that is not used.
+  // The launch lines about the file as a whole: each slot-like section that is not used and
+  // each [GLOBAL] key that is not.
   const std::vector<std::string>& problems() const { return launchProblems; }
+  // The program's own settings as open() read them.
+  const GlobalSettings& globals() const { return globalSettings; }
 
   int size() const { return static_cast<int>(owned.size()); }
   bool full() const;
@@ -62,4 +66,5 @@ private:
   std::vector<std::unique_ptr<CPortSlot>> owned;  // owned; slot order
   std::unique_ptr<ini::Document> launchDocument;  // open()'s reading, until startAll()
   std::vector<std::string> launchProblems;
+  GlobalSettings globalSettings;
 };
