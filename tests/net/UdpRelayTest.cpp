@@ -1,0 +1,212 @@
+// The UDP relay over real loopback sockets: an echo destination served from the loop itself and
+// clients that the test reads without blocking while the loop runs.
+#include <arpa/inet.h>
+#include <cerrno>
+#include <sys/epoll.h>
+
+#include <set>
+
+#include "LocalNameServer.h"
+#include "NetHarness.h"
+#include "net/UdpRelay.h"
+
+using namespace nettest;
+
+namespace {
+
+// A UDP socket bound to host (a port of the kernel's choosing), non-blocking; -1 when the host
+// has no such address.
+int udpSocket(const char* host) {
+  net::SocketAddress at;
+  if (!net::SocketAddress::parse(host, 0, at)) return -1;
+  int fd = ::socket(at.family(), SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && ::bind(fd, at.get(), at.length) != 0) closeFd(fd);
+  return fd;
+}
+
+void sendTo(int fd, const char* host, int port, const std::string& data) {
+  net::SocketAddress to;
+  ASSERT_TRUE(net::SocketAddress::parse(host, port, to));
+  ASSERT_EQ(::sendto(fd, data.data(), data.size(), 0, to.get(), to.length), static_cast<ssize_t>(data.size()));
+}
+
+// The next datagram for fd, the loop running meanwhile; "" when none came within the time.
+std::string awaitDatagram(int fd, std::chrono::milliseconds timeout = 5s) {
+  std::string got(70000, '\0');
+  ssize_t n = -1;
+  waitFor([&] { return (n = ::recv(fd, got.data(), got.size(), 0)) >= 0; }, timeout);
+  return got.substr(0, n < 0 ? 0 : n);
+}
+
+// Sends every datagram back to where it came from, and remembers the sources it saw.
+struct UdpEcho final : private net::EventLoop::Watcher {
+  int fd, port;
+  std::set<int> sources;
+  explicit UdpEcho(const char* host = "127.0.0.1") : fd(udpSocket(host)), port(portOf(fd)) {
+    loop().setInterest(token, EPOLLIN);
+  }
+  ~UdpEcho() { loop().remove(token), closeFd(fd); }
+  void onReady(std::uint32_t) override {
+    char buf[70000];
+    sockaddr_storage from{};
+    socklen_t len = sizeof from;
+    for (ssize_t n; (n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len)) >= 0;) {
+      ::sendto(fd, buf, n, 0, reinterpret_cast<sockaddr*>(&from), len);
+      sources.insert(net::SocketAddress::from(reinterpret_cast<sockaddr*>(&from), len).port());
+    }
+  }
+  net::EventLoop::Token token = loop().add(fd, this);
+};
+
+struct Events final : CUdpRelayListener {
+  int count = 0, refusedFrom127002 = 0, loops = 0;
+  std::vector<std::pair<int, UdpSessionEnding>> endings;  // client port, how
+  void notifyOnSessionCount(int n) override { count = n; }
+  void notifyOnSessionEnd(const CUdpSession& s, UdpSessionEnding how, int) override {
+    endings.emplace_back(s.client().port(), how);
+  }
+  void notifyOnDatagramRefused(const std::string& address, int) override {
+    refusedFrom127002 += address == "127.0.0.2";
+  }
+  void notifyOnLoopRefused(const std::string&, int) override { ++loops; }
+};
+
+struct Udp {
+  Events events;
+  CUdpRelay relay;
+  int port = 0;
+  explicit Udp(const std::string& host, int destPort, const char* listenAt = "127.0.0.1") {
+    socketInit(), relay.setListener(&events), relay.setListenBindAddress(1, listenAt);
+    for (int attempt = 0; attempt < 5 && !relay.isListening(); ++attempt)
+      relay.start(port = freePort(), host, destPort);
+  }
+};
+
+}  // namespace
+
+// One client's datagrams of every size come back whole and one by one; then 50 clients at once
+// each get their own datagram back and nothing else, through a socket of their own.
+TEST(UdpRelay, EchoesWholeDatagramsEachClientGettingItsOwn) {
+  UdpEcho echo;
+  Udp udp("127.0.0.1", echo.port);
+  ASSERT_TRUE(udp.relay.isListening());
+  int first = udpSocket("127.0.0.1");
+  for (std::size_t size : {std::size_t{1}, std::size_t{1400}, CUdpRelay::kMaxDatagram}) {
+    sendTo(first, "127.0.0.1", udp.port, pattern(size, size));
+    EXPECT_EQ(awaitDatagram(first), pattern(size, size)) << size;
+  }
+  std::vector<int> clients(50);
+  for (int i = 0; i < 50; ++i) clients[i] = udpSocket("127.0.0.1");
+  for (int i = 0; i < 50; ++i) sendTo(clients[i], "127.0.0.1", udp.port, pattern(100 + i, i));
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(awaitDatagram(clients[i]), pattern(100 + i, i)) << i;
+  const UdpTotals& t = udp.relay.totals();
+  EXPECT_EQ(t.toClient.datagrams, 53u);  // every reply is in, so any other would be waiting now
+  for (int fd : clients) EXPECT_EQ(::recv(fd, nullptr, 0, MSG_DONTWAIT), -1);
+  EXPECT_EQ(echo.sources.size(), 51u);
+  EXPECT_EQ(udp.events.count, 51);
+  EXPECT_EQ(t.sessions, 51u);
+  EXPECT_EQ(t.toDestination.datagrams, 53u);
+  EXPECT_EQ(t.dropped, 0u);
+  EXPECT_EQ(t.toDestination.bytes, t.toClient.bytes);
+  int walked = 0;
+  udp.relay.forEachSession([&](const CUdpSession& s) {
+    ++walked;
+    if (s.client().port() != portOf(first)) return;
+    EXPECT_EQ(s.toClient.bytes, 1u + 1400 + 65507);
+    EXPECT_EQ(s.toDestination.datagrams, 3u);
+  });
+  EXPECT_EQ(walked, 51);
+  udp.relay.stop();
+  EXPECT_EQ(udp.events.count, 0);
+  EXPECT_EQ(udp.events.endings.size(), 51u);
+  for (int& fd : clients) closeFd(fd);
+  closeFd(first);
+}
+
+// At the bound a new client replaces the session silent the longest; the rest end when idle.
+TEST(UdpRelay, BoundReplacesTheSilentOneAndIdleSessionsEnd) {
+  UdpEcho echo;
+  Udp udp("127.0.0.1", echo.port);
+  udp.relay.setMaxSessions(2), udp.relay.setIdleTimeout(2);
+  int a = udpSocket("127.0.0.1"), b = udpSocket("127.0.0.1"), c = udpSocket("127.0.0.1");
+  auto echoOf = [&](int fd, const std::string& data) {
+    return sendTo(fd, "127.0.0.1", udp.port, data), awaitDatagram(fd);
+  };
+  EXPECT_EQ(echoOf(a, "a1"), "a1");
+  EXPECT_EQ(echoOf(b, "b1"), "b1");
+  EXPECT_EQ(echoOf(a, "a2"), "a2");
+  EXPECT_EQ(echoOf(c, "c1"), "c1");
+  using E = UdpSessionEnding;
+  using Ends = std::vector<std::pair<int, E>>;
+  EXPECT_EQ(udp.events.endings, (Ends{{portOf(b), E::Evicted}}));
+  EXPECT_EQ(udp.events.count, 2);
+  EXPECT_TRUE(waitFor([&] { return udp.events.count == 0; }, 8s));
+  EXPECT_EQ(udp.events.endings,
+            (Ends{{portOf(b), E::Evicted}, {portOf(a), E::IdleTimedOut}, {portOf(c), E::IdleTimedOut}}));
+  for (int* fd : {&a, &b, &c}) closeFd(*fd);
+}
+
+// Points the loop's resolver at a name server of the test's own for the test's lifetime.
+struct TestNames : LocalNameServer {
+  TestNames() { EXPECT_TRUE(loop().resolver().setServers(address())); }
+  ~TestNames() { loop().resolver().setServers(""); }
+};
+
+// What is not relayed is counted: a refused source, a datagram that came back from the relay's
+// own socket, a destination that answers with ICMP, datagrams beyond the few held while the
+// destination's name is looked up (the held ones then go in order).
+TEST(UdpRelay, CountsWhatItCannotRelay) {
+  UdpEcho echo;
+  Udp udp("127.0.0.1", echo.port);
+  CIpFilter filter;
+  filter.mode = CIpFilter::ModeRules, filter.allowCount = 1, filter.denyCount = 1;
+  filter.allowRules[0] = "127.0.0.0/8", filter.denyRules[0] = "127.0.0.2";
+  udp.relay.filter = &filter;
+  int refused = udpSocket("127.0.0.2"), served = udpSocket("127.0.0.1");
+  for (int i = 0; i < 3; ++i) sendTo(refused, "127.0.0.1", udp.port, "no");
+  sendTo(served, "127.0.0.1", udp.port, "yes");
+  EXPECT_EQ(awaitDatagram(served), "yes");
+  EXPECT_EQ(udp.relay.totals().refused, 3u);
+  EXPECT_EQ(udp.events.refusedFrom127002, 3);
+  EXPECT_EQ(udp.relay.totals().sessions, 1u);
+
+  int closed = udpSocket("127.0.0.1");
+  Udp nowhere("127.0.0.1", portOf(closed));
+  closeFd(closed);
+  sendTo(served, "127.0.0.1", nowhere.port, "anyone?");
+  EXPECT_TRUE(waitFor([&] { return nowhere.relay.totals().failed == 1; }));
+  EXPECT_EQ(nowhere.events.endings,
+            (std::vector<std::pair<int, UdpSessionEnding>>{{portOf(served), UdpSessionEnding::DestinationRefused}}));
+  EXPECT_EQ(nowhere.events.count, 0);
+
+  Udp self("127.0.0.1", 0);
+  self.relay.start(self.port, "127.0.0.1", self.port);
+  sendTo(served, "127.0.0.1", self.port, "round");
+  EXPECT_TRUE(waitFor([&] { return self.events.loops == 1; }));
+  EXPECT_EQ(self.relay.totals().refused, 1u);
+  EXPECT_EQ(self.relay.totals().sessions, 1u);
+
+  TestNames names;
+  names.set("echo.test", {{"127.0.0.1"}, 300ms});
+  Udp named("echo.test", echo.port);
+  for (int i = 0; i < 10; ++i) sendTo(served, "127.0.0.1", named.port, std::to_string(i));
+  for (int i = 0; i < int(CUdpSession::kMaxHeld); ++i) EXPECT_EQ(awaitDatagram(served), std::to_string(i));
+  EXPECT_EQ(named.relay.totals().dropped, 2u);
+  closeFd(refused), closeFd(served);
+}
+
+TEST(UdpRelay, ServesIPv6AndIPv4ClientsOnADualStackPort) {
+  UdpEcho echo("::1");
+  if (echo.fd < 0) GTEST_SKIP() << "no ::1 here";
+  Udp udp("::1", echo.port, "::");
+  int v6 = udpSocket("::1"), v4 = udpSocket("127.0.0.1");
+  sendTo(v6, "::1", udp.port, "six");
+  EXPECT_EQ(awaitDatagram(v6), "six");
+  sendTo(v4, "127.0.0.1", udp.port, "four");
+  EXPECT_EQ(awaitDatagram(v4), "four");
+  std::set<std::string> clients;
+  udp.relay.forEachSession(
+      [&](const CUdpSession& s) { clients.insert(s.client().text() + ">" + s.destination().text()); });
+  EXPECT_EQ(clients, (std::set<std::string>{"::1>::1", "::ffff:127.0.0.1>::1"}));
+  closeFd(v6), closeFd(v4);
+}
