@@ -174,7 +174,8 @@ CUdpSession* CUdpRelay::startSession(const net::SocketAddress& from) {
     if (listener_) listener_->notifyOnLoopRefused(from.text(), from.port());
     return nullptr;
   }
-  if (sessions_.size() >= maxSessions_) {
+  // More than one only after the bound was lowered.
+  while (sessions_.size() >= maxSessions_) {
     endSession(*sessions_.front(), UdpSessionEnding::Evicted, 0, false);
     if (!isListening()) return nullptr;  // the report stopped the relay
   }

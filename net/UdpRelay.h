@@ -75,7 +75,8 @@ public:
   void setListenBindAddress(int use, const std::string& address);
   void setConnectBindAddress(int use, const std::string& address);
   void setIdleTimeout(int seconds);  // below 1: the default
-  void setMaxSessions(int count);    // below 1: the default; a lower bound ends no session at once
+  // Below 1: the default. A lower bound ends no session at once: the next new client makes room.
+  void setMaxSessions(int count);
 
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
   void stop();  // ends every session (reported as Stopped) and closes the listening socket

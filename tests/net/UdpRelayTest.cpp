@@ -1,7 +1,5 @@
 // The UDP relay over real loopback sockets: an echo destination served from the loop itself and
 // clients that the test reads without blocking while the loop runs.
-#include <arpa/inet.h>
-#include <cerrno>
 #include <sys/epoll.h>
 
 #include <set>
@@ -58,16 +56,16 @@ struct UdpEcho final : private net::EventLoop::Watcher {
   net::EventLoop::Token token = loop().add(fd, this);
 };
 
+using Ends = std::vector<std::pair<int, UdpSessionEnding>>;  // client port, how
+
 struct Events final : CUdpRelayListener {
-  int count = 0, refusedFrom127002 = 0, loops = 0;
-  std::vector<std::pair<int, UdpSessionEnding>> endings;  // client port, how
+  int count = 0, refused2 = 0, loops = 0;
+  Ends endings;
   void notifyOnSessionCount(int n) override { count = n; }
   void notifyOnSessionEnd(const CUdpSession& s, UdpSessionEnding how, int) override {
     endings.emplace_back(s.client().port(), how);
   }
-  void notifyOnDatagramRefused(const std::string& address, int) override {
-    refusedFrom127002 += address == "127.0.0.2";
-  }
+  void notifyOnDatagramRefused(const std::string& address, int) override { refused2 += address == "127.0.0.2"; }
   void notifyOnLoopRefused(const std::string&, int) override { ++loops; }
 };
 
@@ -90,37 +88,30 @@ TEST(UdpRelay, EchoesWholeDatagramsEachClientGettingItsOwn) {
   UdpEcho echo;
   Udp udp("127.0.0.1", echo.port);
   ASSERT_TRUE(udp.relay.isListening());
-  int first = udpSocket("127.0.0.1");
+  std::vector<int> clients(51);  // the first sends every size, then the other 50 at once
+  for (int& fd : clients) fd = udpSocket("127.0.0.1");
   for (std::size_t size : {std::size_t{1}, std::size_t{1400}, CUdpRelay::kMaxDatagram}) {
-    sendTo(first, "127.0.0.1", udp.port, pattern(size, size));
-    EXPECT_EQ(awaitDatagram(first), pattern(size, size)) << size;
+    sendTo(clients[0], "127.0.0.1", udp.port, pattern(size, size));
+    EXPECT_EQ(awaitDatagram(clients[0]), pattern(size, size)) << size;
   }
-  std::vector<int> clients(50);
-  for (int i = 0; i < 50; ++i) clients[i] = udpSocket("127.0.0.1");
-  for (int i = 0; i < 50; ++i) sendTo(clients[i], "127.0.0.1", udp.port, pattern(100 + i, i));
-  for (int i = 0; i < 50; ++i) EXPECT_EQ(awaitDatagram(clients[i]), pattern(100 + i, i)) << i;
+  for (int i = 1; i < 51; ++i) sendTo(clients[i], "127.0.0.1", udp.port, pattern(100 + i, i));
+  for (int i = 1; i < 51; ++i) EXPECT_EQ(awaitDatagram(clients[i]), pattern(100 + i, i)) << i;
   const UdpTotals& t = udp.relay.totals();
   EXPECT_EQ(t.toClient.datagrams, 53u);  // every reply is in, so any other would be waiting now
   for (int fd : clients) EXPECT_EQ(::recv(fd, nullptr, 0, MSG_DONTWAIT), -1);
   EXPECT_EQ(echo.sources.size(), 51u);
   EXPECT_EQ(udp.events.count, 51);
-  EXPECT_EQ(t.sessions, 51u);
   EXPECT_EQ(t.toDestination.datagrams, 53u);
   EXPECT_EQ(t.dropped, 0u);
-  EXPECT_EQ(t.toDestination.bytes, t.toClient.bytes);
-  int walked = 0;
   udp.relay.forEachSession([&](const CUdpSession& s) {
-    ++walked;
-    if (s.client().port() != portOf(first)) return;
+    if (s.client().port() != portOf(clients[0])) return;
     EXPECT_EQ(s.toClient.bytes, 1u + 1400 + 65507);
     EXPECT_EQ(s.toDestination.datagrams, 3u);
   });
-  EXPECT_EQ(walked, 51);
   udp.relay.stop();
   EXPECT_EQ(udp.events.count, 0);
   EXPECT_EQ(udp.events.endings.size(), 51u);
   for (int& fd : clients) closeFd(fd);
-  closeFd(first);
 }
 
 // At the bound a new client replaces the session silent the longest; the rest end when idle.
@@ -129,15 +120,11 @@ TEST(UdpRelay, BoundReplacesTheSilentOneAndIdleSessionsEnd) {
   Udp udp("127.0.0.1", echo.port);
   udp.relay.setMaxSessions(2), udp.relay.setIdleTimeout(2);
   int a = udpSocket("127.0.0.1"), b = udpSocket("127.0.0.1"), c = udpSocket("127.0.0.1");
-  auto echoOf = [&](int fd, const std::string& data) {
-    return sendTo(fd, "127.0.0.1", udp.port, data), awaitDatagram(fd);
-  };
-  EXPECT_EQ(echoOf(a, "a1"), "a1");
-  EXPECT_EQ(echoOf(b, "b1"), "b1");
-  EXPECT_EQ(echoOf(a, "a2"), "a2");
-  EXPECT_EQ(echoOf(c, "c1"), "c1");
+  for (auto [fd, data] : std::vector<std::pair<int, std::string>>{{a, "a1"}, {b, "b1"}, {a, "a2"}, {c, "c1"}}) {
+    sendTo(fd, "127.0.0.1", udp.port, data);
+    EXPECT_EQ(awaitDatagram(fd), data);
+  }
   using E = UdpSessionEnding;
-  using Ends = std::vector<std::pair<int, E>>;
   EXPECT_EQ(udp.events.endings, (Ends{{portOf(b), E::Evicted}}));
   EXPECT_EQ(udp.events.count, 2);
   EXPECT_TRUE(waitFor([&] { return udp.events.count == 0; }, 8s));
@@ -145,12 +132,6 @@ TEST(UdpRelay, BoundReplacesTheSilentOneAndIdleSessionsEnd) {
             (Ends{{portOf(b), E::Evicted}, {portOf(a), E::IdleTimedOut}, {portOf(c), E::IdleTimedOut}}));
   for (int* fd : {&a, &b, &c}) closeFd(*fd);
 }
-
-// Points the loop's resolver at a name server of the test's own for the test's lifetime.
-struct TestNames : LocalNameServer {
-  TestNames() { EXPECT_TRUE(loop().resolver().setServers(address())); }
-  ~TestNames() { loop().resolver().setServers(""); }
-};
 
 // What is not relayed is counted: a refused source, a datagram that came back from the relay's
 // own socket, a destination that answers with ICMP, datagrams beyond the few held while the
@@ -167,7 +148,7 @@ TEST(UdpRelay, CountsWhatItCannotRelay) {
   sendTo(served, "127.0.0.1", udp.port, "yes");
   EXPECT_EQ(awaitDatagram(served), "yes");
   EXPECT_EQ(udp.relay.totals().refused, 3u);
-  EXPECT_EQ(udp.events.refusedFrom127002, 3);
+  EXPECT_EQ(udp.events.refused2, 3);
   EXPECT_EQ(udp.relay.totals().sessions, 1u);
 
   int closed = udpSocket("127.0.0.1");
@@ -175,8 +156,7 @@ TEST(UdpRelay, CountsWhatItCannotRelay) {
   closeFd(closed);
   sendTo(served, "127.0.0.1", nowhere.port, "anyone?");
   EXPECT_TRUE(waitFor([&] { return nowhere.relay.totals().failed == 1; }));
-  EXPECT_EQ(nowhere.events.endings,
-            (std::vector<std::pair<int, UdpSessionEnding>>{{portOf(served), UdpSessionEnding::DestinationRefused}}));
+  EXPECT_EQ(nowhere.events.endings, (Ends{{portOf(served), UdpSessionEnding::DestinationRefused}}));
   EXPECT_EQ(nowhere.events.count, 0);
 
   Udp self("127.0.0.1", 0);
@@ -186,12 +166,14 @@ TEST(UdpRelay, CountsWhatItCannotRelay) {
   EXPECT_EQ(self.relay.totals().refused, 1u);
   EXPECT_EQ(self.relay.totals().sessions, 1u);
 
-  TestNames names;
+  LocalNameServer names;
+  EXPECT_TRUE(loop().resolver().setServers(names.address()));
   names.set("echo.test", {{"127.0.0.1"}, 300ms});
   Udp named("echo.test", echo.port);
   for (int i = 0; i < 10; ++i) sendTo(served, "127.0.0.1", named.port, std::to_string(i));
   for (int i = 0; i < int(CUdpSession::kMaxHeld); ++i) EXPECT_EQ(awaitDatagram(served), std::to_string(i));
   EXPECT_EQ(named.relay.totals().dropped, 2u);
+  loop().resolver().setServers("");
   closeFd(refused), closeFd(served);
 }
 
