@@ -23,7 +23,11 @@ net::OwnEndpoints& udpEndpoints() {
   return *registry;
 }
 
-bool wouldDrop(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == ENOBUFS || err == ENOMEM; }
+// What the kernel would have done with the datagram itself: dropped it, the session lives on.
+// EMSGSIZE: an IPv6 client's datagram too large for an IPv4 destination.
+bool wouldDrop(int err) {
+  return err == EAGAIN || err == EWOULDBLOCK || err == ENOBUFS || err == ENOMEM || err == EMSGSIZE;
+}
 
 bool isDestinationEnding(UdpSessionEnding how) {
   return how == UdpSessionEnding::DestinationRefused || how == UdpSessionEnding::DestinationFailed;
@@ -221,6 +225,7 @@ void CUdpRelay::connectSession(CUdpSession& s, std::vector<net::SocketAddress> a
   }
   net::OwnEndpoints& own = udpEndpoints();
   if (own.mayComeBack(forwardPort_)) s.ownEndpoint = own.add(s.local(), forwardPort_);
+  heldBytes_ -= s.heldBytes();
   for (const std::string& datagram : s.takeHeld())
     if (!forward(s, datagram.data(), datagram.size())) return;
 }
@@ -228,7 +233,9 @@ void CUdpRelay::connectSession(CUdpSession& s, std::vector<net::SocketAddress> a
 // False when the session ended.
 bool CUdpRelay::forward(CUdpSession& s, const char* data, std::size_t n) {
   if (!s.connected()) {
-    if (!s.hold(data, n)) drop(s);
+    if (heldBytes_ + n <= kMaxHeldBytes && s.hold(data, n)) heldBytes_ += n;
+    else
+      drop(s);
     return true;
   }
   const int err = s.send(data, n);
@@ -282,6 +289,7 @@ void CUdpRelay::endSession(CUdpSession& s, UdpSessionEnding how, int err, bool c
   std::unique_ptr<CUdpSession> ended = std::move(*s.order);
   sessions_.erase(s.order);
   byClient_.erase(ended->clientKey());
+  heldBytes_ -= ended->heldBytes();
   if (isDestinationEnding(how)) ++totals_.failed;
   trace("CUdpRelay::endSession() PeerAddress=%s, port=%d how=%d err=%d\n", ended->client().text().c_str(),
         ended->client().port(), static_cast<int>(how), err);

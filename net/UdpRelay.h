@@ -93,6 +93,9 @@ private:
   using Order = std::list<std::unique_ptr<CUdpSession>>;
   static constexpr int kDatagramsPerWake = 64;       // per socket, so one busy client cannot hold the loop
   static constexpr std::size_t kBufferSize = 65536;  // any datagram IPv4 or IPv6 can carry
+  // All sessions' held datagrams together: a burst of new clients while a slow name is looked
+  // up (their sources may be forged) must not hold the bound's worth of full datagrams.
+  static constexpr std::size_t kMaxHeldBytes = 1 << 20;
 
   void onReady(std::uint32_t revents) override;
   void sessionReadable(CUdpSession& session) override;
@@ -130,7 +133,8 @@ private:
   Order sessions_;  // owned; the one silent the longest first
   std::unordered_map<std::string, CUdpSession*> byClient_;
   std::uint64_t nextSerial_ = 0;
-  net::Timer expiry_;  // the front session's deadline
+  std::size_t heldBytes_ = 0;  // in all sessions' holds
+  net::Timer expiry_;          // the front session's deadline
   bool stopping_ = false;
   UdpTotals totals_;
   std::unique_ptr<char[]> buffer_;  // one datagram, either way

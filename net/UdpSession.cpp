@@ -59,7 +59,15 @@ long CUdpSession::receive(char* buffer, std::size_t capacity, int& err) {
 bool CUdpSession::hold(const char* data, std::size_t n) {
   if (held_.size() >= kMaxHeld) return false;
   held_.emplace_back(data, n);
+  heldBytes_ += n;
   return true;
+}
+
+std::deque<std::string> CUdpSession::takeHeld() {
+  std::deque<std::string> out;
+  out.swap(held_);
+  heldBytes_ = 0;
+  return out;
 }
 
 void CUdpSession::onReady(std::uint32_t) { owner_.sessionReadable(*this); }

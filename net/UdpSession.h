@@ -58,7 +58,8 @@ public:
   // The datagram's length, or -1 with err set (EAGAIN: nothing more to read now).
   long receive(char* buffer, std::size_t capacity, int& err);
   bool hold(const char* data, std::size_t n);  // false when the hold is full
-  std::deque<std::string> takeHeld() { return std::move(held_); }
+  std::deque<std::string> takeHeld();
+  std::size_t heldBytes() const { return heldBytes_; }
 
   UdpFlow toDestination;
   UdpFlow toClient;
@@ -84,4 +85,5 @@ private:
   int fd_ = -1;
   net::EventLoop::Token token_ = 0;
   std::deque<std::string> held_;
+  std::size_t heldBytes_ = 0;
 };
