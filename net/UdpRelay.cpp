@@ -233,9 +233,11 @@ void CUdpRelay::connectSession(CUdpSession& s, std::vector<net::SocketAddress> a
 // False when the session ended.
 bool CUdpRelay::forward(CUdpSession& s, const char* data, std::size_t n) {
   if (!s.connected()) {
-    if (heldBytes_ + n <= kMaxHeldBytes && s.hold(data, n)) heldBytes_ += n;
-    else
+    if (heldBytes_ + n <= kMaxHeldBytes && s.hold(data, n)) {
+      heldBytes_ += n;
+    } else {
       drop(s);
+    }
     return true;
   }
   const int err = s.send(data, n);
