@@ -75,6 +75,18 @@ void CPortDlg::onToggle() {
   setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
 }
 
+bool CPortDlg::editing() const {
+  return accessOpen || (settingsDialog && !settingsDialog->isFree() && settingsDialog->listener == this);
+}
+
+std::string CPortDlg::switchFromOutside(bool on) {
+  if (on && editing()) return "the slot's settings are open in the window";
+  const std::string refusal = slot.toggleSlot(on ? 1 : 0);
+  setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
+  updateData(false);
+  return refusal;
+}
+
 void CPortDlg::onSettings() {
   updateData(true);
   if (slot.act != 0) {
@@ -170,7 +182,10 @@ void CPortDlg::onAccess() {
   slot.editFilter = slot.filter;
   slot.editListenHost = slot.listenHost;
   CAccessDlg dialog(slot.editFilter, slot.editListenHost);
-  if (dialog.doModal(window()) != IDOK) return;
+  accessOpen = true;
+  const int result = dialog.doModal(window());
+  accessOpen = false;
+  if (result != IDOK) return;
   slot.takeAccess(slot.editFilter, slot.editListenHost);
   slot.saveSettings();
 }

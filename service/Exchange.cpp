@@ -53,8 +53,9 @@ void Exchange::answer(std::string text) {
   request_.shrink_to_fit();
   answer_ = std::move(text);
   phase_ = Phase::Writing;
+  // Written from the next round on, not now: the sockets this request closed (a slot switched
+  // off) are closed at the end of this round, before its client can hear that they are.
   loop_.setInterest(token_, EPOLLOUT);
-  writeAnswer();
 }
 
 void Exchange::writeAnswer() {
