@@ -75,12 +75,7 @@ void CPortDlg::onToggle() {
   setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
 }
 
-bool CPortDlg::editing() const {
-  return accessOpen || (settingsDialog && !settingsDialog->isFree() && settingsDialog->listener == this);
-}
-
 std::string CPortDlg::switchFromOutside(bool on) {
-  if (on && editing()) return "the slot's settings are open in the window";
   const std::string refusal = slot.toggleSlot(on ? 1 : 0);
   setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
   updateData(false);
@@ -182,10 +177,7 @@ void CPortDlg::onAccess() {
   slot.editFilter = slot.filter;
   slot.editListenHost = slot.listenHost;
   CAccessDlg dialog(slot.editFilter, slot.editListenHost);
-  accessOpen = true;
-  const int result = dialog.doModal(window());
-  accessOpen = false;
-  if (result != IDOK) return;
+  if (dialog.doModal(window()) != IDOK) return;
   slot.takeAccess(slot.editFilter, slot.editListenHost);
   slot.saveSettings();
 }

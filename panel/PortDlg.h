@@ -39,9 +39,8 @@ public:
   void onSettings();  // 1013 clicked
   void onConfirm();   // 1012 clicked
   void onAccess();    // context menu: the access dialog (ID_PANEL_ACCESS)
-  // A switch asked for from outside the window (the control socket): the check box and the
-  // colours follow as after a click, but a refusal is returned rather than shown. No switch-on
-  // while the slot's settings are open in a dialog, which would change them under a live slot.
+  // A switch asked for from outside the window (the control socket), as a click on the check
+  // box switches: the box and the colours follow, but a refusal is returned rather than shown.
   std::string switchFromOutside(bool on);
 
   // The panel's entries of the window's context menu, for a right click on this panel: the
@@ -60,7 +59,6 @@ public:
   std::string countText;                 // control 1018
   std::string forwardPortText;           // control 1011
   QPointer<CSettingDlg> settingsDialog;  // shared by all panels; not owned
-  bool accessOpen = false;               // the access dialog runs for this panel
 
 protected:
   void doDataExchange(ui::CDataExchange& dx) override;
@@ -69,7 +67,6 @@ protected:
 
 private:
   void refuseSwitchOn(const std::string& message);
-  bool editing() const;  // the settings or access dialog holds this slot's settings
   void showListenCaption();
   void fillSettingsDialog(CSettingDlg& dialog);
 };
