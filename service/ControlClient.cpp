@@ -80,10 +80,11 @@ ControlAnswer askControl(const std::string& socketPath, const std::string& reque
   address.sun_family = AF_UNIX;
   if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) return answer;
   std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return answer;
   const auto deadline = Clock::now() + timeout;
-  // A local connect does not wait: it is taken, refused, or the server's backlog is full.
+  // A non-blocking local connect does not wait: it is taken, refused, or the server's backlog
+  // is full (a server that does not get round to accepting).
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     answer.outcome = errno == EAGAIN ? ControlAnswer::Outcome::NoAnswer : ControlAnswer::Outcome::NotServed;
     ::close(fd);

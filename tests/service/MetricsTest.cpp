@@ -1,12 +1,11 @@
 // The metrics responder over a real slot set: the text parsed back counts what the slot relayed,
-// promtool accepts it, requests other than GET /metrics are turned away, and clients that stall
-// cost the relay nothing.
+// promtool accepts it, and requests other than GET /metrics are turned away. Its stalled clients
+// are in ControlTest.cpp, beside the control socket's.
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 #include "ServiceFixture.h"
-#include "service/MetricsServer.h"
 
 using namespace servicetest;
 
@@ -15,10 +14,6 @@ namespace {
 constexpr const char* kPromtool = RELVANE_PROMTOOL;
 
 struct MetricsTest : ServiceFixture {
-  service::MetricsServer server{slots, "9.8.7"};
-  const int metricsPort = freePort();
-  MetricsTest() { EXPECT_EQ(server.open("127.0.0.1", metricsPort), ""); }
-
   // The whole response to `request`, read until the server closes.
   std::string fetch(const std::string& request) {
     return beside<std::string>([&] {
@@ -105,19 +100,4 @@ TEST_F(MetricsTest, TurnsAwayEveryOtherRequest) {
     EXPECT_EQ(response.substr(0, response.find("\r\n")), c.status) << c.request.substr(0, 40);
   }
   EXPECT_NE(fetch(cases[2].request).find("\r\nAllow: GET\r\n"), std::string::npos);
-}
-
-// A client that says nothing, one that sends half a request head and one that asks and never
-// reads: the relay goes on meanwhile and each is closed once its time is up.
-TEST_F(MetricsTest, StalledClientsNeitherDelayTheRelayNorStay) {
-  Pair pair = relayOnce(1, 1);
-  int silent = connectLoopback(metricsPort), half = connectLoopback(metricsPort), deaf = connectLoopback(metricsPort);
-  ASSERT_TRUE(sendAll(half, "GET /metrics HTTP/1.1\r\nHost:") && sendAll(deaf, "GET /metrics HTTP/1.1\r\n\r\n"));
-  ASSERT_TRUE(waitUntil([&] { return server.clients() == 3; }));
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(roundTrip(pair)) << "round trip " << i;
-  EXPECT_TRUE(waitUntil([&] { return server.clients() == 0; }, service::MetricsServer::kDeadline + 2s));
-  for (int fd : {silent, half}) EXPECT_TRUE(waitPeerClosed(fd, 1s));
-  EXPECT_EQ(recvUntilEof(deaf, 1s).substr(0, 15), "HTTP/1.1 200 OK");
-  for (int* fd : {&silent, &half, &deaf}) closeFd(*fd);
-  close(pair);
 }
