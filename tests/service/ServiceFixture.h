@@ -28,7 +28,8 @@ struct ServiceFixture : testing::Test {
   LoopbackListener destination;
   const int port = freePort(), spare = freePort(), metricsPort = freePort();
   CSlotSet slots{ini, nullptr};
-  service::ControlServer control{slots, switching()};
+  service::ControlServer control{
+      slots, {{}, "reload is not available in this run", [this](int n, bool on) { return slots[n].toggleSlot(on); }}};
   service::MetricsServer metrics{slots, "9.8.7"};
   struct Pair {
     int client = -1, server = -1;
@@ -43,11 +44,6 @@ struct ServiceFixture : testing::Test {
     EXPECT_EQ(control.open(socket) + metrics.open("127.0.0.1", metricsPort), "");
   }
   ~ServiceFixture() override { slots.shutdown(); }
-  service::ControlHooks switching() {
-    service::ControlHooks hooks;
-    hooks.switchSlot = [this](int n, bool on) { return slots[n].toggleSlot(on ? 1 : 0); };
-    return hooks;
-  }
 
   // Runs `work` in a thread of its own while this thread serves the loop; its result.
   template <typename T>
