@@ -36,7 +36,7 @@ std::string ControlServer::open(const std::string& path) {
 }
 
 void ControlServer::accepted(int fd) {
-  if (!isOwnUser(fd)) {
+  if (exchanges_.size() >= kMaxClients || !isOwnUser(fd)) {
     ::close(fd);
     return;
   }

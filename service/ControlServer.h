@@ -22,6 +22,9 @@ class ControlServer {
 public:
   static constexpr std::size_t kMaxRequestBytes = 256;
   static constexpr std::chrono::milliseconds kDeadline{5000};
+  // Connections served at once; more are closed as they come, so that clients that stall
+  // cannot take the descriptors the relay needs.
+  static constexpr std::size_t kMaxClients = 16;
 
   ControlServer(CSlotSet& slots, ControlHooks hooks);  // `slots` not owned; it outlives this
   ~ControlServer();                                    // closes every connection and the socket, and removes its file

@@ -68,6 +68,10 @@ std::string MetricsServer::respond(const std::string& head) {
 }
 
 void MetricsServer::accepted(int fd) {
+  if (exchanges_.size() >= kMaxClients) {
+    ::close(fd);
+    return;
+  }
   Exchange::Bounds bounds{kMaxRequestBytes, kDeadline, response("400 Bad Request", "request too long\n")};
   auto answerer = [this](const std::string& request) -> std::optional<std::string> {
     const std::optional<std::size_t> end = headEnd(request);

@@ -21,6 +21,9 @@ class MetricsServer {
 public:
   static constexpr std::size_t kMaxRequestBytes = 8192;
   static constexpr std::chrono::milliseconds kDeadline{5000};
+  // Connections served at once; more are closed as they come, so that clients that stall
+  // cannot take the descriptors the relay needs.
+  static constexpr std::size_t kMaxClients = 16;
 
   // `slots` not owned; it outlives this. `version` goes into the build info.
   MetricsServer(CSlotSet& slots, std::string version);

@@ -89,7 +89,12 @@ TEST_F(ControlTest, StalledClientsOfBothServersNeitherDelayTheRelayNorStay) {
   ASSERT_TRUE(sendAll(stalled[4], "GET /metrics HTTP/1.1\r\nHost:") &&
               sendAll(stalled[5], "GET /metrics HTTP/1.1\n\n"));
   ASSERT_TRUE(waitUntil([&] { return control.clients() == 3 && metrics.clients() == 3; }));
+  int crowd[service::MetricsServer::kMaxClients];  // with the three: three too many, closed as they come
+  for (int& fd : crowd) fd = connectLoopback(metricsPort);
+  EXPECT_TRUE(waitUntil([&] { return readableWithin(crowd[15], 0ms); }, 2s) && recvUntilEof(crowd[15], 1s).empty());
+  EXPECT_EQ(metrics.clients(), static_cast<int>(service::MetricsServer::kMaxClients));
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(roundTrip(pair)) << "round trip " << i;
+  for (int& fd : crowd) closeFd(fd);
   EXPECT_TRUE(waitUntil([&] { return control.clients() + metrics.clients() == 0; }, 7s));
   const std::string answers[] = {"", "", "OK\n", "", "", "HTTP/1.1 200"};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(recvUntilEof(stalled[i], 1s).substr(0, answers[i].size()), answers[i]) << i;

@@ -60,10 +60,7 @@ TEST_F(MetricsTest, CountsWhatTheSlotsRelayedInTheTextFormat) {
                                                {"relvanetiv_slot_connect_failures_total" + zero, 0},
                                                {"relvanetiv_slot_received_bytes_total" + zero, 321},
                                                {"relvanetiv_slot_sent_bytes_total" + zero, 4005}};
-  for (const auto& [name, value] : expected) {
-    ASSERT_TRUE(values.count(name)) << name << "\n" << body;
-    EXPECT_EQ(values.at(name), value) << name;
-  }
+  for (const auto& [name, value] : expected) EXPECT_EQ(values.count(name) ? values.at(name) : -1, value) << name;
   EXPECT_EQ(values.size(), 1u + 7 * 3) << "every family has a sample for each of the three slots";
   close(live);
 
