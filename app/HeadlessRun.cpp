@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "app/LogDrain.h"
+#include "app/RunServices.h"
 #include "app/SignalPipe.h"
 #include "log/EventLog.h"
 #include "log/FdSink.h"
@@ -47,6 +48,11 @@ int CHeadlessRun::run() {
   } else if (started == 0) {
     toStderr("起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)");
   } else {
+    // The control socket and the metrics, while the slots are served.
+    service::ControlHooks hooks;
+    hooks.switchSlot = [&slots](int n, bool on) { return slots[n].toggleSlot(on ? 1 : 0); };
+    CRunServices services(slots, hooks);
+    services.open(iniPath, toStderr);
     serveUntilClosed();
   }
   CSignalPipe::restoreDefaults();  // nobody reads the pipe now: a second signal ends a stuck stop

@@ -15,6 +15,7 @@
 #include "app/HomePage.h"
 #include "app/PanelLayout.h"
 #include "app/RelvaneApp.h"
+#include "app/RunServices.h"
 #include "app/SignalPipe.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/SettingDlg.h"
@@ -85,6 +86,7 @@ bool CRelvaneDlg::onInitDialog() {
   layoutPanels();
   centerOn(nullptr);
   reportSettingProblems();
+  openServices();
   if (showOnStart == 1) showMainWindow(true);
   setWindowTitle(QString::fromUtf8(mainWindowTitle));
   composition::queryComposition(&glassEnabled);
@@ -142,6 +144,26 @@ void CRelvaneDlg::createPortPanels() {
   });
   if (CSignalPipe::closeAsked(debugMode, false))
     QMetaObject::invokeMethod(this, &CRelvaneDlg::closeInOrder, Qt::QueuedConnection);
+}
+
+void CRelvaneDlg::openServices() {
+  service::ControlHooks hooks;
+  // The window's settings may hold edits the file does not have: reading the file again is a
+  // new start of the window, never done behind the user's back.
+  hooks.noReload = "the window holds the user's settings; close it and start it again to read the file";
+  hooks.switchSlot = [this](int n, bool on) { return switchSlot(n, on); };
+  services = std::make_unique<CRunServices>(*allSlots, std::move(hooks));
+  // Not a box: the window works without them, and the log window keeps the reason.
+  services->open(iniPath, [](const std::string& text) {
+    trace("CRelvaneDlg: %s\n", text.c_str());
+    evlog::post(text);
+  });
+}
+
+std::string CRelvaneDlg::switchSlot(int n, bool on) {
+  for (CPortDlg* panel : panels)
+    if (panel->slot.slotIndex == n) return panel->switchFromOutside(on);
+  return "no panel shows slot " + std::to_string(n);
 }
 
 void CRelvaneDlg::reportSettingProblems() {
@@ -325,6 +347,7 @@ void CRelvaneDlg::destroyPortPanels() {
   if (panels.empty() && !settingsDialog) return;
   trace("CRelvaneDlg::destroyPortPanels()\n");
   closing = true;
+  services.reset();  // nothing may ask for a slot that is going
   allSlots->shutdown();
   for (CPortDlg* panel : panels) {
     panel->hide();

@@ -15,6 +15,8 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <filesystem>
+#include <future>
 #include <map>
 #include <sys/stat.h>
 
@@ -24,6 +26,7 @@
 #include "TempDir.h"
 #include "Wait.h"
 #include "app/AboutDlg.h"
+#include "app/ControlPlace.h"
 #include "app/RelvaneDlg.h"
 #include "app/VersionRecord.h"
 #include "dialogs/AccessDlg.h"
@@ -32,6 +35,7 @@
 #include "log/EventLog.h"
 #include "panel/PortDlg.h"
 #include "res/Resource.h"
+#include "service/ControlClient.h"
 #include "ui/Colors.h"
 #include "ui/ListView.h"
 #include "ui/NetLoopNotifier.h"
@@ -240,6 +244,31 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   EXPECT_EQ(colourOf(panel), CPortDlg::kBackground);
   EXPECT_EQ(colourOf(panel->item(IDC_FORWARD_HOST)), CPortDlg::kValue);
   window.close();
+}
+
+// The control socket of the window's file: on and off go through the panel, whose box follows as
+// after a click; reload is refused, as the window holds the user's settings. The socket goes
+// with the window.
+TEST_F(Window, ControlRequestsSwitchThroughThePanelAndReloadIsRefused) {
+  const int port = freePort();
+  writeFile(ini(), slotSection(0, 0, port, destination.port));
+  CRelvaneDlg window(ini());
+  ASSERT_TRUE(window.create());
+  CPortDlg* panel = window.portPanels()[0];
+  const std::string socket = controlSocketPath(ini());
+  const auto ask = [&](const std::string& request) {  // the client blocks: in a thread of its own
+    auto answer = std::async(std::launch::async, [&] { return service::askControl(socket, request, 5s); });
+    waitUntil([&] { return answer.wait_for(0s) == std::future_status::ready; });
+    return answer.get();
+  };
+  for (const bool on : {true, false}) {
+    EXPECT_TRUE(ask(on ? "on 0" : "off 0").ok);
+    EXPECT_EQ(panel->checkState(IDC_ACTIVE) == 1 && panel->itemText(IDC_ACTIVE) == "ON", on);
+    EXPECT_EQ(accepting(port), on);
+  }
+  EXPECT_EQ(ask("reload").reason, "the window holds the user's settings; close it and start it again to read the file");
+  window.close();
+  EXPECT_FALSE(std::filesystem::exists(socket));
 }
 
 // The shared settings dialog as a panel opens it: typing (also through the input method), the
