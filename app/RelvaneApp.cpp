@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/ConfigCheck.h"
 #include "app/HeadlessRun.h"
 #include "app/LegacySettings.h"
 #include "app/SettingsPath.h"
@@ -92,6 +93,10 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   if (answerCommandLine(line)) return 0;
   const SettingsPlace place = currentSettingsPlace();
   settingsPath = settingsFilePath(line.configPath, place);
+  if (line.check) {  // before any window, lock or folder: it only reads
+    exit = checkSettingsFile(settingsPath, stdout);
+    return 0;
+  }
   const Windowing windowing = line.headless ? Windowing::NoWindows : beginWindowing(argc, argv);
   quiet = line.quiet;
   if (const std::optional<int> refused = refuseStart(windowing)) return *refused;
