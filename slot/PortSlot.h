@@ -95,8 +95,8 @@ public:
   };
   // The reload: `fresh` is this slot's section read again (loadSettings) with nothing to refuse.
   // The settings are compared with what this slot runs. A listener is reopened only when the
-  // listen port or address changed; when that fails the slot keeps its old settings and
-  // listener. The destination, buffer size, time bounds and filter apply to the clients from
+  // listen port or address changed, the new one opened before the old one closes; when that
+  // fails the slot keeps its old settings and listener. The destination, buffer size, time bounds and filter apply to the clients from
   // now on. Nothing is saved: ACT keeps its text even when a switch-on is refused. A refusal is
   // logged, except a new listener's when `quietRefusal` (the caller tries again later).
   Reloaded reloadFrom(const CPortSlot& fresh, std::string& refusal, bool quietRefusal = false);

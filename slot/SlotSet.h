@@ -1,8 +1,9 @@
 #pragma once
 // CSlotSet: the one owner of the slots of a settings file. It counts the file's slot sections,
 // makes one slot for each, starts them at launch, adds the next one, removes one (the later
-// sections move down a number, every other byte stays) and shuts them down in slot order. The
-// headless run and the main window both stand on it; the window only shows a panel per slot.
+// sections move down a number, every other byte stays), takes the file again while the slots
+// relay (the headless run's reload) and shuts them down in slot order. The headless run and the
+// main window both stand on it; the window only shows a panel per slot.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -65,7 +66,8 @@ public:
   // CPortSlot::reloadFrom says; a slot past the file's last section stops listening and leaves
   // the set, and lives on as a retiring slot until its last pair ends; a new section's slot
   // starts as saved. Listeners are closed before others open, so a slot may take a port another
-  // slot left in the same reload. The [GLOBAL] settings stay as the launch read them.
+  // slot left in the same reload; slots that trade ports close their old listeners first and
+  // then open the new ones. The [GLOBAL] settings stay as the launch read them.
   ReloadResult reload();
 
   // Told when a slot's count of pairs changes, retiring slots included; may be empty.

@@ -1,7 +1,6 @@
 // A slot set taking its file again while its pairs relay in this thread: listeners that trade
-// ports, one whose new port another program holds, a file with a bad value, a section removed.
-#include <string>
-
+// ports, and one whose new port another program holds. (A bad file and removed sections: the
+// program-run reload test.)
 #include "SlotFixture.h"
 #include "slot/SlotSet.h"
 
@@ -20,20 +19,9 @@ void open(Pair& pair, int port, const LoopbackListener& to) {
   waitUntil([&] { return pair.client < 0 || (pair.server = to.acceptOne(10ms)) >= 0; }, 5s);
 }
 
-std::string carried(int from, int to, const std::string& line) {
-  std::string got;
-  if (!sendAll(from, line)) return got;
-  waitUntil([&] { return (got += receive(to, line.size() - got.size(), 10ms)).size() == line.size(); }, 5s);
-  return got;
-}
-
-bool bothWays(const Pair& pair, const std::string& line) {
-  return carried(pair.client, pair.server, line) == line && carried(pair.server, pair.client, line + "!") == line + "!";
-}
-
 }  // namespace
 
-TEST_F(SlotFixture, ReloadTradesPortsKeepsAListenerWhoseNewPortIsTakenAndChangesNothingForABadFile) {
+TEST_F(SlotFixture, ReloadTradesPortsAndKeepsTheListenerOfASlotWhoseNewPortIsTaken) {
   LogCapture log;
   LoopbackListener other, taken;
   const int pa = port, pb = freePort(), pc = freePort();
@@ -42,9 +30,9 @@ TEST_F(SlotFixture, ReloadTradesPortsKeepsAListenerWhoseNewPortIsTakenAndChanges
   CSlotSet set(ini, nullptr);
   set.open();
   set.startAll([](CPortSlot&, const std::string&) { return true; });
-  Pair first, second;
-  open(first, pa, destination), open(second, pb, destination);
-  ASSERT_TRUE(first.server >= 0 && second.server >= 0);
+  Pair live;
+  open(live, pa, destination);
+  ASSERT_GE(live.server, 0);
 
   // Slots 0 and 1 trade ports (1 also sends elsewhere); slot 2 wants a port that is taken.
   const std::string traded = slotSection(0, 1, pb, destination.port) + slotSection(1, 1, pa, other.port) +
@@ -57,32 +45,11 @@ TEST_F(SlotFixture, ReloadTradesPortsKeepsAListenerWhoseNewPortIsTakenAndChanges
   EXPECT_EQ(log.lines("ON拒否"),
             std::vector<std::string>{"TCP-PORT2 ON拒否 理由=Listenポート(" + std::to_string(taken.port) +
                                      ")を開けませんでした (Address already in use)"});
-  EXPECT_TRUE(bothWays(first, "live on slot 0") && bothWays(second, "live on slot 1"));
+  EXPECT_TRUE(waitUntil([&] { return set.connectionsOpen() == 1; })) << "slot 0's pair outlives its listener";
   Pair onA, onB, onC;
   open(onA, pa, other), open(onB, pb, destination), open(onC, pc, destination);
-  EXPECT_TRUE(onA.server >= 0 && onB.server >= 0) << "each took the other's port";
-  EXPECT_GE(onC.server, 0) << "slot 2 keeps its old listener and destination";
+  // Each took the other's port; slot 2 keeps its old listener and destination.
+  EXPECT_TRUE(onA.server >= 0 && onB.server >= 0 && onC.server >= 0);
 
-  writeFile(ini, traded + "[TCP-PORT3]\nBUFFERSIZE=huge\n");
-  const CSlotSet::ReloadResult bad = set.reload();
-  EXPECT_EQ(bad.problems, std::vector<std::string>{"TCP-PORT3 の BUFFERSIZE=huge は無効な値です (1～65536)"});
-  EXPECT_EQ(set.size(), 3);
-  EXPECT_EQ(set[2].listenPort, pc);
-
-  // Slots 1 and 2 go; the pair slot 1 relays lives until its client ends it, counted meanwhile.
-  const std::string one = slotSection(0, 1, pb, destination.port);
-  writeFile(ini, one);
-  const CSlotSet::ReloadResult removed = set.reload();
-  EXPECT_EQ(removed.summary.removed, (std::vector<int>{1, 2}));
-  ASSERT_EQ(set.size(), 1);
-  for (Pair* pair : {&onA, &onB, &onC}) closeFd(pair->client), closeFd(pair->server);
-  EXPECT_TRUE(waitUntil([&] { return set.connectionsOpen() == 2; })) << set.connectionsOpen();
-  EXPECT_TRUE(bothWays(second, "slot 1 has left the set"));
-  closeFd(second.client);
-  EXPECT_TRUE(waitUntil([&] { return waitPeerClosed(second.server, 10ms); }));
-  closeFd(second.server);
-  EXPECT_TRUE(waitUntil([&] { return set.connectionsOpen() == 1; }));
-  EXPECT_FALSE(connectLoopback(pa, 200ms) >= 0 || connectLoopback(pc, 200ms) >= 0);
-  EXPECT_EQ(readFile(ini), one) << "a reload only reads";
   set.shutdown();
 }
