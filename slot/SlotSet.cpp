@@ -61,6 +61,7 @@ std::unique_ptr<CPortSlot> CSlotSet::removeSlot(int index) {
     return nullptr;  // the file still has the slot: so does the set
   }
   std::unique_ptr<CPortSlot> removed = std::move(owned[index]);
+  removed->onPairsChanged = nullptr;  // no longer the set's
   owned.erase(owned.begin() + index);
   for (int later = index; later < size(); ++later) --owned[later]->slotIndex;
   return removed;
@@ -127,11 +128,24 @@ CSlotSet::ReloadResult CSlotSet::reload() {
   std::string refusal;
   for (int index = 0; index < size(); ++index)
     if (next.slots[index]->act == 0) count(summary, index, owned[index]->reloadFrom(*next.slots[index], refusal));
-  // A port another slot held may be free only once that slot has moved: such a slot tries again.
+  takeSwitchedOn(next.slots, portsHeld, summary);
+  for (int index = size(); index < wanted; ++index) {
+    summary.added.push_back(index);
+    if (!adopt(std::move(next.slots[index])).startLoaded().empty()) summary.refused.push_back(index);
+  }
+  for (auto* list : {&summary.changed, &summary.refused}) std::sort(list->begin(), list->end());
+  return result;
+}
+
+// A port another slot held may be free only once that slot has moved: a slot refused such a
+// port tries again once every slot has moved, its old listener closed first.
+void CSlotSet::takeSwitchedOn(const std::vector<std::unique_ptr<CPortSlot>>& sections, const std::set<int>& portsHeld,
+                              evlog::ReloadSummary& summary) {
+  std::string refusal;
   std::vector<int> again;
   for (int index = 0; index < size(); ++index) {
     CPortSlot& slot = *owned[index];
-    const CPortSlot& fresh = *next.slots[index];
+    const CPortSlot& fresh = *sections[index];
     if (fresh.act == 0) continue;
     const bool another = fresh.listenPort != slot.listenPort && portsHeld.count(fresh.listenPort) > 0;
     const CPortSlot::Reloaded how = slot.reloadFrom(fresh, refusal, another);
@@ -140,11 +154,5 @@ CSlotSet::ReloadResult CSlotSet::reload() {
       count(summary, index, how);
   }
   for (int index : again) owned[index]->stopListening();
-  for (int index : again) count(summary, index, owned[index]->reloadFrom(*next.slots[index], refusal));
-  for (int index = size(); index < wanted; ++index) {
-    summary.added.push_back(index);
-    if (!adopt(std::move(next.slots[index])).startLoaded().empty()) summary.refused.push_back(index);
-  }
-  for (auto* list : {&summary.changed, &summary.refused}) std::sort(list->begin(), list->end());
-  return result;
+  for (int index : again) count(summary, index, owned[index]->reloadFrom(*sections[index], refusal));
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,8 @@ private:
   void pairsChanged();
   void sweepRetired();
   void count(evlog::ReloadSummary& summary, int index, CPortSlot::Reloaded how);
+  void takeSwitchedOn(const std::vector<std::unique_ptr<CPortSlot>>& sections, const std::set<int>& portsHeld,
+                      evlog::ReloadSummary& summary);
 
   std::string iniPath;
   CSaveReport* saveReport;
