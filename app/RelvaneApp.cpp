@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/ConfigCheck.h"
 #include "app/ControlRequest.h"
 #include "app/HeadlessRun.h"
 #include "app/LegacySettings.h"
@@ -95,6 +96,10 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   settingsPath = settingsFilePath(line.configPath, place);
   if (!line.control.empty()) {  // a request to the program on the file: nothing of ours starts
     exit = runControlRequest(line, settingsPath);
+    return 0;
+  }
+  if (line.check) {  // before any window, lock or folder: it only reads
+    exit = checkSettingsFile(settingsPath, stdout);
     return 0;
   }
   const Windowing windowing = line.headless ? Windowing::NoWindows : beginWindowing(argc, argv);

@@ -150,7 +150,9 @@ void CRelvaneDlg::openServices() {
   service::ControlHooks hooks;
   // The window's settings may hold edits the file does not have: reading the file again is a
   // new start of the window, never done behind the user's back.
-  hooks.noReload = "the window holds the user's settings; close it and start it again to read the file";
+  hooks.noReload =
+      "ウィンドウ版は編集中の設定を保持しているため読み直しません。ファイルを読み直すにはウィンドウを閉じて起動し直して"
+      "ください";
   hooks.switchSlot = [this](int n, bool on) { return switchSlot(n, on); };
   services = std::make_unique<CRunServices>(*allSlots, std::move(hooks));
   // Not a box: the window works without them, and the log window keeps the reason.

@@ -78,4 +78,28 @@ std::string connectionEndLine(const ConnectionEnd& end) {
   return line;
 }
 
+namespace {
+
+// "0,2" for slots 0 and 2; "-" for none, so every field has a value.
+std::string numbers(const std::vector<int>& slots) {
+  std::string text;
+  for (int slot : slots) text += (text.empty() ? "" : ",") + std::to_string(slot);
+  return text.empty() ? "-" : text;
+}
+
+}  // namespace
+
+std::string reloadLine(const ReloadSummary& summary) {
+  return "設定再読込 維持=" + numbers(summary.kept) + " 変更=" + numbers(summary.changed) +
+         " 追加=" + numbers(summary.added) + " 削除=" + numbers(summary.removed) +
+         " OFF=" + numbers(summary.switchedOff) + " ON拒否=" + numbers(summary.refused);
+}
+
+std::string reloadRefusedLine(const std::string& reason) {
+  std::string quoted = reason;
+  for (char& c : quoted)
+    if (c == '"') c = '\'';
+  return "設定再読込なし(変更なし) 理由=\"" + quoted + "\"";
+}
+
 }  // namespace evlog

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace evlog {
 
@@ -31,5 +32,18 @@ std::string switchOnRefusedLine(int slot, const std::string& message);
 std::string peerRefusedLine(int slot, const std::string& address, int port);
 std::string loopRefusedLine(int slot, const std::string& address, int port);
 std::string connectionEndLine(const ConnectionEnd& end);
+
+// A reload that took the file: the slot numbers of each outcome.
+struct ReloadSummary {
+  std::vector<int> kept;         // untouched
+  std::vector<int> changed;      // new settings for new clients (or switched on)
+  std::vector<int> added;        // new sections
+  std::vector<int> removed;      // sections gone: not listening, their pairs end on their own
+  std::vector<int> switchedOff;  // ACT=0 now: likewise
+  std::vector<int> refused;      // saved ON but could not listen
+};
+std::string reloadLine(const ReloadSummary& summary);
+// A reload that changed nothing, with one reason (the reason quoted).
+std::string reloadRefusedLine(const std::string& reason);
 
 }  // namespace evlog

@@ -84,6 +84,10 @@ void TcpAcceptor::acceptBatch(const Taken& taken) {
   }
 }
 
+void TcpAcceptor::acceptWaiting(const Taken& taken, int limit) {
+  for (int count = 0; count < limit && isListening() && acceptOne(taken);) ++count;
+}
+
 // The outgoing socket is made before the client is taken: with no descriptor left for it the
 // client stays queued until one is free, rather than being taken only to be dropped. One that no
 // client took is kept for the next. False when there is nothing more to take now.

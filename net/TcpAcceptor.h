@@ -42,6 +42,8 @@ public:
   void setOutgoing(int family, const char* bindAddress);
   // One accept event: takes up to a batch of clients, each handed to taken.
   void acceptBatch(const Taken& taken);
+  // Every client waiting now, up to `limit`, each handed to taken (before the listener closes).
+  void acceptWaiting(const Taken& taken, int limit);
 
 private:
   static constexpr int kMaxAcceptBatch = 64;

@@ -25,8 +25,12 @@ bool isCounted(const CTcpStreamPair* p) {
 
 }  // namespace
 
-CTcpRepeater::CTcpRepeater() : acceptor_(net::EventLoop::current(), filter, listener) {
-  destination_.connectTimeout = kDefaultConnectTimeout;
+CTcpRepeater::CTcpRepeater() : acceptor_(makeAcceptor()), destination_(std::make_shared<net::Destination>()) {
+  destination_->connectTimeout = kDefaultConnectTimeout;
+}
+
+std::unique_ptr<net::TcpAcceptor> CTcpRepeater::makeAcceptor() const {
+  return std::make_unique<net::TcpAcceptor>(net::EventLoop::current(), filter, listener);
 }
 
 CTcpRepeater::~CTcpRepeater() {
@@ -37,7 +41,7 @@ CTcpRepeater::~CTcpRepeater() {
     pair->closeBoth();
     delete pair;
   }
-  acceptor_.close();
+  acceptor_->close();
 }
 
 void CTcpRepeater::setListener(CTcpRepeaterListener* l) { listener = l; }
@@ -50,7 +54,7 @@ void CTcpRepeater::setBufferSize(int kb) {
 }
 
 void CTcpRepeater::setConnectTimeout(int seconds) {
-  destination_.connectTimeout = seconds >= 0 ? seconds : kDefaultConnectTimeout;
+  changeDestination().connectTimeout = seconds >= 0 ? seconds : kDefaultConnectTimeout;
 }
 
 void CTcpRepeater::setHalfCloseTimeout(int seconds) {
@@ -63,22 +67,72 @@ void CTcpRepeater::setListenBindAddress(int use, const std::string& address) {
 }
 
 void CTcpRepeater::setConnectBindAddress(int use, const std::string& address) {
-  destination_.useConnectBindAddress = use;
-  destination_.connectBindAddress = address;
+  net::Destination& to = changeDestination();
+  to.useConnectBindAddress = use;
+  to.connectBindAddress = address;
 }
 
-bool CTcpRepeater::listenName(std::string& address, int& port) const { return acceptor_.name(address, port); }
+net::Destination& CTcpRepeater::changeDestination() {
+  if (connectors_ > 0) {
+    retired_.push_back(destination_);
+    destination_ = std::make_shared<net::Destination>(*destination_);
+  }
+  return *destination_;
+}
+
+bool CTcpRepeater::listenName(std::string& address, int& port) const { return acceptor_->name(address, port); }
 
 void CTcpRepeater::start(int port, const std::string& host, int destinationPort) {
+  retarget(host, destinationPort);
   listenPort = port;
-  net::Destination& to = destination_;
+  acceptor_->listen(listenPort, useListenBindAddress ? listenBindAddress.c_str() : nullptr, this);
+}
+
+void CTcpRepeater::retarget(const std::string& host, int destinationPort) {
+  net::Destination& to = changeDestination();
   to.forwardHost = host;
   to.forwardPort = destinationPort;
   // Parsed once: every connection of a literal destination goes to this address.
   if (!net::SocketAddress::parse(to.forwardHost, to.forwardPort, to.literal)) to.literal = {};
-  acceptor_.setOutgoing(to.literal.empty() ? AF_INET : to.literal.family(),
-                        to.useConnectBindAddress ? to.connectBindAddress.c_str() : nullptr);
-  acceptor_.listen(listenPort, useListenBindAddress ? listenBindAddress.c_str() : nullptr, this);
+  acceptor_->setOutgoing(to.literal.empty() ? AF_INET : to.literal.family(),
+                         to.useConnectBindAddress ? to.connectBindAddress.c_str() : nullptr);
+}
+
+int CTcpRepeater::relisten(int port, int useBindAddress, const std::string& bindAddress) {
+  std::unique_ptr<net::TcpAcceptor> fresh = makeAcceptor();
+  const net::Destination& to = *destination_;
+  fresh->setOutgoing(to.literal.empty() ? AF_INET : to.literal.family(),
+                     to.useConnectBindAddress ? to.connectBindAddress.c_str() : nullptr);
+  const char* bind = useBindAddress ? bindAddress.c_str() : nullptr;
+  fresh->listen(port, bind, this);
+  const bool overlapping = !fresh->isListening() && fresh->listenError() == EADDRINUSE && port == listenPort;
+  if (overlapping && acceptor_->isListening()) {
+    takeQueued();
+    acceptor_->close();
+    fresh->listen(port, bind, this);
+    if (!fresh->isListening())  // the old address is free again: it serves on as it did
+      acceptor_->listen(listenPort, useListenBindAddress ? listenBindAddress.c_str() : nullptr, this);
+  }
+  if (!fresh->isListening()) return fresh->listenError() ? fresh->listenError() : EADDRNOTAVAIL;
+  takeQueued();
+  acceptor_ = std::move(fresh);
+  listenPort = port;
+  useListenBindAddress = useBindAddress;
+  listenBindAddress = bindAddress;
+  return 0;
+}
+
+void CTcpRepeater::stopListening() {
+  takeQueued();
+  acceptor_->close();
+}
+
+void CTcpRepeater::takeQueued() {
+  if (!acceptor_->isListening()) return;
+  acceptor_->acceptWaiting([this](std::unique_ptr<CTcpSockStream> accepted, std::unique_ptr<CTcpSockStream> outgoing,
+                                  int family) { taken(std::move(accepted), std::move(outgoing), family); },
+                           kMaxQueuedTaken);
+  connectWaiting();
 }
 
 void CTcpRepeater::stop() {
@@ -86,7 +140,7 @@ void CTcpRepeater::stop() {
   for (int i = 0; i < pairs.size(); ++i) closePair(i);
   toConnect_.clear();
   connectLater_.cancel();
-  acceptor_.close();
+  acceptor_->close();
 }
 
 CTcpStreamPair* CTcpRepeater::getNextPair(int& position) { return pairs.next(position); }
@@ -94,8 +148,8 @@ CTcpStreamPair* CTcpRepeater::getNextPair(int& position) { return pairs.next(pos
 // Taking a client is cheap and connecting onward is not, so in a burst fewer are connected per
 // round than are taken; the rest wait their turn in arrival order.
 void CTcpRepeater::notifyOnAccept(int, std::string) {
-  acceptor_.acceptBatch([this](std::unique_ptr<CTcpSockStream> accepted, std::unique_ptr<CTcpSockStream> outgoing,
-                               int family) { taken(std::move(accepted), std::move(outgoing), family); });
+  acceptor_->acceptBatch([this](std::unique_ptr<CTcpSockStream> accepted, std::unique_ptr<CTcpSockStream> outgoing,
+                                int family) { taken(std::move(accepted), std::move(outgoing), family); });
   connectWaiting();
 }
 
@@ -117,8 +171,9 @@ void CTcpRepeater::taken(std::unique_ptr<CTcpSockStream> accepted, std::unique_p
   const int index = addPair(pair);
   pair->acceptStream->index = pair->connectStream->index = index;
   net::TcpConnector::Owner& owner = *this;
-  pair->connector = std::make_unique<net::TcpConnector>(owner, net::EventLoop::current(), destination_,
+  pair->connector = std::make_unique<net::TcpConnector>(owner, net::EventLoop::current(), *destination_,
                                                         *pair->connectStream, index, family);
+  ++connectors_;
   toConnect_.emplace_back(index, pair->serial);
 }
 
@@ -152,8 +207,11 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
 void CTcpRepeater::connectDone(int index) {
   CTcpStreamPair* pair = pairs.at(index);
   if (!isCounted(pair)) ++connectedPairs;
-  if (pair->connector) pair->ownEndpoint = pair->connector->takeEndpoint();
-  pair->connector.reset();
+  if (pair->connector) {
+    pair->ownEndpoint = pair->connector->takeEndpoint();
+    pair->connector.reset();
+    connectorDone();
+  }
   pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTED;
   CTcpSockStream& outgoing = *pair->connectStream;
   outgoing.GetPeerName(outgoing.peerAddress, outgoing.peerPort);  // as connected: no system call
@@ -161,8 +219,8 @@ void CTcpRepeater::connectDone(int index) {
 }
 
 void CTcpRepeater::connectFailed(int index, int err) {
-  trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", destination_.forwardHost.c_str(),
-        destination_.forwardPort, err);
+  trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n",
+        destination_->forwardHost.c_str(), destination_->forwardPort, err);
   CTcpStreamPair* pair = pairs.at(index);
   if (pair->connector) pair->failure = pair->connector->failure();
   abortPair(index, pair->connectStream.get(), PairEnding::ConnectFailed, err);
@@ -171,8 +229,8 @@ void CTcpRepeater::connectFailed(int index, int err) {
 // Reported as the system reports a connect that timed out, so it counts as a failed connect.
 void CTcpRepeater::connectTimedOut(int index) {
   CTcpStreamPair* pair = pairs.at(index);  // the connector dies with its pair: this one is live
-  trace("CTcpRepeater::connectTimeout() host=%s, port=%d, after %ds\n", destination_.forwardHost.c_str(),
-        destination_.forwardPort, destination_.connectTimeout);
+  trace("CTcpRepeater::connectTimeout() host=%s, port=%d, after %ds\n", destination_->forwardHost.c_str(),
+        destination_->forwardPort, destination_->connectTimeout);
   pair->connector->giveUp();
   notifyOnError(index, pair->connectStream->kind, ETIMEDOUT);
 }
@@ -206,6 +264,7 @@ void CTcpRepeater::endPair(int index, bool abortive, CTcpSockStream* failed, Pai
   // Out of the table before the teardown, so nothing it triggers finds a half-closed pair.
   if (CTcpStreamPair* pair = pairs.release(index)) {
     if (isCounted(pair)) --connectedPairs;
+    const bool connecting = pair->connector != nullptr;
     if (abortive) pair->offerQueued(failed);  // first, so the report counts what it delivers
     if (listener) listener->notifyOnPairEnd(*pair, how, err);
     if (abortive) {
@@ -214,6 +273,7 @@ void CTcpRepeater::endPair(int index, bool abortive, CTcpSockStream* failed, Pai
       pair->closeBoth();
     }
     delete pair;
+    if (connecting) connectorDone();
   }
   updateConnectionCount();
 }
@@ -230,23 +290,30 @@ void CTcpRepeater::notifyOnHalfClose(int index, std::string kind) {
   if (halfCloseTimeout <= 0 || pair->idleTimer.active()) return;  // the second direction changes nothing
   pair->acceptStream->watchIdle();
   pair->connectStream->watchIdle();
-  pair->idleTimer.start(seconds(halfCloseTimeout), [this, index] { checkIdle(index); });
+  // The bound of the moment the direction ended: a later change of the setting leaves it be.
+  const int bound = halfCloseTimeout;
+  pair->idleTimer.start(seconds(bound), [this, index, bound] { checkIdle(index, bound); });
 }
 
 // Bytes moved since the timer was set only push the bound back; a pair silent for the whole
 // bound is cut.
-void CTcpRepeater::checkIdle(int index) {
+void CTcpRepeater::checkIdle(int index, int boundSeconds) {
   CTcpStreamPair* pair = pairs.at(index);
   CTcpSockStream& in = *pair->acceptStream;
   CTcpSockStream& out = *pair->connectStream;
   const auto moved = std::max(in.lastMoved(), out.lastMoved());
   const auto idle = duration_cast<milliseconds>(CTcpSockStream::Clock::now() - moved);
-  const milliseconds bound = seconds(halfCloseTimeout);
+  const milliseconds bound = seconds(boundSeconds);
   if (idle < bound) {
-    pair->idleTimer.start(bound - idle, [this, index] { checkIdle(index); });
+    pair->idleTimer.start(bound - idle, [this, index, boundSeconds] { checkIdle(index, boundSeconds); });
     return;
   }
-  trace("CTcpRepeater::halfCloseTimeout() index=%d, idle %ds; client %s/%s, destination %s/%s\n", index,
-        halfCloseTimeout, toText(in.input()), toText(in.output()), toText(out.input()), toText(out.output()));
+  trace("CTcpRepeater::halfCloseTimeout() index=%d, idle %ds; client %s/%s, destination %s/%s\n", index, boundSeconds,
+        toText(in.input()), toText(in.output()), toText(out.input()), toText(out.output()));
   abortPair(index, nullptr, PairEnding::HalfCloseTimedOut, 0);
+}
+
+void CTcpRepeater::connectorDone() {
+  // The replaced destinations are read by connectors alone: with none left, none is.
+  if (--connectors_ == 0) retired_.clear();
 }

@@ -5,8 +5,10 @@
 // repeater keeps the table of pairs, the count of connected ones, and tears pairs down.
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "filter/IpFilter.h"
 #include "net/PairTable.h"
@@ -66,10 +68,28 @@ public:
 
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
   void stop();
+
+  // Live changes, each leaving the live pairs as they are (connected or still connecting, they
+  // keep their destination and buffers):
+  // Where the clients taken from now on are sent.
+  void retarget(const std::string& forwardHost, int forwardPort);
+  // Listens on `port` (at the bind address when `useBindAddress`, as setListenBindAddress takes
+  // them) for the clients from now on; the repeater takes the new address only when it is open. The new
+  // socket is opened before the old one closes; when both cannot be open at once (the same port
+  // on an overlapping address) the old one closes first and comes back if the new one fails.
+  // When the new one could not be opened the old one listens on, where it could.
+  // Returns 0, or the errno of the new socket that could not be opened.
+  int relisten(int port, int useBindAddress, const std::string& bindAddress);
+  // Stops taking clients and leaves the live pairs to end on their own. The clients the system
+  // has already queued are taken first, so none of them is reset.
+  void stopListening();
+  // Pairs in the table, connected or still connecting.
+  int livePairs() const { return pairs.live(); }
+
   // Walks the live pairs: start at 0, call until null (position then -1).
   CTcpStreamPair* getNextPair(int& position);
-  bool isListening() const { return acceptor_.isListening(); }  // has a listening socket
-  int listenError() const { return acceptor_.listenError(); }   // why the last start could not listen
+  bool isListening() const { return acceptor_->isListening(); }  // has a listening socket
+  int listenError() const { return acceptor_->listenError(); }   // why the last start could not listen
   // The listening socket's own address and port; false when there is none.
   bool listenName(std::string& address, int& port) const;
   int pairTableSize() const { return pairs.size(); }  // free entries included
@@ -93,14 +113,26 @@ private:
   void connectTimedOut(int index) override;
   void abortPair(int index, CTcpSockStream* failed, PairEnding how, int err);
   void endPair(int index, bool abortive, CTcpSockStream* failed, PairEnding how, int err);
-  void checkIdle(int index);
+  void checkIdle(int index, int bound);
+  // The destination to change: a fresh copy when connectors still read the current one.
+  net::Destination& changeDestination();
+  void connectorDone();  // one connector fewer: a pair connected or ended while connecting
+  std::unique_ptr<net::TcpAcceptor> makeAcceptor() const;
+  // The clients the listener's queue holds now, taken (up to a bound) before it closes.
+  void takeQueued();
+  static constexpr int kMaxQueuedTaken = 4096;
 
   CTcpRepeaterListener* listener = nullptr;
   net::PairTable pairs;    // the pairs are owned here
   int connectedPairs = 0;  // live pairs whose two streams are both STREAM_CONNECTED
-  net::TcpAcceptor acceptor_;
+  std::unique_ptr<net::TcpAcceptor> acceptor_;
   int listenPort = 0;
-  net::Destination destination_;  // forwardHost, forwardPort and how to reach them
+  // forwardHost, forwardPort and how to reach them, for the pairs taken from now on. Connectors
+  // read theirs until they are done, so one replaced while any is under way is kept in
+  // `retired_` until none is (`connectors_` counts them).
+  std::shared_ptr<net::Destination> destination_;
+  std::vector<std::shared_ptr<net::Destination>> retired_;
+  int connectors_ = 0;
   int bufferSizeKB = CTcpSockStream::kDefaultBufferKB;
   int useListenBindAddress = 0;
   std::string listenBindAddress;

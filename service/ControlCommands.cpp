@@ -44,15 +44,16 @@ ControlCommands::ControlCommands(CSlotSet& slots, ControlHooks hooks) : slots_(s
 
 std::string ControlCommands::answer(const std::string& line) {
   const std::vector<std::string> w = words(line);
-  if (w.empty()) return err("empty request");
+  if (w.empty()) return err("要求が空です");
   const std::string& verb = w[0];
   if (w.size() == 1 && verb == "status") return status();
   if (w.size() == 1 && verb == "reload") return reload();
   const bool numbered = verb == "connections" || verb == "on" || verb == "off";
-  if (!numbered) return err("unknown request " + token(verb.substr(0, 32)));
+  if (!numbered) return err("不明な要求です: " + token(verb.substr(0, 32)));
   const int n = w.size() == 2 ? slotNumber(w[1]) : -1;
-  if (n < 0) return err("usage: " + verb + " N");
-  if (n >= slots_.size()) return err("no slot " + std::to_string(n) + " (" + std::to_string(slots_.size()) + " slots)");
+  if (n < 0) return err("使い方: " + verb + " N");
+  if (n >= slots_.size())
+    return err("スロット " + std::to_string(n) + " はありません (スロット数 " + std::to_string(slots_.size()) + ")");
   return verb == "connections" ? connections(n) : switchSlot(n, verb == "on");
 }
 
@@ -76,14 +77,15 @@ std::string ControlCommands::connections(int n) {
 
 std::string ControlCommands::reload() {
   if (!hooks_.reload) return err(hooks_.noReload);
-  return ok({hooks_.reload()});
+  const ReloadAnswer answer = hooks_.reload();
+  return answer.applied ? ok({answer.line}) : err(answer.line);
 }
 
 std::string ControlCommands::switchSlot(int n, bool on) {
   CPortSlot& slot = slots_[n];
   const bool already = on ? slot.started() : slot.act == 0;
   if (!already) {
-    if (!hooks_.switchSlot) return err("switching is not available in this run");
+    if (!hooks_.switchSlot) return err("この実行では ON/OFF を切り替えられません");
     if (const std::string refusal = hooks_.switchSlot(n, on); !refusal.empty()) return err(refusal);
   }
   return ok({slotStatusLine(slots_[n])});

@@ -18,10 +18,16 @@ class CSlotSet;
 namespace service {
 
 // What the run behind the socket does on a request that changes it.
+// What a reload did: its one line, and whether the file was taken (a refused file changes nothing).
+struct ReloadAnswer {
+  bool applied = false;
+  std::string line;
+};
+
 struct ControlHooks {
-  // Reads the settings file again; its line. Empty: the run cannot, and `noReload` is the reason.
-  std::function<std::string()> reload;
-  std::string noReload = "reload is not available in this run";
+  // Reads the settings file again. Empty: the run cannot, and `noReload` is the reason.
+  std::function<ReloadAnswer()> reload;
+  std::string noReload = "この実行では設定を読み直せません";
   // Switches slot n on or off as the user would; the refusal, or "" when it switched.
   std::function<std::string(int n, bool on)> switchSlot;
 };

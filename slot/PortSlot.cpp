@@ -40,6 +40,13 @@ std::string cutHost(std::string host, size_t limit) {
 
 }  // namespace
 
+// The system's reason tells a port in use from one not permitted.
+std::string CPortSlot::listenFailedText(int port, int error) {
+  char message[128];
+  std::snprintf(message, sizeof message, kListenFailed, port);
+  return error ? std::string(message) + " (" + std::strerror(error) + ")" : std::string(message);
+}
+
 CPortSlot::~CPortSlot() {
   // The members the repeater reports to go after it, but it must not report while it closes.
   repeater.setListener(nullptr);
@@ -161,10 +168,7 @@ std::string CPortSlot::switchTo(int newAct) {
     const int error = repeater.listenError();
     repeater.stop();
     act = 0;
-    char message[128];
-    std::snprintf(message, sizeof message, kListenFailed, listenPort);
-    // The system's reason tells a port in use from one not permitted.
-    return refuse(error ? std::string(message) + " (" + std::strerror(error) + ")" : std::string(message));
+    return refuse(listenFailedText(listenPort, error));
   }
   return {};
 }
@@ -214,6 +218,10 @@ void CPortSlot::applyState() {
   repeater.filter = &filter;
   activity.switchedOn(slotIndex, forwardHost, forwardPort);
   repeater.start(listenPort, forwardHost, forwardPort);
+  logListening();
+}
+
+void CPortSlot::logListening() {
   std::string address;
   int port = 0;
   if (evlog::enabled() && repeater.listenName(address, port))
@@ -228,6 +236,7 @@ void CPortSlot::shutdownSlot() {
 void CPortSlot::notifyOnConnectionCount(int count) {
   connectionCount = count;
   if (onConnectionCount) onConnectionCount(count);
+  if (onPairsChanged) onPairsChanged();
 }
 
 void CPortSlot::notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) {

@@ -84,6 +84,30 @@ public:
   // saveSettings() when something is unsaved, then the repeater stops, closing every live
   // connection.
   void shutdownSlot();
+
+  // What a reload did to the slot that keeps its number.
+  enum class Reloaded {
+    Kept,     // the same settings, and listening or not as the file says: untouched
+    Changed,  // new settings taken: for the clients from now on, the live pairs carry on
+    Started,  // saved ON and not listening before: switched on with the settings read
+    Stopped,  // switched off in the file: no longer listening, the live pairs carry on
+    Refused,  // saved ON but could not listen; `refusal` says why
+  };
+  // The reload: `fresh` is this slot's section read again (loadSettings) with nothing to refuse.
+  // The settings are compared with what this slot runs. A listener is reopened only when the
+  // listen port or address changed, the new one opened before the old one closes; when that
+  // fails the slot keeps its old settings and listener. The destination, buffer size, time bounds and filter apply to the clients from
+  // now on. Nothing is saved: ACT keeps its text even when a switch-on is refused. A refusal is
+  // logged, except a new listener's when `quietRefusal` (the caller tries again later).
+  Reloaded reloadFrom(const CPortSlot& fresh, std::string& refusal, bool quietRefusal = false);
+  // The switch-on of startSlot for a slot loaded already (a reload's new slot); the refusal.
+  std::string startLoaded();
+  // Stops taking clients and lets the live pairs end on their own (logging the stop).
+  void stopListening();
+  // True when the file's settings of `other` are these (ACT aside).
+  bool sameSettings(const CPortSlot& other) const;
+  // Pairs connected or still connecting.
+  int livePairs() const { return repeater.livePairs(); }
   // The relayed pairs one after another, from position 0; null after the last.
   CTcpStreamPair* nextPair(int& position) { return repeater.getNextPair(position); }
   // Connections served, refused, failed and bytes each way since the slot was last switched
@@ -121,6 +145,8 @@ public:
   CSaveReport* saveReport = nullptr;  // not owned; tells the user of a failed save
   // Told after every connection count the repeater reports (the panel repaints); may be empty.
   std::function<void(int count)> onConnectionCount;
+  // The owning set's own hook, told after onConnectionCount; may be empty.
+  std::function<void()> onPairsChanged;
   // [CONNECTTIMEOUT], [HALFCLOSETIMEOUT] seconds 0..kMaxTimeout, 0 = the system's own / none;
   // never written.
   int connectTimeout = CTcpRepeater::kDefaultConnectTimeout;
@@ -134,6 +160,11 @@ private:
   void checkValues(const ini::Document& doc);
   std::string refuse(std::string message);  // logs a refused switch-on and returns the message
   void stopRepeater();
+  static std::string listenFailedText(int port, int error);  // kListenFailed with the system's reason
+  void copySettings(const CPortSlot& from);
+  bool sameListener(const CPortSlot& other) const;
+  Reloaded takeLive(const CPortSlot& fresh, std::string& refusal, bool quietRefusal);
+  void logListening();
 
   std::set<std::string> changedKeys;
   std::string filterModeText;  // a FILTER text that names no mode, for the refusal to name

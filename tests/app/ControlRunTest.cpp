@@ -52,8 +52,14 @@ TEST_F(ControlRun, RequestOptionsAnswerFromTheRunningProgramAndSayWhenNoneServes
   ASSERT_EQ(request({"--on", "0"}, &out), 0);
   EXPECT_EQ(field(out, "state"), "on");
   EXPECT_TRUE(relay->listening(port));
+  // A reload answers with its line; a file with a bad value is refused, named, and changes nothing.
+  ASSERT_EQ(request({"--reload"}, &out, &err), 0) << err;
+  writeFile(ini, slotSection(0, 1, port, destination.port) + "BUFFERSIZE=12x\n");
+  EXPECT_EQ(request({"--reload"}, &out, &err), 1);
+  EXPECT_NE(err.find("BUFFERSIZE=12x"), std::string::npos) << err;
+  EXPECT_TRUE(accepting(port));
   EXPECT_EQ(request({"--connections", "4"}, nullptr, &err), 1);
-  EXPECT_NE(err.find("no slot 4"), std::string::npos) << err;
+  EXPECT_NE(err.find("スロット 4 はありません"), std::string::npos) << err;
 
   EXPECT_EQ(relay->stop(), 0);
   for (const auto& entry : fs::directory_iterator(runtime))

@@ -45,10 +45,10 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
     bool closedStreams = false;
     std::string more = "";  // sections after the relaying one
   } cases[] = {
-      {{"--headless"}, SIGHUP, ""},  // the argument lines belong to the debug trace
+      {{"--headless"}, SIGINT, ""},  // the argument lines belong to the debug trace
       {{"--headless"}, SIGTERM, "", true},
       {{"--headless", "-D583"}, SIGINT, "1番目の引数=--headless\n2番目の引数=-D583\n" + debug + bin.string()},
-      {{}, SIGINT, ""},
+      {{}, kWindowed ? SIGHUP : SIGINT, ""},  // the window closes on SIGHUP; a headless run reloads
       {{"-D583"}, SIGINT, "1番目の引数=-D583\n" + debug + bin.string()},
       {{}, SIGTERM, "", false, "[TCP-PORT1]\nACT=1\nPORT=0\n"},
   };

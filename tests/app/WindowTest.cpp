@@ -266,7 +266,9 @@ TEST_F(Window, ControlRequestsSwitchThroughThePanelAndReloadIsRefused) {
     EXPECT_EQ(panel->checkState(IDC_ACTIVE) == 1 && panel->itemText(IDC_ACTIVE) == "ON", on);
     EXPECT_EQ(accepting(port), on);
   }
-  EXPECT_EQ(ask("reload").reason, "the window holds the user's settings; close it and start it again to read the file");
+  EXPECT_EQ(ask("reload").reason,
+            "ウィンドウ版は編集中の設定を保持しているため読み直しません。ファイルを読み直すにはウィンドウを閉じて起動し"
+            "直してください");
   window.close();
   EXPECT_FALSE(std::filesystem::exists(socket));
 }

@@ -66,10 +66,10 @@ TEST_F(ControlTest, AnswersEveryRequestFromTheSlotsAsTheyAre) {
   EXPECT_NE(readFile(ini).find("[TCP-PORT1]\nACT=0"), std::string::npos) << "saved as a click saves it";
   const std::pair<std::string, std::string> refused[] = {
       {"on 2", CPortSlot::kListenPortInvalid},
-      {"connections 3", "no slot 3 (3 slots)"},
-      {"off -1", "usage: off N"},
-      {"status now", "unknown request status"},
-      {"reload", "reload is not available in this run"},
+      {"connections 3", "スロット 3 はありません (スロット数 3)"},
+      {"off -1", "使い方: off N"},
+      {"status now", "不明な要求です: status"},
+      {"reload", "この実行では設定を読み直せません"},
   };
   for (const auto& [request, reason] : refused) {
     const ControlAnswer answer = ask(request);

@@ -29,7 +29,7 @@ struct ServiceFixture : testing::Test {
   const int port = freePort(), spare = freePort(), metricsPort = freePort();
   CSlotSet slots{ini, nullptr};
   service::ControlServer control{
-      slots, {{}, "reload is not available in this run", [this](int n, bool on) { return slots[n].toggleSlot(on); }}};
+      slots, {{}, "この実行では設定を読み直せません", [this](int n, bool on) { return slots[n].toggleSlot(on); }}};
   service::MetricsServer metrics{slots, "9.8.7"};
   struct Pair {
     int client = -1, server = -1;
