@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include "app/LogDrain.h"
+#include "app/ProgramLog.h"
 #include "app/SignalPipe.h"
 #include "log/EventLog.h"
 #include "log/FdSink.h"
+#include "log/LogLines.h"
 #include "net/EventLoop.h"
 #include "net/Trace.h"
 #include "slot/SaveReport.h"
@@ -24,28 +26,33 @@ int CHeadlessRun::run() {
   evlog::FdSink standardError(STDERR_FILENO);
   CLogDrain drain(net::EventLoop::current(), standardError);
   if (!quiet) evlog::addSink(&standardError);
-  auto toStderr = [&standardError](const std::string& text) { standardError.write(text); };
-  CSaveReport saveReport(toStderr);
+  standardError.setFormat(chosenLogFormat(logFormat, nullptr));
+  auto tell = [&standardError](const evlog::Record& record) { standardError.write(record); };
+  CSaveReport saveReport([&](const std::string& text) { tell(evlog::saveFailedLine(iniPath, text)); });
   CSlotSet slots(iniPath, &saveReport);
   int started = 0;
   if (!CSignalPipe::closeAsked(debugMode, headless)) {
     slots.open();
-    for (const std::string& problem : slots.problems()) toStderr(problem);
+    standardError.setFormat(chosenLogFormat(logFormat, &slots.globals()));
+    for (const std::string& problem : slots.problems()) tell(evlog::problemLine(-1, problem));
     slots.startAll([&](CPortSlot& slot, const std::string& refusal) {
-      for (const std::string& problem : slot.problems) toStderr(problem);
+      for (const std::string& problem : slot.problems) tell(evlog::problemLine(slot.slotIndex, problem));
       // The log tells a refusal; a quiet run still says it, as it is an error.
-      if (!refusal.empty() && quiet) toStderr(slot.sectionName() + ": " + refusal);
+      if (!refusal.empty() && quiet) tell(evlog::switchOnRefusedLine(slot.slotIndex, refusal));
       if (slot.started()) ++started;
       standardError.flush();
       return !CSignalPipe::closeAsked(debugMode, headless);
     });
+    if (evlog::enabled() && !CSignalPipe::closeAsked(debugMode, headless))
+      evlog::post(evlog::startLine(productVersion(), iniPath, slots.size(), started));
+    standardError.flush();
   }
 
   const bool stopped = CSignalPipe::closeAsked(debugMode, headless);
   if (stopped) {
     trace("CHeadlessRun: closing before the start ended\n");
   } else if (started == 0) {
-    toStderr("起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)");
+    tell(evlog::startRefusedLine(iniPath, "起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)"));
   } else {
     serveUntilClosed();
   }

@@ -14,11 +14,13 @@
 #include "app/Composition.h"
 #include "app/HomePage.h"
 #include "app/PanelLayout.h"
+#include "app/ProgramLog.h"
 #include "app/RelvaneApp.h"
 #include "app/SignalPipe.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/SettingDlg.h"
 #include "log/EventLog.h"
+#include "log/LogLines.h"
 #include "net/Trace.h"
 #include "panel/PortDlg.h"
 #include "res/Resource.h"
@@ -136,12 +138,16 @@ CPortDlg* CRelvaneDlg::createPanel(CPortSlot& slot, const std::string& refusal) 
 void CRelvaneDlg::createPortPanels() {
   // Slots saved as ON start now, during launch; each refusal is shown by its panel. A signal to
   // close stops the launch before the next port opens, and the window then closes.
-  allSlots->startAll([this](CPortSlot& slot, const std::string& refusal) {
+  int started = 0;
+  allSlots->startAll([this, &started](CPortSlot& slot, const std::string& refusal) {
     createPanel(slot, refusal);
+    started += slot.started() ? 1 : 0;
     return !CSignalPipe::closeAsked(debugMode, false);
   });
   if (CSignalPipe::closeAsked(debugMode, false))
     QMetaObject::invokeMethod(this, &CRelvaneDlg::closeInOrder, Qt::QueuedConnection);
+  else
+    evlog::post(evlog::startLine(productVersion(), iniPath, allSlots->size(), started));
 }
 
 void CRelvaneDlg::reportSettingProblems() {

@@ -230,6 +230,8 @@ void CPortSlot::notifyOnConnectionCount(int count) {
   if (onConnectionCount) onConnectionCount(count);
 }
 
+void CPortSlot::notifyOnPairOpen(const CTcpStreamPair& pair) { activity.pairOpened(pair); }
+
 void CPortSlot::notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) {
   activity.pairEnded(pair, how, err);
 }
