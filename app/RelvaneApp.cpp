@@ -14,7 +14,6 @@
 #include "app/SignalPipe.h"
 #include "app/StartupArgs.h"
 #include "app/StdStreams.h"
-#include "app/VersionRecord.h"
 #include "app/WorkingDir.h"
 #include "log/LogLines.h"
 #include "net/AsyncSocket.h"

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -245,6 +246,40 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
                                "\\)を開けませんでした \\(Address already in use\\)\"\n" + none)))
       << again->err();
   EXPECT_EQ(readFile(ini), busy);
+}
+
+// The log as a shipper and the journal take it: LOGFORMAT=json in [GLOBAL] gives one JSON object
+// per line, each with the journal's priority in front while standard error is the journal's
+// stream; --log-format text on the command line wins over the file, and another stream gets
+// no priority.
+TEST_F(ProgramRun, TheFileAsksForJsonOnTheJournalAndTheCommandLineForText) {
+  const int port = freePort();
+  writeSlot(1, port, "[GLOBAL]\nLOGFORMAT=json\n");
+  const fs::path journal = temp / "journal";
+  const int fd = ::open(journal.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  struct stat st {};
+  ASSERT_TRUE(fd >= 0 && ::fstat(fd, &st) == 0);
+  const std::string stream = "JOURNAL_STREAM=" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  auto json = start({"--headless"}, {stream}, false, {}, {}, fd);
+  ::close(fd);
+  { ASSERT_GE(Relayed(port, destination, *json).server, 0) << readFile(journal); }
+  EXPECT_TRUE(waitUntil([&] { return readFile(journal).find("connection_end") != std::string::npos; }));
+  EXPECT_EQ(json->stop(), 0);
+  std::string events;
+  const std::regex line(R"re(<(\d)>\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d",)re"
+                        R"re("level":"\w+","event":"(\w+)".*\})re");
+  std::istringstream lines(readFile(journal));
+  for (std::string text; std::getline(lines, text);) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(text, m, line)) << text;
+    events += m.size() == 3 ? m[1].str() + m[2].str() + " " : "? ";
+  }
+  EXPECT_EQ(events, "5listening 5start 6connection_open 6connection_end 5stopped ");
+
+  auto text = start({"--headless", "--log-format", "text"}, {stream});
+  EXPECT_TRUE(waitUntil([&] { return text->err().find(" 起動 ") != std::string::npos; }));
+  EXPECT_EQ(text->stop(), 0);
+  EXPECT_TRUE(std::regex_search(text->err(), std::regex("^" + kStamp + "TCP-PORT0 待ち受け開始 "))) << text->err();
 }
 
 TEST_F(ProgramRun, CommandLineAnswersWithoutADisplayAWindowedStartWithoutOneSaysSoAndTheConfigFolderServes) {
