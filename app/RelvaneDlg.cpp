@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QScreen>
 #include <algorithm>
-#include <cstdio>
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
@@ -37,7 +36,7 @@ CRelvaneDlg::CRelvaneDlg(std::string path, int panelCount)
     : ui::CDialog(IDD_RELVANE_DIALOG), icon(applicationIcon()), iniPath(std::move(path)), configuredSlots(panelCount) {
   saveReport = std::make_unique<CSaveReport>([this](const std::string& text) {
     // While closing (a signal, a logout) a box would hold the exit up: the terminal gets it.
-    if (closing) std::fprintf(stderr, "%s\n", text.c_str());
+    if (closing) writeNow(evlog::saveFailedLine(iniPath, text), chosenLogFormat("", &allSlots->globals()));
     else
       ui::messageBox(text, this);
   });

@@ -30,8 +30,6 @@ public:
   void write(const Record& record) override;
   // The shape from now on; Format::Text until set.
   void setFormat(Format shape) { format_ = shape; }
-  Format format() const { return format_; }
-  bool journal() const { return journal_; }  // lines start with the journal's "<n>"
   // Writes what fits now, without waiting; the loop calls it at the end of every round and
   // whenever the descriptor becomes writable while lines wait.
   void flush();
