@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include "app/LogDrain.h"
+#include "app/ProgramLog.h"
 #include "app/RunServices.h"
 #include "app/SignalPipe.h"
 #include "log/EventLog.h"
 #include "log/FdSink.h"
+#include "log/LogFormat.h"
 #include "log/LogLines.h"
 #include "net/EventLoop.h"
 #include "net/Trace.h"
@@ -33,30 +35,35 @@ int CHeadlessRun::run() {
   evlog::FdSink standardError(STDERR_FILENO);
   CLogDrain drain(net::EventLoop::current(), standardError);
   if (!quiet) evlog::addSink(&standardError);
-  auto toStderr = [&standardError](const std::string& text) { standardError.write(text); };
-  CSaveReport saveReport(toStderr);
+  standardError.setFormat(chosenLogFormat(logFormat, nullptr));
+  auto tell = [&standardError](const evlog::Record& record) { standardError.write(record); };
+  CSaveReport saveReport([&](const std::string& text) { tell(evlog::saveFailedLine(iniPath, text)); });
   CSlotSet slots(iniPath, &saveReport);
   running = &slots;
   errorSink = &standardError;
   int started = 0;
   if (!CSignalPipe::closeAsked(debugMode, headless)) {
     slots.open();
-    for (const std::string& problem : slots.problems()) toStderr(problem);
+    standardError.setFormat(chosenLogFormat(logFormat, &slots.globals()));
+    for (const std::string& problem : slots.problems()) tell(evlog::problemLine(-1, problem));
     slots.startAll([&](CPortSlot& slot, const std::string& refusal) {
-      for (const std::string& problem : slot.problems) toStderr(problem);
+      for (const std::string& problem : slot.problems) tell(evlog::problemLine(slot.slotIndex, problem));
       // The log tells a refusal; a quiet run still says it, as it is an error.
-      if (!refusal.empty() && quiet) toStderr(slot.sectionName() + ": " + refusal);
+      if (!refusal.empty() && quiet) tell(evlog::switchOnRefusedLine(slot.slotIndex, refusal));
       if (slot.started()) ++started;
       standardError.flush();
       return !CSignalPipe::closeAsked(debugMode, headless);
     });
+    if (evlog::enabled() && !CSignalPipe::closeAsked(debugMode, headless))
+      evlog::post(evlog::startLine(productVersion(), iniPath, slots.size(), started));
+    standardError.flush();
   }
 
   const bool stopped = CSignalPipe::closeAsked(debugMode, headless);
   if (stopped) {
     trace("CHeadlessRun: closing before the start ended\n");
   } else if (started == 0) {
-    toStderr("起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)");
+    tell(evlog::startRefusedLine(iniPath, "起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)"));
   } else {
     // Every slot saved ON has started or been refused: the service is up.
     notify->ready();
@@ -71,7 +78,7 @@ int CHeadlessRun::run() {
       return refusal;
     };
     CRunServices services(slots, hooks);
-    services.open(iniPath, toStderr);
+    services.open(iniPath, [&](const std::string& text) { tell(evlog::serviceFailedLine(text)); });
     serveUntilClosed();
   }
   slots.onCountChange = nullptr;
@@ -93,16 +100,17 @@ service::ReloadAnswer CHeadlessRun::reloadSettings() {
   if (!running) return {};
   notify->reloading();
   const CSlotSet::ReloadResult result = running->reload();
-  std::string line;
+  std::string line;  // the control socket's answer: the reload's line, or the first reason
   if (result.applied()) {
-    line = evlog::reloadLine(result.summary);
-    if (evlog::enabled()) evlog::post(line);
+    const evlog::Record record = evlog::reloadLine(result.summary);
+    if (evlog::enabled()) evlog::post(record);
+    line = evlog::textLine(record);
   } else {
     for (const std::string& problem : result.problems) {
-      const std::string refused = evlog::reloadRefusedLine(problem);
+      const evlog::Record refused = evlog::reloadRefusedLine(problem);
       if (evlog::enabled()) evlog::post(refused);
       if (quiet) errorSink->write(refused);  // an error: a quiet run says it too
-      if (line.empty()) line = refused;
+      if (line.empty()) line = problem;
     }
   }
   notify->ready();

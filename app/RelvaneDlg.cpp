@@ -7,19 +7,20 @@
 #include <QPointer>
 #include <QScreen>
 #include <algorithm>
-#include <cstdio>
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
 #include "app/Composition.h"
 #include "app/HomePage.h"
 #include "app/PanelLayout.h"
+#include "app/ProgramLog.h"
 #include "app/RelvaneApp.h"
 #include "app/RunServices.h"
 #include "app/SignalPipe.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/SettingDlg.h"
 #include "log/EventLog.h"
+#include "log/LogLines.h"
 #include "net/Trace.h"
 #include "panel/PortDlg.h"
 #include "res/Resource.h"
@@ -36,7 +37,7 @@ CRelvaneDlg::CRelvaneDlg(std::string path, int panelCount)
     : ui::CDialog(IDD_RELVANE_DIALOG), icon(applicationIcon()), iniPath(std::move(path)), configuredSlots(panelCount) {
   saveReport = std::make_unique<CSaveReport>([this](const std::string& text) {
     // While closing (a signal, a logout) a box would hold the exit up: the terminal gets it.
-    if (closing) std::fprintf(stderr, "%s\n", text.c_str());
+    if (closing) writeNow(evlog::saveFailedLine(iniPath, text), chosenLogFormat("", &allSlots->globals()));
     else
       ui::messageBox(text, this);
   });
@@ -138,12 +139,16 @@ CPortDlg* CRelvaneDlg::createPanel(CPortSlot& slot, const std::string& refusal) 
 void CRelvaneDlg::createPortPanels() {
   // Slots saved as ON start now, during launch; each refusal is shown by its panel. A signal to
   // close stops the launch before the next port opens, and the window then closes.
-  allSlots->startAll([this](CPortSlot& slot, const std::string& refusal) {
+  int started = 0;
+  allSlots->startAll([this, &started](CPortSlot& slot, const std::string& refusal) {
     createPanel(slot, refusal);
+    started += slot.started() ? 1 : 0;
     return !CSignalPipe::closeAsked(debugMode, false);
   });
   if (CSignalPipe::closeAsked(debugMode, false))
     QMetaObject::invokeMethod(this, &CRelvaneDlg::closeInOrder, Qt::QueuedConnection);
+  else
+    evlog::post(evlog::startLine(productVersion(), iniPath, allSlots->size(), started));
 }
 
 void CRelvaneDlg::openServices() {
@@ -158,7 +163,7 @@ void CRelvaneDlg::openServices() {
   // Not a box: the window works without them, and the log window keeps the reason.
   services->open(iniPath, [](const std::string& text) {
     trace("CRelvaneDlg: %s\n", text.c_str());
-    evlog::post(text);
+    evlog::post(evlog::serviceFailedLine(text));
   });
 }
 

@@ -215,6 +215,7 @@ void CTcpRepeater::connectDone(int index) {
   pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTED;
   CTcpSockStream& outgoing = *pair->connectStream;
   outgoing.GetPeerName(outgoing.peerAddress, outgoing.peerPort);  // as connected: no system call
+  if (listener) listener->notifyOnPairOpen(*pair);
   updateConnectionCount();
 }
 

@@ -34,10 +34,12 @@ enum class PairEnding {
 };
 
 // Told the number of fully connected pairs after every change (also when it stays the same).
-// The other two are told once per event, never per read or write; their default is to ignore.
+// The others are told once per event, never per read or write; their default is to ignore.
 class CTcpRepeaterListener {
 public:
   virtual void notifyOnConnectionCount(int count) = 0;
+  // The destination's connect succeeded: the pair's two streams are connected from now on.
+  virtual void notifyOnPairOpen(const CTcpStreamPair& /*pair*/) {}
   // Just before the pair's streams are closed; `err` is the errno behind the ending, or 0.
   virtual void notifyOnPairEnd(const CTcpStreamPair& /*pair*/, PairEnding /*how*/, int /*err*/) {}
   // A peer the filter did not serve, already closed.

@@ -239,6 +239,8 @@ void CPortSlot::notifyOnConnectionCount(int count) {
   if (onPairsChanged) onPairsChanged();
 }
 
+void CPortSlot::notifyOnPairOpen(const CTcpStreamPair& pair) { activity.pairOpened(pair); }
+
 void CPortSlot::notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) {
   activity.pairEnded(pair, how, err);
 }

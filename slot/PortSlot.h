@@ -1,8 +1,8 @@
 #pragma once
 // CPortSlot: one forwarding slot's settings, their INI persistence and the switching rules,
 // without any window. A port panel shows one and a headless run uses it directly; both get it
-// from the slot set that owns it. Every switch-on, refusal, stop and connection end is told to
-// the event log.
+// from the slot set that owns it. Every switch-on, refusal, stop, connection opening and end is
+// told to the event log.
 #include <functional>
 #include <set>
 #include <string>
@@ -115,6 +115,7 @@ public:
   SlotTotals totals() { return activity.totals(repeater); }
 
   void notifyOnConnectionCount(int count) override;
+  void notifyOnPairOpen(const CTcpStreamPair& pair) override;
   void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override;
   void notifyOnPeerRefused(const std::string& address, int port) override;
   void notifyOnLoopRefused(const std::string& address, int port) override;

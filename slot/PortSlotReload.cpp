@@ -65,6 +65,7 @@ CPortSlot::Reloaded CPortSlot::takeLive(const CPortSlot& fresh, std::string& ref
   repeater.setConnectTimeout(connectTimeout);
   repeater.setHalfCloseTimeout(halfCloseTimeout);
   repeater.retarget(forwardHost, forwardPort);
+  activity.retargeted(forwardHost, forwardPort);
   logListening();
   return Reloaded::Changed;
 }

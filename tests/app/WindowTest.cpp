@@ -418,14 +418,14 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   QApplication::processEvents();
   EXPECT_EQ(QApplication::activeWindow(), &window) << "new lines do not take the focus";
   const QString shown = log->text()->toPlainText();  // the newest thousand, the oldest gone first
-  EXPECT_TRUE(log->lineCount() == 1000 && shown.section('\n', 0, 0).endsWith(" line 5") &&
-              shown.endsWith(" line 1004"));
+  EXPECT_TRUE(log->lineCount() == 1000 && shown.section('\n', 0, 0).endsWith("=\"line 5\"") &&
+              shown.endsWith("=\"line 1004\""));
   const QScrollBar* bar = log->text()->verticalScrollBar();
   EXPECT_TRUE(log->text()->isReadOnly() && bar->value() == bar->maximum()) << "the newest line is in view";
   log->command(IDC_LOG_COPY);
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), (shown + '\n').toStdString());
   log->setRing(nullptr), evlog::post("after the window let go");
-  EXPECT_TRUE(log->text()->toPlainText().endsWith(" line 1004"));
+  EXPECT_TRUE(log->text()->toPlainText().endsWith("=\"line 1004\""));
 }
 
 // The about box's version line from records standing in for the program's: good, missing or

@@ -43,8 +43,8 @@ TEST_F(SlotFixture, ReloadTradesPortsAndKeepsTheListenerOfASlotWhoseNewPortIsTak
   EXPECT_EQ(result.summary.changed, (std::vector<int>{0, 1}));
   EXPECT_EQ(result.summary.refused, std::vector<int>{2});
   EXPECT_EQ(log.lines("ON拒否"),
-            std::vector<std::string>{"TCP-PORT2 ON拒否 理由=Listenポート(" + std::to_string(taken.port) +
-                                     ")を開けませんでした (Address already in use)"});
+            std::vector<std::string>{"TCP-PORT2 ON拒否 理由=\"Listenポート(" + std::to_string(taken.port) +
+                                     ")を開けませんでした (Address already in use)\""});
   EXPECT_TRUE(waitUntil([&] { return set.connectionsOpen() == 1; })) << "slot 0's pair outlives its listener";
   Pair onA, onB, onC;
   open(onA, pa, other), open(onB, pb, destination), open(onC, pc, destination);
