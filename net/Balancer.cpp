@@ -47,6 +47,7 @@ bool Balancer::connectFailed(int index, Clock::time_point now) {
   expire(index, now);
   State& s = states_[index];
   ++s.failures;
+  if (retryDown_ <= std::chrono::seconds::zero()) return false;
   return setUp(index, false, now, std::max(now + retryDown_, s.up ? now : s.downUntil));
 }
 

@@ -42,7 +42,8 @@ public:
     std::uint64_t mask_ = 0;
   };
 
-  // destinations: 1..kMaxDestinations (beyond it the rest are never chosen).
+  // destinations: 1..kMaxDestinations (beyond it the rest are never chosen). retryDown 0: a
+  // failed connect is counted but does not take the destination down.
   Balancer(int destinations, BalanceMode mode, std::chrono::seconds retryDown = kDefaultRetryDown);
 
   // The destination for a new client, -1 when there is none.
