@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "net/Balancer.h"
 #include "net/OwnEndpoints.h"
 #include "net/TcpConnector.h"
 #include "net/TcpSockStream.h"
@@ -20,6 +21,15 @@ struct CTcpStreamPair {
   net::Timer idleTimer;                          // once one direction has ended
   const CTcpSockStream* endedFirst = nullptr;    // the side whose peer closed first, once one has
   std::string failure;                           // the resolver's reason when the destination's name had no address
+  net::Timer silenceTimer;                       // with an idle timeout, once connected
+  // Of a slot with several destinations: the one it was sent to (an index of the repeater's list
+  // of that generation), written "host:port" in `target`, and the ones it was sent to before.
+  int destination = 0;
+  std::string target;
+  net::Balancer::Tried tried;
+  std::uint64_t balancerGeneration = 0;
+  bool countedLive = false;                                 // counted among the destination's live pairs
+  std::chrono::steady_clock::time_point connectDeadline{};  // the epoch for none
 
   void closeBoth();  // accept side first
   // A failure cut the pair (failed: the side that failed, or null for neither): the other side

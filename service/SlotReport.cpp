@@ -58,15 +58,22 @@ std::string token(const std::string& text) {
   return out;
 }
 
+std::string destinationsField(const CPortSlot& slot) {
+  std::string list;
+  for (const CTcpRepeater::DestinationState& d : slot.destinationStates())
+    list += (list.empty() ? "" : ",") + token(d.name) + (d.up ? "/up" : "/down");
+  return list.empty() ? "" : field("destinations", list);
+}
+
 std::string slotStatusLine(CPortSlot& slot) {
   const SlotTotals t = slot.totals();
   return "slot=" + std::to_string(slot.slotIndex) + field("state", stateOf(slot)) +
          field("listen", token(listenText(slot))) +
          field("destination",
                slot.forwardHost.empty() ? "-" : token(endpointText(slot.forwardHost, slot.forwardPort))) +
-         field("connections", std::to_string(slot.connectionCount)) + field("served", t.served) +
-         field("refused", t.refused) + field("failed", t.failed) + field("received", t.fromClient) +
-         field("sent", t.toClient);
+         destinationsField(slot) + field("connections", std::to_string(slot.connectionCount)) +
+         field("served", t.served) + field("refused", t.refused) + field("failed", t.failed) +
+         field("received", t.fromClient) + field("sent", t.toClient);
 }
 
 std::vector<std::string> connectionRows(CPortSlot& slot) {
@@ -81,6 +88,7 @@ std::vector<std::string> connectionRows(CPortSlot& slot) {
                       sideFields(out, "outgoing", "destination", "destination_buffer", false) +
                       field("received", in ? in->receivedBytes : 0) + field("sent", in ? in->sentBytes : 0) +
                       field("seconds", static_cast<std::uint64_t>(age));
+    if (!pair->target.empty()) row += field("target", token(pair->target));
     rows.push_back(row.substr(1));  // without the blank the first field begins with
   }
   return rows;

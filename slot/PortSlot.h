@@ -12,6 +12,7 @@
 #include "filter/IpFilter.h"
 #include "net/TcpRepeater.h"
 #include "slot/SlotActivity.h"
+#include "slot/SlotOptions.h"
 
 class CSaveReport;
 namespace ini {
@@ -113,6 +114,8 @@ public:
   // Connections served, refused, failed and bytes each way since the slot was last switched
   // on, live connections included.
   SlotTotals totals() { return activity.totals(repeater); }
+  // Each destination's state when the slot has more than one (else empty).
+  std::vector<CTcpRepeater::DestinationState> destinationStates() const { return repeater.destinationStates(); }
 
   void notifyOnConnectionCount(int count) override;
   void notifyOnPairOpen(const CTcpStreamPair& pair) override;
@@ -152,6 +155,7 @@ public:
   // never written.
   int connectTimeout = CTcpRepeater::kDefaultConnectTimeout;
   int halfCloseTimeout = CTcpRepeater::kDefaultHalfCloseTimeout;
+  SlotOptions options;   // [FORWARD1..9, BALANCE, ..., MAXCONN] never written
   CIpFilter filter;      // [FILTER, ALLOW0..9, DENY0..9] live; the repeater points at it while on
   CIpFilter editFilter;  // working copy handed to the settings and access dialogs
 
@@ -166,6 +170,8 @@ private:
   bool sameListener(const CPortSlot& other) const;
   Reloaded takeLive(const CPortSlot& fresh, std::string& refusal, bool quietRefusal);
   void logListening();
+  std::vector<net::HostPort> destinations() const;  // FORWARDHOST:FORWARDPORT, then FORWARD1..9
+  void configureOutgoing();                         // the options and the source address
 
   std::set<std::string> changedKeys;
   std::string filterModeText;  // a FILTER text that names no mode, for the refusal to name

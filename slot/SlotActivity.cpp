@@ -24,6 +24,7 @@ EndingNames endingNames(PairEnding how) {
     case PairEnding::DestinationFailed: return {"destination_failed", "転送先側エラー"};
     case PairEnding::ConnectFailed: return {"connect_failed", "接続失敗"};
     case PairEnding::HalfCloseTimedOut: return {"half_close_timeout", "片側の終了後に無通信のため切断"};
+    case PairEnding::IdleTimedOut: return {"idle_timeout", "無通信のため切断"};
     case PairEnding::Stopped: break;
   }
   return {"stopped", "停止"};
