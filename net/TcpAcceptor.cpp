@@ -137,7 +137,7 @@ std::unique_ptr<CTcpSockStream> TcpAcceptor::acceptPeer(int& err) {
     refuseAsOwn(peer);
     return nullptr;
   }
-  if (filter_ && !filter_->isAccept(address)) {
+  if (filter_ && !judgeLater_ && !filter_->isAccept(address)) {
     stream.reset();
     trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
     if (listener_) listener_->notifyOnPeerRefused(address, port);

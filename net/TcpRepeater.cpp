@@ -5,7 +5,6 @@
 #include <climits>
 
 #include "net/EventLoop.h"
-#include "net/ProxyHeader.h"
 #include "net/Trace.h"
 
 namespace {
@@ -124,6 +123,7 @@ void CTcpRepeater::setOptions(const net::RelayOptions& options) {
   const bool rebalance = options.balance != options_.balance || options.retryDown != options_.retryDown;
   options_ = options;
   if (rebalance) rebuildBalancer();
+  acceptor_->judgeLater(options_.acceptProxy);
   holdIfFull();
 }
 
@@ -150,6 +150,7 @@ void CTcpRepeater::holdIfFull() { acceptor_->holdAccepting(options_.maxConn > 0 
 
 int CTcpRepeater::relisten(int port, int useBindAddress, const std::string& bindAddress) {
   std::unique_ptr<net::TcpAcceptor> fresh = makeAcceptor();
+  fresh->judgeLater(options_.acceptProxy);
   const net::Destination& to = destinations_->front();
   fresh->setOutgoing(to.literal.empty() ? AF_INET : to.literal.family(),
                      to.useConnectBindAddress ? to.connectBindAddress.c_str() : nullptr);
@@ -226,11 +227,9 @@ void CTcpRepeater::taken(std::unique_ptr<CTcpSockStream> accepted, std::unique_p
   const int index = addPair(pair);
   pair->acceptStream->index = pair->connectStream->index = index;
   if (options_.keepAlive > 0) net::setKeepAlive(*pair->acceptStream, options_.keepAlive);
-  if (options_.sendProxy > 0) {
-    CTcpSockStream& client = *pair->acceptStream;
-    const std::string header = net::encodeProxyHeader(options_.sendProxy, client.knownPeer(),
-                                                      net::SocketAddress::localOf(client.handle()));
-    pair->connectStream->appendToSendBuffer(header.data(), static_cast<uint32_t>(header.size()));
+  if (options_.sendProxy > 0 && !options_.acceptProxy) {
+    const CTcpSockStream& client = *pair->acceptStream;
+    queueProxyHeader(*pair, client.knownPeer(), net::SocketAddress::localOf(client.handle()));
   }
   const int timeout = destinations_->front().connectTimeout;
   if (timeout > 0) pair->connectDeadline = pair->started + seconds(timeout);
@@ -241,6 +240,7 @@ void CTcpRepeater::taken(std::unique_ptr<CTcpSockStream> accepted, std::unique_p
   }
   startConnector(*pair, index, std::max(destination, 0), family, milliseconds(-1));
   ++connectors_;
+  if (options_.acceptProxy) return awaitHeader(*pair, index);
   toConnect_.emplace_back(index, pair->serial);
 }
 

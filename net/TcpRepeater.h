@@ -121,6 +121,7 @@ public:
   void notifyOnClose(int index, std::string kind) override;
   void notifyOnError(int index, std::string kind, int err) override;
   void notifyOnHalfClose(int index, std::string kind) override;
+  bool notifyOnArrival(int index, std::string kind) override;
 
 private:
   int addPair(CTcpStreamPair* pair);
@@ -148,7 +149,10 @@ private:
   const net::Destination& destinationOf(const CTcpStreamPair& pair) const;
   void holdIfFull();  // MAXCONN: no accepting while the pairs fill it
   void connectedOptions(CTcpStreamPair& pair, int index);
-  void connectorDone();  // one connector fewer: a pair connected or ended while connecting
+  bool queueProxyHeader(CTcpStreamPair& pair, const net::SocketAddress& source, const net::SocketAddress& destination);
+  void awaitHeader(CTcpStreamPair& pair, int index);
+  bool refuseCarried(int index);  // false: the pair is gone
+  void connectorDone();           // one connector fewer: a pair connected or ended while connecting
   std::unique_ptr<net::TcpAcceptor> makeAcceptor() const;
   // The clients the listener's queue holds now, taken (up to a bound) before it closes.
   void takeQueued();
