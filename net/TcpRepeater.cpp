@@ -94,6 +94,7 @@ void CTcpRepeater::start(int port, const std::vector<net::HostPort>& destination
   listenPort = port;
   acceptor_->listen(listenPort, useListenBindAddress ? listenBindAddress.c_str() : nullptr, this);
   holdIfFull();
+  if (balancer_ && options_.checkInterval > 0) rebuildBalancer();  // the probes start with the listener
 }
 
 void CTcpRepeater::retarget(const std::string& host, int destinationPort) {
@@ -120,7 +121,8 @@ void CTcpRepeater::retarget(const std::vector<net::HostPort>& destinations) {
 }
 
 void CTcpRepeater::setOptions(const net::RelayOptions& options) {
-  const bool rebalance = options.balance != options_.balance || options.retryDown != options_.retryDown;
+  const bool rebalance = options.balance != options_.balance || options.retryDown != options_.retryDown ||
+                         options.checkInterval != options_.checkInterval || options.sendProxy != options_.sendProxy;
   options_ = options;
   if (rebalance) rebuildBalancer();
   acceptor_->judgeLater(options_.acceptProxy);
@@ -132,6 +134,20 @@ void CTcpRepeater::rebuildBalancer() {
   balancer_.reset();
   const int n = static_cast<int>(destinations_->size());
   if (n > 1) balancer_ = std::make_unique<net::Balancer>(n, options_.balance, seconds(options_.retryDown));
+  health_.reset();
+  if (!balancer_ || options_.checkInterval <= 0 || !acceptor_->isListening()) return;
+  const std::uint64_t generation = balancerGeneration_;
+  health_ = std::make_unique<net::HealthCheck>(
+      *destinations_, options_.checkInterval, options_.sendProxy,
+      [this, generation](int destination, bool answered) { probed(generation, destination, answered); });
+}
+
+void CTcpRepeater::probed(std::uint64_t generation, int destination, bool answered) {
+  if (!balancer_ || generation != balancerGeneration_) return;
+  if (!balancer_->probed(destination, answered, steady_clock::now())) return;
+  const net::Destination& to = (*destinations_)[destination];
+  trace("CTcpRepeater::%s() host=%s, port=%d\n", answered ? "destinationUp" : "destinationDown", to.forwardHost.c_str(),
+        to.forwardPort);
 }
 
 std::vector<CTcpRepeater::DestinationState> CTcpRepeater::destinationStates() const {
@@ -177,6 +193,7 @@ int CTcpRepeater::relisten(int port, int useBindAddress, const std::string& bind
 void CTcpRepeater::stopListening() {
   takeQueued();
   acceptor_->close();
+  health_.reset();
 }
 
 void CTcpRepeater::takeQueued() {
@@ -193,6 +210,7 @@ void CTcpRepeater::stop() {
   toConnect_.clear();
   connectLater_.cancel();
   acceptor_->close();
+  health_.reset();
 }
 
 CTcpStreamPair* CTcpRepeater::getNextPair(int& position) { return pairs.next(position); }

@@ -14,6 +14,7 @@
 #include "filter/IpFilter.h"
 #include "net/Balancer.h"
 #include "net/DestinationList.h"
+#include "net/HealthCheck.h"
 #include "net/PairTable.h"
 #include "net/RelayOptions.h"
 #include "net/TcpAcceptor.h"
@@ -173,6 +174,8 @@ private:
   std::unique_ptr<net::Balancer> balancer_;
   std::uint64_t balancerGeneration_ = 0;
   net::RelayOptions options_;
+  std::unique_ptr<net::HealthCheck> health_;  // with several destinations and a check interval
+  void probed(std::uint64_t generation, int destination, bool answered);
   int connectors_ = 0;
   int bufferSizeKB = CTcpSockStream::kDefaultBufferKB;
   int useListenBindAddress = 0;

@@ -98,3 +98,28 @@ TEST(Destinations, RoundRobinOverThreeAndLeastConnections) {
   for (int& fd : held) closeFd(fd);
   for (int& fd : onB) closeFd(fd);
 }
+
+// A probe that finds nobody marks the destination down until one answers; no client is needed.
+TEST(Destinations, HealthCheckMarksDownAndUp) {
+  LoopbackListener first;
+  const int port = freePort();
+  int second = listenAt(port);
+  ASSERT_GE(second, 0);
+  Relay r(128, "127.0.0.1", first.port);
+  net::RelayOptions options;
+  options.checkInterval = 1;
+  options.retryDown = 0;  // only the probes change the states
+  r.repeater.setOptions(options);
+  r.repeater.retarget({{"127.0.0.1", first.port}, {"127.0.0.1", port}});
+  auto secondUp = [&] { return r.repeater.destinationStates()[1].up; };
+  loop().runFor(200ms);
+  EXPECT_TRUE(secondUp());
+  closeFd(second);
+  EXPECT_TRUE(waitFor([&] { return !secondUp(); }, 4s));
+  EXPECT_TRUE(r.repeater.destinationStates()[0].up);
+  second = listenAt(port);
+  ASSERT_GE(second, 0);
+  EXPECT_TRUE(waitFor(secondUp, 4s));
+  while (readableWithin(first.fd, 0ms)) ::close(::accept(first.fd, nullptr, nullptr));
+  closeFd(second);
+}
