@@ -1,9 +1,11 @@
 #include "slot/SlotActivity.h"
 
 #include <cstring>
+#include <optional>
 
 #include "log/EventLog.h"
 #include "log/LogLines.h"
+#include "net/DestinationList.h"
 
 namespace {
 
@@ -61,9 +63,11 @@ void CSlotActivity::pairEnded(const CTcpStreamPair& pair, PairEnding how, int er
   end.clientAddress = in->peerAddress;
   end.clientPort = in->peerPort;
   // A destination never reached has no address of its own yet: name the one it was sent to.
+  // Of several destinations, the last one it was sent to.
   const bool named = out && !out->peerAddress.empty();
-  end.destinationAddress = named ? out->peerAddress : destinationHost;
-  end.destinationPort = named ? out->peerPort : destinationPort;
+  const std::optional<net::HostPort> target = net::parseForwardValue(pair.target);
+  end.destinationAddress = named ? out->peerAddress : target ? target->host : destinationHost;
+  end.destinationPort = named ? out->peerPort : target ? target->port : destinationPort;
   end.fromClient = in->receivedBytes;
   end.toClient = in->sentBytes;
   end.duration = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pair.started);

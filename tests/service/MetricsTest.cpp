@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "ServiceFixture.h"
+#include "service/SlotReport.h"
 
 using namespace servicetest;
 
@@ -83,4 +84,31 @@ TEST_F(MetricsTest, TurnsAwayEveryOtherRequest) {
     const std::string response = fetch(request);
     EXPECT_EQ(response.substr(0, response.find("\r\n")), status) << request.substr(0, 40);
   }
+}
+
+// A slot reloaded with a second destination that refuses: round robin sends the second client
+// there, it fails over to the first, and the status line, the connection rows and the metrics
+// show where each pair went and the refusing one down.
+TEST_F(MetricsTest, EachDestinationsStateAndWhereEachPairWent) {
+  const int refusing = freePort();
+  writeFile(ini, slotSection(0, 1, port, destination.port, "127.0.0.1",
+                             "FORWARD1=127.0.0.1:" + std::to_string(refusing) + "\nBALANCE=1\n"));
+  CPortSlot fresh;
+  fresh.iniPath = ini;
+  fresh.loadSettings();
+  std::string refusal;
+  ASSERT_EQ(slots[0].reloadFrom(fresh, refusal), CPortSlot::Reloaded::Changed) << refusal;
+  Pair first = relayOnce(1, 1), second = relayOnce(1, 1);
+  const std::string up = "127.0.0.1:" + std::to_string(destination.port),
+                    down = "127.0.0.1:" + std::to_string(refusing);
+  EXPECT_EQ(fields(service::slotStatusLine(slots[0]))["destinations"], up + "/up," + down + "/down");
+  const std::vector<std::string> rows = service::connectionRows(slots[0]);
+  ASSERT_EQ(rows.size(), 2u);
+  for (const std::string& row : rows) EXPECT_EQ(fields(row)["target"], up) << row;
+  const std::string response = fetch("GET /metrics HTTP/1.1\r\n\r\n");
+  const auto values = samples(response.substr(response.find("\r\n\r\n") + 4));
+  const std::string labels = "{slot=\"0\",listen_port=\"" + std::to_string(port) + "\",destination=\"";
+  EXPECT_EQ(values.at("relvanetiv_destination_up" + labels + down + "\"}"), 0);
+  EXPECT_EQ(values.at("relvanetiv_destination_connections" + labels + up + "\"}"), 2);
+  close(first), close(second);
 }
