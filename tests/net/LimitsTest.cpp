@@ -49,43 +49,31 @@ TEST(Limits, IdleTimeoutClosesTheSilentPairWhileATricklingOneLives) {
   for (int* fd : {&silent, &silentDest, &trickle, &trickleDest}) closeFd(*fd);
 }
 
-TEST(Limits, MaxConnKeepsTheThirdClientQueuedUntilAPairEnds) {
+// Two pairs fill MAXCONN=2: the third client waits in the listen queue and is served once one
+// ends. The pairs' sockets probe after KEEPALIVE seconds, and the destination sees SOURCEADDRESS.
+TEST(Limits, MaxConnKeepaliveAndTheSourceAddress) {
   Relay r;
   net::RelayOptions options;
   options.maxConn = 2;
-  r.repeater.setOptions(options);
-  int c1 = -1, d1 = -1, c2 = -1, d2 = -1;
-  ASSERT_TRUE(r.connectPair(c1, d1) && r.connectPair(c2, d2));
-  int c3 = r.client();  // the kernel completes it; the relay leaves it queued
-  ASSERT_GE(c3, 0);
-  loop().runFor(300ms);
-  EXPECT_EQ(r.repeater.livePairs(), 2);
-  EXPECT_EQ(r.pairOf(c3), nullptr);
-  closeFd(c1), closeFd(d1);
-  int d3 = -1;
-  ASSERT_TRUE(waitFor([&] { return r.pairOf(c3) != nullptr && d3 >= 0; }, 5s, [&] { d3 = r.dest.acceptOne(5s); }));
-  std::string got;
-  EXPECT_TRUE(runWithPeer([&] { sendAll(c3, "third"), got = recvExact(d3, 5); }));
-  EXPECT_EQ(got, "third");
-  for (int* fd : {&c2, &d2, &c3, &d3}) closeFd(*fd);
-}
-
-TEST(Limits, KeepaliveOnBothSocketsAndTheSourceAddressTheDestinationSees) {
-  Relay r;
-  net::RelayOptions options;
   options.keepAlive = 7;
   r.repeater.setOptions(options);
   r.repeater.setConnectBindAddress(1, "127.0.0.2");
   r.repeater.retarget("127.0.0.1", r.dest.port);
-  int client = -1, dest = -1;
-  ASSERT_TRUE(r.connectPair(client, dest));
-  const CTcpStreamPair* pair = r.pairOf(client);
+  int c1 = -1, d1 = -1, c2 = -1, d2 = -1, d3 = -1;
+  ASSERT_TRUE(r.connectPair(c1, d1) && r.connectPair(c2, d2));
+  const CTcpStreamPair* pair = r.pairOf(c1);
   for (const CTcpSockStream* s : {pair->acceptStream.get(), pair->connectStream.get()}) {
     EXPECT_EQ(intOption(s->handle(), SOL_SOCKET, SO_KEEPALIVE), 1) << s->kind;
     EXPECT_EQ(intOption(s->handle(), IPPROTO_TCP, TCP_KEEPIDLE), 7) << s->kind;
     EXPECT_EQ(intOption(s->handle(), IPPROTO_TCP, TCP_KEEPCNT), net::kKeepAliveProbes) << s->kind;
   }
-  EXPECT_EQ(peerAddressOf(dest), "127.0.0.2");
-  EXPECT_EQ(pair->connectStream->getLocalAddress(), "127.0.0.2");
-  closeFd(client), closeFd(dest);
+  EXPECT_EQ(peerAddressOf(d1), "127.0.0.2");
+  int c3 = r.client();  // the kernel completes it; the relay leaves it queued
+  loop().runFor(300ms);
+  EXPECT_TRUE(r.repeater.livePairs() == 2 && r.pairOf(c3) == nullptr);
+  closeFd(c1), closeFd(d1);
+  std::string got;
+  EXPECT_TRUE(runWithPeer([&] { d3 = r.dest.acceptOne(5s), sendAll(c3, "third"), got = recvExact(d3, 5); }));
+  EXPECT_EQ(got, "third");
+  for (int* fd : {&c2, &d2, &c3, &d3}) closeFd(*fd);
 }
