@@ -36,6 +36,14 @@ std::string sideFields(const CTcpSockStream* stream, const char* localKey, const
   return ends + field(bufferKey, buffer);
 }
 
+// Each destination with its state, for a slot with more than one.
+std::string destinationsField(const CPortSlot& slot) {
+  std::string list;
+  for (const CTcpRepeater::DestinationState& d : slot.destinationStates())
+    list += (list.empty() ? "" : ",") + token(d.name) + (d.up ? "/up" : "/down");
+  return list.empty() ? "" : field("destinations", list);
+}
+
 }  // namespace
 
 std::string endpointText(const std::string& address, int port) {
@@ -56,13 +64,6 @@ std::string token(const std::string& text) {
     out += hex;
   }
   return out;
-}
-
-std::string destinationsField(const CPortSlot& slot) {
-  std::string list;
-  for (const CTcpRepeater::DestinationState& d : slot.destinationStates())
-    list += (list.empty() ? "" : ",") + token(d.name) + (d.up ? "/up" : "/down");
-  return list.empty() ? "" : field("destinations", list);
 }
 
 std::string slotStatusLine(CPortSlot& slot) {
