@@ -62,7 +62,8 @@ public:
   // kForwardPortInvalid (a port outside 1..65535), kForwardToItself (this host at the listen
   // port: every client would make one more), then the access settings' refusals (a FILTER that
   // names no mode, a rule that does not parse in rule mode, a listen address that is not this
-  // machine's).
+  // machine's), then the further keys' (SlotOptions: an invalid value that may not fall back, a
+  // source address that is not this machine's). kForwardToItself counts every destination.
   std::string switchOnRefusal() const;
   // The user's ON/OFF click with the new check state (any non-zero is on). A refused switch-on,
   // or one whose listen port could not be opened (kListenFailed), sets act = 0, saves nothing
