@@ -69,10 +69,13 @@ void CTcpRepeater::setListenBindAddress(int use, const std::string& address) {
 }
 
 void CTcpRepeater::setConnectBindAddress(int use, const std::string& address) {
+  const net::Destination& now = destinations_->front();
+  const bool probesMove = health_ && (now.useConnectBindAddress != use || now.connectBindAddress != address);
   for (net::Destination& to : changeDestinations()) {
     to.useConnectBindAddress = use;
     to.connectBindAddress = address;
   }
+  if (probesMove) rebuildBalancer();  // the probes bind where the pairs do
 }
 
 std::vector<net::Destination>& CTcpRepeater::changeDestinations() {
