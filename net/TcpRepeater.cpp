@@ -252,12 +252,11 @@ void CTcpRepeater::taken(std::unique_ptr<CTcpSockStream> accepted, std::unique_p
     const CTcpSockStream& client = *pair->acceptStream;
     queueProxyHeader(*pair, client.knownPeer(), net::SocketAddress::localOf(client.handle()));
   }
-  const int timeout = destinations_->front().connectTimeout;
-  if (timeout > 0) pair->connectDeadline = pair->started + seconds(timeout);
   int destination = 0;
   if (balancer_) {
-    destination = balancer_->choose(pair->tried, pair->started);
-    pair->balancerGeneration = balancerGeneration_;
+    pair->route = std::make_unique<CTcpStreamPair::Route>();
+    destination = balancer_->choose(pair->route->tried, pair->started);
+    pair->route->generation = balancerGeneration_;
   }
   startConnector(*pair, index, std::max(destination, 0), family, milliseconds(-1));
   ++connectors_;
@@ -268,12 +267,12 @@ void CTcpRepeater::taken(std::unique_ptr<CTcpSockStream> accepted, std::unique_p
 // The connector is made here and started in its turn (connectPair), or at once for the next
 // destination of a client whose connect failed.
 void CTcpRepeater::startConnector(CTcpStreamPair& pair, int index, int destination, int family, milliseconds timeLeft) {
-  pair.destination = destination;
   const net::Destination& to = (*destinations_)[destination];
-  if (balancer_) {
-    pair.target = net::forwardValueText({to.forwardHost, to.forwardPort});
+  if (CTcpStreamPair::Route* route = routed(pair)) {
+    route->destination = destination;
+    route->target = net::forwardValueText({to.forwardHost, to.forwardPort});
     balancer_->pairStarted(destination);
-    pair.countedLive = true;
+    route->countedLive = true;
   }
   net::TcpConnector::Owner& owner = *this;
   pair.connector = std::make_unique<net::TcpConnector>(owner, net::EventLoop::current(), to, *pair.connectStream, index,
@@ -281,23 +280,28 @@ void CTcpRepeater::startConnector(CTcpStreamPair& pair, int index, int destinati
   if (timeLeft.count() >= 0) pair.connector->start(timeLeft);
 }
 
+CTcpStreamPair::Route* CTcpRepeater::routed(const CTcpStreamPair& pair) const {
+  return balancer_ && pair.route && pair.route->generation == balancerGeneration_ ? pair.route.get() : nullptr;
+}
+
 const net::Destination& CTcpRepeater::destinationOf(const CTcpStreamPair& pair) const {
-  const bool current = !balancer_ || pair.balancerGeneration == balancerGeneration_;
-  return current && pair.destination < static_cast<int>(destinations_->size()) ? (*destinations_)[pair.destination]
-                                                                               : destinations_->front();
+  const CTcpStreamPair::Route* route = routed(pair);
+  return route ? (*destinations_)[route->destination] : destinations_->front();
 }
 
 bool CTcpRepeater::failOver(int index, int err) {
   CTcpStreamPair* pair = pairs.at(index);
-  if (!balancer_ || pair->balancerGeneration != balancerGeneration_) return false;
+  CTcpStreamPair::Route* route = routed(*pair);
+  if (!route) return false;
+  const int timeout = destinationOf(*pair).connectTimeout;
   destinationFailed(*pair);
   const auto now = steady_clock::now();
   milliseconds left(-1);
-  if (pair->connectDeadline != steady_clock::time_point{}) {
-    left = duration_cast<milliseconds>(pair->connectDeadline - now);
+  if (timeout > 0) {
+    left = duration_cast<milliseconds>(pair->started + seconds(timeout) - now);
     if (left.count() <= 0) return false;
   }
-  const int next = balancer_->next(pair->tried, pair->destination, now);
+  const int next = balancer_->next(route->tried, route->destination, now);
   if (next < 0) return false;
   const net::Destination& to = (*destinations_)[next];
   trace("CTcpRepeater::failOver() index=%d err=%d, trying host=%s, port=%d\n", index, err, to.forwardHost.c_str(),
@@ -309,18 +313,19 @@ bool CTcpRepeater::failOver(int index, int err) {
 
 // Its connect failed: down for the retry time, and no longer one of its live pairs.
 void CTcpRepeater::destinationFailed(CTcpStreamPair& pair) {
-  if (!balancer_ || pair.balancerGeneration != balancerGeneration_) return;
-  const net::Destination& to = (*destinations_)[pair.destination];
-  if (balancer_->connectFailed(pair.destination, steady_clock::now()))
+  const CTcpStreamPair::Route* route = routed(pair);
+  if (!route) return;
+  const net::Destination& to = (*destinations_)[route->destination];
+  if (balancer_->connectFailed(route->destination, steady_clock::now()))
     trace("CTcpRepeater::destinationDown() host=%s, port=%d for %ds\n", to.forwardHost.c_str(), to.forwardPort,
           options_.retryDown);
   destinationEnded(pair);
 }
 
 void CTcpRepeater::destinationEnded(CTcpStreamPair& pair) {
-  if (!pair.countedLive) return;
-  pair.countedLive = false;
-  if (balancer_ && pair.balancerGeneration == balancerGeneration_) balancer_->pairEnded(pair.destination);
+  if (!pair.route || !pair.route->countedLive) return;
+  pair.route->countedLive = false;
+  if (routed(pair)) balancer_->pairEnded(pair.route->destination);
 }
 
 void CTcpRepeater::connectWaiting() {
@@ -367,9 +372,9 @@ void CTcpRepeater::connectDone(int index) {
 }
 
 void CTcpRepeater::connectedOptions(CTcpStreamPair& pair, int index) {
-  if (balancer_ && pair.balancerGeneration == balancerGeneration_ &&
-      balancer_->connected(pair.destination, steady_clock::now())) {
-    const net::Destination& to = (*destinations_)[pair.destination];
+  const CTcpStreamPair::Route* route = routed(pair);
+  if (route && balancer_->connected(route->destination, steady_clock::now())) {
+    const net::Destination& to = (*destinations_)[route->destination];
     trace("CTcpRepeater::destinationUp() host=%s, port=%d\n", to.forwardHost.c_str(), to.forwardPort);
   }
   if (options_.keepAlive > 0) net::setKeepAlive(*pair.connectStream, options_.keepAlive);
@@ -377,7 +382,8 @@ void CTcpRepeater::connectedOptions(CTcpStreamPair& pair, int index) {
   pair.acceptStream->watchIdle();
   pair.connectStream->watchIdle();
   const int bound = options_.idleTimeout;
-  pair.silenceTimer.start(seconds(bound), [this, index, bound] { checkSilence(index, bound); });
+  pair.silenceTimer = std::make_unique<net::Timer>();
+  pair.silenceTimer->start(seconds(bound), [this, index, bound] { checkSilence(index, bound); });
 }
 
 void CTcpRepeater::connectFailed(int index, int err) {
@@ -489,7 +495,7 @@ void CTcpRepeater::checkSilence(int index, int boundSeconds) {
   const auto idle = duration_cast<milliseconds>(CTcpSockStream::Clock::now() - moved);
   const milliseconds bound = seconds(boundSeconds);
   if (idle < bound) {
-    pair->silenceTimer.start(bound - idle, [this, index, boundSeconds] { checkSilence(index, boundSeconds); });
+    pair->silenceTimer->start(bound - idle, [this, index, boundSeconds] { checkSilence(index, boundSeconds); });
     return;
   }
   trace("CTcpRepeater::idleTimeout() index=%d, idle %ds\n", index, boundSeconds);

@@ -148,6 +148,8 @@ private:
   void destinationEnded(CTcpStreamPair& pair);
   void rebuildBalancer();
   const net::Destination& destinationOf(const CTcpStreamPair& pair) const;
+  // The pair's route when it belongs to the current destinations, else null.
+  CTcpStreamPair::Route* routed(const CTcpStreamPair& pair) const;
   void holdIfFull();  // MAXCONN: no accepting while the pairs fill it
   void connectedOptions(CTcpStreamPair& pair, int index);
   bool queueProxyHeader(CTcpStreamPair& pair, const net::SocketAddress& source, const net::SocketAddress& destination);

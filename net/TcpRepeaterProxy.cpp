@@ -34,7 +34,8 @@ void CTcpRepeater::awaitHeader(CTcpStreamPair& pair, int index) {
   pair.acceptStream->reportArrivals = true;
   const int bound = destinations_->front().connectTimeout > 0 ? destinations_->front().connectTimeout
                                                               : kDefaultConnectTimeout;
-  pair.silenceTimer.start(seconds(bound), [this, index] {
+  pair.silenceTimer = std::make_unique<net::Timer>();
+  pair.silenceTimer->start(seconds(bound), [this, index] {
     trace("CTcpRepeater::proxyHeader() index=%d, no header in time\n", index);
     CTcpStreamPair* late = pairs.at(index);
     abortPair(index, late->acceptStream.get(), PairEnding::ClientFailed, ETIMEDOUT);
@@ -53,7 +54,7 @@ bool CTcpRepeater::notifyOnArrival(int index, std::string) {
     return false;
   }
   client.reportArrivals = false;
-  pair->silenceTimer.cancel();
+  pair->silenceTimer.reset();
   pair->connectStream->dropQueued(static_cast<uint32_t>(read.length));
   client.receivedBytes -= read.length;  // the balancer's bytes, not the client's
   net::SocketAddress source = client.knownPeer(), destination = net::SocketAddress::localOf(client.handle());

@@ -89,7 +89,7 @@ std::vector<std::string> connectionRows(CPortSlot& slot) {
                       sideFields(out, "outgoing", "destination", "destination_buffer", false) +
                       field("received", in ? in->receivedBytes : 0) + field("sent", in ? in->sentBytes : 0) +
                       field("seconds", static_cast<std::uint64_t>(age));
-    if (!pair->target.empty()) row += field("target", token(pair->target));
+    if (pair->route) row += field("target", token(pair->target()));
     rows.push_back(row.substr(1));  // without the blank the first field begins with
   }
   return rows;

@@ -65,7 +65,7 @@ void CSlotActivity::pairEnded(const CTcpStreamPair& pair, PairEnding how, int er
   // A destination never reached has no address of its own yet: name the one it was sent to.
   // Of several destinations, the last one it was sent to.
   const bool named = out && !out->peerAddress.empty();
-  const std::optional<net::HostPort> target = net::parseForwardValue(pair.target);
+  const std::optional<net::HostPort> target = net::parseForwardValue(pair.target());
   end.destinationAddress = named ? out->peerAddress : target ? target->host : destinationHost;
   end.destinationPort = named ? out->peerPort : target ? target->port : destinationPort;
   end.fromClient = in->receivedBytes;
