@@ -77,17 +77,19 @@ check_unpacked() {
   python3 scripts/relay-smoke.py "$program" "${headless[@]}"
 }
 
-# check_scripts DEB: the maintainer scripts debhelper wrote reload systemd, restart the system
-# unit on an upgrade only when it runs, and never start it (that none enables a unit is seen
-# on the installed package below).
+# check_scripts DEB: the maintainer scripts reload systemd, restart the system unit on an
+# upgrade only when it runs, stop it on removal, and never start it (that none enables a unit
+# is seen on the installed package below).
 check_scripts() {
   local scripts="$work/scripts-$(basename "$1")"
   dpkg-deb --control "$1" "$scripts"
   grep -q 'daemon-reload' "$scripts/postinst" || fail "postinst does not reload systemd"
   grep -q 'try-restart.*relvanetiv.service' "$scripts/postinst" ||
     fail "postinst does not restart a running unit on upgrade"
-  ! grep -Eq -- 'deb-systemd-invoke (start|restart|\$_dh_action)' "$scripts"/post* ||
-    fail "a maintainer script starts a unit"
+  grep -Eq "deb-systemd-invoke stop 'relvanetiv.service'" "$scripts/prerm" ||
+    fail "prerm does not stop the unit on removal"
+  ! grep -Eq -- 'deb-systemd-invoke (start|restart|\$_dh_action)|invoke stop' "$scripts"/p*inst ||
+    fail "a maintainer script starts the unit, or stops it for an upgrade"
 }
 
 # check_settings PROGRAM DIR: --check passes a good file and fails a bad one, writing neither.
@@ -109,7 +111,7 @@ check_settings() {
 check_installed() {
   local deb="$1" name unit
   name="$(dpkg-deb --field "$deb" Package)"
-  $SUDO apt-get install -y -qq --no-install-recommends "$deb" >&2
+  $SUDO apt-get install -y -qq -o Dpkg::Use-Pty=0 --no-install-recommends "$deb" >&2
   installed="$name"
   mkdir -p -m 0700 "$work/runtime"
   # Documentation=man: is looked up with man, so the manual must be installed as well.
@@ -121,7 +123,7 @@ check_installed() {
   done
   [ "$(systemctl --global is-enabled relvanetiv-user.service 2>/dev/null || true)" = disabled ] ||
     fail "$name enabled relvanetiv-user.service for every user"
-  $SUDO apt-get purge -y -qq "$name" >&2
+  $SUDO apt-get purge -y -qq -o Dpkg::Use-Pty=0 "$name" >&2
   installed=""
   [ ! -e /lib/systemd/system/relvanetiv.service ] || fail "purging $name left its unit behind"
   echo "$name: installed, units verified and left disabled, purged"

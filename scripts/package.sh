@@ -26,4 +26,4 @@ else
 fi
 # -us -uc: nothing is signed. The build's report goes to standard error.
 (cd "$source" && dpkg-buildpackage -us -uc -b "$@") >&2
-ls "$out"/*.deb
+ls "$out"/*.deb | grep -v -- "-dbgsym_"  # the debug symbols stay beside them
