@@ -5,8 +5,9 @@
 #
 # Set by the install(CODE) that includes this file: RELVANE_UNIT_SOURCES (the .in files),
 # RELVANE_UNIT_WORK (where the written units wait), RELVANE_BINDIR, RELVANE_SYSCONFDIR,
-# RELVANE_DATADIR (GNUInstallDirs' values, relative to the prefix unless absolute) and
-# RELVANE_SYSTEM_UNIT_DIR, RELVANE_USER_UNIT_DIR (empty: derived below).
+# RELVANE_DATADIR (GNUInstallDirs' values, relative to the prefix unless absolute),
+# RELVANE_SYSTEM_UNIT_DIR and RELVANE_USER_UNIT_DIR (the builder's choice; empty: derived
+# below), RELVANE_USR_SYSTEM_UNITS and RELVANE_USR_USER_UNITS (systemd's folders for /usr).
 
 # GNUInstallDirs' rule for a folder relative to the prefix, applied to the install prefix.
 function(relvane_full_dir out dir)
@@ -30,16 +31,18 @@ else()
   relvane_full_dir(CMAKE_INSTALL_FULL_SYSCONFDIR "${RELVANE_SYSCONFDIR}")
 endif()
 
-# The system manager searches lib/systemd/system under /usr and /usr/local. The user manager
-# searches /usr/lib/systemd/user, where distributions put user units, and systemd/user in each
-# data folder ($XDG_DATA_HOME or ~/.local/share, and $XDG_DATA_DIRS), where other installs go.
+# Under /usr the units go where systemd keeps those of the distribution. Elsewhere: the system
+# manager also searches /usr/local/lib/systemd/system; the user manager searches systemd/user
+# in each data folder ($XDG_DATA_HOME or ~/.local/share, and $XDG_DATA_DIRS).
 set(_system_dir "${RELVANE_SYSTEM_UNIT_DIR}")
-if(_system_dir STREQUAL "")
+if(_system_dir STREQUAL "" AND _prefix STREQUAL "/usr")
+  set(_system_dir "${RELVANE_USR_SYSTEM_UNITS}")
+elseif(_system_dir STREQUAL "")
   set(_system_dir "lib/systemd/system")
 endif()
 set(_user_dir "${RELVANE_USER_UNIT_DIR}")
 if(_user_dir STREQUAL "" AND _prefix STREQUAL "/usr")
-  set(_user_dir "lib/systemd/user")
+  set(_user_dir "${RELVANE_USR_USER_UNITS}")
 elseif(_user_dir STREQUAL "")
   set(_user_dir "${RELVANE_DATADIR}/systemd/user")
 endif()
