@@ -27,3 +27,13 @@ std::string controlSocketPath(const std::string& settingsPath) {
   if (folder.empty()) folder = CSingleInstance::runtimeFolder();
   return CSingleInstance::placePath(folder, settingsPath, ".sock");
 }
+
+std::vector<std::string> controlSocketCandidates(const std::string& settingsPath) {
+  std::vector<std::string> places{controlSocketPath(settingsPath)};
+  // Only root may ask the service: its folder belongs to the service's own user.
+  if (::geteuid() == 0) {
+    const std::string service = CSingleInstance::placePath(kSystemServiceFolder, settingsPath, ".sock");
+    if (service != places.front()) places.push_back(service);
+  }
+  return places;
+}

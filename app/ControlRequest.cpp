@@ -13,7 +13,11 @@ std::string controlRequestLine(const CommandLine& line) {
 
 int runControlRequest(const CommandLine& line, const std::string& settingsPath) {
   using Outcome = service::ControlAnswer::Outcome;
-  const service::ControlAnswer answer = service::askControl(controlSocketPath(settingsPath), controlRequestLine(line));
+  service::ControlAnswer answer;
+  for (const std::string& place : controlSocketCandidates(settingsPath)) {
+    answer = service::askControl(place, controlRequestLine(line));
+    if (answer.outcome != Outcome::NotServed) break;
+  }
   if (answer.outcome == Outcome::NotServed) {
     std::fprintf(stderr, "この設定ファイルを使うプログラムは動いていません: %s\n", settingsPath.c_str());
     return 1;

@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "service/Exchange.h"
 #include "service/Listener.h"
 
 namespace service {
@@ -20,7 +19,26 @@ bool isOwnUser(int fd) {
 
 }  // namespace
 
-ControlServer::ControlServer(CSlotSet& slots, ControlHooks hooks) : commands_(slots, std::move(hooks)) {}
+namespace {
+
+// The request is its first line.
+std::optional<std::string> firstLine(const std::string& request) {
+  const auto end = request.find('\n');
+  if (end == std::string::npos) return std::nullopt;
+  std::string line = request.substr(0, end);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+ControlServer::ControlServer(CSlotSet& slots, ControlHooks hooks)
+    : commands_(slots, std::move(hooks)),
+      exchanges_(kMaxClients, {kMaxRequestBytes, kDeadline, "ERR request too long\n\n"},
+                 [this](const std::string& request) -> std::optional<std::string> {
+                   const std::optional<std::string> line = firstLine(request);
+                   return line ? std::optional(commands_.answer(*line)) : std::nullopt;
+                 }) {}
 
 ControlServer::~ControlServer() {
   exchanges_.clear();
@@ -36,21 +54,8 @@ std::string ControlServer::open(const std::string& path) {
 }
 
 void ControlServer::accepted(int fd) {
-  if (exchanges_.size() >= kMaxClients || !isOwnUser(fd)) {
-    ::close(fd);
-    return;
-  }
-  Exchange::Bounds bounds{kMaxRequestBytes, kDeadline, "ERR request too long\n\n"};
-  auto answerer = [this](const std::string& request) -> std::optional<std::string> {
-    const auto end = request.find('\n');
-    if (end == std::string::npos) return std::nullopt;
-    std::string line = request.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return commands_.answer(line);
-  };
-  auto exchange = std::make_unique<Exchange>(fd, bounds, answerer, [this](Exchange& done) { exchanges_.erase(&done); });
-  Exchange* key = exchange.get();
-  exchanges_.emplace(key, std::move(exchange));
+  if (isOwnUser(fd)) return exchanges_.take(fd);
+  ::close(fd);
 }
 
 }  // namespace service

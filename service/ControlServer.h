@@ -8,14 +8,13 @@
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 #include "service/ControlCommands.h"
+#include "service/ExchangeSet.h"
 #include "service/SocketFile.h"
 
 namespace service {
 
-class Exchange;
 class Listener;
 
 class ControlServer {
@@ -33,7 +32,7 @@ public:
 
   // Serves at `path` from now on; "" when it does, else the reason it cannot.
   std::string open(const std::string& path);
-  int clients() const { return static_cast<int>(exchanges_.size()); }
+  int clients() const { return exchanges_.size(); }
 
 private:
   void accepted(int fd);
@@ -41,7 +40,7 @@ private:
   ControlCommands commands_;
   SocketFile file_;
   std::unique_ptr<Listener> listener_;
-  std::unordered_map<Exchange*, std::unique_ptr<Exchange>> exchanges_;  // owned; the open connections
+  ExchangeSet exchanges_;  // after commands_, which its answers use
 };
 
 }  // namespace service

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include "net/SocketAddress.h"
-#include "service/Exchange.h"
 #include "service/Listener.h"
 #include "service/MetricsText.h"
 #include "service/SlotReport.h"
@@ -31,7 +30,14 @@ std::optional<std::size_t> headEnd(const std::string& bytes) {
 
 }  // namespace
 
-MetricsServer::MetricsServer(CSlotSet& slots, std::string version) : slots_(slots), version_(std::move(version)) {}
+MetricsServer::MetricsServer(CSlotSet& slots, std::string version)
+    : slots_(slots),
+      version_(std::move(version)),
+      exchanges_(kMaxClients, {kMaxRequestBytes, kDeadline, response("400 Bad Request", "request too long\n")},
+                 [this](const std::string& request) -> std::optional<std::string> {
+                   const std::optional<std::size_t> end = headEnd(request);
+                   return end ? std::optional(respond(request.substr(0, *end))) : std::nullopt;
+                 }) {}
 
 MetricsServer::~MetricsServer() {
   exchanges_.clear();
@@ -45,7 +51,7 @@ std::string MetricsServer::open(const std::string& address, int port) {
   const int on = 1;
   if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
       ::bind(fd, where.get(), where.length) == 0 && ::listen(fd, 16) == 0) {
-    listener_ = std::make_unique<Listener>(fd, [this](int client) { accepted(client); });
+    listener_ = std::make_unique<Listener>(fd, [this](int client) { exchanges_.take(client); });
     return {};
   }
   const int error = errno;
@@ -65,22 +71,6 @@ std::string MetricsServer::respond(const std::string& head) {
   if (method != "GET") return response("405 Method Not Allowed", "only GET\n", "Allow: GET\r\n");
   if (target.substr(0, target.find('?')) != "/metrics") return response("404 Not Found", "not found\n");
   return response("200 OK", metricsText(slots_, version_));
-}
-
-void MetricsServer::accepted(int fd) {
-  if (exchanges_.size() >= kMaxClients) {
-    ::close(fd);
-    return;
-  }
-  Exchange::Bounds bounds{kMaxRequestBytes, kDeadline, response("400 Bad Request", "request too long\n")};
-  auto answerer = [this](const std::string& request) -> std::optional<std::string> {
-    const std::optional<std::size_t> end = headEnd(request);
-    if (!end) return std::nullopt;
-    return respond(request.substr(0, *end));
-  };
-  auto exchange = std::make_unique<Exchange>(fd, bounds, answerer, [this](Exchange& done) { exchanges_.erase(&done); });
-  Exchange* key = exchange.get();
-  exchanges_.emplace(key, std::move(exchange));
 }
 
 }  // namespace service

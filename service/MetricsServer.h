@@ -8,13 +8,13 @@
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <unordered_map>
+
+#include "service/ExchangeSet.h"
 
 class CSlotSet;
 
 namespace service {
 
-class Exchange;
 class Listener;
 
 class MetricsServer {
@@ -33,18 +33,16 @@ public:
 
   // Listens on the literal `address` and `port`; "" when it does, else the reason it cannot.
   std::string open(const std::string& address, int port);
-  int clients() const { return static_cast<int>(exchanges_.size()); }
+  int clients() const { return exchanges_.size(); }
 
   // The response to a whole request head (request line and header lines).
   std::string respond(const std::string& head);
 
 private:
-  void accepted(int fd);
-
   CSlotSet& slots_;
   std::string version_;
   std::unique_ptr<Listener> listener_;
-  std::unordered_map<Exchange*, std::unique_ptr<Exchange>> exchanges_;  // owned; the open connections
+  ExchangeSet exchanges_;
 };
 
 }  // namespace service
