@@ -257,10 +257,8 @@ void CTcpRepeater::connectDone(int index) {
 
 void CTcpRepeater::connectedOptions(CTcpStreamPair& pair, int index) {
   const CTcpStreamPair::Route* route = routed(pair);
-  if (route && balancer_->connected(route->destination, steady_clock::now())) {
-    const net::Destination& to = (*destinations_)[route->destination];
-    trace("CTcpRepeater::destinationUp() host=%s, port=%d\n", to.forwardHost.c_str(), to.forwardPort);
-  }
+  if (route && balancer_->connected(route->destination, steady_clock::now()))
+    destinationChanged(route->destination, true);
   if (options_.keepAlive > 0) net::setKeepAlive(*pair.connectStream, options_.keepAlive);
   if (options_.idleTimeout <= 0) return;
   pair.acceptStream->watchIdle();
@@ -286,7 +284,7 @@ void CTcpRepeater::connectTimedOut(int index) {
   const net::Destination& to = destinationOf(*pair);
   trace("CTcpRepeater::connectTimeout() host=%s, port=%d, after %ds\n", to.forwardHost.c_str(), to.forwardPort,
         to.connectTimeout);
-  pair->connector->giveUp();  // the client's time is spent: no next destination either
+  pair->connector->giveUp();  // no next address of this destination: the next destination, if any
   notifyOnError(index, pair->connectStream->kind, ETIMEDOUT);
 }
 

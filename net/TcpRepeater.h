@@ -52,6 +52,8 @@ public:
   virtual void notifyOnPeerRefused(const std::string& /*address*/, int /*port*/) {}
   // A connection that came from one of the program's own outgoing sockets, already closed.
   virtual void notifyOnLoopRefused(const std::string& /*address*/, int /*port*/) {}
+  // One of several destinations ("host:port" as the settings name it) taken for down or up again.
+  virtual void notifyOnDestinationState(const std::string& /*destination*/, bool /*up*/) {}
 
 protected:
   ~CTcpRepeaterListener() = default;
@@ -147,6 +149,7 @@ private:
   void destinationFailed(CTcpStreamPair& pair);
   void destinationEnded(CTcpStreamPair& pair);
   void rebuildBalancer();
+  void destinationChanged(int destination, bool up);
   const net::Destination& destinationOf(const CTcpStreamPair& pair) const;
   // The pair's route when it belongs to the current destinations, else null.
   CTcpStreamPair::Route* routed(const CTcpStreamPair& pair) const;

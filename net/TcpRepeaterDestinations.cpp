@@ -1,6 +1,7 @@
 // The repeater's part of a slot with several destinations: the list, the choice among them for
 // each client, the next one when a connect fails, and the health probes that keep their states.
 #include <algorithm>
+#include <cerrno>
 
 #include "net/EventLoop.h"
 #include "net/TcpRepeater.h"
@@ -42,10 +43,15 @@ void CTcpRepeater::rebuildBalancer() {
 
 void CTcpRepeater::probed(std::uint64_t generation, int destination, bool answered) {
   if (!balancer_ || generation != balancerGeneration_) return;
-  if (!balancer_->probed(destination, answered, steady_clock::now())) return;
+  if (balancer_->probed(destination, answered, steady_clock::now())) destinationChanged(destination, answered);
+}
+
+// Once per change between up and down, not per client or probe.
+void CTcpRepeater::destinationChanged(int destination, bool up) {
   const net::Destination& to = (*destinations_)[destination];
-  trace("CTcpRepeater::%s() host=%s, port=%d\n", answered ? "destinationUp" : "destinationDown", to.forwardHost.c_str(),
+  trace("CTcpRepeater::%s() host=%s, port=%d\n", up ? "destinationUp" : "destinationDown", to.forwardHost.c_str(),
         to.forwardPort);
+  if (listener) listener->notifyOnDestinationState(net::forwardValueText({to.forwardHost, to.forwardPort}), up);
 }
 
 std::vector<CTcpRepeater::DestinationState> CTcpRepeater::destinationStates() const {
@@ -85,6 +91,9 @@ const net::Destination& CTcpRepeater::destinationOf(const CTcpStreamPair& pair) 
   return route ? (*destinations_)[route->destination] : destinations_->front();
 }
 
+// A refused connect leaves the next destination the rest of the client's connect time; one that
+// timed out spent it all, so the next gets the whole connect time again (else one destination
+// that never answers would fail every client sent to it while the others serve).
 bool CTcpRepeater::failOver(int index, int err) {
   CTcpStreamPair* pair = pairs.at(index);
   CTcpStreamPair::Route* route = routed(*pair);
@@ -95,7 +104,7 @@ bool CTcpRepeater::failOver(int index, int err) {
   milliseconds left(-1);
   if (timeout > 0) {
     left = duration_cast<milliseconds>(pair->started + seconds(timeout) - now);
-    if (left.count() <= 0) return false;
+    if (err == ETIMEDOUT || left.count() <= 0) left = seconds(timeout);
   }
   const int next = balancer_->next(route->tried, route->destination, now);
   if (next < 0) return false;
@@ -111,10 +120,7 @@ bool CTcpRepeater::failOver(int index, int err) {
 void CTcpRepeater::destinationFailed(CTcpStreamPair& pair) {
   const CTcpStreamPair::Route* route = routed(pair);
   if (!route) return;
-  const net::Destination& to = (*destinations_)[route->destination];
-  if (balancer_->connectFailed(route->destination, steady_clock::now()))
-    trace("CTcpRepeater::destinationDown() host=%s, port=%d for %ds\n", to.forwardHost.c_str(), to.forwardPort,
-          options_.retryDown);
+  if (balancer_->connectFailed(route->destination, steady_clock::now())) destinationChanged(route->destination, false);
   destinationEnded(pair);
 }
 

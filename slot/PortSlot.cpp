@@ -264,3 +264,6 @@ void CPortSlot::notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int 
 void CPortSlot::notifyOnPeerRefused(const std::string& address, int port) { activity.peerRefused(address, port); }
 
 void CPortSlot::notifyOnLoopRefused(const std::string& address, int port) { activity.loopRefused(address, port); }
+void CPortSlot::notifyOnDestinationState(const std::string& destination, bool up) {
+  activity.destinationChanged(destination, up);
+}

@@ -123,6 +123,7 @@ public:
   void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override;
   void notifyOnPeerRefused(const std::string& address, int port) override;
   void notifyOnLoopRefused(const std::string& address, int port) override;
+  void notifyOnDestinationState(const std::string& destination, bool up) override;
 
   // "TCP-PORT<slotIndex>".
   std::string sectionName() const;

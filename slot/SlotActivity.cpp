@@ -86,6 +86,10 @@ void CSlotActivity::peerRefused(const std::string& address, int port) {
   if (evlog::enabled()) evlog::post(evlog::peerRefusedLine(slot, address, port));
 }
 
+void CSlotActivity::destinationChanged(const std::string& destination, bool up) {
+  if (evlog::enabled()) evlog::post(evlog::destinationStateLine(slot, destination, up));
+}
+
 void CSlotActivity::loopRefused(const std::string& address, int port) {
   if (evlog::enabled()) evlog::post(evlog::loopRefusedLine(slot, address, port));
 }
