@@ -7,14 +7,17 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/ConfigCheck.h"
+#include "app/ControlRequest.h"
 #include "app/HeadlessRun.h"
 #include "app/LegacySettings.h"
+#include "app/ProgramLog.h"
 #include "app/SettingsPath.h"
 #include "app/SignalPipe.h"
 #include "app/StartupArgs.h"
 #include "app/StdStreams.h"
-#include "app/VersionRecord.h"
 #include "app/WorkingDir.h"
+#include "log/LogLines.h"
 #include "net/AsyncSocket.h"
 #include "net/Trace.h"
 #include "res/DialogTemplate.h"
@@ -28,13 +31,6 @@ const char* const noDisplayText =
 
 namespace {
 
-// The product version of the program's own record, without the about box's "Ver.:".
-std::string productVersion() {
-  std::string text = versionText();
-  const std::string prefix = "Ver.:";
-  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
-}
-
 // The about box has no room for the licence without a change of its template; it goes here.
 const char licenceLines[] =
     "ライセンス: GNU GPL バージョン 3 以降 (GPL-3.0-or-later) <https://www.gnu.org/licenses/gpl-3.0.html>\n"
@@ -44,10 +40,14 @@ const char licenceLines[] =
 
 CRelvaneApp::Windowing CRelvaneApp::beginWindowing(int, char**) { return Windowing::NoWindows; }
 
-void CRelvaneApp::showRefusal(const char* text, const char*) { std::fprintf(stderr, "%s\n", text); }
+// A line of the log, naming the settings file.
+void CRelvaneApp::showRefusal(const char* text, const char*) {
+  writeNow(evlog::startRefusedLine(settingsPath, text), chosenLogFormat(logFormat, nullptr));
+}
 
 int CRelvaneApp::runMainWindow() {
   CHeadlessRun run(settingsPath, debugMode, false, quiet);
+  run.setLogFormat(logFormat);
   return run.run();
 }
 
@@ -76,7 +76,12 @@ std::optional<int> CRelvaneApp::refuseStart(Windowing windowing) {
   }
   switch (instance.acquire(settingsPath)) {
     case CSingleInstance::Acquired: exit = 0; return std::nullopt;
-    case CSingleInstance::AlreadyRunning: showRefusal(alreadyRunningText, alreadyRunningCaption); return -1;
+    case CSingleInstance::AlreadyRunning:
+      showRefusal(alreadyRunningText, alreadyRunningCaption);
+      // The box keeps its one text; standard error names the file beside it.
+      if (windowing == Windowing::Window)
+        writeNow(evlog::startRefusedLine(settingsPath, alreadyRunningText), chosenLogFormat(logFormat, nullptr));
+      return -1;
     case CSingleInstance::Failed: break;
   }
   // Starting anyway could let two instances write one INI file; say why we stop.
@@ -92,12 +97,24 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   if (answerCommandLine(line)) return 0;
   const SettingsPlace place = currentSettingsPlace();
   settingsPath = settingsFilePath(line.configPath, place);
+  if (!line.control.empty()) {  // a request to the program on the file: nothing of ours starts
+    exit = runControlRequest(line, settingsPath);
+    return 0;
+  }
+  if (line.check) {  // before any window, lock or folder: it only reads
+    exit = checkSettingsFile(settingsPath, stdout);
+    return 0;
+  }
   const Windowing windowing = line.headless ? Windowing::NoWindows : beginWindowing(argc, argv);
   quiet = line.quiet;
+  logFormat = line.logFormat;
   if (const std::optional<int> refused = refuseStart(windowing)) return *refused;
   // Under the lock, so two programs started at once do not both copy.
-  if (const std::string moved = adoptStartFolderSettings(line.configPath, place, settingsPath); !moved.empty())
-    showRefusal(moved.c_str(), nullptr);
+  if (const std::string moved = adoptStartFolderSettings(line.configPath, place, settingsPath); !moved.empty()) {
+    if (windowing == Windowing::Window) showRefusal(moved.c_str(), nullptr);
+    else
+      writeNow(evlog::settingsCopiedLine(settingsPath, moved), chosenLogFormat(logFormat, nullptr));
+  }
 
   // The argument lines belong to the debug trace alone: without the switch they go where the
   // rest of the trace goes, nowhere.
@@ -114,6 +131,7 @@ int CRelvaneApp::startInstance(int argc, char** argv) {
   } else {
     // Without a window the run is headless, asked for or not (the build without Qt).
     CHeadlessRun run(settingsPath, debugMode, true, quiet);
+    run.setLogFormat(logFormat);
     exit = run.run();
   }
   return 0;

@@ -41,8 +41,8 @@ protected:
   // program has none (the slots run without); NoDisplay: it has, but there is no display.
   virtual Windowing beginWindowing(int argc, char** argv);
   // A refused start, or a notice at start. With a caption: a plain box with that caption and
-  // no icon; without: a box captioned with the program's name. Without windows: the text on
-  // standard error.
+  // no icon; without: a box captioned with the program's name. Without windows: a line of the
+  // log on standard error, naming the settings file.
   virtual void showRefusal(const char* text, const char* caption);
   // Runs the main window until it is closed; returns the exit code.
   virtual int runMainWindow();
@@ -59,5 +59,6 @@ private:
 
   CSingleInstance instance;  // held for the process lifetime
   int exit = 0;
-  bool quiet = false;  // --quiet: no event log on standard error
+  bool quiet = false;     // --quiet: no event log on standard error
+  std::string logFormat;  // --log-format: "text", "json" or "" (the settings file may choose)
 };

@@ -7,18 +7,20 @@
 #include <QPointer>
 #include <QScreen>
 #include <algorithm>
-#include <cstdio>
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
 #include "app/Composition.h"
 #include "app/HomePage.h"
 #include "app/PanelLayout.h"
+#include "app/ProgramLog.h"
 #include "app/RelvaneApp.h"
+#include "app/RunServices.h"
 #include "app/SignalPipe.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/SettingDlg.h"
 #include "log/EventLog.h"
+#include "log/LogLines.h"
 #include "net/Trace.h"
 #include "panel/PortDlg.h"
 #include "res/Resource.h"
@@ -35,7 +37,7 @@ CRelvaneDlg::CRelvaneDlg(std::string path, int panelCount)
     : ui::CDialog(IDD_RELVANE_DIALOG), icon(applicationIcon()), iniPath(std::move(path)), configuredSlots(panelCount) {
   saveReport = std::make_unique<CSaveReport>([this](const std::string& text) {
     // While closing (a signal, a logout) a box would hold the exit up: the terminal gets it.
-    if (closing) std::fprintf(stderr, "%s\n", text.c_str());
+    if (closing) writeNow(evlog::saveFailedLine(iniPath, text), chosenLogFormat("", &allSlots->globals()));
     else
       ui::messageBox(text, this);
   });
@@ -85,6 +87,7 @@ bool CRelvaneDlg::onInitDialog() {
   layoutPanels();
   centerOn(nullptr);
   reportSettingProblems();
+  openServices();
   if (showOnStart == 1) showMainWindow(true);
   setWindowTitle(QString::fromUtf8(mainWindowTitle));
   composition::queryComposition(&glassEnabled);
@@ -136,12 +139,38 @@ CPortDlg* CRelvaneDlg::createPanel(CPortSlot& slot, const std::string& refusal) 
 void CRelvaneDlg::createPortPanels() {
   // Slots saved as ON start now, during launch; each refusal is shown by its panel. A signal to
   // close stops the launch before the next port opens, and the window then closes.
-  allSlots->startAll([this](CPortSlot& slot, const std::string& refusal) {
+  int started = 0;
+  allSlots->startAll([this, &started](CPortSlot& slot, const std::string& refusal) {
     createPanel(slot, refusal);
+    started += slot.started() ? 1 : 0;
     return !CSignalPipe::closeAsked(debugMode, false);
   });
   if (CSignalPipe::closeAsked(debugMode, false))
     QMetaObject::invokeMethod(this, &CRelvaneDlg::closeInOrder, Qt::QueuedConnection);
+  else
+    evlog::post(evlog::startLine(productVersion(), iniPath, allSlots->size(), started));
+}
+
+void CRelvaneDlg::openServices() {
+  service::ControlHooks hooks;
+  // The window's settings may hold edits the file does not have: reading the file again is a
+  // new start of the window, never done behind the user's back.
+  hooks.noReload =
+      "ウィンドウ版は編集中の設定を保持しているため読み直しません。ファイルを読み直すにはウィンドウを閉じて起動し直して"
+      "ください";
+  hooks.switchSlot = [this](int n, bool on) { return switchSlot(n, on); };
+  services = std::make_unique<CRunServices>(*allSlots, std::move(hooks));
+  // Not a box: the window works without them, and the log window keeps the reason.
+  services->open(iniPath, [](const std::string& text) {
+    trace("CRelvaneDlg: %s\n", text.c_str());
+    evlog::post(evlog::serviceFailedLine(text));
+  });
+}
+
+std::string CRelvaneDlg::switchSlot(int n, bool on) {
+  for (CPortDlg* panel : panels)
+    if (panel->slot.slotIndex == n) return panel->switchFromOutside(on);
+  return "no panel shows slot " + std::to_string(n);
 }
 
 void CRelvaneDlg::reportSettingProblems() {
@@ -325,6 +354,7 @@ void CRelvaneDlg::destroyPortPanels() {
   if (panels.empty() && !settingsDialog) return;
   trace("CRelvaneDlg::destroyPortPanels()\n");
   closing = true;
+  services.reset();  // nothing may ask for a slot that is going
   allSlots->shutdown();
   for (CPortDlg* panel : panels) {
     panel->hide();

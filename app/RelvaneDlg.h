@@ -14,6 +14,7 @@
 class CLogDlg;
 class CPortDlg;
 class CPortSlot;
+class CRunServices;
 class CSaveReport;
 class CSettingDlg;
 class CSlotSet;
@@ -87,6 +88,8 @@ private:
   void layoutPanels();
   void applyGlassFrame();
   void onFinished();
+  void openServices();
+  std::string switchSlot(int n, bool on);
 
   QIcon icon;
   evlog::Ring logRing;                      // everything the slots log while the window lives, for the log window
@@ -98,6 +101,7 @@ private:
   QAction* removeSlotAction = nullptr;      // in systemMenu, shown over a panel
   std::unique_ptr<CSaveReport> saveReport;  // one for all slots: each cause is told once
   std::unique_ptr<CSlotSet> allSlots;       // the slots the panels show
+  std::unique_ptr<CRunServices> services;   // control socket and metrics over allSlots, while the panels live
   QRect panelRect;                          // the last panel created
   std::string iniPath;
   const int configuredSlots;

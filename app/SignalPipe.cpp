@@ -5,11 +5,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 // Both ends live until the process ends: a late signal still has somewhere to go.
 int pipeRead = -1;
 int pipeWrite = -1;
-bool closing = false;  // a signal read during the start asked to close
+bool closing = false;    // a signal read during the start asked to close
+bool reloading = false;  // one asked to reload
 
 extern "C" void onTerminationSignal(int signo) {
   int savedErrno = errno;
@@ -22,8 +25,8 @@ extern "C" void onTerminationSignal(int signo) {
 
 SignalAction signalAction(int signo, int debugMode, bool headless) {
   switch (signo) {
-    case SIGTERM:
-    case SIGHUP: return SignalAction::CloseInOrder;
+    case SIGTERM: return SignalAction::CloseInOrder;
+    case SIGHUP: return headless ? SignalAction::Reload : SignalAction::CloseInOrder;
     case SIGINT: return (debugMode != 0 && !headless) ? SignalAction::Ignore : SignalAction::CloseInOrder;
     default: return SignalAction::Ignore;
   }
@@ -52,10 +55,15 @@ bool CSignalPipe::install() {
 }
 
 bool CSignalPipe::closeAsked(int debugMode, bool headless) {
-  for (int signo : drain())
-    if (signalAction(signo, debugMode, headless) == SignalAction::CloseInOrder) closing = true;
+  for (int signo : drain()) {
+    const SignalAction action = signalAction(signo, debugMode, headless);
+    closing = closing || action == SignalAction::CloseInOrder;
+    reloading = reloading || action == SignalAction::Reload;
+  }
   return closing;
 }
+
+bool CSignalPipe::reloadAsked() { return std::exchange(reloading, false); }
 
 void CSignalPipe::restoreDefaults() {
   for (int signo : {SIGTERM, SIGHUP, SIGINT}) ::signal(signo, SIG_DFL);

@@ -5,9 +5,10 @@
 #include <vector>
 
 // What a termination signal means for the running program.
-enum class SignalAction { Ignore, CloseInOrder };
+enum class SignalAction { Ignore, CloseInOrder, Reload };
 
-// SIGTERM and SIGHUP close in order in every mode. SIGINT is ignored by the windowed
+// SIGTERM closes in order in every mode; SIGHUP reloads the settings in a headless run and
+// closes in order in the window. SIGINT is ignored by the windowed
 // program in debug mode (the interrupt key is at hand in its terminal) and closes in
 // order otherwise; a headless run always closes in order on it.
 SignalAction signalAction(int signo, int debugMode, bool headless);
@@ -25,6 +26,9 @@ public:
   // Reads every signal number waiting in the pipe, without blocking.
   static std::vector<int> drain();
   // For the start, between one port and the next: drains the pipe and tells whether a signal
-  // read now or at an earlier call asked to close (signals that are ignored are dropped).
+  // read now or at an earlier call asked to close (signals that are ignored are dropped; a
+  // reload waits for reloadAsked()).
   static bool closeAsked(int debugMode, bool headless);
+  // True once when closeAsked() read a signal that asks to reload.
+  static bool reloadAsked();
 };

@@ -57,10 +57,10 @@ std::uint64_t fnv1a(const std::string& text) {
 
 std::string identity(const struct stat& st) { return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino); }
 
-std::string lockFileIn(const std::string& folder, const std::string& key) {
+std::string lockFileIn(const std::string& folder, const std::string& key, const char* suffix = ".lock") {
   char hash[17];
   std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(key)));
-  return folder + "/" + CSingleInstance::instanceName() + "-" + hash + ".lock";
+  return folder + "/" + CSingleInstance::instanceName() + "-" + hash + suffix;
 }
 
 // Held for good once taken; Failed and AlreadyRunning leave nothing open.
@@ -97,15 +97,20 @@ std::string CSingleInstance::instanceName() {
   return name;
 }
 
+std::string CSingleInstance::runtimeFolder() { return lockFolder(); }
+
 std::string CSingleInstance::lockPath(const std::string& settingsPath) {
-  const std::string folder = lockFolder();
+  return placePath(lockFolder(), settingsPath, ".lock");
+}
+
+std::string CSingleInstance::placePath(const std::string& folder, const std::string& settingsPath, const char* suffix) {
   if (folder.empty()) return {};
   std::error_code ec;
   std::filesystem::path file = std::filesystem::weakly_canonical(settingsPath, ec);
   if (ec) file = std::filesystem::path(settingsPath).lexically_normal();
   struct stat st {};
   const std::string where = ::stat(file.parent_path().c_str(), &st) == 0 ? identity(st) : file.parent_path().string();
-  return lockFileIn(folder, where + "/" + file.filename().string());
+  return lockFileIn(folder, where + "/" + file.filename().string(), suffix);
 }
 
 std::string CSingleInstance::fileLockPath(const std::string& settingsPath) {

@@ -25,6 +25,11 @@ public:
   static std::string lockPath(const std::string& settingsPath);
   // The lock file's path for the file itself; empty also when it does not exist.
   static std::string fileLockPath(const std::string& settingsPath);
+  // The private folder the locks live in; empty when none can be had.
+  static std::string runtimeFolder();
+  // What lockPath names, in `folder` and ending in `suffix` instead: for other files that
+  // belong to the program on one settings file, found by every spelling of its path.
+  static std::string placePath(const std::string& folder, const std::string& settingsPath, const char* suffix);
 
   Result acquire(const std::string& settingsPath);
   // errno of the last Failed acquire; the lock path it tried.

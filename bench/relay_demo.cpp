@@ -57,6 +57,7 @@ int stopSignals() {
 struct Logging final : CTcpRepeaterListener {
   CSlotActivity activity;
   void notifyOnConnectionCount(int) override {}
+  void notifyOnPairOpen(const CTcpStreamPair& pair) override { activity.pairOpened(pair); }
   void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override {
     activity.pairEnded(pair, how, err);
   }

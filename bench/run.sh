@@ -190,7 +190,7 @@ timeout 3600 "$bench" --server-port "$server_port" \
   --target "engine-demo=$relay_port:$relay_pid" \
   --target "engine-demo-log=$log_port:$log_pid" \
   "${before_target[@]}" "${sizes[@]}" "${extra[@]}" || status=$?
-echo "engine-demo-log standard error: $(wc -l <"$tmp/relay-log.log") lines (its start line, then one per connection)"
+echo "engine-demo-log standard error: $(wc -l <"$tmp/relay-log.log") lines (its start line, then two per connection: opened and ended)"
 echo
 echo "load:    $(uptime | sed 's/.*load average: //') (after)"
 exit $status

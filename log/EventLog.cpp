@@ -1,10 +1,10 @@
 #include "log/EventLog.h"
 
-#include "log/LogLines.h"
-
 #include <algorithm>
 #include <ctime>
 #include <vector>
+
+#include "log/LogLines.h"
 
 namespace evlog {
 namespace {
@@ -13,6 +13,38 @@ std::vector<Sink*>& sinks() {
   static std::vector<Sink*> all;  // one thread only: the GUI thread or the headless loop
   return all;
 }
+
+// The local date and time of one second, formatted once: lines come in bursts within a second.
+struct LocalSecond {
+  std::time_t formattedFor = -1;
+  long inZone = 0;  // the zone's offset when formatted (tzset may change it)
+  char text[40] = {};
+  std::size_t length = 0;
+  long offset = 0;  // seconds east of UTC at that second
+};
+
+const LocalSecond& localSecond(std::time_t t) {
+  static LocalSecond cached;  // one thread only, as the sinks
+  if (t != cached.formattedFor || ::timezone != cached.inZone) {
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    cached.length = std::strftime(cached.text, sizeof cached.text, "%Y-%m-%d %H:%M:%S", &local);
+    cached.offset = local.tm_gmtoff;
+    cached.formattedFor = t;
+    cached.inZone = ::timezone;
+  }
+  return cached;
+}
+
+std::pair<std::time_t, int> split(std::chrono::system_clock::time_point when) {
+  using namespace std::chrono;
+  const auto sinceEpoch = when.time_since_epoch();
+  const auto wholeSeconds = floor<std::chrono::seconds>(sinceEpoch);
+  return {static_cast<std::time_t>(wholeSeconds.count()),
+          static_cast<int>(duration_cast<milliseconds>(sinceEpoch - wholeSeconds).count())};
+}
+
+std::string twoDigits(long n) { return {static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10)}; }
 
 }  // namespace
 
@@ -24,38 +56,34 @@ void removeSink(Sink* sink) { std::erase(sinks(), sink); }
 
 bool enabled() { return !sinks().empty(); }
 
-void post(const std::string& text) {
+void post(const Record& record) {
   if (!enabled()) return;
-  std::string line = localTimestamp(std::chrono::system_clock::now());
-  line.reserve(line.size() + 1 + text.size());
-  line += ' ';
-  line += text;
-  if (sinks().size() == 1) return sinks().front()->write(line);
+  if (sinks().size() == 1) return sinks().front()->write(record);
   // A sink may remove itself while it writes; walk a copy.
   const std::vector<Sink*> targets = sinks();
-  for (Sink* sink : targets) sink->write(line);
+  for (Sink* sink : targets) sink->write(record);
 }
 
-// Lines come in bursts within one second: the date and time are formatted once per second,
-// only the milliseconds per line.
+void post(const std::string& text) {
+  if (enabled()) post(messageLine(text));
+}
+
 std::string localTimestamp(std::chrono::system_clock::time_point when) {
-  using namespace std::chrono;
-  const auto sinceEpoch = when.time_since_epoch();
-  const auto wholeSeconds = floor<std::chrono::seconds>(sinceEpoch);
-  const auto millis = static_cast<int>(duration_cast<milliseconds>(sinceEpoch - wholeSeconds).count());
-  const std::time_t t = static_cast<std::time_t>(wholeSeconds.count());
-  static std::time_t formattedFor = -1;  // one thread only, as the sinks
-  static long formattedInZone = 0;       // the zone's offset then (tzset may change it)
-  static char text[40];
-  static std::size_t length = 0;
-  if (t != formattedFor || ::timezone != formattedInZone) {
-    std::tm local{};
-    ::localtime_r(&t, &local);
-    length = std::strftime(text, sizeof text - 5, "%Y-%m-%d %H:%M:%S", &local);
-    formattedFor = t;
-    formattedInZone = ::timezone;
-  }
-  return std::string(text, length) + thousandths(millis);
+  const auto [t, millis] = split(when);
+  const LocalSecond& second = localSecond(t);
+  return std::string(second.text, second.length) + thousandths(millis);
+}
+
+std::string isoTimestamp(std::chrono::system_clock::time_point when) {
+  const auto [t, millis] = split(when);
+  const LocalSecond& second = localSecond(t);
+  std::string text(second.text, second.length);
+  if (text.size() > 10) text[10] = 'T';
+  text += thousandths(millis);
+  const long east = second.offset < 0 ? -second.offset : second.offset;
+  text += second.offset < 0 ? '-' : '+';
+  text += twoDigits(east / 3600) + ':' + twoDigits(east / 60 % 60);
+  return text;
 }
 
 }  // namespace evlog

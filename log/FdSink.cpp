@@ -7,13 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "log/EventLog.h"
+#include "log/JournalStream.h"
+#include "log/LogLines.h"
 
 namespace evlog {
 
-std::string omittedLine(unsigned long long count) { return std::to_string(count) + " 行を省略しました"; }
-
-FdSink::FdSink(int fd, std::size_t bound) : fd_(fd), bound_(bound) {
+FdSink::FdSink(int fd, std::size_t bound) : fd_(fd), bound_(bound), journal_(journalStream(fd)) {
   struct stat st {};
   socket_ = ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
 }
@@ -24,16 +23,19 @@ void FdSink::enqueue(std::string line) {
   queue_.push_back(std::move(line));
 }
 
-void FdSink::write(const std::string& line) {
+void FdSink::enqueueDropped() {
+  enqueue(renderLine(linesDroppedLine(dropped_), format_, journal_));
+  dropped_ = 0;
+}
+
+void FdSink::write(const Record& record) {
+  std::string line = renderLine(record, format_, journal_);
   if (queued_ + line.size() + 1 > bound_) {
     ++dropped_;
     return;
   }
-  if (dropped_ != 0) {
-    enqueue(localTimestamp(std::chrono::system_clock::now()) + ' ' + omittedLine(dropped_));
-    dropped_ = 0;
-  }
-  enqueue(line);
+  if (dropped_ != 0) enqueueDropped();
+  enqueue(std::move(line));
 }
 
 bool FdSink::writable(int timeoutMs) const {
@@ -75,8 +77,7 @@ void FdSink::flush() {
   while (!queue_.empty() && writeSome()) {
   }
   if (queue_.empty() && dropped_ != 0) {  // the reader caught up: say what it missed
-    enqueue(localTimestamp(std::chrono::system_clock::now()) + ' ' + omittedLine(dropped_));
-    dropped_ = 0;
+    enqueueDropped();
     while (!queue_.empty() && writeSome()) {
     }
   }

@@ -1,5 +1,5 @@
 #pragma once
-// The most recent event lines, oldest first, for the log window: a window opened late still
+// The most recent event lines in the text form, oldest first, for the log window: a window opened late still
 // shows what happened before, and a watcher hears each new line as it comes.
 #include <cstddef>
 #include <deque>
@@ -22,7 +22,7 @@ public:
   static constexpr std::size_t kDefaultCapacity = 1000;
 
   explicit Ring(std::size_t capacity = kDefaultCapacity) : capacity_(capacity ? capacity : 1) {}
-  void write(const std::string& line) override;
+  void write(const Record& record) override;
 
   const std::deque<std::string>& lines() const { return lines_; }
   std::size_t capacity() const { return capacity_; }

@@ -1,13 +1,13 @@
 #pragma once
-// Where finished event lines go: standard error for a run without a window, a ring of recent
-// lines for the log window. A line arrives without its line break.
-#include <string>
+// Where the log's records go: standard error for a run without a window, a ring of recent text
+// lines for the log window. Each sink writes a record in its own shape (LogFormat.h).
+#include "log/LogRecord.h"
 
 namespace evlog {
 
 class Sink {
 public:
-  virtual void write(const std::string& line) = 0;
+  virtual void write(const Record& record) = 0;
 
 protected:
   ~Sink() = default;

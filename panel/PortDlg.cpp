@@ -75,6 +75,13 @@ void CPortDlg::onToggle() {
   setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
 }
 
+std::string CPortDlg::switchFromOutside(bool on) {
+  const std::string refusal = slot.toggleSlot(on ? 1 : 0);
+  setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
+  updateData(false);
+  return refusal;
+}
+
 void CPortDlg::onSettings() {
   updateData(true);
   if (slot.act != 0) {

@@ -39,6 +39,9 @@ public:
   void onSettings();  // 1013 clicked
   void onConfirm();   // 1012 clicked
   void onAccess();    // context menu: the access dialog (ID_PANEL_ACCESS)
+  // A switch asked for from outside the window (the control socket), as a click on the check
+  // box switches: the box and the colours follow, but a refusal is returned rather than shown.
+  std::string switchFromOutside(bool on);
 
   // The panel's entries of the window's context menu, for a right click on this panel: the
   // access dialog, then the slot's totals since switch-on (read now). The chosen entry's data

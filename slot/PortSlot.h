@@ -1,8 +1,8 @@
 #pragma once
 // CPortSlot: one forwarding slot's settings, their INI persistence and the switching rules,
 // without any window. A port panel shows one and a headless run uses it directly; both get it
-// from the slot set that owns it. Every switch-on, refusal, stop and connection end is told to
-// the event log.
+// from the slot set that owns it. Every switch-on, refusal, stop, connection opening and end is
+// told to the event log.
 #include <functional>
 #include <set>
 #include <string>
@@ -12,6 +12,7 @@
 #include "filter/IpFilter.h"
 #include "net/TcpRepeater.h"
 #include "slot/SlotActivity.h"
+#include "slot/SlotOptions.h"
 
 class CSaveReport;
 namespace ini {
@@ -61,7 +62,8 @@ public:
   // kForwardPortInvalid (a port outside 1..65535), kForwardToItself (this host at the listen
   // port: every client would make one more), then the access settings' refusals (a FILTER that
   // names no mode, a rule that does not parse in rule mode, a listen address that is not this
-  // machine's).
+  // machine's), then the further keys' (SlotOptions: an invalid value that may not fall back, a
+  // source address that is not this machine's). kForwardToItself counts every destination.
   std::string switchOnRefusal() const;
   // The user's ON/OFF click with the new check state (any non-zero is on). A refused switch-on,
   // or one whose listen port could not be opened (kListenFailed), sets act = 0, saves nothing
@@ -84,16 +86,44 @@ public:
   // saveSettings() when something is unsaved, then the repeater stops, closing every live
   // connection.
   void shutdownSlot();
+
+  // What a reload did to the slot that keeps its number.
+  enum class Reloaded {
+    Kept,     // the same settings, and listening or not as the file says: untouched
+    Changed,  // new settings taken: for the clients from now on, the live pairs carry on
+    Started,  // saved ON and not listening before: switched on with the settings read
+    Stopped,  // switched off in the file: no longer listening, the live pairs carry on
+    Refused,  // saved ON but could not listen; `refusal` says why
+  };
+  // The reload: `fresh` is this slot's section read again (loadSettings) with nothing to refuse.
+  // The settings are compared with what this slot runs. A listener is reopened only when the
+  // listen port or address changed, the new one opened before the old one closes; when that
+  // fails the slot keeps its old settings and listener. The destination, buffer size, time bounds and filter apply to the clients from
+  // now on. Nothing is saved: ACT keeps its text even when a switch-on is refused. A refusal is
+  // logged, except a new listener's when `quietRefusal` (the caller tries again later).
+  Reloaded reloadFrom(const CPortSlot& fresh, std::string& refusal, bool quietRefusal = false);
+  // The switch-on of startSlot for a slot loaded already (a reload's new slot); the refusal.
+  std::string startLoaded();
+  // Stops taking clients and lets the live pairs end on their own (logging the stop).
+  void stopListening();
+  // True when the file's settings of `other` are these (ACT aside).
+  bool sameSettings(const CPortSlot& other) const;
+  // Pairs connected or still connecting.
+  int livePairs() const { return repeater.livePairs(); }
   // The relayed pairs one after another, from position 0; null after the last.
   CTcpStreamPair* nextPair(int& position) { return repeater.getNextPair(position); }
   // Connections served, refused, failed and bytes each way since the slot was last switched
   // on, live connections included.
   SlotTotals totals() { return activity.totals(repeater); }
+  // Each destination's state when the slot has more than one (else empty).
+  std::vector<CTcpRepeater::DestinationState> destinationStates() const { return repeater.destinationStates(); }
 
   void notifyOnConnectionCount(int count) override;
+  void notifyOnPairOpen(const CTcpStreamPair& pair) override;
   void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override;
   void notifyOnPeerRefused(const std::string& address, int port) override;
   void notifyOnLoopRefused(const std::string& address, int port) override;
+  void notifyOnDestinationState(const std::string& destination, bool up) override;
 
   // "TCP-PORT<slotIndex>".
   std::string sectionName() const;
@@ -121,10 +151,13 @@ public:
   CSaveReport* saveReport = nullptr;  // not owned; tells the user of a failed save
   // Told after every connection count the repeater reports (the panel repaints); may be empty.
   std::function<void(int count)> onConnectionCount;
+  // The owning set's own hook, told after onConnectionCount; may be empty.
+  std::function<void()> onPairsChanged;
   // [CONNECTTIMEOUT], [HALFCLOSETIMEOUT] seconds 0..kMaxTimeout, 0 = the system's own / none;
   // never written.
   int connectTimeout = CTcpRepeater::kDefaultConnectTimeout;
   int halfCloseTimeout = CTcpRepeater::kDefaultHalfCloseTimeout;
+  SlotOptions options;   // [FORWARD1..9, BALANCE, ..., MAXCONN] never written
   CIpFilter filter;      // [FILTER, ALLOW0..9, DENY0..9] live; the repeater points at it while on
   CIpFilter editFilter;  // working copy handed to the settings and access dialogs
 
@@ -134,6 +167,13 @@ private:
   void checkValues(const ini::Document& doc);
   std::string refuse(std::string message);  // logs a refused switch-on and returns the message
   void stopRepeater();
+  static std::string listenFailedText(int port, int error);  // kListenFailed with the system's reason
+  void copySettings(const CPortSlot& from);
+  bool sameListener(const CPortSlot& other) const;
+  Reloaded takeLive(const CPortSlot& fresh, std::string& refusal, bool quietRefusal);
+  void logListening();
+  std::vector<net::HostPort> destinations() const;  // FORWARDHOST:FORWARDPORT, then FORWARD1..9
+  void configureOutgoing();                         // the options and the source address
 
   std::set<std::string> changedKeys;
   std::string filterModeText;  // a FILTER text that names no mode, for the refusal to name

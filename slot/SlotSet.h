@@ -1,14 +1,18 @@
 #pragma once
 // CSlotSet: the one owner of the slots of a settings file. It counts the file's slot sections,
 // makes one slot for each, starts them at launch, adds the next one, removes one (the later
-// sections move down a number, every other byte stays) and shuts them down in slot order. The
-// headless run and the main window both stand on it; the window only shows a panel per slot.
+// sections move down a number, every other byte stays), takes the file again while the slots
+// relay (the headless run's reload) and shuts them down in slot order. The headless run and the
+// main window both stand on it; the window only shows a panel per slot.
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "log/LogLines.h"
+#include "net/TimerQueue.h"
 #include "slot/GlobalSettings.h"
 #include "slot/PortSlot.h"
 
@@ -42,10 +46,37 @@ public:
   // move down a number. The caller has made sure it is off. The slot is handed back so that
   // whatever shows it can go first; null (and the failure told) when the file keeps it.
   std::unique_ptr<CPortSlot> removeSlot(int index);
-  // Saves and stops every slot in slot order.
+  // Saves and stops every slot in slot order, then the retiring ones (see reload()).
   void shutdown();
   // Drops every slot (after shutdown).
-  void clear() { owned.clear(); }
+  void clear() {
+    owned.clear();
+    retiring.clear();
+  }
+
+  struct ReloadResult {
+    std::vector<std::string> problems;  // why nothing changed; empty when the file was taken
+    evlog::ReloadSummary summary;       // what the reload did, slot by slot
+    bool applied() const { return problems.empty(); }
+  };
+  // Reads the file again under every rule of the launch (see SettingsCheck.h) and takes it,
+  // without ever writing it. A file that cannot be read, that has any problem, or one of whose
+  // slots saved ON would be refused changes nothing. Otherwise the same slot is the same
+  // section, TCP-PORTn, before and after (a section taken out of the middle makes the later
+  // ones different slots with new settings): each slot takes its section as
+  // CPortSlot::reloadFrom says; a slot past the file's last section stops listening and leaves
+  // the set, and lives on as a retiring slot until its last pair ends; a new section's slot
+  // starts as saved. Listeners are closed before others open, so a slot may take a port another
+  // slot left in the same reload; slots that trade ports close their old listeners first and
+  // then open the new ones. The [GLOBAL] settings stay as the launch read them.
+  ReloadResult reload();
+
+  // Told when a slot's count of pairs changes, retiring slots included; may be empty.
+  std::function<void()> onCountChange;
+  // Connected pairs of every slot, the retiring ones included.
+  int connectionsOpen() const;
+  // Slots listening now.
+  int listening() const;
 
   // The launch lines about the file as a whole: each slot-like section that is not used and
   // each [GLOBAL] key that is not.
@@ -60,10 +91,21 @@ public:
 
 private:
   CPortSlot& makeSlot();
+  CPortSlot& adopt(std::unique_ptr<CPortSlot> slot);
+  void retireLast();
+  void pairsChanged();
+  void sweepRetired();
+  void count(evlog::ReloadSummary& summary, int index, CPortSlot::Reloaded how);
+  void takeSwitchedOn(const std::vector<std::unique_ptr<CPortSlot>>& sections, const std::set<int>& portsHeld,
+                      evlog::ReloadSummary& summary);
 
   std::string iniPath;
   CSaveReport* saveReport;
   std::vector<std::unique_ptr<CPortSlot>> owned;  // owned; slot order
+  // Owned: slots a reload took out of the set whose pairs have not all ended; each goes at the
+  // loop round after its last pair's end.
+  std::vector<std::unique_ptr<CPortSlot>> retiring;
+  net::Timer sweep;
   std::unique_ptr<ini::Document> launchDocument;  // open()'s reading, until startAll()
   std::vector<std::string> launchProblems;
   GlobalSettings globalSettings;

@@ -28,7 +28,15 @@ using namespace programrun;
 
 namespace {
 
-const std::string kRefused = "     既に起動されています.     \n";
+const std::string kStamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+
+// A second program's refusal on standard error: the window box's own words, and the file.
+bool refusedOn(const std::string& err, const fs::path& file) {
+  const std::string words = " RelvaneTiv 起動拒否 設定=" + file.string() +
+                            " 内容=\"     既に起動されています.     \"\n";
+  return std::regex_match(err.substr(0, 23), std::regex(kStamp.substr(0, kStamp.size() - 1))) &&
+         err.substr(23) == words;
+}
 
 }  // namespace
 
@@ -45,10 +53,10 @@ TEST_F(ProgramRun, RelaysAndOnSignalsSavesAndClosesInOrderButTheWindowedDebugRun
     bool closedStreams = false;
     std::string more = "";  // sections after the relaying one
   } cases[] = {
-      {{"--headless"}, SIGHUP, ""},  // the argument lines belong to the debug trace
+      {{"--headless"}, SIGINT, ""},  // the argument lines belong to the debug trace
       {{"--headless"}, SIGTERM, "", true},
       {{"--headless", "-D583"}, SIGINT, "1番目の引数=--headless\n2番目の引数=-D583\n" + debug + bin.string()},
-      {{}, SIGINT, ""},
+      {{}, kWindowed ? SIGHUP : SIGINT, ""},  // the window closes on SIGHUP; a headless run reloads
       {{"-D583"}, SIGINT, "1番目の引数=-D583\n" + debug + bin.string()},
       {{}, SIGTERM, "", false, "[TCP-PORT1]\nACT=1\nPORT=0\n"},
   };
@@ -89,7 +97,7 @@ TEST_F(ProgramRun, OneProgramPerSettingsFileWhileItRunsAndAfterItEndsOrIsKilledF
     auto first = start({"--headless"}, {}, false, link, argv0);
     ASSERT_TRUE(first->listening(port)) << first->err();
     auto second = start({"--headless", "--config", ini.string()});  // the same file, named
-    EXPECT_TRUE(second->waitExit() == 1 && second->err() == kRefused) << second->err();
+    EXPECT_TRUE(second->waitExit() == 1 && refusedOn(second->err(), ini)) << second->err();
     auto beside = start({"--headless", "--config=other.ini"});  // another file, relative: side by side
     EXPECT_TRUE(beside->listening(otherPort) && accepting(port)) << beside->err();
     EXPECT_EQ(first->stop(end), end == SIGTERM ? 0 : -1);
@@ -117,8 +125,9 @@ TEST_F(ProgramRun, AsAServiceASignalDuringTheStartEndsItBeforeAnotherPortOpens) 
 }
 
 // Standard error is a pipe nobody reads (a pager left alone, a stuck collector): the relay
-// goes on through 2 000 connections whose log lines do not fit, the lines that found no room
-// are counted once the reader catches up, and SIGTERM ends the program.
+// goes on through 2 000 connections whose log lines (one as each opens, one as it ends) do not
+// fit, the lines that found no room are counted once the reader catches up, and SIGTERM ends
+// the program.
 TEST_F(ProgramRun, AsAServiceALogPipeNobodyReadsHoldsUpNeitherTheRelayNorTheStop) {
   int log[2];
   ASSERT_EQ(::pipe2(log, O_CLOEXEC), 0);
@@ -136,15 +145,16 @@ TEST_F(ProgramRun, AsAServiceALogPipeNobodyReadsHoldsUpNeitherTheRelayNorTheStop
   waitUntil([&] {
     char buffer[65536];
     for (ssize_t n; (n = ::read(log[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-    written = static_cast<int>(std::count(text.begin(), text.end(), '\n')) - 1;  // but the listening line
+    // But the listening line and the start line.
+    written = static_cast<int>(std::count(text.begin(), text.end(), '\n')) - 2;
     dropped = 0;
-    const std::regex omitted(R"(\n\S+ \S+ (\d+) 行を省略しました\n)");
+    const std::regex omitted(R"(\n\S+ \S+ RelvaneTiv 行省略 行数=(\d+)\n)");
     for (std::sregex_iterator m(text.begin(), text.end(), omitted), end; m != end; ++m)
       dropped += std::stoi((*m)[1]), --written;
-    return written + dropped >= 2000;
+    return written + dropped >= 4000;
   });
   EXPECT_GT(dropped, 0) << text.substr(0, 300);
-  EXPECT_EQ(written + dropped, 2000) << "every connection is written or counted, once";
+  EXPECT_EQ(written + dropped, 4000) << "every connection's two lines are written or counted, once";
   EXPECT_EQ(child->stop(), 0);
   ::close(log[0]);
 }
@@ -169,7 +179,7 @@ TEST_F(ProgramRun, AsAServiceTheStartFolderFileOf101IsCopiedOnceAndLockedThrough
     for (const char* other : {"hard.ini", "link.ini"}) {
       if (run == 0) break;
       auto second = service({"--config", (temp / other).string()});
-      EXPECT_TRUE(second->waitExit() == 1 && second->err() == kRefused) << second->err();
+      EXPECT_TRUE(second->waitExit() == 1 && refusedOn(second->err(), temp / other)) << second->err();
       writeFile(temp / "saved.ini", readFile(copied));
       fs::rename(temp / "saved.ini", copied);  // as a save replaces it: a new inode under the old name
     }
@@ -180,7 +190,8 @@ TEST_F(ProgramRun, AsAServiceTheStartFolderFileOf101IsCopiedOnceAndLockedThrough
 }
 
 // Without a window the event log goes to standard error, one stamped line per event (the
-// slot's tests show each line's text); --quiet leaves only the errors.
+// slot's tests show each line's text) and the start line once every slot has started; --quiet
+// leaves only the errors. Every line has the one shape, the file's problems and the refusals too.
 TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNoneCanStart) {
   // Two ON slots around a refused one, then one that is ON without a host: it starts nothing, silently.
   const std::string ports[] = {std::to_string(freePort()), std::to_string(freePort())};
@@ -191,43 +202,80 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   writeFile(ini, file);
   auto child = start({"--headless"});
   // Seen in the log rather than probed, which would add connection lines.
-  EXPECT_TRUE(
-      waitUntil([&] { return child->err().find("TCP-PORT2 待ち受け開始") != std::string::npos || !child->running(); }));
+  EXPECT_TRUE(waitUntil([&] { return child->err().find(" 起動 ") != std::string::npos || !child->running(); }));
   EXPECT_EQ(child->stop(), 0);
   EXPECT_EQ(readFile(ini), file) << "a refusal at launch changes nothing on disk";
-  // Each slot's bad values follow its own log lines (a time stamp marks a log line).
-  const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
-  const std::string expected =
-      stamp + "TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[0] +
-      " 転送先=127\\.0\\.0\\.1:" + std::to_string(destination.port) + "\n" + stamp +
-      "TCP-PORT1 ON拒否 理由=Listenポートが無効な設定です\n" +
-      "TCP-PORT1 の PORT=-1 は無効な値です \\(0～65535\\)\nTCP-PORT1 の FORWARDPORT=80x は無効な値です \\(0～65535\\)\n"
-      "TCP-PORT1 の BUFFERSIZE=0 は無効な値です \\(1～65536\\)\n" +
-      stamp + "TCP-PORT2 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[1] +
-      " .*\nTCP-PORT3 の BUFFERSIZE=65537 は無効な値です \\(1～65536\\)\nTCP-PORT3 は ACT=1 ですが FORWARDHOST "
-      "が空です\n" +
-      stamp + "TCP-PORT0 停止\n" + stamp + "TCP-PORT2 停止\n";
+  // Each slot's bad values follow its own log lines.
+  const std::string problem = " 設定の問題 内容=\"";
+  const std::string expected = kStamp + "TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[0] +
+                               " 転送先=127\\.0\\.0\\.1:" + std::to_string(destination.port) + "\n" + kStamp +
+                               "TCP-PORT1 ON拒否 理由=Listenポートが無効な設定です\n" + kStamp + "TCP-PORT1" + problem +
+                               "TCP-PORT1 の PORT=-1 は無効な値です \\(0～65535\\)\"\n" + kStamp + "TCP-PORT1" +
+                               problem + "TCP-PORT1 の FORWARDPORT=80x は無効な値です \\(0～65535\\)\"\n" + kStamp +
+                               "TCP-PORT1" + problem + "TCP-PORT1 の BUFFERSIZE=0 は無効な値です \\(1～65536\\)\"\n" +
+                               kStamp + "TCP-PORT2 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[1] + " .*\n" + kStamp +
+                               "TCP-PORT3" + problem +
+                               "TCP-PORT3 の BUFFERSIZE=65537 は無効な値です \\(1～65536\\)\"\n" + kStamp +
+                               "TCP-PORT3" + problem + "TCP-PORT3 は ACT=1 ですが FORWARDHOST が空です\"\n" + kStamp +
+                               "RelvaneTiv 起動 版=" RELVANE_PROJECT_VERSION " 設定=" + ini.string() +
+                               " スロット数=4 起動数=2\n" + kStamp + "TCP-PORT0 停止\n" + kStamp + "TCP-PORT2 停止\n";
   EXPECT_TRUE(std::regex_match(child->err(), std::regex(expected))) << child->err();
   EXPECT_EQ(child->out(), "");
 
   // Nothing can start, and the file cannot even take the new slot's section: all of it is
-  // said on standard error, and the run ends at once with 1.
+  // said on standard error, naming the file, and the run ends at once with 1.
   LoopbackListener taken;
   writeFile(ini, "[OTHER]\nKEEP=me\n");
   ::chmod(ini.c_str(), 0444);
-  const std::string none = "起動できたスロットがありません (ACT=1 で起動できるスロットが必要です)\n";
+  const std::string none = kStamp + "RelvaneTiv 起動拒否 設定=" + ini.string() +
+                           " 内容=\"起動できたスロットがありません \\(ACT=1 で起動できるスロットが必要です\\)\"\n";
   auto unsaved = start({"--headless", "--quiet"});
   EXPECT_EQ(unsaved->waitExit(5s), 1);
-  EXPECT_EQ(unsaved->err(), "設定を保存できませんでした: " + ini.string() + " (Permission denied)" +
-                                "。変更はメモリ上に保持し、次の保存で再び書き込みます\n" + none);
+  EXPECT_TRUE(std::regex_match(unsaved->err(), std::regex(kStamp + "RelvaneTiv 保存失敗 設定=" + ini.string() +
+                                                          " 内容=\"設定を保存できませんでした: " + ini.string() +
+                                                          " \\(Permission denied\\)。.*\"\n" + none)))
+      << unsaved->err();
   ::chmod(ini.c_str(), 0644);
   writeSlot(1, taken.port);  // the port is busy for now: ACT stays for the next launch
   const std::string busy = readFile(ini);
   auto again = start({"--headless", "--quiet"});
   EXPECT_EQ(again->waitExit(5s), 1);
-  EXPECT_EQ(again->err(), "TCP-PORT0: Listenポート(" + std::to_string(taken.port) +
-                              ")を開けませんでした (Address already in use)\n" + none);
+  EXPECT_TRUE(std::regex_match(
+      again->err(), std::regex(kStamp + "TCP-PORT0 ON拒否 理由=\"Listenポート\\(" + std::to_string(taken.port) +
+                               "\\)を開けませんでした \\(Address already in use\\)\"\n" + none)))
+      << again->err();
   EXPECT_EQ(readFile(ini), busy);
+}
+
+// The log as a shipper and the journal take it: LOGFORMAT=json in [GLOBAL] gives one JSON object
+// per line, each with the journal's priority in front while standard error is the journal's
+// stream; --log-format text on the command line wins over the file, and another stream gets
+// no priority.
+TEST_F(ProgramRun, TheFileAsksForJsonOnTheJournalAndTheCommandLineForText) {
+  const int port = freePort();
+  writeSlot(1, port, "[GLOBAL]\nLOGFORMAT=json\n");
+  const fs::path journal = temp / "journal";
+  const int fd = ::open(journal.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  struct stat st {};
+  ASSERT_TRUE(fd >= 0 && ::fstat(fd, &st) == 0);
+  const std::string stream = "JOURNAL_STREAM=" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  auto json = start({"--headless"}, {stream}, false, {}, {}, fd);
+  ::close(fd);
+  { ASSERT_GE(Relayed(port, destination, *json).server, 0) << readFile(journal); }
+  EXPECT_TRUE(waitUntil([&] { return readFile(journal).find("connection_end") != std::string::npos; }));
+  EXPECT_EQ(json->stop(), 0);
+  const std::string got = readFile(journal);
+  const std::regex line(R"re(<(\d)>\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d",)re"
+                        R"re("level":"\w+","event":"(\w+)"[^\n]*\}\n)re");
+  std::string events;
+  for (std::sregex_iterator m(got.begin(), got.end(), line), end; m != end; ++m)
+    events += (*m)[1].str() + (*m)[2].str() + " ";
+  EXPECT_EQ(events, "5listening 5start 6connection_open 6connection_end 5stopped ") << got;
+
+  auto text = start({"--headless", "--log-format", "text"}, {stream});
+  EXPECT_TRUE(waitUntil([&] { return text->err().find(" 起動 ") != std::string::npos; }));
+  EXPECT_EQ(text->stop(), 0);
+  EXPECT_TRUE(std::regex_search(text->err(), std::regex("^" + kStamp + "TCP-PORT0 待ち受け開始 "))) << text->err();
 }
 
 TEST_F(ProgramRun, CommandLineAnswersWithoutADisplayAWindowedStartWithoutOneSaysSoAndTheConfigFolderServes) {

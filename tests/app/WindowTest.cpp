@@ -15,6 +15,8 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <filesystem>
+#include <future>
 #include <map>
 #include <sys/stat.h>
 
@@ -24,6 +26,7 @@
 #include "TempDir.h"
 #include "Wait.h"
 #include "app/AboutDlg.h"
+#include "app/ControlPlace.h"
 #include "app/RelvaneDlg.h"
 #include "app/VersionRecord.h"
 #include "dialogs/AccessDlg.h"
@@ -32,6 +35,7 @@
 #include "log/EventLog.h"
 #include "panel/PortDlg.h"
 #include "res/Resource.h"
+#include "service/ControlClient.h"
 #include "ui/Colors.h"
 #include "ui/ListView.h"
 #include "ui/NetLoopNotifier.h"
@@ -242,6 +246,33 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   window.close();
 }
 
+// The control socket of the window's file: on and off go through the panel, whose box follows as
+// after a click; reload is refused, as the window holds the user's settings. The socket goes
+// with the window.
+TEST_F(Window, ControlRequestsSwitchThroughThePanelAndReloadIsRefused) {
+  const int port = freePort();
+  writeFile(ini(), slotSection(0, 0, port, destination.port));
+  CRelvaneDlg window(ini());
+  ASSERT_TRUE(window.create());
+  CPortDlg* panel = window.portPanels()[0];
+  const std::string socket = controlSocketPath(ini());
+  const auto ask = [&](const std::string& request) {  // the client blocks: in a thread of its own
+    auto answer = std::async(std::launch::async, [&] { return service::askControl(socket, request, 5s); });
+    waitUntil([&] { return answer.wait_for(0s) == std::future_status::ready; });
+    return answer.get();
+  };
+  for (const bool on : {true, false}) {
+    EXPECT_TRUE(ask(on ? "on 0" : "off 0").ok);
+    EXPECT_EQ(panel->checkState(IDC_ACTIVE) == 1 && panel->itemText(IDC_ACTIVE) == "ON", on);
+    EXPECT_EQ(accepting(port), on);
+  }
+  EXPECT_EQ(ask("reload").reason,
+            "ウィンドウ版は編集中の設定を保持しているため読み直しません。ファイルを読み直すにはウィンドウを閉じて起動し"
+            "直してください");
+  window.close();
+  EXPECT_FALSE(std::filesystem::exists(socket));
+}
+
 // The shared settings dialog as a panel opens it: typing (also through the input method), the
 // port fields, every way out, and the localhost tick with its question.
 TEST_F(Window, TheSettingsDialogTypedIntoLeftEveryWayAndTickedForLocalhost) {
@@ -387,14 +418,14 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   QApplication::processEvents();
   EXPECT_EQ(QApplication::activeWindow(), &window) << "new lines do not take the focus";
   const QString shown = log->text()->toPlainText();  // the newest thousand, the oldest gone first
-  EXPECT_TRUE(log->lineCount() == 1000 && shown.section('\n', 0, 0).endsWith(" line 5") &&
-              shown.endsWith(" line 1004"));
+  EXPECT_TRUE(log->lineCount() == 1000 && shown.section('\n', 0, 0).endsWith("=\"line 5\"") &&
+              shown.endsWith("=\"line 1004\""));
   const QScrollBar* bar = log->text()->verticalScrollBar();
   EXPECT_TRUE(log->text()->isReadOnly() && bar->value() == bar->maximum()) << "the newest line is in view";
   log->command(IDC_LOG_COPY);
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), (shown + '\n').toStdString());
   log->setRing(nullptr), evlog::post("after the window let go");
-  EXPECT_TRUE(log->text()->toPlainText().endsWith(" line 1004"));
+  EXPECT_TRUE(log->text()->toPlainText().endsWith("=\"line 1004\""));
 }
 
 // The about box's version line from records standing in for the program's: good, missing or

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # What a packager's tools say about our desktop entry, AppStream data and manual page, and
-# whether the manual still documents every option the program's --help lists.
-# Arguments: PROGRAM MANUAL_SOURCE MANUAL_ROFF DESKTOP_ENTRY METAINFO
+# whether the manual still documents every option the program's --help lists, and the
+# AppStream data every screenshot of the docs folder.
+# Arguments: PROGRAM MANUAL_SOURCE MANUAL_ROFF DESKTOP_ENTRY METAINFO DOCS_FOLDER
 set -euo pipefail
-program="$1" source="$2" roff="$3" desktop="$4" metainfo="$5"
+program="$1" source="$2" roff="$3" desktop="$4" metainfo="$5" docs="$6"
 failed=0
 fail() { echo "FAILED: $*" >&2; failed=1; }
 
@@ -22,4 +23,8 @@ options="$(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u)"
 for option in $options; do
   grep -qF -- "*$option*" "$source" || fail "$option is in --help but not in the manual $source"
 done
+listed="$(sed -n 's|.*<image[^>]*>.*/\([^/<]*\.png\)</image>.*|\1|p' "$metainfo" | sort)"
+shots="$(cd "$docs" && ls -1 -- *.png | sort)"
+[ "$listed" = "$shots" ] ||
+  fail "the AppStream screenshots ($(echo $listed)) are not those in $docs ($(echo $shots))"
 exit "$failed"

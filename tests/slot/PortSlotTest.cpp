@@ -52,9 +52,9 @@ TEST_F(PortSlotTest, EachSlotReadsItsOwnSectionCutsLongHostsAndWritesNothingUnch
   EXPECT_EQ(slot.forwardHost, std::string(258, 'a')) << "no half character is left behind";
 }
 
-// Each way a relayed connection can end gives exactly one line, with its bytes each way; after a
-// switch-off and on the totals start again from nothing.
-TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineAndFailedOrFilteredOnesAreCountedAfresh) {
+// Each relayed connection gives a line when it opens and exactly one when it ends, with its bytes
+// each way; after a switch-off and on the totals start again from nothing.
+TEST_F(PortSlotTest, EveryConnectionOpensAndEndsInOneLogLineEachAndFailedOrFilteredOnesAreCountedAfresh) {
   LogCapture log;
   writeFile(ini, section(1, "BUFFERSIZE=64\n"));
   ASSERT_EQ(slot.startSlot(), "");
@@ -85,7 +85,9 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineAndFailedOrFilteredOnesAreCo
     const auto lines = log.lines(from);
     const std::regex line("TCP-PORT0 接続終了 接続元=" + from + " 転送先=" + dest + " 受信=" +
                           std::to_string(up.size()) + " 送信=70000 時間=\\d+\\.\\d{3}s 終了=" + endings[ending]);
-    EXPECT_TRUE(lines.size() == 1 && std::regex_match(lines[0], line)) << testing::PrintToString(lines);
+    EXPECT_TRUE(lines.size() == 2 && lines[0] == "TCP-PORT0 接続開始 接続元=" + from + " 転送先=" + dest &&
+                std::regex_match(lines[1], line))
+        << testing::PrintToString(lines);
     closeFd(client), closeFd(server);
   }
   const SlotTotals totals = slot.totals();
@@ -105,7 +107,7 @@ TEST_F(PortSlotTest, EveryConnectionEndsInOneLogLineAndFailedOrFilteredOnesAreCo
   EXPECT_TRUE(std::regex_match(
       failed[0],
       std::regex("TCP-PORT0 接続終了 接続元=" + peer(refused) + " 転送先=127.0.0.1:" + std::to_string(nobody) +
-                 " 受信=0 送信=0 時間=\\d+\\.\\d{3}s 終了=接続失敗\\(" + std::strerror(ECONNREFUSED) + "\\)")))
+                 " 受信=0 送信=0 時間=\\d+\\.\\d{3}s 終了=接続失敗 理由=\"" + std::strerror(ECONNREFUSED) + "\"")))
       << failed[0];
   slot.filter.mode = CIpFilter::ModeRules;
   slot.filter.allowCount = 1;
