@@ -64,7 +64,7 @@ TEST_F(MetricsTest, CountsWhatTheSlotsRelayedInTheTextFormat) {
                                                {"relvanetiv_slot_received_bytes_total" + zero, 321},
                                                {"relvanetiv_slot_sent_bytes_total" + zero, 4005}};
   for (const auto& [name, value] : expected) EXPECT_EQ(values.count(name) ? values.at(name) : -1, value) << name;
-  EXPECT_EQ(values.size(), 1u + 7 * 3) << "every family has a sample for each of the three slots";
+  EXPECT_EQ(values.size(), 1u + 10 * 3) << "every family has a sample for each of the three slots";
   close(live);
 
   if (kPromtool[0] == '\0') GTEST_SKIP() << "promtool is not installed (Debian package prometheus): not checked by it";
