@@ -29,7 +29,7 @@ struct UdpLoad {
   int clients = 1;        // sockets, each its own source port and so its own relay session
   int window = 32;        // datagrams in flight per socket
   std::uint64_t count = 1000000;           // per socket, at most
-  std::chrono::duration<double> duration;  // sending stops after this, whichever comes first
+  std::chrono::duration<double> duration{2.0};  // sending stops after this, whichever comes first
   std::chrono::milliseconds lossTimeout{200};
 };
 
