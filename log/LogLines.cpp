@@ -70,6 +70,12 @@ Record loopRefusedLine(int slot, const std::string& address, int port) {
       .add("client", "接続元", endpoint(address, port));
 }
 
+Record destinationStateLine(int slot, const std::string& destination, bool up) {
+  Record record(up ? Level::Notice : Level::Warning, up ? "destination_up" : "destination_down",
+                up ? "転送先復旧" : "転送先停止", slot);
+  return record.add("destination", "転送先", destination);
+}
+
 Record connectionOpenLine(const ConnectionOpen& open) {
   Record record(Level::Info, "connection_open", "接続開始", open.slot);
   return record.add("client", "接続元", endpoint(open.clientAddress, open.clientPort))

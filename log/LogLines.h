@@ -46,6 +46,8 @@ Record stoppedLine(int slot);
 Record switchOnRefusedLine(int slot, const std::string& message);
 Record peerRefusedLine(int slot, const std::string& address, int port);
 Record loopRefusedLine(int slot, const std::string& address, int port);
+// One of the slot's several destinations taken for down (a connect or a probe failed) or up again.
+Record destinationStateLine(int slot, const std::string& destination, bool up);
 Record connectionOpenLine(const ConnectionOpen& open);
 // Info, or a warning when the destination could not be reached.
 Record connectionEndLine(const ConnectionEnd& end);

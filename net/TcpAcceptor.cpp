@@ -38,6 +38,7 @@ void TcpAcceptor::setOutgoing(int family, const char* bindAddress) {
 void TcpAcceptor::listen(int port, const char* bindAddress, CTcpSockStreamParent* parent) {
   close();
   listenError_ = 0;
+  holding_ = false;
   const bool v6 = bindAddress && literalFamily(bindAddress) == AF_INET6;
   if (!listenSocket_.Socket(SOCK_STREAM, CAsyncSocket::FD_ALL, v6 ? AF_INET6 : AF_INET)) {
     trace("Error:CTcpRepeater::start()-Create() err=%d\n", listenError_ = CAsyncSocket::GetLastError());
@@ -73,15 +74,22 @@ void TcpAcceptor::listen(int port, const char* bindAddress, CTcpSockStreamParent
 // Clients that arrive in a burst are taken several per wake-up (up to a bound, so a flood cannot
 // hold up the pairs already open). The batch grows only while the listener is ready again in the
 // very next round, so a client that comes alone costs no extra accept that finds nobody.
-void TcpAcceptor::acceptBatch(const Taken& taken) {
+void TcpAcceptor::acceptBatch(const Taken& taken, int room) {
   const std::uint64_t round = loop_.round();
   if (round != fullBatchRound_ + 1) batch_ = 1;
   int count = 0;
-  while (count < batch_ && isListening() && acceptOne(taken)) ++count;
+  while (count < batch_ && count < room && isListening() && acceptOne(taken)) ++count;
   if (count == batch_) {
     fullBatchRound_ = round;
     batch_ = std::min(2 * batch_, kMaxAcceptBatch);
   }
+}
+
+void TcpAcceptor::holdAccepting(bool hold) {
+  if (hold == holding_) return;
+  holding_ = hold;
+  const long events = hold ? CAsyncSocket::FD_ALL & ~CAsyncSocket::FD_ACCEPT : CAsyncSocket::FD_ALL;
+  if (listenSocket_.handle() >= 0) listenSocket_.AsyncSelect(events);
 }
 
 void TcpAcceptor::acceptWaiting(const Taken& taken, int limit) {
@@ -129,7 +137,7 @@ std::unique_ptr<CTcpSockStream> TcpAcceptor::acceptPeer(int& err) {
     refuseAsOwn(peer);
     return nullptr;
   }
-  if (filter_ && !filter_->isAccept(address)) {
+  if (filter_ && !judgeLater_ && !filter_->isAccept(address)) {
     stream.reset();
     trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
     if (listener_) listener_->notifyOnPeerRefused(address, port);

@@ -40,8 +40,13 @@ public:
   bool name(std::string& address, int& port) const;
   // The outgoing sockets made ahead of their clients: this family, bound there unless null.
   void setOutgoing(int family, const char* bindAddress);
-  // One accept event: takes up to a batch of clients, each handed to taken.
-  void acceptBatch(const Taken& taken);
+  // One accept event: takes up to a batch of clients (and at most `room`), each handed to taken.
+  void acceptBatch(const Taken& taken, int room = kMaxAcceptBatch);
+  // While held, clients wait in the listen queue: no accept event comes.
+  void holdAccepting(bool hold);
+  // The filter judges a client later, by the address its PROXY header carries, not at accept.
+  void judgeLater(bool later) { judgeLater_ = later; }
+  bool holding() const { return holding_; }
   // Every client waiting now, up to `limit`, each handed to taken (before the listener closes).
   void acceptWaiting(const Taken& taken, int limit);
 
@@ -63,6 +68,8 @@ private:
   std::string outgoingBind_;               // "" for none
   std::unique_ptr<CTcpSockStream> spare_;  // an outgoing socket made for a client that was not there
   int spareFamily_ = 0;
+  bool holding_ = false;
+  bool judgeLater_ = false;
   int batch_ = 1;                     // clients to take at the next accept event
   std::uint64_t fullBatchRound_ = 0;  // the loop round whose accept event took a whole batch
 };

@@ -12,8 +12,9 @@ TcpConnector::TcpConnector(Owner& owner, EventLoop& loop, const Destination& to,
                            int socketFamily)
     : owner_(owner), loop_(loop), to_(to), outgoing_(outgoing), index_(index), socketFamily_(socketFamily) {}
 
-void TcpConnector::start() {
-  if (to_.connectTimeout > 0)
+void TcpConnector::start(std::chrono::milliseconds timeLeft) {
+  if (timeLeft.count() >= 0) timer_.start(timeLeft, [this] { owner_.connectTimedOut(index_); });
+  else if (to_.connectTimeout > 0)
     timer_.start(std::chrono::seconds(to_.connectTimeout), [this] { owner_.connectTimedOut(index_); });
   if (!to_.literal.empty()) {
     addresses_ = {to_.literal};

@@ -2,6 +2,7 @@
 // The outgoing connect of one pair: the destination's name looked up off the loop, its addresses
 // tried in order until one answers, the whole bounded by the connect timeout. Made when the
 // pair's connect starts and dropped once it has connected or failed.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,9 @@ public:
   TcpConnector(const TcpConnector&) = delete;
   TcpConnector& operator=(const TcpConnector&) = delete;
 
-  void start();
+  // timeLeft: the bound of this connect when it is the client's second or later destination (what
+  // is left of its connect timeout); negative: the destination's own connect timeout.
+  void start(std::chrono::milliseconds timeLeft = std::chrono::milliseconds(-1));
   // A connect that failed later: the next address, if one is left. False when none is.
   bool retry(int err);
   void giveUp();  // no answer or address is wanted any more

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include "net/EventLoop.h"
 #include "net/Trace.h"
@@ -25,8 +26,9 @@ bool isCounted(const CTcpStreamPair* p) {
 
 }  // namespace
 
-CTcpRepeater::CTcpRepeater() : acceptor_(makeAcceptor()), destination_(std::make_shared<net::Destination>()) {
-  destination_->connectTimeout = kDefaultConnectTimeout;
+CTcpRepeater::CTcpRepeater()
+    : acceptor_(makeAcceptor()), destinations_(std::make_shared<std::vector<net::Destination>>(1)) {
+  destinations_->front().connectTimeout = kDefaultConnectTimeout;
 }
 
 std::unique_ptr<net::TcpAcceptor> CTcpRepeater::makeAcceptor() const {
@@ -54,7 +56,7 @@ void CTcpRepeater::setBufferSize(int kb) {
 }
 
 void CTcpRepeater::setConnectTimeout(int seconds) {
-  changeDestination().connectTimeout = seconds >= 0 ? seconds : kDefaultConnectTimeout;
+  for (net::Destination& to : changeDestinations()) to.connectTimeout = seconds >= 0 ? seconds : kDefaultConnectTimeout;
 }
 
 void CTcpRepeater::setHalfCloseTimeout(int seconds) {
@@ -67,40 +69,56 @@ void CTcpRepeater::setListenBindAddress(int use, const std::string& address) {
 }
 
 void CTcpRepeater::setConnectBindAddress(int use, const std::string& address) {
-  net::Destination& to = changeDestination();
-  to.useConnectBindAddress = use;
-  to.connectBindAddress = address;
+  const net::Destination& now = destinations_->front();
+  const bool probesMove = health_ && (now.useConnectBindAddress != use || now.connectBindAddress != address);
+  for (net::Destination& to : changeDestinations()) {
+    to.useConnectBindAddress = use;
+    to.connectBindAddress = address;
+  }
+  if (probesMove) rebuildBalancer();  // the probes bind where the pairs do
 }
 
-net::Destination& CTcpRepeater::changeDestination() {
+std::vector<net::Destination>& CTcpRepeater::changeDestinations() {
   if (connectors_ > 0) {
-    retired_.push_back(destination_);
-    destination_ = std::make_shared<net::Destination>(*destination_);
+    retired_.push_back(destinations_);
+    destinations_ = std::make_shared<std::vector<net::Destination>>(*destinations_);
   }
-  return *destination_;
+  return *destinations_;
 }
 
 bool CTcpRepeater::listenName(std::string& address, int& port) const { return acceptor_->name(address, port); }
 
 void CTcpRepeater::start(int port, const std::string& host, int destinationPort) {
-  retarget(host, destinationPort);
+  start(port, std::vector<net::HostPort>{{host, destinationPort}});
+}
+
+void CTcpRepeater::start(int port, const std::vector<net::HostPort>& destinations) {
+  retarget(destinations);
   listenPort = port;
   acceptor_->listen(listenPort, useListenBindAddress ? listenBindAddress.c_str() : nullptr, this);
+  holdIfFull();
+  if (balancer_ && options_.checkInterval > 0) rebuildBalancer();  // the probes start with the listener
 }
 
 void CTcpRepeater::retarget(const std::string& host, int destinationPort) {
-  net::Destination& to = changeDestination();
-  to.forwardHost = host;
-  to.forwardPort = destinationPort;
-  // Parsed once: every connection of a literal destination goes to this address.
-  if (!net::SocketAddress::parse(to.forwardHost, to.forwardPort, to.literal)) to.literal = {};
-  acceptor_->setOutgoing(to.literal.empty() ? AF_INET : to.literal.family(),
-                         to.useConnectBindAddress ? to.connectBindAddress.c_str() : nullptr);
+  retarget(std::vector<net::HostPort>{{host, destinationPort}});
 }
+
+void CTcpRepeater::setOptions(const net::RelayOptions& options) {
+  const bool rebalance = options.balance != options_.balance || options.retryDown != options_.retryDown ||
+                         options.checkInterval != options_.checkInterval || options.sendProxy != options_.sendProxy;
+  options_ = options;
+  if (rebalance) rebuildBalancer();
+  acceptor_->judgeLater(options_.acceptProxy);
+  holdIfFull();
+}
+
+void CTcpRepeater::holdIfFull() { acceptor_->holdAccepting(options_.maxConn > 0 && pairs.live() >= options_.maxConn); }
 
 int CTcpRepeater::relisten(int port, int useBindAddress, const std::string& bindAddress) {
   std::unique_ptr<net::TcpAcceptor> fresh = makeAcceptor();
-  const net::Destination& to = *destination_;
+  fresh->judgeLater(options_.acceptProxy);
+  const net::Destination& to = destinations_->front();
   fresh->setOutgoing(to.literal.empty() ? AF_INET : to.literal.family(),
                      to.useConnectBindAddress ? to.connectBindAddress.c_str() : nullptr);
   const char* bind = useBindAddress ? bindAddress.c_str() : nullptr;
@@ -116,6 +134,7 @@ int CTcpRepeater::relisten(int port, int useBindAddress, const std::string& bind
   if (!fresh->isListening()) return fresh->listenError() ? fresh->listenError() : EADDRNOTAVAIL;
   takeQueued();
   acceptor_ = std::move(fresh);
+  holdIfFull();
   listenPort = port;
   useListenBindAddress = useBindAddress;
   listenBindAddress = bindAddress;
@@ -125,6 +144,7 @@ int CTcpRepeater::relisten(int port, int useBindAddress, const std::string& bind
 void CTcpRepeater::stopListening() {
   takeQueued();
   acceptor_->close();
+  health_.reset();
 }
 
 void CTcpRepeater::takeQueued() {
@@ -141,6 +161,7 @@ void CTcpRepeater::stop() {
   toConnect_.clear();
   connectLater_.cancel();
   acceptor_->close();
+  health_.reset();
 }
 
 CTcpStreamPair* CTcpRepeater::getNextPair(int& position) { return pairs.next(position); }
@@ -148,8 +169,12 @@ CTcpStreamPair* CTcpRepeater::getNextPair(int& position) { return pairs.next(pos
 // Taking a client is cheap and connecting onward is not, so in a burst fewer are connected per
 // round than are taken; the rest wait their turn in arrival order.
 void CTcpRepeater::notifyOnAccept(int, std::string) {
-  acceptor_->acceptBatch([this](std::unique_ptr<CTcpSockStream> accepted, std::unique_ptr<CTcpSockStream> outgoing,
-                                int family) { taken(std::move(accepted), std::move(outgoing), family); });
+  const int room = options_.maxConn > 0 ? options_.maxConn - pairs.live() : INT_MAX;
+  if (room > 0)
+    acceptor_->acceptBatch([this](std::unique_ptr<CTcpSockStream> accepted, std::unique_ptr<CTcpSockStream> outgoing,
+                                  int family) { taken(std::move(accepted), std::move(outgoing), family); },
+                           room);
+  holdIfFull();
   connectWaiting();
 }
 
@@ -170,10 +195,20 @@ void CTcpRepeater::taken(std::unique_ptr<CTcpSockStream> accepted, std::unique_p
   pair->serial = ++nextSerial_;
   const int index = addPair(pair);
   pair->acceptStream->index = pair->connectStream->index = index;
-  net::TcpConnector::Owner& owner = *this;
-  pair->connector = std::make_unique<net::TcpConnector>(owner, net::EventLoop::current(), *destination_,
-                                                        *pair->connectStream, index, family);
+  if (options_.keepAlive > 0) net::setKeepAlive(*pair->acceptStream, options_.keepAlive);
+  if (options_.sendProxy > 0 && !options_.acceptProxy) {
+    const CTcpSockStream& client = *pair->acceptStream;
+    queueProxyHeader(*pair, client.knownPeer(), net::SocketAddress::localOf(client.handle()));
+  }
+  int destination = 0;
+  if (balancer_) {
+    pair->route = std::make_unique<CTcpStreamPair::Route>();
+    destination = balancer_->choose(pair->route->tried, pair->started);
+    pair->route->generation = balancerGeneration_;
+  }
+  startConnector(*pair, index, std::max(destination, 0), family, milliseconds(-1));
   ++connectors_;
+  if (options_.acceptProxy) return awaitHeader(*pair, index);
   toConnect_.emplace_back(index, pair->serial);
 }
 
@@ -215,24 +250,41 @@ void CTcpRepeater::connectDone(int index) {
   pair->acceptStream->connectState = pair->connectStream->connectState = STREAM_CONNECTED;
   CTcpSockStream& outgoing = *pair->connectStream;
   outgoing.GetPeerName(outgoing.peerAddress, outgoing.peerPort);  // as connected: no system call
+  connectedOptions(*pair, index);
   if (listener) listener->notifyOnPairOpen(*pair);
   updateConnectionCount();
 }
 
+void CTcpRepeater::connectedOptions(CTcpStreamPair& pair, int index) {
+  const CTcpStreamPair::Route* route = routed(pair);
+  if (route && balancer_->connected(route->destination, steady_clock::now()))
+    destinationChanged(route->destination, true);
+  if (options_.keepAlive > 0) net::setKeepAlive(*pair.connectStream, options_.keepAlive);
+  if (options_.idleTimeout <= 0) return;
+  pair.acceptStream->watchIdle();
+  pair.connectStream->watchIdle();
+  const int bound = options_.idleTimeout;
+  pair.silenceTimer = std::make_unique<net::Timer>();
+  pair.silenceTimer->start(seconds(bound), [this, index, bound] { checkSilence(index, bound); });
+}
+
 void CTcpRepeater::connectFailed(int index, int err) {
-  trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n",
-        destination_->forwardHost.c_str(), destination_->forwardPort, err);
   CTcpStreamPair* pair = pairs.at(index);
+  const net::Destination& to = destinationOf(*pair);
+  trace("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", to.forwardHost.c_str(),
+        to.forwardPort, err);
   if (pair->connector) pair->failure = pair->connector->failure();
+  if (failOver(index, err)) return;
   abortPair(index, pair->connectStream.get(), PairEnding::ConnectFailed, err);
 }
 
 // Reported as the system reports a connect that timed out, so it counts as a failed connect.
 void CTcpRepeater::connectTimedOut(int index) {
   CTcpStreamPair* pair = pairs.at(index);  // the connector dies with its pair: this one is live
-  trace("CTcpRepeater::connectTimeout() host=%s, port=%d, after %ds\n", destination_->forwardHost.c_str(),
-        destination_->forwardPort, destination_->connectTimeout);
-  pair->connector->giveUp();
+  const net::Destination& to = destinationOf(*pair);
+  trace("CTcpRepeater::connectTimeout() host=%s, port=%d, after %ds\n", to.forwardHost.c_str(), to.forwardPort,
+        to.connectTimeout);
+  pair->connector->giveUp();  // no next address of this destination: the next destination, if any
   notifyOnError(index, pair->connectStream->kind, ETIMEDOUT);
 }
 
@@ -249,6 +301,7 @@ void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
   if (!pair) return closePair(index);  // only tidies and reports the count
   // A connect that failed later: the next address, if one is left.
   if (kind == "connectSocket" && pair->connector && pair->connector->retry(err)) return;
+  if (kind == "connectSocket" && pair->connector && failOver(index, err)) return;
   CTcpSockStream* failed = kind == "acceptSocket" ? pair->acceptStream.get() : pair->connectStream.get();
   abortPair(index, failed, endingOfError(*pair, kind, err), err);
 }
@@ -265,6 +318,7 @@ void CTcpRepeater::endPair(int index, bool abortive, CTcpSockStream* failed, Pai
   // Out of the table before the teardown, so nothing it triggers finds a half-closed pair.
   if (CTcpStreamPair* pair = pairs.release(index)) {
     if (isCounted(pair)) --connectedPairs;
+    destinationEnded(*pair);
     const bool connecting = pair->connector != nullptr;
     if (abortive) pair->offerQueued(failed);  // first, so the report counts what it delivers
     if (listener) listener->notifyOnPairEnd(*pair, how, err);
@@ -275,6 +329,7 @@ void CTcpRepeater::endPair(int index, bool abortive, CTcpSockStream* failed, Pai
     }
     delete pair;
     if (connecting) connectorDone();
+    holdIfFull();
   }
   updateConnectionCount();
 }
@@ -312,6 +367,21 @@ void CTcpRepeater::checkIdle(int index, int boundSeconds) {
   trace("CTcpRepeater::halfCloseTimeout() index=%d, idle %ds; client %s/%s, destination %s/%s\n", index, boundSeconds,
         toText(in.input()), toText(in.output()), toText(out.input()), toText(out.output()));
   abortPair(index, nullptr, PairEnding::HalfCloseTimedOut, 0);
+}
+
+// As the half-close bound, but from the connect on and for both directions; the pair ends in
+// order, as if both peers had closed.
+void CTcpRepeater::checkSilence(int index, int boundSeconds) {
+  CTcpStreamPair* pair = pairs.at(index);
+  const auto moved = std::max(pair->acceptStream->lastMoved(), pair->connectStream->lastMoved());
+  const auto idle = duration_cast<milliseconds>(CTcpSockStream::Clock::now() - moved);
+  const milliseconds bound = seconds(boundSeconds);
+  if (idle < bound) {
+    pair->silenceTimer->start(bound - idle, [this, index, boundSeconds] { checkSilence(index, boundSeconds); });
+    return;
+  }
+  trace("CTcpRepeater::idleTimeout() index=%d, idle %ds\n", index, boundSeconds);
+  closePair(index, PairEnding::IdleTimedOut);
 }
 
 void CTcpRepeater::connectorDone() {

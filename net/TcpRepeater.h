@@ -3,6 +3,7 @@
 // address filter serves, connects to the destination and joins the two streams into a pair.
 // The acceptor takes the clients, a connector per pair makes the outgoing connection; the
 // repeater keeps the table of pairs, the count of connected ones, and tears pairs down.
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -11,7 +12,11 @@
 #include <vector>
 
 #include "filter/IpFilter.h"
+#include "net/Balancer.h"
+#include "net/DestinationList.h"
+#include "net/HealthCheck.h"
 #include "net/PairTable.h"
+#include "net/RelayOptions.h"
 #include "net/TcpAcceptor.h"
 #include "net/TcpConnector.h"
 #include "net/TcpSockStream.h"
@@ -30,6 +35,7 @@ enum class PairEnding {
   DestinationFailed,
   ConnectFailed,      // the destination could not be reached (or not in time); `err` says why
   HalfCloseTimedOut,  // one direction had ended and nothing moved for the half-close bound
+  IdleTimedOut,       // nothing moved either way for the idle timeout
   Stopped,            // the slot was switched off or the program closed
 };
 
@@ -46,6 +52,8 @@ public:
   virtual void notifyOnPeerRefused(const std::string& /*address*/, int /*port*/) {}
   // A connection that came from one of the program's own outgoing sockets, already closed.
   virtual void notifyOnLoopRefused(const std::string& /*address*/, int /*port*/) {}
+  // One of several destinations ("host:port" as the settings name it) taken for down or up again.
+  virtual void notifyOnDestinationState(const std::string& /*destination*/, bool /*up*/) {}
 
 protected:
   ~CTcpRepeaterListener() = default;
@@ -68,13 +76,28 @@ public:
   void setConnectTimeout(int seconds);
   void setHalfCloseTimeout(int seconds);
 
+  // The options for the pairs taken from now on (a changed balance starts the destinations' states
+  // afresh; the live pairs keep their timers).
+  void setOptions(const net::RelayOptions& options);
+  const net::RelayOptions& options() const { return options_; }
+
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
+  // Several destinations, the first the slot's own; clients are spread over them as the options say.
+  void start(int listenPort, const std::vector<net::HostPort>& destinations);
   void stop();
 
   // Live changes, each leaving the live pairs as they are (connected or still connecting, they
   // keep their destination and buffers):
   // Where the clients taken from now on are sent.
   void retarget(const std::string& forwardHost, int forwardPort);
+  void retarget(const std::vector<net::HostPort>& destinations);
+  // Each destination as "host:port" with its state; empty with a single destination.
+  struct DestinationState {
+    std::string name;
+    bool up = true;
+    int live = 0;  // pairs connecting to it or connected
+  };
+  std::vector<DestinationState> destinationStates() const;
   // Listens on `port` (at the bind address when `useBindAddress`, as setListenBindAddress takes
   // them) for the clients from now on; the repeater takes the new address only when it is open. The new
   // socket is opened before the old one closes; when both cannot be open at once (the same port
@@ -101,6 +124,7 @@ public:
   void notifyOnClose(int index, std::string kind) override;
   void notifyOnError(int index, std::string kind, int err) override;
   void notifyOnHalfClose(int index, std::string kind) override;
+  bool notifyOnArrival(int index, std::string kind) override;
 
 private:
   int addPair(CTcpStreamPair* pair);
@@ -116,9 +140,25 @@ private:
   void abortPair(int index, CTcpSockStream* failed, PairEnding how, int err);
   void endPair(int index, bool abortive, CTcpSockStream* failed, PairEnding how, int err);
   void checkIdle(int index, int bound);
-  // The destination to change: a fresh copy when connectors still read the current one.
-  net::Destination& changeDestination();
-  void connectorDone();  // one connector fewer: a pair connected or ended while connecting
+  void checkSilence(int index, int bound);
+  // The destinations to change: a fresh copy when connectors still read the current ones.
+  std::vector<net::Destination>& changeDestinations();
+  void startConnector(CTcpStreamPair& pair, int index, int destination, int family, std::chrono::milliseconds timeLeft);
+  // The pair's connect failed: the next destination, if one is left in its time. False when none.
+  bool failOver(int index, int err);
+  void destinationFailed(CTcpStreamPair& pair);
+  void destinationEnded(CTcpStreamPair& pair);
+  void rebuildBalancer();
+  void destinationChanged(int destination, bool up);
+  const net::Destination& destinationOf(const CTcpStreamPair& pair) const;
+  // The pair's route when it belongs to the current destinations, else null.
+  CTcpStreamPair::Route* routed(const CTcpStreamPair& pair) const;
+  void holdIfFull();  // MAXCONN: no accepting while the pairs fill it
+  void connectedOptions(CTcpStreamPair& pair, int index);
+  bool queueProxyHeader(CTcpStreamPair& pair, const net::SocketAddress& source, const net::SocketAddress& destination);
+  void awaitHeader(CTcpStreamPair& pair, int index);
+  bool refuseCarried(int index);  // false: the pair is gone
+  void connectorDone();           // one connector fewer: a pair connected or ended while connecting
   std::unique_ptr<net::TcpAcceptor> makeAcceptor() const;
   // The clients the listener's queue holds now, taken (up to a bound) before it closes.
   void takeQueued();
@@ -132,8 +172,15 @@ private:
   // forwardHost, forwardPort and how to reach them, for the pairs taken from now on. Connectors
   // read theirs until they are done, so one replaced while any is under way is kept in
   // `retired_` until none is (`connectors_` counts them).
-  std::shared_ptr<net::Destination> destination_;
-  std::vector<std::shared_ptr<net::Destination>> retired_;
+  std::shared_ptr<std::vector<net::Destination>> destinations_;
+  std::vector<std::shared_ptr<std::vector<net::Destination>>> retired_;
+  // With more than one destination: their states, started afresh (a new generation) whenever the
+  // list or the balance changes; a pair tells only the generation it was sent by.
+  std::unique_ptr<net::Balancer> balancer_;
+  std::uint64_t balancerGeneration_ = 0;
+  net::RelayOptions options_;
+  std::unique_ptr<net::HealthCheck> health_;  // with several destinations and a check interval
+  void probed(std::uint64_t generation, int destination, bool answered);
   int connectors_ = 0;
   int bufferSizeKB = CTcpSockStream::kDefaultBufferKB;
   int useListenBindAddress = 0;

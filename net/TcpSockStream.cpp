@@ -1,5 +1,6 @@
 #include "net/TcpSockStream.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "net/EventLoop.h"
@@ -59,6 +60,11 @@ void CTcpSockStream::appendToSendBuffer(const char* data, uint32_t length) {
   if (length > getFreeSendSpace()) return;
   sendQueue_.append(data, length);
   noteQueued();
+}
+
+void CTcpSockStream::dropQueued(uint32_t length) {
+  sendQueue_.consume(std::min(length, sRemainCount));
+  sRemainCount = sendQueue_.size();
 }
 
 void CTcpSockStream::noteQueued() {
@@ -134,6 +140,9 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
     if (parent) parent->notifyOnError(index, kind, err);
     return;
   }
+  if (reportArrivals && partner->sRemainCount > before && partner->connectState != STREAM_CONNECTED && parent &&
+      !parent->notifyOnArrival(index, kind))
+    return;
   if (partner->sRemainCount > before && partner->connectState == STREAM_CONNECTED &&
       partner->output_ != Output::Blocked) {
     if (!partner->writeSendBuffer2Socket()) return;

@@ -62,6 +62,9 @@ public:
   // Bytes this stream took from its peer and gave to it; added up per call, read once per pair.
   uint64_t receivedBytes = 0;
   uint64_t sentBytes = 0;
+  // The parent is told of bytes that arrive while the partner is not connected (a header read
+  // ahead of the client's own bytes).
+  bool reportArrivals = false;
 
   std::string getLocalAddress() const;
   int getLocalPort() const;
@@ -70,6 +73,10 @@ public:
   // Sizes the send queue (allocated on first use); 1..kMaxBufferKB, else the default.
   void setBuffers(int kb);
   uint32_t getFreeSendSpace() const { return sendBufferSize - sRemainCount; }
+  // The front of the send queue (contiguous from the start of a queue that was empty), and
+  // bytes dropped from it unsent.
+  std::span<const char> queuedFront() const { return sendQueue_.readable(); }
+  void dropQueued(uint32_t length);
   void appendToSendBuffer(const char* data, uint32_t length);  // ignored beyond the free space
   // Sends what the socket takes. False when an error was reported (the pair, this stream
   // included, is gone).

@@ -13,5 +13,8 @@ public:
   virtual void notifyOnError(int index, std::string kind, int err) = 0;
   // The reporting stream's peer has closed its sending side; the other direction goes on.
   virtual void notifyOnHalfClose(int /*index*/, std::string /*kind*/) {}
+  // Bytes arrived for a partner not connected yet, on a stream whose reportArrivals is set.
+  // False when the reporting stream is gone.
+  virtual bool notifyOnArrival(int /*index*/, std::string /*kind*/) { return true; }
   virtual ~CTcpSockStreamParent();
 };

@@ -18,7 +18,7 @@ packages=(
 checkers=(desktop-file-utils appstream man-db python3)  # run by the checks of docs and package
 for extra in "$@"; do
   case "$extra" in
-    --test) packages+=(libgtest-dev googletest clang libclang-rt-14-dev clang-format-14 "${checkers[@]}") ;;
+    --test) packages+=(libgtest-dev googletest clang libclang-rt-14-dev clang-format-14 haproxy "${checkers[@]}") ;;
     --package) packages+=(dpkg-dev debhelper file lintian systemd "${checkers[@]}") ;;
     *) echo "usage: $0 [--test] [--package]" >&2; exit 2 ;;
   esac

@@ -39,6 +39,23 @@ std::string header(const char* name, const char* type, const char* help) {
   return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
 }
 
+// Each destination of the slots that have several; nothing for the others.
+std::string destinationFamilies(CSlotSet& slots, const std::vector<std::string>& labels) {
+  std::string up, live;
+  for (int i = 0; i < slots.size(); ++i) {
+    for (const CTcpRepeater::DestinationState& d : slots[i].destinationStates()) {
+      const std::string label = labels[i].substr(0, labels[i].size() - 1) + ",destination=\"" + labelValue(d.name) +
+                                "\"}";
+      up += "relvanetiv_destination_up" + label + (d.up ? " 1\n" : " 0\n");
+      live += "relvanetiv_destination_connections" + label + " " + std::to_string(d.live) + "\n";
+    }
+  }
+  if (up.empty()) return "";
+  return header("relvanetiv_destination_up", "gauge", "Whether the destination is taken for up (1) or down (0).") + up +
+         header("relvanetiv_destination_connections", "gauge", "Pairs connecting to the destination or connected.") +
+         live;
+}
+
 }  // namespace
 
 std::string labelValue(const std::string& text) {
@@ -69,7 +86,7 @@ std::string metricsText(CSlotSet& slots, const std::string& version) {
     for (int i = 0; i < slots.size(); ++i)
       text += family.name + labels[i] + " " + std::to_string(family.value(slots[i], totals[i])) + "\n";
   }
-  return text;
+  return text + destinationFamilies(slots, labels);
 }
 
 }  // namespace service

@@ -10,6 +10,10 @@
 //   relvanetiv_slot_connect_failures_total       counter: destinations that could not be reached
 //   relvanetiv_slot_received_bytes_total         counter: bytes from the clients
 //   relvanetiv_slot_sent_bytes_total             counter: bytes to the clients
+// A slot with more than one destination has one sample per destination, labelled as well
+// destination="<host:port as the settings name it>":
+//   relvanetiv_destination_up                    gauge: 1 while the destination is taken for up
+//   relvanetiv_destination_connections           gauge: pairs connecting to it or connected
 #include <string>
 
 class CSlotSet;

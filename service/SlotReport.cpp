@@ -36,6 +36,14 @@ std::string sideFields(const CTcpSockStream* stream, const char* localKey, const
   return ends + field(bufferKey, buffer);
 }
 
+// Each destination with its state, for a slot with more than one.
+std::string destinationsField(const CPortSlot& slot) {
+  std::string list;
+  for (const CTcpRepeater::DestinationState& d : slot.destinationStates())
+    list += (list.empty() ? "" : ",") + token(d.name) + (d.up ? "/up" : "/down");
+  return list.empty() ? "" : field("destinations", list);
+}
+
 }  // namespace
 
 std::string endpointText(const std::string& address, int port) {
@@ -64,9 +72,9 @@ std::string slotStatusLine(CPortSlot& slot) {
          field("listen", token(listenText(slot))) +
          field("destination",
                slot.forwardHost.empty() ? "-" : token(endpointText(slot.forwardHost, slot.forwardPort))) +
-         field("connections", std::to_string(slot.connectionCount)) + field("served", t.served) +
-         field("refused", t.refused) + field("failed", t.failed) + field("received", t.fromClient) +
-         field("sent", t.toClient);
+         destinationsField(slot) + field("connections", std::to_string(slot.connectionCount)) +
+         field("served", t.served) + field("refused", t.refused) + field("failed", t.failed) +
+         field("received", t.fromClient) + field("sent", t.toClient);
 }
 
 std::vector<std::string> connectionRows(CPortSlot& slot) {
@@ -81,6 +89,7 @@ std::vector<std::string> connectionRows(CPortSlot& slot) {
                       sideFields(out, "outgoing", "destination", "destination_buffer", false) +
                       field("received", in ? in->receivedBytes : 0) + field("sent", in ? in->sentBytes : 0) +
                       field("seconds", static_cast<std::uint64_t>(age));
+    if (pair->route) row += field("target", token(pair->target()));
     rows.push_back(row.substr(1));  // without the blank the first field begins with
   }
   return rows;

@@ -3,6 +3,8 @@
 // (a value never holds a blank: bytes that would break the line are written as %XX):
 //   slot=0 state=on listen=0.0.0.0:8080 destination=db.example.org:5432 connections=2
 //     served=10 refused=0 failed=1 received=1234 sent=5678
+// A slot with more than one destination adds each one's state after `destination` (the first):
+//   destinations=db1:5432/up,db2:5432/down
 // state is "on" (listening), "off" (switched off) or "idle" (switched on but not listening: an
 // empty destination host starts nothing). The counts after `connections` are since the slot was
 // last switched on; received/sent are bytes from and to the clients.
@@ -10,7 +12,8 @@
 // A connection row has the status table's columns in its order, each address with its port:
 //   client=192.0.2.7:50123 local=127.0.0.1:8080 client_buffer=0 outgoing=127.0.0.1:40312
 //     destination=127.0.0.1:5432 destination_buffer=0 received=12 sent=34 seconds=5
-// where a side not connected yet shows "-".
+// where a side not connected yet shows "-". With more than one destination the row ends with the
+// one the pair was sent to, as the settings name it: target=db2:5432.
 #include <string>
 #include <vector>
 

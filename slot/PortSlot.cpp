@@ -76,6 +76,7 @@ void CPortSlot::loadSettings(const ini::Document& doc) {
   bufferSize = readInt("BUFFERSIZE", 1, kMaxBufferSize, kDefaultBufferSize);
   connectTimeout = readInt("CONNECTTIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultConnectTimeout);
   halfCloseTimeout = readInt("HALFCLOSETIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultHalfCloseTimeout);
+  options.load(doc, section, problems);
   filterModeText = slot_access::load(doc, section, filter, listenHost);
   if (!filterModeText.empty())
     problems.push_back(
@@ -141,8 +142,11 @@ void CPortSlot::takeAccess(const CIpFilter& newFilter, const std::string& newLis
 std::string CPortSlot::switchOnRefusal() const {
   if (listenPort <= 0 || listenPort > kMaxPort) return kListenPortInvalid;
   if (forwardPort <= 0 || forwardPort > kMaxPort) return kForwardPortInvalid;
-  if (forwardPort == listenPort && net::isThisHost(forwardHost)) return kForwardToItself;
-  return slot_access::switchOnRefusal(filter, listenHost, filterModeText);
+  for (const net::HostPort& to : destinations())
+    if (to.port == listenPort && net::isThisHost(to.host)) return kForwardToItself;
+  if (std::string refusal = slot_access::switchOnRefusal(filter, listenHost, filterModeText); !refusal.empty())
+    return refusal;
+  return options.switchOnRefusal();
 }
 
 std::string CPortSlot::toggleSlot(int newAct) {
@@ -214,11 +218,23 @@ void CPortSlot::applyState() {
   repeater.setHalfCloseTimeout(halfCloseTimeout);
   // No listen address keeps the old way: every local address, and the old placeholder.
   repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
-  repeater.setConnectBindAddress(0, "localhost");
+  configureOutgoing();
   repeater.filter = &filter;
   activity.switchedOn(slotIndex, forwardHost, forwardPort);
-  repeater.start(listenPort, forwardHost, forwardPort);
+  repeater.start(listenPort, destinations());
   logListening();
+}
+
+std::vector<net::HostPort> CPortSlot::destinations() const {
+  std::vector<net::HostPort> all{{forwardHost, forwardPort}};
+  all.insert(all.end(), options.more.begin(), options.more.end());
+  return all;
+}
+
+void CPortSlot::configureOutgoing() {
+  repeater.setOptions(options.relay);
+  const bool bind = !options.sourceAddress.empty();
+  repeater.setConnectBindAddress(bind ? 1 : 0, bind ? options.sourceAddress : "localhost");
 }
 
 void CPortSlot::logListening() {
@@ -248,3 +264,6 @@ void CPortSlot::notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int 
 void CPortSlot::notifyOnPeerRefused(const std::string& address, int port) { activity.peerRefused(address, port); }
 
 void CPortSlot::notifyOnLoopRefused(const std::string& address, int port) { activity.loopRefused(address, port); }
+void CPortSlot::notifyOnDestinationState(const std::string& destination, bool up) {
+  activity.destinationChanged(destination, up);
+}

@@ -12,6 +12,7 @@
 #include "filter/IpFilter.h"
 #include "net/TcpRepeater.h"
 #include "slot/SlotActivity.h"
+#include "slot/SlotOptions.h"
 
 class CSaveReport;
 namespace ini {
@@ -61,7 +62,8 @@ public:
   // kForwardPortInvalid (a port outside 1..65535), kForwardToItself (this host at the listen
   // port: every client would make one more), then the access settings' refusals (a FILTER that
   // names no mode, a rule that does not parse in rule mode, a listen address that is not this
-  // machine's).
+  // machine's), then the further keys' (SlotOptions: an invalid value that may not fall back, a
+  // source address that is not this machine's). kForwardToItself counts every destination.
   std::string switchOnRefusal() const;
   // The user's ON/OFF click with the new check state (any non-zero is on). A refused switch-on,
   // or one whose listen port could not be opened (kListenFailed), sets act = 0, saves nothing
@@ -113,12 +115,15 @@ public:
   // Connections served, refused, failed and bytes each way since the slot was last switched
   // on, live connections included.
   SlotTotals totals() { return activity.totals(repeater); }
+  // Each destination's state when the slot has more than one (else empty).
+  std::vector<CTcpRepeater::DestinationState> destinationStates() const { return repeater.destinationStates(); }
 
   void notifyOnConnectionCount(int count) override;
   void notifyOnPairOpen(const CTcpStreamPair& pair) override;
   void notifyOnPairEnd(const CTcpStreamPair& pair, PairEnding how, int err) override;
   void notifyOnPeerRefused(const std::string& address, int port) override;
   void notifyOnLoopRefused(const std::string& address, int port) override;
+  void notifyOnDestinationState(const std::string& destination, bool up) override;
 
   // "TCP-PORT<slotIndex>".
   std::string sectionName() const;
@@ -152,6 +157,7 @@ public:
   // never written.
   int connectTimeout = CTcpRepeater::kDefaultConnectTimeout;
   int halfCloseTimeout = CTcpRepeater::kDefaultHalfCloseTimeout;
+  SlotOptions options;   // [FORWARD1..9, BALANCE, ..., MAXCONN] never written
   CIpFilter filter;      // [FILTER, ALLOW0..9, DENY0..9] live; the repeater points at it while on
   CIpFilter editFilter;  // working copy handed to the settings and access dialogs
 
@@ -166,6 +172,8 @@ private:
   bool sameListener(const CPortSlot& other) const;
   Reloaded takeLive(const CPortSlot& fresh, std::string& refusal, bool quietRefusal);
   void logListening();
+  std::vector<net::HostPort> destinations() const;  // FORWARDHOST:FORWARDPORT, then FORWARD1..9
+  void configureOutgoing();                         // the options and the source address
 
   std::set<std::string> changedKeys;
   std::string filterModeText;  // a FILTER text that names no mode, for the refusal to name

@@ -11,7 +11,8 @@ bool CPortSlot::sameListener(const CPortSlot& other) const {
 bool CPortSlot::sameSettings(const CPortSlot& other) const {
   return sameListener(other) && forwardHost == other.forwardHost && forwardPort == other.forwardPort &&
          bufferSize == other.bufferSize && connectTimeout == other.connectTimeout &&
-         halfCloseTimeout == other.halfCloseTimeout && filterModeText == other.filterModeText &&
+         halfCloseTimeout == other.halfCloseTimeout && options == other.options &&
+         filterModeText == other.filterModeText &&
          slot_access::values(filter, listenHost) == slot_access::values(other.filter, other.listenHost);
 }
 
@@ -25,6 +26,7 @@ void CPortSlot::copySettings(const CPortSlot& from) {
   bufferSize = from.bufferSize;
   connectTimeout = from.connectTimeout;
   halfCloseTimeout = from.halfCloseTimeout;
+  options = from.options;
   filter = from.filter;  // in place: the repeater points at it
   editFilter = from.filter;
   filterModeText = from.filterModeText;
@@ -64,7 +66,8 @@ CPortSlot::Reloaded CPortSlot::takeLive(const CPortSlot& fresh, std::string& ref
   repeater.setBufferSize(bufferSize);
   repeater.setConnectTimeout(connectTimeout);
   repeater.setHalfCloseTimeout(halfCloseTimeout);
-  repeater.retarget(forwardHost, forwardPort);
+  configureOutgoing();
+  repeater.retarget(destinations());
   activity.retargeted(forwardHost, forwardPort);
   logListening();
   return Reloaded::Changed;

@@ -1,9 +1,11 @@
 #include "slot/SlotActivity.h"
 
 #include <cstring>
+#include <optional>
 
 #include "log/EventLog.h"
 #include "log/LogLines.h"
+#include "net/DestinationList.h"
 
 namespace {
 
@@ -24,6 +26,7 @@ EndingNames endingNames(PairEnding how) {
     case PairEnding::DestinationFailed: return {"destination_failed", "転送先側エラー"};
     case PairEnding::ConnectFailed: return {"connect_failed", "接続失敗"};
     case PairEnding::HalfCloseTimedOut: return {"half_close_timeout", "片側の終了後に無通信のため切断"};
+    case PairEnding::IdleTimedOut: return {"idle_timeout", "無通信のため切断"};
     case PairEnding::Stopped: break;
   }
   return {"stopped", "停止"};
@@ -60,9 +63,11 @@ void CSlotActivity::pairEnded(const CTcpStreamPair& pair, PairEnding how, int er
   end.clientAddress = in->peerAddress;
   end.clientPort = in->peerPort;
   // A destination never reached has no address of its own yet: name the one it was sent to.
+  // Of several destinations, the last one it was sent to.
   const bool named = out && !out->peerAddress.empty();
-  end.destinationAddress = named ? out->peerAddress : destinationHost;
-  end.destinationPort = named ? out->peerPort : destinationPort;
+  const std::optional<net::HostPort> target = net::parseForwardValue(pair.target());
+  end.destinationAddress = named ? out->peerAddress : target ? target->host : destinationHost;
+  end.destinationPort = named ? out->peerPort : target ? target->port : destinationPort;
   end.fromClient = in->receivedBytes;
   end.toClient = in->sentBytes;
   end.duration = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pair.started);
@@ -79,6 +84,10 @@ void CSlotActivity::pairEnded(const CTcpStreamPair& pair, PairEnding how, int er
 void CSlotActivity::peerRefused(const std::string& address, int port) {
   ++ended.refused;
   if (evlog::enabled()) evlog::post(evlog::peerRefusedLine(slot, address, port));
+}
+
+void CSlotActivity::destinationChanged(const std::string& destination, bool up) {
+  if (evlog::enabled()) evlog::post(evlog::destinationStateLine(slot, destination, up));
 }
 
 void CSlotActivity::loopRefused(const std::string& address, int port) {

@@ -34,6 +34,7 @@ public:
   void peerRefused(const std::string& address, int port);
   // A connection from the program's own outgoing socket: logged, not counted as a filter refusal.
   void loopRefused(const std::string& address, int port);
+  void destinationChanged(const std::string& destination, bool up);
 
   // The ended connections' totals plus what the repeater's live pairs have carried so far.
   SlotTotals totals(CTcpRepeater& repeater) const;

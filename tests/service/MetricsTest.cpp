@@ -6,6 +6,9 @@
 #include <sstream>
 
 #include "ServiceFixture.h"
+#include "log/EventLog.h"
+#include "log/LogRing.h"
+#include "service/SlotReport.h"
 
 using namespace servicetest;
 
@@ -83,4 +86,30 @@ TEST_F(MetricsTest, TurnsAwayEveryOtherRequest) {
     const std::string response = fetch(request);
     EXPECT_EQ(response.substr(0, response.find("\r\n")), status) << request.substr(0, 40);
   }
+}
+
+// A slot reloaded with a second destination that refuses: round robin sends the second client
+// there, it fails over to the first, and the log, the status line, the connection rows and the
+// metrics show where each pair went and the refusing one down.
+TEST_F(MetricsTest, EachDestinationsStateAndWhereEachPairWent) {
+  const int refusing = freePort();
+  writeFile(ini, slotSection(0, 1, port, destination.port, "127.0.0.1",
+                             "FORWARD1=127.0.0.1:" + std::to_string(refusing) + "\nBALANCE=1\n"));
+  ASSERT_EQ(slots.reload().summary.changed, std::vector<int>{0});
+  evlog::Ring log;
+  evlog::addSink(&log);
+  Pair first = relayOnce(1, 1), second = relayOnce(1, 1);
+  evlog::removeSink(&log);
+  const std::string up = "127.0.0.1:" + std::to_string(destination.port),
+                    down = "127.0.0.1:" + std::to_string(refusing);
+  ASSERT_EQ(log.lines().size(), 3u);  // the pairs' opened lines, and between them the one down
+  EXPECT_EQ(log.lines()[1].substr(24), "TCP-PORT0 転送先停止 転送先=" + down);
+  EXPECT_EQ(fields(service::slotStatusLine(slots[0]))["destinations"], up + "/up," + down + "/down");
+  EXPECT_EQ(fields(service::connectionRows(slots[0]).at(1))["target"], up) << "the second, failed over";
+  const std::string response = fetch("GET /metrics HTTP/1.1\r\n\r\n");
+  const auto values = samples(response.substr(response.find("\r\n\r\n") + 4));
+  const std::string labels = "{slot=\"0\",listen_port=\"" + std::to_string(port) + "\",destination=\"";
+  EXPECT_EQ(values.at("relvanetiv_destination_up" + labels + down + "\"}"), 0);
+  EXPECT_EQ(values.at("relvanetiv_destination_connections" + labels + up + "\"}"), 2);
+  close(first), close(second);
 }

@@ -49,7 +49,15 @@ TEST_F(Strict, AValueThatIsNotPlainlyRightIsNamedAndNeverOpensTheSlotWider) {
       {section(1, "FILTER=3\nALLOW0=127.0.0.1\nALLOW1=10.0.0.0/33\n"), "許可ルール「10.0.0.0/33" + unread, {}},
       {section(1, "FILTER=3\nALLOW0=0.0.0.0/0\nDENY0=localhost\n"), "拒否ルール「localhost" + unread, {}},
       {section(1, "LISTENHOST=192.0.2.1\n"), "待ち受けアドレス「192.0.2.1」はこのPCのアドレスではありません", {}},
-      {section(1, "LISTENHOST=db.example\n"), "待ち受けアドレス「db.example」はこのPCのアドレスではありません", {}}};
+      {section(1, "LISTENHOST=db.example\n"), "待ち受けアドレス「db.example」はこのPCのアドレスではありません", {}},
+      {keys("FORWARD2=db:0\nMAXCONN=2x\n"),
+       "設定 FORWARD2=db:0" + kBad.substr(0, kBad.size() - 1) + "。" + fix,
+       {"FORWARD2=db:0" + kBad + "(host:port)", "MAXCONN=2x" + kBad + "(0～1000000)"}},
+      {keys("SENDPROXY=3\nACCEPTPROXY=on\nIDLETIMEOUT=1h\n"),
+       "設定 SENDPROXY=3" + kBad.substr(0, kBad.size() - 1) + "。" + fix,
+       {"SENDPROXY=3" + kBad + "(0～2)", "ACCEPTPROXY=on" + kBad + "(0～1)", "IDLETIMEOUT=1h" + kBad + "(0～86400)"}},
+      {section(1, "FORWARD1=127.0.0.1:" + p + "\n"), itself, {}},
+      {section(1, "SOURCEADDRESS=192.0.2.1\n"), "送信元アドレス「192.0.2.1」はこのPCのアドレスではありません", {}}};
   for (const auto& c : cases) {
     writeFile(ini, c.file);
     EXPECT_EQ(slot.startSlot(), c.refusal) << c.file;
@@ -117,4 +125,12 @@ TEST(GlobalSection, KeysAreReadOnlyWhenRightAndNamedOtherwise) {
     ASSERT_EQ(bad.problems.size(), 2u) << metrics;
     EXPECT_NE(bad.problems[0].find(std::string("METRICS=") + metrics), std::string::npos) << bad.problems[0];
   }
+}
+
+// Keys whose default opens nothing wider fall back to it and the slot switches on (a reload that
+// changes the new keys is in MetricsTest.cpp).
+TEST_F(Strict, NewKeysWhoseDefaultOpensNothingWiderFallBack) {
+  writeFile(ini, section(1, "BALANCE=3\nRETRYDOWN=x\nCHECKINTERVAL=1.5\nKEEPALIVE=-1\n"));
+  EXPECT_TRUE(slot.startSlot().empty() && slot.started() && slot.problems.size() == 4u);
+  EXPECT_EQ(slot.options.relay, net::RelayOptions{});
 }

@@ -35,17 +35,19 @@ socklen_t addressOf(const char* host, int port, sockaddr_in6& a) {
 }
 
 // A socket bound to host:port (port 0: of the kernel's choosing); -1 when that fails.
-int boundAt(const char* host, int port, int flags = 0) {
+// With `reuse`, a port whose connections are still in TIME_WAIT can be listened on again.
+int boundAt(const char* host, int port, int flags = 0, bool reuse = false) {
   sockaddr_in6 a;
   const socklen_t len = addressOf(host, port, a);
-  int fd = len ? ::socket(a.sin6_family, SOCK_STREAM | SOCK_CLOEXEC | flags, 0) : -1;
+  int fd = len ? ::socket(a.sin6_family, SOCK_STREAM | SOCK_CLOEXEC | flags, 0) : -1, on = 1;
+  if (fd >= 0 && reuse) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0) closeFd(fd);
   return fd;
 }
 
 }  // namespace
 
-LoopbackListener::LoopbackListener(const char* host) : fd(boundAt(host, 0)) {
+LoopbackListener::LoopbackListener(const char* host, int at) : fd(boundAt(host, at, 0, at != 0)) {
   sockaddr_in6 a;
   socklen_t len = sizeof a;
   if (fd >= 0 && ::listen(fd, SOMAXCONN) == 0 && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)

@@ -11,11 +11,11 @@ namespace testsupport {
 using namespace std::chrono_literals;
 
 // A listening socket on a loopback address (127.0.0.1 unless given; "::1" too) with a port of
-// the kernel's choosing; fd is -1 where the host has no such address.
+// the kernel's choosing unless given; fd is -1 where the host has no such address or the port is taken.
 struct LoopbackListener {
   int fd = -1;
   int port = 0;
-  explicit LoopbackListener(const char* host = "127.0.0.1");
+  explicit LoopbackListener(const char* host = "127.0.0.1", int at = 0);
   ~LoopbackListener();
   LoopbackListener(const LoopbackListener&) = delete;
   LoopbackListener& operator=(const LoopbackListener&) = delete;
