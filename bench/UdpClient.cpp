@@ -75,8 +75,7 @@ int sendDatagram(int fd, std::uint64_t seq, int flow, std::size_t size) {
 }
 
 // Reads an echo's sequence number into `seq` and checks the rest; empty when it is what was sent.
-std::string check(const char* data, ssize_t n, std::size_t size, int flow, std::uint64_t sentUpTo,
-                  std::uint64_t& seq) {
+std::string check(const char* data, ssize_t n, std::size_t size, int flow, std::uint64_t sentUpTo, std::uint64_t& seq) {
   if (n < 0 || std::size_t(n) != size)
     return "an echo of " + std::to_string(n) + " bytes for datagrams of " + std::to_string(size);
   std::memcpy(&seq, data, kHeader);
@@ -151,7 +150,7 @@ struct Flow {
   Socket socket;
   std::uint64_t next = 0;  // the sequence number of the next datagram
   int inFlight = 0;
-  std::vector<std::uint8_t> state;                               // per sequence number
+  std::vector<std::uint8_t> state;                                // per sequence number
   std::deque<std::pair<std::uint64_t, Clock::time_point>> queue;  // sent, with deadlines, in order
 };
 
@@ -233,8 +232,8 @@ UdpLoadResult WindowedRun::run() {
     polled.push_back({f->socket.fd(), POLLIN, 0});
   }
   const auto start = Clock::now();
-  const auto stopSending =
-      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(load_.duration));
+  const auto stopSending = start +
+                           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(load_.duration));
   lastAnswer_ = start;
   for (;;) {
     const auto now = Clock::now();
@@ -250,8 +249,8 @@ UdpLoadResult WindowedRun::run() {
       if (!f.queue.empty()) nextDeadline = std::min(nextDeadline, f.queue.front().second);
     }
     // Every datagram sent has a deadline, so this ends within the loss timeout of the last send.
-    if (!waiting && (!sending || std::all_of(flows_.begin(), flows_.end(),
-                                             [&](const auto& f) { return f->next >= load_.count; })))
+    if (!waiting &&
+        (!sending || std::all_of(flows_.begin(), flows_.end(), [&](const auto& f) { return f->next >= load_.count; })))
       break;
     if (::poll(polled.data(), polled.size(), blocked_ ? 1 : millisUntil(nextDeadline, 50)) <= 0) continue;
     for (std::size_t i = 0; i < flows_.size(); ++i)

@@ -25,10 +25,10 @@ UdpRttResult udpRoundTrips(int port, int count, int warmup, std::chrono::millise
 
 struct UdpLoad {
   int port = 0;
-  std::size_t size = 64;  // bytes per datagram, 8..65507
-  int clients = 1;        // sockets, each its own source port and so its own relay session
-  int window = 32;        // datagrams in flight per socket
-  std::uint64_t count = 1000000;           // per socket, at most
+  std::size_t size = 64;                        // bytes per datagram, 8..65507
+  int clients = 1;                              // sockets, each its own source port and so its own relay session
+  int window = 32;                              // datagrams in flight per socket
+  std::uint64_t count = 1000000;                // per socket, at most
   std::chrono::duration<double> duration{2.0};  // sending stops after this, whichever comes first
   std::chrono::milliseconds lossTimeout{200};
 };
@@ -40,7 +40,7 @@ struct UdpLoadResult {
   std::uint64_t sent = 0, answered = 0, lost = 0;
   std::uint64_t late = 0;   // came back after they had been counted lost (they stay lost)
   std::uint64_t empty = 0;  // empty datagrams received
-  double seconds = 0;      // from the first send to the last answer
+  double seconds = 0;       // from the first send to the last answer
   double perSecond() const { return seconds > 0 ? double(answered) / seconds : 0; }
   double mibPerSecond() const { return perSecond() * double(size) / (1024.0 * 1024.0); }
   double lostPercent() const { return sent ? 100.0 * double(lost) / double(sent) : 0; }

@@ -212,7 +212,8 @@ void measureLoad(const Options& o, std::vector<Target>& targets, const UdpLoad& 
       const double cpu0 = t.pid > 0 ? cpuSeconds(t.pid) : -1;
       const UdpLoadResult r = udpWindowed(load);
       const double cpu1 = t.pid > 0 ? cpuSeconds(t.pid) : -1;
-      const std::string what = rows.rate.substr(std::string("datagrams/s, ").size()) + " rep " + std::to_string(rep + 1);
+      const std::string what = rows.rate.substr(std::string("datagrams/s, ").size()) + " rep " +
+                               std::to_string(rep + 1);
       if (!r.ok) {
         failed[i] = true;
         fail(t, what, r.error);

@@ -21,11 +21,7 @@ Record sessionEndLine(const SessionEnd& end) {
       .add("received", "受信", end.bytesFromClient)
       .add("sent_datagrams", "送信数", end.datagramsToClient)
       .add("sent", "送信", end.bytesToClient);
-  const long long ms = end.duration.count() < 0 ? 0 : end.duration.count();
-  record.add("duration_ms", nullptr, static_cast<std::uint64_t>(ms)).add(nullptr, "時間", seconds(end.duration));
-  record.add("end", nullptr, end.endCode).add(nullptr, "終了", end.ending);
-  if (!end.reason.empty()) record.add("reason", "理由", end.reason);
-  return record;
+  return addEnding(record, end.duration, end.endCode, end.ending, end.reason);
 }
 
 Record datagramRefusedLine(int slot, const std::string& address, int port, std::uint64_t unlogged) {
