@@ -197,8 +197,7 @@ bool CRelvaneDlg::removeSlot(CPortDlg* target) {
     ui::messageBox(kRemoveWhileOn, this);
     return false;
   }
-  const std::string question = panel->slot.sectionName() + " (TCP:" + std::to_string(panel->slot.listenPort) +
-                               ") を削除しますか？";
+  const std::string question = panel->slot.sectionName() + " (" + panel->slot.listenCaption() + ") を削除しますか？";
   if (ui::askYesNo(question, this) != ui::IDYES || !panel || panel->slot.act != 0) return false;
   const auto at = std::find(panels.begin(), panels.end(), panel.data());
   if (at == panels.end()) return false;

@@ -9,6 +9,7 @@
 
 #include "dialogs/CountText.h"
 #include "net/TcpStreamPair.h"
+#include "net/UdpSession.h"
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
 #include "ui/ListView.h"
@@ -81,6 +82,31 @@ std::array<std::string, kColumnCount> cellsOf(const CTcpStreamPair& pair) {
           elapsedText(std::chrono::duration_cast<std::chrono::seconds>(age))};
 }
 
+// A UDP session in the same columns: the client and the listening socket, the session's own
+// socket and the destination; no stream buffer ("-"), and the bytes each way.
+std::array<std::string, kColumnCount> cellsOf(const CUdpSession& session, const std::string& listenAddress,
+                                              int listenPort) {
+  const net::SocketAddress local = session.local();
+  const bool connected = session.connected();
+  const auto age = CUdpSession::Clock::now() - session.started;
+  return {session.client().text(),
+          std::to_string(session.client().port()),
+          listenAddress,
+          std::to_string(listenPort),
+          "-",
+          local.empty() ? "" : local.text(),
+          local.empty() ? "0" : std::to_string(local.port()),
+          connected ? session.destination().text() : "",
+          connected ? std::to_string(session.destination().port()) : "0",
+          "-",
+          thousands(session.toDestination.bytes),
+          thousands(session.toClient.bytes),
+          elapsedText(std::chrono::duration_cast<std::chrono::seconds>(age))};
+}
+
+// Apart from the pairs' serials, so a selection never moves from one kind to the other.
+constexpr std::uint64_t kSessionSerial = std::uint64_t{1} << 63;
+
 }  // namespace
 
 CStatusDlg::CStatusDlg() : ui::CDialog(IDD_STATUS) {
@@ -127,6 +153,11 @@ void CStatusDlg::refresh() {
     serials.push_back(pair->serial);
     rows.push_back(cellsOf(*pair));
   }
+  if (forEachSession)
+    forEachSession([&](const CUdpSession& session) {
+      serials.push_back(session.serial() | kSessionSerial);
+      rows.push_back(cellsOf(session, listenAddress, listenPort));
+    });
   list->setRowCount(static_cast<int>(rows.size()));
   int keptRow = -1;
   for (int row = 0; row < static_cast<int>(rows.size()); ++row) {

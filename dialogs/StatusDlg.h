@@ -6,11 +6,13 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "ui/Dialog.h"
 
 struct CTcpStreamPair;
+class CUdpSession;
 namespace ui {
 class CListView;
 }
@@ -27,6 +29,11 @@ public:
   // The walk over a slot's pairs (position from 0, null after the last); what it walks must
   // outlive the dialog's run.
   std::function<CTcpStreamPair*(int& position)> nextPair;
+  // A UDP slot's walk over its sessions, listed after the pairs beside the address its listening
+  // socket is bound to; may be empty.
+  std::function<void(const std::function<void(const CUdpSession&)>& visit)> forEachSession;
+  std::string listenAddress;
+  int listenPort = 0;
 
   // Reads the connection table into the list; the timer calls it while the dialog is open.
   void refresh();

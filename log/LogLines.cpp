@@ -36,6 +36,15 @@ std::string thousandths(int part) {
   return text;
 }
 
+Record& addEnding(Record& record, std::chrono::milliseconds duration, const char* endCode, const std::string& ending,
+                  const std::string& reason) {
+  const long long ms = duration.count() < 0 ? 0 : duration.count();
+  record.add("duration_ms", nullptr, static_cast<std::uint64_t>(ms)).add(nullptr, "時間", seconds(duration));
+  record.add("end", nullptr, endCode).add(nullptr, "終了", ending);
+  if (!reason.empty()) record.add("reason", "理由", reason);
+  return record;
+}
+
 std::string seconds(std::chrono::milliseconds duration) {
   const long long ms = duration.count() < 0 ? 0 : duration.count();
   return std::to_string(ms / 1000) + thousandths(static_cast<int>(ms % 1000)) + 's';
@@ -90,11 +99,7 @@ Record connectionEndLine(const ConnectionEnd& end) {
       .add("destination", "転送先", endpoint(end.destinationAddress, end.destinationPort))
       .add("received", "受信", end.fromClient)
       .add("sent", "送信", end.toClient);
-  const long long ms = end.duration.count() < 0 ? 0 : end.duration.count();
-  record.add("duration_ms", nullptr, static_cast<std::uint64_t>(ms)).add(nullptr, "時間", seconds(end.duration));
-  record.add("end", nullptr, end.endCode).add(nullptr, "終了", end.ending);
-  if (!end.reason.empty()) record.add("reason", "理由", end.reason);
-  return record;
+  return addEnding(record, end.duration, end.endCode, end.ending, end.reason);
 }
 
 Record problemLine(int slot, const std::string& message) {

@@ -37,6 +37,9 @@ struct ConnectionEnd {
 std::string endpoint(const std::string& address, int port);
 std::string seconds(std::chrono::milliseconds duration);  // "12.345s"
 std::string thousandths(int part);                        // ".045" for 45 (0..999)
+// The fields that end a connection's or a session's last line: how long, how it ended, why.
+Record& addEnding(Record& record, std::chrono::milliseconds duration, const char* endCode, const std::string& ending,
+                  const std::string& reason);
 
 // The program is running: its version, the settings file, the slots it found and started.
 Record startLine(const std::string& version, const std::string& file, int slotsFound, int slotsStarted);

@@ -49,7 +49,7 @@ std::optional<QColor> CPortDlg::controlColor(int id, res::ControlKind kind) cons
   return kBackground;
 }
 
-void CPortDlg::showListenCaption() { setItemText(IDC_LISTEN_GROUP, "TCP:" + std::to_string(slot.listenPort)); }
+void CPortDlg::showListenCaption() { setItemText(IDC_LISTEN_GROUP, slot.listenCaption()); }
 
 void CPortDlg::initSlot(const std::string& refusal) {
   countText = std::to_string(slot.connectionCount);
@@ -147,17 +147,24 @@ void CPortDlg::onConfirm() {
   }
   CStatusDlg status;
   status.nextPair = [this](int& position) { return slot.nextPair(position); };
+  status.forEachSession = [this](const std::function<void(const CUdpSession&)>& visit) { slot.forEachSession(visit); };
+  slot.listenName(status.listenAddress, status.listenPort);
   status.doModal(window());
 }
 
 std::vector<std::string> CPortDlg::totalsLines() {
   const SlotTotals t = slot.totals();
-  return {"TCP:" + std::to_string(slot.listenPort) + " ON以降の累計",
-          "処理した接続: " + thousands(t.served),
-          "拒否した接続: " + thousands(t.refused),
-          "失敗した接続: " + thousands(t.failed),
-          "受信: " + thousands(t.fromClient) + " バイト",
-          "送信: " + thousands(t.toClient) + " バイト"};
+  if (slot.isUdp())
+    return {slot.listenCaption() + " ON以降の累計",
+            "処理したセッション: " + thousands(t.served),
+            "拒否したデータグラム: " + thousands(t.refused),
+            "失敗したセッション: " + thousands(t.failed),
+            "受信: " + thousands(t.datagramsFromClient) + " 個 " + thousands(t.fromClient) + " バイト",
+            "送信: " + thousands(t.datagramsToClient) + " 個 " + thousands(t.toClient) + " バイト",
+            "破棄したデータグラム: " + thousands(t.dropped)};
+  return {slot.listenCaption() + " ON以降の累計",         "処理した接続: " + thousands(t.served),
+          "拒否した接続: " + thousands(t.refused),        "失敗した接続: " + thousands(t.failed),
+          "受信: " + thousands(t.fromClient) + " バイト", "送信: " + thousands(t.toClient) + " バイト"};
 }
 
 void CPortDlg::addContextEntries(QMenu& menu) {

@@ -33,6 +33,15 @@ const Family kFamilies[] = {
      [](CPortSlot&, const SlotTotals& t) { return t.fromClient; }},
     {"relvanetiv_slot_sent_bytes_total", "counter", "Bytes sent to clients since the slot was switched on.",
      [](CPortSlot&, const SlotTotals& t) { return t.toClient; }},
+    {"relvanetiv_slot_received_datagrams_total", "counter",
+     "Datagrams received from clients since the slot was switched on (UDP slots).",
+     [](CPortSlot&, const SlotTotals& t) { return t.datagramsFromClient; }},
+    {"relvanetiv_slot_sent_datagrams_total", "counter",
+     "Datagrams sent to clients since the slot was switched on (UDP slots).",
+     [](CPortSlot&, const SlotTotals& t) { return t.datagramsToClient; }},
+    {"relvanetiv_slot_dropped_datagrams_total", "counter",
+     "Datagrams lost to a full buffer since the slot was switched on (UDP slots).",
+     [](CPortSlot&, const SlotTotals& t) { return t.dropped; }},
 };
 
 std::string header(const char* name, const char* type, const char* help) {

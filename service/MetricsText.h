@@ -10,6 +10,11 @@
 //   relvanetiv_slot_connect_failures_total       counter: destinations that could not be reached
 //   relvanetiv_slot_received_bytes_total         counter: bytes from the clients
 //   relvanetiv_slot_sent_bytes_total             counter: bytes to the clients
+//   relvanetiv_slot_received_datagrams_total     counter: datagrams from the clients (0 for TCP)
+//   relvanetiv_slot_sent_datagrams_total         counter: datagrams to the clients (0 for TCP)
+//   relvanetiv_slot_dropped_datagrams_total      counter: datagrams lost to a full buffer (0 for TCP)
+// Of a UDP slot, the connections are its sessions, refused counts datagrams and the connect
+// failures count sessions the destination ended.
 // A slot with more than one destination has one sample per destination, labelled as well
 // destination="<host:port as the settings name it>":
 //   relvanetiv_destination_up                    gauge: 1 while the destination is taken for up

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "net/TcpStreamPair.h"
+#include "net/UdpSession.h"
 #include "slot/PortSlot.h"
 
 namespace service {
@@ -68,13 +69,17 @@ std::string token(const std::string& text) {
 
 std::string slotStatusLine(CPortSlot& slot) {
   const SlotTotals t = slot.totals();
-  return "slot=" + std::to_string(slot.slotIndex) + field("state", stateOf(slot)) +
-         field("listen", token(listenText(slot))) +
+  const std::string datagrams = slot.isUdp()
+                                    ? field("received_datagrams", t.datagramsFromClient) +
+                                          field("sent_datagrams", t.datagramsToClient) + field("dropped", t.dropped)
+                                    : "";
+  return "slot=" + std::to_string(slot.slotIndex) + (slot.isUdp() ? field("protocol", "udp") : "") +
+         field("state", stateOf(slot)) + field("listen", token(listenText(slot))) +
          field("destination",
                slot.forwardHost.empty() ? "-" : token(endpointText(slot.forwardHost, slot.forwardPort))) +
          destinationsField(slot) + field("connections", std::to_string(slot.connectionCount)) +
          field("served", t.served) + field("refused", t.refused) + field("failed", t.failed) +
-         field("received", t.fromClient) + field("sent", t.toClient);
+         field("received", t.fromClient) + field("sent", t.toClient) + datagrams;
 }
 
 std::vector<std::string> connectionRows(CPortSlot& slot) {
@@ -92,6 +97,22 @@ std::vector<std::string> connectionRows(CPortSlot& slot) {
     if (pair->route) row += field("target", token(pair->target()));
     rows.push_back(row.substr(1));  // without the blank the first field begins with
   }
+  std::string address;
+  int port = 0;
+  slot.listenName(address, port);
+  slot.forEachSession([&](const CUdpSession& s) {
+    const net::SocketAddress local = s.local();
+    const auto age = std::chrono::duration_cast<std::chrono::seconds>(CUdpSession::Clock::now() - s.started).count();
+    rows.push_back("client=" + token(endpointText(s.client().text(), s.client().port())) +
+                   field("local", token(endpointText(address, port))) + field("client_buffer", "-") +
+                   field("outgoing", local.empty() ? "-" : token(endpointText(local.text(), local.port()))) +
+                   field("destination",
+                         s.connected() ? token(endpointText(s.destination().text(), s.destination().port())) : "-") +
+                   field("destination_buffer", "-") + field("received", s.toDestination.bytes) +
+                   field("sent", s.toClient.bytes) + field("seconds", static_cast<std::uint64_t>(age)) +
+                   field("received_datagrams", s.toDestination.datagrams) +
+                   field("sent_datagrams", s.toClient.datagrams));
+  });
   return rows;
 }
 

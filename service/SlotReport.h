@@ -14,6 +14,13 @@
 //     destination=127.0.0.1:5432 destination_buffer=0 received=12 sent=34 seconds=5
 // where a side not connected yet shows "-". With more than one destination the row ends with the
 // one the pair was sent to, as the settings name it: target=db2:5432.
+//
+// A UDP slot's line says so after the slot number, its connections are sessions, served counts
+// sessions and refused datagrams, and the line ends with the datagrams each way and those dropped:
+//   slot=3 protocol=udp state=on ... received_datagrams=40 sent_datagrams=40 dropped=0
+// Its rows are its sessions, with no buffers and the datagrams each way:
+//   client=... local=... client_buffer=- outgoing=... destination=... destination_buffer=-
+//     received=1400 sent=1400 seconds=5 received_datagrams=1 sent_datagrams=1
 #include <string>
 #include <vector>
 

@@ -12,6 +12,7 @@
 #include "slot/SaveReport.h"
 #include "slot/SettingNumber.h"
 #include "slot/SlotSections.h"
+#include "slot/SlotUdp.h"
 
 namespace {
 
@@ -46,6 +47,8 @@ std::string CPortSlot::listenFailedText(int port, int error) {
   std::snprintf(message, sizeof message, kListenFailed, port);
   return error ? std::string(message) + " (" + std::strerror(error) + ")" : std::string(message);
 }
+
+CPortSlot::CPortSlot() = default;
 
 CPortSlot::~CPortSlot() {
   // The members the repeater reports to go after it, but it must not report while it closes.
@@ -169,8 +172,8 @@ std::string CPortSlot::switchTo(int newAct) {
   }
   applyState();
   if (listenFailed()) {
-    const int error = repeater.listenError();
-    repeater.stop();
+    const int error = listenError();
+    stopRepeater();
     act = 0;
     return refuse(listenFailedText(listenPort, error));
   }
@@ -183,14 +186,15 @@ std::string CPortSlot::refuse(std::string message) {
 }
 
 void CPortSlot::stopRepeater() {
-  const bool wasListening = repeater.isListening();
+  const bool wasListening = repeater.isListening() || udpListening();
   repeater.stop();  // each live connection's end is logged from here
+  stopUdp();
   if (wasListening && evlog::enabled()) evlog::post(evlog::stoppedLine(slotIndex));
 }
 
 bool CPortSlot::listenFailed() const {
   // An empty host starts nothing on purpose; only a start that was tried can have failed.
-  return act == 1 && listenPort != 0 && forwardPort != 0 && !forwardHost.empty() && !repeater.isListening();
+  return act == 1 && listenPort != 0 && forwardPort != 0 && !forwardHost.empty() && !started();
 }
 
 std::string CPortSlot::startSlot() { return startSlot(ini::Document::load(iniPath), true); }
@@ -212,6 +216,7 @@ void CPortSlot::applyState() {
     return;
   }
   if (listenPort == 0 || forwardPort == 0 || forwardHost.empty()) return;
+  if (options.udp) return startUdp();
   repeater.setListener(this);
   repeater.setBufferSize(bufferSize);
   repeater.setConnectTimeout(connectTimeout);
@@ -240,7 +245,7 @@ void CPortSlot::configureOutgoing() {
 void CPortSlot::logListening() {
   std::string address;
   int port = 0;
-  if (evlog::enabled() && repeater.listenName(address, port))
+  if (evlog::enabled() && listenName(address, port))
     evlog::post(evlog::listeningLine(slotIndex, address, port, forwardHost, forwardPort));
 }
 

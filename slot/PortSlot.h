@@ -4,6 +4,7 @@
 // from the slot set that owns it. Every switch-on, refusal, stop, connection opening and end is
 // told to the event log.
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -15,6 +16,8 @@
 #include "slot/SlotOptions.h"
 
 class CSaveReport;
+class CSlotUdp;
+class CUdpSession;
 namespace ini {
 class Document;
 }
@@ -33,7 +36,7 @@ public:
   static constexpr int kMaxBufferSize = 65536;  // KiB
   static constexpr int kMaxTimeout = 86400;     // seconds, for both time bounds
 
-  CPortSlot() = default;
+  CPortSlot();
   virtual ~CPortSlot();
   CPortSlot(const CPortSlot&) = delete;
   CPortSlot& operator=(const CPortSlot&) = delete;
@@ -76,12 +79,13 @@ public:
   // is). Returns the refusal.
   std::string startSlot(const ini::Document& doc, bool mayAddSection);
   std::string startSlot();  // from the file as it is now, adding the section when it lacks it
-  // Listening after the last switch.
-  bool started() const { return repeater.isListening(); }
+  // Listening after the last switch (for datagrams, of a UDP slot).
+  bool started() const;
   // act 0: stops the repeater (logging the stop when it was listening). A port 0 or an empty
   // host: nothing. Else configures the repeater (buffer size, time bounds, the listen address
   // when one is set, the filter), starts the totals again and starts it; the destination may be
-  // a host name or a literal IPv4 or IPv6 address. Logs where it listens.
+  // a host name or a literal IPv4 or IPv6 address. Logs where it listens. A UDP slot does the
+  // same with a UDP relay made afresh.
   void applyState();
   // saveSettings() when something is unsaved, then the repeater stops, closing every live
   // connection.
@@ -108,13 +112,20 @@ public:
   void stopListening();
   // True when the file's settings of `other` are these (ACT aside).
   bool sameSettings(const CPortSlot& other) const;
-  // Pairs connected or still connecting.
-  int livePairs() const { return repeater.livePairs(); }
+  // Pairs connected or still connecting, and UDP sessions.
+  int livePairs() const;
   // The relayed pairs one after another, from position 0; null after the last.
   CTcpStreamPair* nextPair(int& position) { return repeater.getNextPair(position); }
   // Connections served, refused, failed and bytes each way since the slot was last switched
   // on, live connections included.
-  SlotTotals totals() { return activity.totals(repeater); }
+  SlotTotals totals();
+  bool isUdp() const { return options.udp; }
+  // A UDP slot's live sessions, the one silent the longest first; none for a TCP slot.
+  void forEachSession(const std::function<void(const CUdpSession&)>& visit) const;
+  // The address and port listened on; false when not listening.
+  bool listenName(std::string& address, int& port) const;
+  // "TCP:<port>" or "UDP:<port>", as the panel heads the slot.
+  std::string listenCaption() const;
   // Each destination's state when the slot has more than one (else empty).
   std::vector<CTcpRepeater::DestinationState> destinationStates() const { return repeater.destinationStates(); }
 
@@ -174,11 +185,17 @@ private:
   void logListening();
   std::vector<net::HostPort> destinations() const;  // FORWARDHOST:FORWARDPORT, then FORWARD1..9
   void configureOutgoing();                         // the options and the source address
+  void startUdp();
+  void stopUdp();  // its sessions end, each logged
+  bool udpListening() const;
+  int listenError() const;
+  std::string restartAs(const CPortSlot& fresh, Reloaded& outcome);  // a reload to or of a UDP slot
 
   std::set<std::string> changedKeys;
   std::string filterModeText;  // a FILTER text that names no mode, for the refusal to name
   bool sectionKnown = false;   // the section was in the file at a save of this run
   CSlotActivity activity;
+  std::unique_ptr<CSlotUdp> udp;  // since a UDP slot's last switch-on
   // Declared last, so it is destroyed first, before anything it reports to.
   CTcpRepeater repeater;
 };

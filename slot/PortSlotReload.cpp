@@ -54,6 +54,11 @@ CPortSlot::Reloaded CPortSlot::reloadFrom(const CPortSlot& fresh, std::string& r
 
 // The new listener first: when it cannot open, nothing of the old settings has gone.
 CPortSlot::Reloaded CPortSlot::takeLive(const CPortSlot& fresh, std::string& refusal, bool quietRefusal) {
+  if (options.udp || fresh.options.udp) {
+    Reloaded outcome = Reloaded::Changed;
+    refusal = restartAs(fresh, outcome);
+    return outcome;
+  }
   if (!sameListener(fresh)) {
     const bool bind = !fresh.listenHost.empty();
     if (const int error = repeater.relisten(fresh.listenPort, bind ? 1 : 0, bind ? fresh.listenHost : "localhost")) {
@@ -76,8 +81,9 @@ CPortSlot::Reloaded CPortSlot::takeLive(const CPortSlot& fresh, std::string& ref
 std::string CPortSlot::startLoaded() { return switchTo(act); }
 
 void CPortSlot::stopListening() {
-  const bool wasListening = repeater.isListening();
+  const bool wasListening = started();
   repeater.stopListening();
+  stopUdp();
   act = 0;
   if (wasListening && evlog::enabled()) evlog::post(evlog::stoppedLine(slotIndex));
 }

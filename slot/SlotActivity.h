@@ -7,12 +7,16 @@
 
 #include "net/TcpRepeater.h"
 
+// Of a UDP slot: sessions started, datagrams refused, sessions the destination ended.
 struct SlotTotals {
   std::uint64_t served = 0;   // connections that reached the destination
   std::uint64_t refused = 0;  // peers the filter did not serve
   std::uint64_t failed = 0;   // connections whose destination could not be reached
   std::uint64_t fromClient = 0;
   std::uint64_t toClient = 0;
+  std::uint64_t datagramsFromClient = 0;  // UDP slots only, as the dropped ones
+  std::uint64_t datagramsToClient = 0;
+  std::uint64_t dropped = 0;  // lost to a full buffer either way
 };
 
 // How a pair ended: an ASCII code for the JSON log and the user's words, one token each.

@@ -50,11 +50,35 @@ void SlotOptions::load(const ini::Document& doc, const std::string& section, std
   relay.idleTimeout = readInt("IDLETIMEOUT", CPortSlot::kMaxTimeout, 0, true);
   relay.keepAlive = readInt("KEEPALIVE", kMaxKeepAlive, 0, false);
   relay.maxConn = readInt("MAXCONN", kMaxConnections, 0, true);
+  loadProtocol(doc, section, problems);
   sourceAddress = doc.get(section, "SOURCEADDRESS").value_or("");
   if (!sourceAddress.empty() && net::literalFamily(sourceAddress) == 0) {
     problems.push_back(section + " の SOURCEADDRESS=" + sourceAddress + " は無効な値です (IPアドレス)");
     refuse("SOURCEADDRESS", sourceAddress);
   }
+}
+
+// A misspelt protocol refuses: the other one would listen where the user did not ask.
+void SlotOptions::loadProtocol(const ini::Document& doc, const std::string& section,
+                               std::vector<std::string>& problems) {
+  const std::string protocol = doc.get(section, "PROTOCOL").value_or("");
+  udp = protocol == "UDP";
+  if (!protocol.empty() && !udp && protocol != "TCP") {
+    problems.push_back(section + " の PROTOCOL=" + protocol + " は無効な値です (TCP または UDP)");
+    if (invalid.empty()) invalid = "PROTOCOL=" + protocol;
+  }
+  const std::string timeout = doc.get(section, "UDPTIMEOUT").value_or("");
+  if (!timeout.empty()) {
+    const std::optional<int> value = setting_number::parse(timeout, 1, CPortSlot::kMaxTimeout);
+    if (!value)
+      problems.push_back(setting_number::invalidLine(section, "UDPTIMEOUT", timeout, 1, CPortSlot::kMaxTimeout));
+    udpTimeout = value.value_or(kDefaultUdpTimeout);
+  }
+  if (!udp) return;
+  for (const char* key : {"BUFFERSIZE", "CONNECTTIMEOUT", "HALFCLOSETIMEOUT", "BALANCE", "RETRYDOWN", "CHECKINTERVAL",
+                          "SENDPROXY", "ACCEPTPROXY", "IDLETIMEOUT", "KEEPALIVE"})
+    if (doc.get(section, key)) problems.push_back(section + " の " + key + " はUDPスロットでは使いません");
+  if (!more.empty()) problems.push_back(section + " の FORWARD1..9 はUDPスロットでは使いません");
 }
 
 // The source address is judged at the switch-on: the machine's addresses may change.

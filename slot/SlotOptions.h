@@ -9,12 +9,16 @@
 //   SOURCEADDRESS       a literal local address the outgoing connections are bound to
 //   IDLETIMEOUT         seconds with no byte either way, then the pair is closed; 0 none
 //   KEEPALIVE           seconds of silence before keepalive probes on both sockets; 0 off
-//   MAXCONN             pairs at once, the rest wait in the listen queue; 0 no limit
+//   MAXCONN             pairs at once, the rest wait in the listen queue; 0 no limit. Of a UDP
+//                       slot: sessions at once, 0 (the default) 1000
+//   PROTOCOL            TCP (the default) or UDP
+//   UDPTIMEOUT          seconds without a datagram either way, then a UDP session ends (60)
 // Read strictly: an invalid value is named in the problems and never used. Where the default
 // would open the slot wider or send clients elsewhere than written (FORWARDn, SENDPROXY,
-// ACCEPTPROXY, SOURCEADDRESS, IDLETIMEOUT, MAXCONN) it refuses the switch-on; the others
-// (BALANCE, RETRYDOWN, CHECKINTERVAL, KEEPALIVE) take their defaults. No key is ever written:
-// a file that never had them keeps every byte.
+// ACCEPTPROXY, SOURCEADDRESS, IDLETIMEOUT, MAXCONN, PROTOCOL) it refuses the switch-on; the
+// others (BALANCE, RETRYDOWN, CHECKINTERVAL, KEEPALIVE, UDPTIMEOUT) take their defaults. A UDP
+// slot names the keys only TCP uses as problems. No key is ever written: a file that never had
+// them keeps every byte.
 #include <string>
 #include <vector>
 
@@ -26,17 +30,25 @@ struct SlotOptions {
   static constexpr int kMaxForwards = 9;
   static constexpr int kMaxKeepAlive = 32767;  // the system's bound on the idle time
   static constexpr int kMaxConnections = 1000000;
+  static constexpr int kDefaultUdpTimeout = 60;
+  static constexpr int kDefaultUdpSessions = 1000;  // each holds a socket
 
   std::vector<net::HostPort> more;  // FORWARD1..9 that are set, in order
   std::string sourceAddress;        // "" for the system's choice
   net::RelayOptions relay;
+  bool udp = false;  // PROTOCOL=UDP
+  int udpTimeout = kDefaultUdpTimeout;
   std::string invalid;  // the first value that refuses the switch-on, as "KEY=text"
 
   // Fills from the section; every invalid value gets a line in `problems`.
   void load(const ini::Document& doc, const std::string& section, std::vector<std::string>& problems);
   // "" when these keys allow a switch-on, else the message.
   std::string switchOnRefusal() const;
+  int udpSessions() const { return relay.maxConn > 0 ? relay.maxConn : kDefaultUdpSessions; }
   bool operator==(const SlotOptions&) const = default;
+
+private:
+  void loadProtocol(const ini::Document& doc, const std::string& section, std::vector<std::string>& problems);
 };
 
 inline constexpr const char* kOptionInvalid = "設定 %s は無効な値です。OFFのまま設定を見直して下さい";

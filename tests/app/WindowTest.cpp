@@ -24,6 +24,7 @@
 #include "Modal.h"
 #include "SlotIni.h"
 #include "TempDir.h"
+#include "UdpPeer.h"
 #include "Wait.h"
 #include "app/AboutDlg.h"
 #include "app/ControlPlace.h"
@@ -243,6 +244,29 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   for (const char* caption : {"Port No.", "Ip/Host", "接続数"}) EXPECT_TRUE(fitting.contains(caption)) << caption;
   EXPECT_EQ(colourOf(panel), CPortDlg::kBackground);
   EXPECT_EQ(colourOf(panel->item(IDC_FORWARD_HOST)), CPortDlg::kValue);
+  window.close();
+}
+
+// A UDP slot in the window: headed UDP:<port>, its session counted and listed in the status table.
+TEST_F(Window, AUdpSlotCountsAndListsItsSessions) {
+  UdpEcho echo;
+  const int p = freePort();
+  writeFile(ini(), slotSection(0, 1, p, echo.port, "127.0.0.1", "PROTOCOL=UDP\n"));
+  CRelvaneDlg window(ini());
+  ASSERT_TRUE(window.create());
+  CPortDlg* panel = window.portPanels()[0];
+  EXPECT_EQ(panel->itemText(IDC_LISTEN_GROUP), "UDP:" + std::to_string(p));
+  int client = udpSocket("127.0.0.1");
+  sendTo(client, "127.0.0.1", p, "ping");
+  EXPECT_EQ(awaitDatagram(client), "ping");
+  EXPECT_EQ(panel->itemText(IDC_COUNT), "1");
+  std::string cells;
+  whenModal<CStatusDlg>([&](CStatusDlg* status) {
+    cells = status->list->itemText(0, 1) + " " + status->list->itemText(0, 8), click(status->button(IDOK));
+  });
+  click(panel->button(IDC_CONFIRM));
+  EXPECT_EQ(cells, std::to_string(portOf(client)) + " " + std::to_string(echo.port));
+  closeFd(client);
   window.close();
 }
 

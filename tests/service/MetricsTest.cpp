@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "ServiceFixture.h"
+#include "UdpPeer.h"
 #include "log/EventLog.h"
 #include "log/LogRing.h"
 #include "service/SlotReport.h"
@@ -64,7 +65,7 @@ TEST_F(MetricsTest, CountsWhatTheSlotsRelayedInTheTextFormat) {
                                                {"relvanetiv_slot_received_bytes_total" + zero, 321},
                                                {"relvanetiv_slot_sent_bytes_total" + zero, 4005}};
   for (const auto& [name, value] : expected) EXPECT_EQ(values.count(name) ? values.at(name) : -1, value) << name;
-  EXPECT_EQ(values.size(), 1u + 7 * 3) << "every family has a sample for each of the three slots";
+  EXPECT_EQ(values.size(), 1u + 10 * 3) << "every family has a sample for each of the three slots";
   close(live);
 
   if (kPromtool[0] == '\0') GTEST_SKIP() << "promtool is not installed (Debian package prometheus): not checked by it";
@@ -112,4 +113,37 @@ TEST_F(MetricsTest, EachDestinationsStateAndWhereEachPairWent) {
   EXPECT_EQ(values.at("relvanetiv_destination_up" + labels + down + "\"}"), 0);
   EXPECT_EQ(values.at("relvanetiv_destination_connections" + labels + up + "\"}"), 2);
   close(first), close(second);
+}
+
+// A reload switches slot 1 on as a UDP slot: a datagram goes both ways, the session shows in the
+// status line, the rows and the metrics, and the log tells its start and, after UDPTIMEOUT, its end.
+TEST_F(MetricsTest, AUdpSlotsSessionAndDatagrams) {
+  UdpEcho echo;
+  writeFile(ini, slotSection(0, 1, port, destination.port) +
+                     slotSection(1, 1, spare, echo.port, "127.0.0.1", "PROTOCOL=UDP\nUDPTIMEOUT=1\n"));
+  ASSERT_TRUE(slots.reload().applied() && slots[1].started());
+  evlog::Ring log;
+  evlog::addSink(&log);
+  int client = udpSocket("127.0.0.1");
+  sendTo(client, "127.0.0.1", spare, "ping");
+  EXPECT_EQ(awaitDatagram(client), "ping");
+  const std::string from = "127.0.0.1:" + std::to_string(portOf(client)), to = "127.0.0.1:" + std::to_string(echo.port);
+  auto status = fields(service::slotStatusLine(slots[1]));
+  EXPECT_EQ(status["protocol"] + status["connections"] + status["received_datagrams"] + status["sent"], "udp114");
+  const std::vector<std::string> rows = service::connectionRows(slots[1]);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(fields(rows[0])["client"] + " " + fields(rows[0])["destination"], from + " " + to);
+  const std::string response = fetch("GET /metrics HTTP/1.1\r\n\r\n");
+  const auto values = samples(response.substr(response.find("\r\n\r\n") + 4));
+  const std::string labels = "{slot=\"1\",listen_port=\"" + std::to_string(spare) + "\"}";
+  EXPECT_EQ(values.at("relvanetiv_slot_sent_datagrams_total" + labels), 1);
+  EXPECT_TRUE(waitUntil([&] { return slots[1].connectionCount == 0; }, 5s)) << "UDPTIMEOUT ends it";
+  evlog::removeSink(&log);
+  closeFd(client);
+  ASSERT_EQ(log.lines().size(), 2u);
+  EXPECT_EQ(log.lines()[0].substr(24), "TCP-PORT1 UDPセッション開始 接続元=" + from + " 転送先=" + to);
+  const std::string end = log.lines()[1].substr(24);
+  EXPECT_EQ(end.substr(0, end.find(" 時間=")),
+            "TCP-PORT1 UDPセッション終了 接続元=" + from + " 転送先=" + to + " 受信数=1 受信=4 送信数=1 送信=4");
+  EXPECT_EQ(end.substr(end.rfind(' ')), " 終了=無通信のため終了");
 }

@@ -57,7 +57,10 @@ TEST_F(Strict, AValueThatIsNotPlainlyRightIsNamedAndNeverOpensTheSlotWider) {
        "設定 SENDPROXY=3" + kBad.substr(0, kBad.size() - 1) + "。" + fix,
        {"SENDPROXY=3" + kBad + "(0～2)", "ACCEPTPROXY=on" + kBad + "(0～1)", "IDLETIMEOUT=1h" + kBad + "(0～86400)"}},
       {section(1, "FORWARD1=127.0.0.1:" + p + "\n"), itself, {}},
-      {section(1, "SOURCEADDRESS=192.0.2.1\n"), "送信元アドレス「192.0.2.1」はこのPCのアドレスではありません", {}}};
+      {section(1, "SOURCEADDRESS=192.0.2.1\n"), "送信元アドレス「192.0.2.1」はこのPCのアドレスではありません", {}},
+      {keys("PROTOCOL=udp\nUDPTIMEOUT=0\n"),
+       "設定 PROTOCOL=udp" + kBad.substr(0, kBad.size() - 1) + "。" + fix,
+       {"PROTOCOL=udp" + kBad + "(TCP または UDP)", "UDPTIMEOUT=0" + kBad + "(1～86400)"}}};
   for (const auto& c : cases) {
     writeFile(ini, c.file);
     EXPECT_EQ(slot.startSlot(), c.refusal) << c.file;
