@@ -164,7 +164,7 @@ void CStatusDlg::enableSorting() {
 }
 
 bool CStatusDlg::eventFilter(QObject* watched, QEvent* event) {
-  // The list's own Ctrl+C copies the current cell alone.
+  // Taken before the list sees it: its own Ctrl+C would copy the current cell alone.
   if (watched == list && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
     copySelection();
