@@ -149,6 +149,7 @@ void CPortDlg::onConfirm() {
   status.nextPair = [this](int& position) { return slot.nextPair(position); };
   status.forEachSession = [this](const std::function<void(const CUdpSession&)>& visit) { slot.forEachSession(visit); };
   slot.listenName(status.listenAddress, status.listenPort);
+  status.closeConnection = [this](std::uint64_t serial, bool session) { return slot.closeBySerial(serial, session); };
   status.doModal(window());
 }
 

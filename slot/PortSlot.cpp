@@ -254,6 +254,11 @@ void CPortSlot::shutdownSlot() {
   stopRepeater();
 }
 
+bool CPortSlot::closeBySerial(std::uint64_t serial, bool udpSession) {
+  if (udpSession) return udp && udp->relay.closeBySerial(serial, UdpSessionEnding::ClosedByUser);
+  return repeater.closeBySerial(serial, PairEnding::ClosedByUser);
+}
+
 void CPortSlot::notifyOnConnectionCount(int count) {
   connectionCount = count;
   if (onConnectionCount) onConnectionCount(count);

@@ -3,6 +3,7 @@
 // without any window. A port panel shows one and a headless run uses it directly; both get it
 // from the slot set that owns it. Every switch-on, refusal, stop, connection opening and end is
 // told to the event log.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
@@ -116,6 +117,9 @@ public:
   int livePairs() const;
   // The relayed pairs one after another, from position 0; null after the last.
   CTcpStreamPair* nextPair(int& position) { return repeater.getNextPair(position); }
+  // Ends one live connection as the user asked, logged as such: the pair with this serial, in
+  // order on both sides, or the UDP session with it. False when it has gone already.
+  bool closeBySerial(std::uint64_t serial, bool udpSession);
   // Connections served, refused, failed and bytes each way since the slot was last switched
   // on, live connections included.
   SlotTotals totals();

@@ -1,10 +1,13 @@
 // Renders the port panel (switched on, with live connections), the settings dialog, the access
-// dialog, the status dialog (with live rows and their byte counts) and the log window into PNG
+// dialog, the status dialog (with live rows and their byte counts, then sorted with two rows
+// selected) and the log window into PNG
 // files, using the program's own widgets on real loopback connections. Run by hand:
 //   relvane_panel_screenshots <output dir>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +22,7 @@
 #include "panel/PortDlg.h"
 #include "res/Resource.h"
 #include "ui/Application.h"
+#include "ui/ListView.h"
 #include "ui/NetLoopNotifier.h"
 
 using namespace testsupport;
@@ -74,6 +78,21 @@ int main(int argc, char** argv) {
   status.create(&host);
   status.show();
   save(status, "status-dialog.png");
+  // Two more clients from other loopback addresses, then the table by bytes received, largest
+  // first (a heading clicked twice), with two rows selected.
+  for (const char* source : {"127.0.0.12", "127.0.0.3"}) {
+    fds.push_back(connectLoopback(port, 5s, "127.0.0.1", source));
+    if (!QTest::qWaitFor([&] { return slot.connectionCount == static_cast<int>(fds.size() + 1) / 2; }, 5000)) return 1;
+    fds.push_back(destination.acceptOne());
+  }
+  sendAll(fds[6], std::string(98304, 'e'));
+  sendAll(fds[8], std::string(640, 'f'));
+  if (!QTest::qWaitFor([&] { return slot.totals().fromClient == 1500 + 98304 + 640; }, 5000)) return 1;
+  status.list->horizontalHeader()->setSortIndicator(10, Qt::DescendingOrder);
+  for (int row : {0, 2})
+    status.list->selectionModel()->select(status.list->model()->index(row, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  save(status, "status-sorted.png");
   for (int& fd : fds) closeFd(fd);
   if (!QTest::qWaitFor(
           [&] {
