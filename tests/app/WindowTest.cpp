@@ -92,9 +92,6 @@ Texts answerWhile(const std::function<void()>& open, const char* label = "",
   return boxes;
 }
 
-// A label no entry has (a separator's is empty): the menu is only looked at, then closed.
-constexpr const char* kNoEntry = "?";
-
 // Right-clicks `target` and chooses `label` from the menu that comes up.
 Texts chooseFromMenu(QWidget* target, const char* label, QMessageBox::StandardButton answer = QMessageBox::Yes,
                      QStringList* entries = nullptr) {
@@ -133,9 +130,6 @@ TEST_F(Window, ThreeSlotsLaunchedOneRemovedSomeAddedInColumnsOfFive) {
   const char* remove = CRelvaneDlg::kRemoveSlot;
   EXPECT_EQ(chooseFromMenu(window.portPanels()[1], remove, QMessageBox::No),
             Texts{"TCP-PORT1 (TCP:1) を削除しますか？"});
-  QStringList entries;  // an ON slot cannot go: greyed before the click
-  chooseFromMenu(first->item(IDC_COUNT), kNoEntry, QMessageBox::Yes, &entries);
-  EXPECT_TRUE(entries.contains(QString("-") + remove)) << entries.join('|').toStdString();
   chooseFromMenu(window.portPanels()[1]->item(IDC_FORWARD_HOST), remove);
   ASSERT_EQ(window.portPanels(), (std::vector<CPortDlg*>{first, third}));  // renumbered: its key goes to [TCP-PORT1]
   const std::string renamed = head + "[TCP-PORT1]" + tail.substr(tail.find('\n'));
@@ -278,41 +272,29 @@ TEST_F(Window, ANewSlotListensOnThisPcOnlyAndTheMenuFollowsTheSlotsState) {
             "転送先: 127.0.0.1:" + to + "\n待ち受け: 127.0.0.1 (TCP:" + std::to_string(p) +
                 ")\n接続を受け付ける相手: すべて受け付ける");
   click(added->button(IDC_ACTIVE));
-  ASSERT_TRUE(added->slot.started());
-  int elsewhere = connectLoopback(p, 2s, "127.0.0.2");
-  EXPECT_EQ(elsewhere, -1) << "another local address finds nobody listening";
-  closeFd(elsewhere);
+  EXPECT_EQ(connectLoopback(p, 2s, "127.0.0.2"), -1) << "another local address finds nobody listening";
   int client = connectLoopback(p);
-  ASSERT_TRUE(waitUntil([&] { return added->slot.totals().served == 1; }));
-  int served = destination.acceptOne();
+  ASSERT_TRUE(waitUntil([&] { return added->slot.totals().served == 1; })) << "served from 127.0.0.1";
 
   QStringList entries;
-  chooseFromMenu(added->item(IDC_COUNT), kNoEntry, QMessageBox::Yes, &entries);
+  chooseFromMenu(added->item(IDC_COUNT), "?", QMessageBox::Yes, &entries);  // no such entry: only looked at
   EXPECT_EQ(entries.join('|').toStdString(),
             "-アクセス設定(&A)...|累計(&T)...||スロットを追加|-このスロットを削除|ログ||レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報");
   EXPECT_EQ(chooseFromMenu(added->item(IDC_COUNT), CPortDlg::kTotalsEntry), Texts{"累計"});
   std::string figures;
-  whenModal<CTotalsDlg>([&](CTotalsDlg* totals) {
-    figures = totals->itemText(IDC_TOTALS_HEADING) + "|" + totals->itemText(IDC_TOTALS_LABELS) + "|" +
-              totals->itemText(IDC_TOTALS_VALUES);
-    click(totals->button(IDOK));
+  whenModal<CTotalsDlg>([&](CTotalsDlg* d) {
+    figures = d->itemText(IDC_TOTALS_LABELS) + "|" + d->itemText(IDC_TOTALS_VALUES), click(d->button(IDOK));
   });
   added->command(ID_PANEL_TOTALS);
-  EXPECT_EQ(figures,
-            "TCP:" + std::to_string(p) +
-                " ON以降の累計|処理した接続\n拒否した接続\n失敗した接続\n受信\n送信|1\n0\n0\n0 バイト\n0 バイト");
-  closeFd(client), closeFd(served);
+  EXPECT_EQ(figures, "処理した接続\n拒否した接続\n失敗した接続\n受信\n送信|1\n0\n0\n0 バイト\n0 バイト");
+  closeFd(client);
 
   window.command(ID_VIEW_LOG);
-  const std::string log = window.logWindow()->itemText(IDC_LOG_TEXT);
-  auto lineOf = [&](const std::string& start) {
-    const std::size_t at = log.find(start);
-    return at == std::string::npos ? std::string() : log.substr(at, log.find('\n', at) - at);
-  };
-  EXPECT_EQ(lineOf("TCP-PORT0 待ち受け開始"), "TCP-PORT0 待ち受け開始 待受=0.0.0.0:" + std::to_string(old) +
-                                                  " 転送先=127.0.0.1:" + to + " 注意=" + warning);
-  EXPECT_EQ(lineOf("TCP-PORT1 待ち受け開始"),
-            "TCP-PORT1 待ち受け開始 待受=127.0.0.1:" + std::to_string(p) + " 転送先=127.0.0.1:" + to);
+  const std::string log = window.logWindow()->itemText(IDC_LOG_TEXT), dest = " 転送先=127.0.0.1:" + to;
+  EXPECT_NE(log.find(" TCP-PORT0 待ち受け開始 待受=0.0.0.0:" + std::to_string(old) + dest + " 注意=" + warning + "\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" TCP-PORT1 待ち受け開始 待受=127.0.0.1:" + std::to_string(p) + dest + "\n"), std::string::npos);
 }
 
 // A UDP slot in the window: headed UDP:<port>, its session counted and listed in the status table.
