@@ -16,6 +16,7 @@ inline constexpr int IDD_SETTING = 131;
 inline constexpr int IDD_STATUS = 132;
 inline constexpr int IDD_LOG = 133;
 inline constexpr int IDD_ACCESS = 134;
+inline constexpr int IDD_TOTALS = 141;
 
 // Strings.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -65,6 +66,15 @@ inline constexpr int IDC_HOMEPAGE_LINK = 1057;
 // Log window (133).
 inline constexpr int IDC_LOG_TEXT = 1030;
 inline constexpr int IDC_LOG_COPY = 1031;
+inline constexpr int IDC_LOG_SEARCH = 1101;  // edit: shows only the lines holding its text
+inline constexpr int IDC_LOG_SAVE = 1102;    // button: the lines shown to a text file
+inline constexpr int IDC_LOG_CLEAR = 1103;   // button: empties the window
+inline constexpr int IDC_LOG_SHOWN = 1104;   // static: how many lines the search leaves
+
+// Totals dialog (141).
+inline constexpr int IDC_TOTALS_HEADING = 1111;  // static: the slot and since when
+inline constexpr int IDC_TOTALS_LABELS = 1112;   // static: one name a line
+inline constexpr int IDC_TOTALS_VALUES = 1113;   // static: the figures beside them
 
 // Commands.
 inline constexpr int ID_SYS_ABOUT = 0x0010;
@@ -74,3 +84,4 @@ inline constexpr int ID_ADD_SLOT = 32773;      // main window's context menu
 inline constexpr int ID_REMOVE_SLOT = 32774;   // a panel's context menu
 inline constexpr int ID_VIEW_LOG = 32775;      // main window's context menu
 inline constexpr int ID_PANEL_ACCESS = 32776;  // port panel's context menu: access dialog
+inline constexpr int ID_PANEL_TOTALS = 32786;  // port panel's context menu: totals dialog

@@ -69,8 +69,14 @@ constexpr std::array kStatus{
     ControlTemplate{IDC_CONNECTION_LIST, K::ListView, "", 3, 19, 520, 72, Border | SingleSelection | TabStop},
 };
 
-// Log window: the newest lines last; copy takes them all.
+// Log window: the newest lines last; a search leaves the lines holding its text, and copy and
+// save take the lines shown. The search comes first in the tab order.
 constexpr std::array kLog{
+    ControlTemplate{IDC_STATIC, K::Static, "検索", 3, 4, 18, 14, VCenter | NoPrefix},
+    ControlTemplate{IDC_LOG_SEARCH, K::Edit, "", 22, 5, 150, 12, Border | AutoHScroll | TabStop},
+    ControlTemplate{IDC_LOG_SHOWN, K::Static, "", 176, 4, 100, 14, VCenter | NoPrefix},
+    ControlTemplate{IDC_LOG_SAVE, K::PushButton, "保存...", 311, 4, 50, 14, TabStop},
+    ControlTemplate{IDC_LOG_CLEAR, K::PushButton, "クリア", 365, 4, 50, 14, TabStop},
     ControlTemplate{IDC_LOG_COPY, K::PushButton, "コピー", 419, 4, 50, 14, TabStop},
     ControlTemplate{IDOK, K::PushButton, "閉じる", 473, 4, 50, 14, Default | TabStop},
     ControlTemplate{IDC_LOG_TEXT, K::Edit, "", 3, 19, 520, 178, Border | Multiline | ReadOnly | TabStop},
@@ -104,6 +110,14 @@ constexpr std::array kAccess{
     ControlTemplate{IDCANCEL, K::PushButton, "ｷｬﾝｾﾙ", 206, 210, 50, 14, TabStop},
 };
 
+// Totals of one slot since its switch-on: names on the left, figures right-aligned beside them.
+constexpr std::array kTotals{
+    ControlTemplate{IDC_TOTALS_HEADING, K::Static, "", 6, 5, 188, 10, VCenter | NoPrefix},
+    ControlTemplate{IDC_TOTALS_LABELS, K::Static, "", 6, 18, 76, 50, NoPrefix},
+    ControlTemplate{IDC_TOTALS_VALUES, K::Static, "", 82, 18, 112, 50, AlignRight | NoPrefix},
+    ControlTemplate{IDOK, K::PushButton, "閉じる", 144, 71, 50, 14, Default | TabStop},
+};
+
 constexpr uint32_t kPopupDialog = DlgPopup | DlgCaption | DlgSysMenu | DlgModalFrame;
 
 constexpr std::array kDialogs{
@@ -115,6 +129,7 @@ constexpr std::array kDialogs{
     DialogTemplate{IDD_STATUS, "接続状況", 527, 96, kFont, kFontSize, kPopupDialog, kStatus},
     DialogTemplate{IDD_LOG, "ログ", 527, 200, kFont, kFontSize, kPopupDialog | DlgMinimizeBox, kLog},
     DialogTemplate{IDD_ACCESS, "アクセス設定", 260, 228, kFont, kFontSize, kPopupDialog, kAccess},
+    DialogTemplate{IDD_TOTALS, "累計", 200, 89, kFont, kFontSize, kPopupDialog, kTotals},
 };
 
 struct StringEntry {

@@ -199,11 +199,16 @@ bool CPortSlot::listenFailed() const {
 
 std::string CPortSlot::startSlot() { return startSlot(ini::Document::load(iniPath), true); }
 
-std::string CPortSlot::startSlot(const ini::Document& doc, bool mayAddSection) {
+std::string CPortSlot::startSlot(const ini::Document& doc, bool mayAddSection, const std::string& newListenHost) {
   connectionCount = 0;
   loadSettings(doc);
+  const bool addSection = mayAddSection && !doc.hasSection(sectionName());
+  if (addSection && !newListenHost.empty()) {
+    listenHost = newListenHost;
+    markChanged("LISTENHOST");
+  }
   std::string refusal = switchTo(act);
-  if (mayAddSection && !doc.hasSection(sectionName())) {
+  if (addSection) {
     for (const auto& [key, value] : savedValues()) markChanged(key);  // written as if the user set them
     saveSettings();
   }
@@ -246,7 +251,9 @@ void CPortSlot::logListening() {
   std::string address;
   int port = 0;
   if (evlog::enabled() && listenName(address, port))
-    evlog::post(evlog::listeningLine(slotIndex, address, port, forwardHost, forwardPort));
+    evlog::post(evlog::listeningLine(slotIndex, address, port, forwardHost, forwardPort,
+                                     slot_access::openToOtherMachines(filter, listenHost) ? slot_access::kOpenToOthers
+                                                                                          : ""));
 }
 
 void CPortSlot::shutdownSlot() {

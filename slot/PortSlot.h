@@ -77,8 +77,9 @@ public:
   // The launch: loadSettings(doc), then the same switching as toggleSlot(act), but a refusal is
   // not the user switching off: ACT keeps its text, so the next launch tries again. When `doc`
   // lacks the section and `mayAddSection`, the file gets it (a file with problems is left as it
-  // is). Returns the refusal.
-  std::string startSlot(const ini::Document& doc, bool mayAddSection);
+  // is); `newListenHost`, when not empty, is then the slot's listen address and written with the
+  // four keys. Returns the refusal.
+  std::string startSlot(const ini::Document& doc, bool mayAddSection, const std::string& newListenHost = "");
   std::string startSlot();  // from the file as it is now, adding the section when it lacks it
   // Listening after the last switch (for datagrams, of a UDP slot).
   bool started() const;

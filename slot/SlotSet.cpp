@@ -48,9 +48,9 @@ void CSlotSet::startAll(const std::function<bool(CPortSlot&, const std::string&)
   }
 }
 
-std::optional<std::string> CSlotSet::addSlot() {
+std::optional<std::string> CSlotSet::addSlot(const std::string& listenHost) {
   if (full()) return std::nullopt;
-  return makeSlot().startSlot();
+  return makeSlot().startSlot(ini::Document::load(iniPath), true, listenHost);
 }
 
 std::unique_ptr<CPortSlot> CSlotSet::removeSlot(int index) {

@@ -208,7 +208,8 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   // Each slot's bad values follow its own log lines.
   const std::string problem = " 設定の問題 内容=\"";
   const std::string expected = kStamp + "TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[0] +
-                               " 転送先=127\\.0\\.0\\.1:" + std::to_string(destination.port) + "\n" + kStamp +
+                               " 転送先=127\\.0\\.0\\.1:" + std::to_string(destination.port) +
+                               " 注意=他のPCから接続可能・フィルタなし\n" + kStamp +
                                "TCP-PORT1 ON拒否 理由=Listenポートが無効な設定です\n" + kStamp + "TCP-PORT1" + problem +
                                "TCP-PORT1 の PORT=-1 は無効な値です \\(0～65535\\)\"\n" + kStamp + "TCP-PORT1" +
                                problem + "TCP-PORT1 の FORWARDPORT=80x は無効な値です \\(0～65535\\)\"\n" + kStamp +
