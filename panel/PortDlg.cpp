@@ -3,6 +3,7 @@
 #include <QMenu>
 
 #include "dialogs/AccessDlg.h"
+#include "dialogs/AdvancedDlg.h"
 #include "dialogs/CountText.h"
 #include "dialogs/StatusDlg.h"
 #include "res/Resource.h"
@@ -23,6 +24,7 @@ CPortDlg::CPortDlg(CPortSlot& shown) : ui::CDialog(IDD_PORT_PANEL), slot(shown) 
   onCommand(IDC_SETTINGS, &CPortDlg::onSettings);
   onCommand(IDC_CONFIRM, &CPortDlg::onConfirm);
   onCommand(ID_PANEL_ACCESS, &CPortDlg::onAccess);
+  onCommand(ID_PANEL_ADVANCED, &CPortDlg::onAdvanced);
 }
 
 CPortDlg::~CPortDlg() {
@@ -56,6 +58,7 @@ void CPortDlg::initSlot(const std::string& refusal) {
   forwardPortText = std::to_string(slot.forwardPort);
   showListenCaption();
   setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
+  showName();
   updateData(false);
   if (!refusal.empty()) ui::messageBox(slot.sectionName() + ": " + refusal, this);
 }
@@ -149,6 +152,10 @@ void CPortDlg::onConfirm() {
   status.nextPair = [this](int& position) { return slot.nextPair(position); };
   status.forEachSession = [this](const std::function<void(const CUdpSession&)>& visit) { slot.forEachSession(visit); };
   slot.listenName(status.listenAddress, status.listenPort);
+  status.create(window());
+  // The table's heading has no room for it: the slot's name goes after the title.
+  if (!slot.options.name.empty())
+    status.setWindowTitle(status.windowTitle() + QStringLiteral(" - ") + QString::fromStdString(slot.options.name));
   status.doModal(window());
 }
 
@@ -169,6 +176,9 @@ std::vector<std::string> CPortDlg::totalsLines() {
 
 void CPortDlg::addContextEntries(QMenu& menu) {
   menu.addAction(QString::fromUtf8(kAccessEntry))->setData(ID_PANEL_ACCESS);
+  QAction* advanced = menu.addAction(QString::fromUtf8(kAdvancedEntry));
+  advanced->setData(ID_PANEL_ADVANCED);
+  advanced->setEnabled(slot.act == 0);  // the settings of a running slot stay as they run
   for (const std::string& line : totalsLines())
     menu.addAction(QString::fromStdString(line))->setEnabled(false);  // figures to read
 }
@@ -186,5 +196,23 @@ void CPortDlg::onAccess() {
   CAccessDlg dialog(slot.editFilter, slot.editListenHost);
   if (dialog.doModal(window()) != IDOK) return;
   slot.takeAccess(slot.editFilter, slot.editListenHost);
+  slot.saveSettings();
+}
+
+// The panel's own tooltip: the user's name for the slot (none without one).
+void CPortDlg::showName() { setToolTip(QString::fromStdString(slot.options.name)); }
+
+void CPortDlg::onAdvanced() {
+  updateData(true);
+  if (slot.act != 0) {
+    ui::messageBox(kPortInUse, this);
+    return;
+  }
+  advanced::Settings working = advanced::read(slot);
+  CAdvancedDlg dialog(working);
+  if (dialog.doModal(window()) != IDOK) return;
+  advanced::apply(slot, working);
+  showListenCaption();  // TCP or UDP
+  showName();
   slot.saveSettings();
 }

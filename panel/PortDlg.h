@@ -24,6 +24,7 @@ public:
   static constexpr const char* kSettingBusy = "現在PORTの設定中です";
   static constexpr const char* kNoConnections = "現在接続はありません.";
   static constexpr const char* kAccessEntry = "アクセス設定(&A)...";
+  static constexpr const char* kAdvancedEntry = "詳細設定(&D)...";
 
   static inline const QColor kBackground{230, 230, 220};
   static inline const QColor kValue{255, 255, 180};
@@ -39,12 +40,13 @@ public:
   void onSettings();  // 1013 clicked
   void onConfirm();   // 1012 clicked
   void onAccess();    // context menu: the access dialog (ID_PANEL_ACCESS)
+  void onAdvanced();  // context menu: the advanced settings (ID_PANEL_ADVANCED), while OFF
   // A switch asked for from outside the window (the control socket), as a click on the check
   // box switches: the box and the colours follow, but a refusal is returned rather than shown.
   std::string switchFromOutside(bool on);
 
   // The panel's entries of the window's context menu, for a right click on this panel: the
-  // access dialog, then the slot's totals since switch-on (read now). The chosen entry's data
+  // access dialog, the advanced settings (disabled while ON), then the slot's totals since switch-on (read now). The chosen entry's data
   // is the command id to run with command().
   void addContextEntries(QMenu& menu);
 
@@ -69,4 +71,5 @@ private:
   void refuseSwitchOn(const std::string& message);
   void showListenCaption();
   void fillSettingsDialog(CSettingDlg& dialog);
+  void showName();
 };

@@ -33,6 +33,7 @@ void CPortSlot::copySettings(const CPortSlot& from) {
   problems = from.problems;
   sectionKnown = from.sectionKnown;
   changedKeys.clear();  // what was just read is what the file says
+  publishName();
 }
 
 CPortSlot::Reloaded CPortSlot::reloadFrom(const CPortSlot& fresh, std::string& refusal, bool quietRefusal) {
@@ -78,7 +79,10 @@ CPortSlot::Reloaded CPortSlot::takeLive(const CPortSlot& fresh, std::string& ref
   return Reloaded::Changed;
 }
 
-std::string CPortSlot::startLoaded() { return switchTo(act); }
+std::string CPortSlot::startLoaded() {
+  publishName();
+  return switchTo(act);
+}
 
 void CPortSlot::stopListening() {
   const bool wasListening = started();
