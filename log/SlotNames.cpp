@@ -24,8 +24,7 @@ void setSlotName(int slot, const void* owner, std::string name) {
 }
 
 void forgetSlotName(int slot, const void* owner) {
-  if (slot >= 0 && static_cast<size_t>(slot) < entries().size() && entries()[slot].owner == owner)
-    entries()[slot] = {};
+  if (slot >= 0 && static_cast<size_t>(slot) < entries().size() && entries()[slot].owner == owner) entries()[slot] = {};
 }
 
 const std::string& slotName(int slot) {

@@ -78,8 +78,8 @@ std::string slotStatusLine(CPortSlot& slot) {
                                     ? field("received_datagrams", t.datagramsFromClient) +
                                           field("sent_datagrams", t.datagramsToClient) + field("dropped", t.dropped)
                                     : "";
-  return "slot=" + std::to_string(slot.slotIndex) + (slot.isUdp() ? field("protocol", "udp") : "") +
-         nameField(slot) + field("state", stateOf(slot)) + field("listen", token(listenText(slot))) +
+  return "slot=" + std::to_string(slot.slotIndex) + (slot.isUdp() ? field("protocol", "udp") : "") + nameField(slot) +
+         field("state", stateOf(slot)) + field("listen", token(listenText(slot))) +
          field("destination",
                slot.forwardHost.empty() ? "-" : token(endpointText(slot.forwardHost, slot.forwardPort))) +
          destinationsField(slot) + field("connections", std::to_string(slot.connectionCount)) +

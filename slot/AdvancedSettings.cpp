@@ -69,7 +69,8 @@ std::optional<Problem> check(const Settings& s) {
     if (!s.numbers[n].empty() && !setting_number::parse(s.numbers[n], k.low, k.high))
       return Problem{k.key, std::to_string(k.low) + "～" + std::to_string(k.high)};
   }
-  if (!s.sourceAddress.empty() && net::literalFamily(s.sourceAddress) == 0) return Problem{"SOURCEADDRESS", "IPアドレス"};
+  if (!s.sourceAddress.empty() && net::literalFamily(s.sourceAddress) == 0)
+    return Problem{"SOURCEADDRESS", "IPアドレス"};
   for (size_t i = 0; i < s.forwards.size(); ++i)
     if (!s.forwards[i].empty() && !net::parseForwardValue(s.forwards[i])) return Problem{forwardKey(i), "host:port"};
   if (s.balance < 0 || s.balance > 2) return Problem{"BALANCE", "0～2"};

@@ -19,8 +19,18 @@ class CPortSlot;
 namespace advanced {
 
 // The numbers, in the dialog's order.
-enum Number { BufferSize, ConnectTimeout, HalfCloseTimeout, IdleTimeout, KeepAlive, MaxConn, UdpTimeout, RetryDown,
-              CheckInterval, kNumbers };
+enum Number {
+  BufferSize,
+  ConnectTimeout,
+  HalfCloseTimeout,
+  IdleTimeout,
+  KeepAlive,
+  MaxConn,
+  UdpTimeout,
+  RetryDown,
+  CheckInterval,
+  kNumbers
+};
 
 struct NumberKey {
   const char* key;
@@ -29,10 +39,10 @@ struct NumberKey {
 const NumberKey& numberKey(Number number);
 
 struct Settings {
-  std::string name;  // NAME
-  bool udp = false;  // PROTOCOL
-  std::array<std::string, kNumbers> numbers;  // as typed; "" is the key's default
-  std::string sourceAddress;                  // SOURCEADDRESS
+  std::string name;                                             // NAME
+  bool udp = false;                                             // PROTOCOL
+  std::array<std::string, kNumbers> numbers;                    // as typed; "" is the key's default
+  std::string sourceAddress;                                    // SOURCEADDRESS
   std::array<std::string, SlotOptions::kMaxForwards> forwards;  // FORWARD1..9, "host:port"; "" none
   int balance = 0;                                              // BALANCE 0..2
   int sendProxy = 0;                                            // SENDPROXY 0..2

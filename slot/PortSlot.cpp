@@ -128,7 +128,8 @@ bool CPortSlot::saveSettings() {
     if (changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
   // A key set back to its default needs no line: one is written only over the file's own.
   for (const advanced::Value& v : advanced::values(*this))
-    if (changedKeys.count(v.key) && (!v.isDefault || doc.get(section, v.key))) ok = doc.set(section, v.key, v.text) && ok;
+    if (changedKeys.count(v.key) && (!v.isDefault || doc.get(section, v.key)))
+      ok = doc.set(section, v.key, v.text) && ok;
   if (!doc.save(iniPath)) {
     const int error = errno;
     if (saveReport) saveReport->failed(iniPath, error);

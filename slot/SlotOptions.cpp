@@ -70,7 +70,8 @@ void SlotOptions::load(const ini::Document& doc, const std::string& section, std
   // A name the log could not show as written is not used, but leaves the slot as it works.
   name = doc.get(section, "NAME").value_or("");
   if (!isValidName(name)) {
-    problems.push_back(section + " の NAME は無効な値です (" + std::to_string(kMaxNameChars) + "文字まで、制御文字なし)");
+    problems.push_back(section + " の NAME は無効な値です (" + std::to_string(kMaxNameChars) +
+                       "文字まで、制御文字なし)");
     name.clear();
   }
   sourceAddress = doc.get(section, "SOURCEADDRESS").value_or("");

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <future>
+#include <map>
 
 #include "Loopback.h"
 #include "Modal.h"
@@ -26,6 +27,7 @@
 #include "ui/NetLoopNotifier.h"
 
 using namespace testsupport;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -59,7 +61,8 @@ bool advancedEntryEnabled(CPortDlg& panel) {
 }  // namespace
 
 TEST_F(Advanced, EveryFieldEditedThroughTheDialogIsExactlyTheKeysWritten) {
-  const std::string section = slotSection(0, 0, freePort(), destination.port, "127.0.0.1", "KEEPALIVE=0060\nFORWARD2=127.0.0.2:5432\n");
+  const std::string section = slotSection(0, 0, freePort(), destination.port, "127.0.0.1",
+                                          "KEEPALIVE=0060\nFORWARD2=127.0.0.2:5432\n");
   std::string file = section + "[OTHER]\nKEEP=me\n";
   writeFile(ini(), file);
   CRelvaneDlg window(ini());
@@ -71,7 +74,8 @@ TEST_F(Advanced, EveryFieldEditedThroughTheDialogIsExactlyTheKeysWritten) {
     EXPECT_EQ(d.itemText(IDC_ADV_NUMBER0 + advanced::KeepAlive), "60");
     EXPECT_EQ(d.itemText(IDC_ADV_NUMBER0 + advanced::BufferSize), "128");
     EXPECT_EQ(d.itemText(IDC_ADV_FORWARD1), "127.0.0.2:5432");
-    EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_ADV_TCP)->isChecked() && d.itemAs<QRadioButton>(IDC_ADV_BALANCE0)->isChecked());
+    EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_ADV_TCP)->isChecked() &&
+                d.itemAs<QRadioButton>(IDC_ADV_BALANCE0)->isChecked());
     click(d.button(IDOK));
   });
   EXPECT_EQ(readFile(ini()), file);
@@ -80,14 +84,16 @@ TEST_F(Advanced, EveryFieldEditedThroughTheDialogIsExactlyTheKeysWritten) {
     commitText(d.edit(IDC_ADV_NAME), "本番DB");
     click(d.button(IDC_ADV_UDP));
     const std::map<advanced::Number, QString> numbers{
-        {advanced::BufferSize, "0"},        {advanced::ConnectTimeout, "5"}, {advanced::HalfCloseTimeout, "30"},
-        {advanced::IdleTimeout, "300"},     {advanced::KeepAlive, "0"},      {advanced::MaxConn, "50"},
-        {advanced::UdpTimeout, "120"},      {advanced::RetryDown, "20"},     {advanced::CheckInterval, "5"}};
+        {advanced::BufferSize, "0"},    {advanced::ConnectTimeout, "5"}, {advanced::HalfCloseTimeout, "30"},
+        {advanced::IdleTimeout, "300"}, {advanced::KeepAlive, "0"},      {advanced::MaxConn, "50"},
+        {advanced::UdpTimeout, "120"},  {advanced::RetryDown, "20"},     {advanced::CheckInterval, "5"}};
     for (const auto& [n, text] : numbers) number(d, n, text);
     type(d, IDC_ADV_SOURCE, "127.0.0.1");
     type(d, IDC_ADV_FORWARD1, "[::1]:5433"), type(d, IDC_ADV_FORWARD1 + 2, "db3");
-    click(d.button(IDC_ADV_BALANCE0 + 2)), click(d.button(IDC_ADV_PROXY_NONE + 2)), click(d.button(IDC_ADV_ACCEPT_PROXY));
-    EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_ADV_UDP)->isChecked() && d.itemAs<QRadioButton>(IDC_ADV_BALANCE0 + 2)->isChecked());
+    click(d.button(IDC_ADV_BALANCE0 + 2)), click(d.button(IDC_ADV_PROXY_NONE + 2)),
+        click(d.button(IDC_ADV_ACCEPT_PROXY));
+    EXPECT_TRUE(d.itemAs<QRadioButton>(IDC_ADV_UDP)->isChecked() &&
+                d.itemAs<QRadioButton>(IDC_ADV_BALANCE0 + 2)->isChecked());
     click(d.button(IDOK));  // refused, naming the field; the dialog stays
     EXPECT_TRUE(d.isVisible());
     EXPECT_EQ(box.text, "「バッファサイズ (KiB)」の値「0」は使えません (1～65536)");
@@ -100,21 +106,25 @@ TEST_F(Advanced, EveryFieldEditedThroughTheDialogIsExactlyTheKeysWritten) {
   });
   // Changed in place, then the new keys after the section's last line; the cleared FORWARD2
   // position now holds the next destination, and the next positions were never there.
-  file = slotSection(0, 0, panel.slot.listenPort, destination.port, "127.0.0.1",
-                     "KEEPALIVE=0\nFORWARD2=127.0.0.3:5434\nNAME=本番DB\nPROTOCOL=UDP\nBUFFERSIZE=64\nCONNECTTIMEOUT=5\n"
-                     "HALFCLOSETIMEOUT=30\nIDLETIMEOUT=300\nMAXCONN=50\nUDPTIMEOUT=120\nRETRYDOWN=20\nCHECKINTERVAL=5\n"
-                     "SOURCEADDRESS=127.0.0.1\nFORWARD1=[::1]:5433\nBALANCE=2\nSENDPROXY=2\nACCEPTPROXY=1\n") +
+  file = slotSection(
+             0, 0, panel.slot.listenPort, destination.port, "127.0.0.1",
+             "KEEPALIVE=0\nFORWARD2=127.0.0.3:5434\nNAME=本番DB\nPROTOCOL=UDP\nBUFFERSIZE=64\nCONNECTTIMEOUT=5\n"
+             "HALFCLOSETIMEOUT=30\nIDLETIMEOUT=300\nMAXCONN=50\nUDPTIMEOUT=120\nRETRYDOWN=20\nCHECKINTERVAL=5\n"
+             "SOURCEADDRESS=127.0.0.1\nFORWARD1=[::1]:5433\nBALANCE=2\nSENDPROXY=2\nACCEPTPROXY=1\n") +
          "[OTHER]\nKEEP=me\n";
   EXPECT_EQ(readFile(ini()), file);
   EXPECT_EQ(panel.itemText(IDC_LISTEN_GROUP), "UDP:" + std::to_string(panel.slot.listenPort));
   EXPECT_EQ(panel.toolTip(), "本番DB");
 
   edit(panel, [](CAdvancedDlg& d, const BoxAnswerer&) {  // back to the defaults: the keys the file has say so
-    d.edit(IDC_ADV_NAME)->selectAll(), QTest::keyClick(d.edit(IDC_ADV_NAME), Qt::Key_Backspace), click(d.button(IDC_ADV_TCP)), click(d.button(IDC_ADV_ACCEPT_PROXY));
+    d.edit(IDC_ADV_NAME)->selectAll(), QTest::keyClick(d.edit(IDC_ADV_NAME), Qt::Key_Backspace),
+        click(d.button(IDC_ADV_TCP)), click(d.button(IDC_ADV_ACCEPT_PROXY));
     click(d.button(IDOK));
   });
-  for (const auto& [from, to] : {std::pair{"NAME=本番DB", "NAME="}, {"PROTOCOL=UDP", "PROTOCOL=TCP"}, {"ACCEPTPROXY=1", "ACCEPTPROXY=0"}})
-    file.replace(file.find(from), std::string(from).size(), to);
+  using Edits = std::vector<std::pair<std::string, std::string>>;
+  for (const auto& [from, to] :
+       Edits{{"NAME=本番DB", "NAME="}, {"PROTOCOL=UDP", "PROTOCOL=TCP"}, {"ACCEPTPROXY=1", "ACCEPTPROXY=0"}})
+    file.replace(file.find(from), from.size(), to);
   EXPECT_EQ(readFile(ini()), file);
   EXPECT_EQ(panel.toolTip(), "");
 }
@@ -127,7 +137,9 @@ TEST_F(Advanced, ANameOutlivesTheWindowAndNamesTheSlotsLinesEverywhere) {
   {
     CRelvaneDlg window(ini());
     ASSERT_TRUE(window.create());
-    edit(*window.portPanels()[0], [](CAdvancedDlg& d, const BoxAnswerer&) { commitText(d.edit(IDC_ADV_NAME), "ウェブ 01"), click(d.button(IDOK)); });
+    edit(*window.portPanels()[0], [](CAdvancedDlg& d, const BoxAnswerer&) {
+      commitText(d.edit(IDC_ADV_NAME), "ウェブ 01"), click(d.button(IDOK));
+    });
   }
   evlog::Ring ring;
   evlog::addSink(&ring);
@@ -171,7 +183,6 @@ TEST_F(Advanced, ANameOutlivesTheWindowAndNamesTheSlotsLinesEverywhere) {
   for (const std::string& line : ring.lines())
     if (line.find(" TCP-PORT0 ") != std::string::npos) slotLines.push_back(line.substr(line.find(" TCP-PORT0 ")));
   ASSERT_GE(slotLines.size(), 4u);  // listening, opened, ended, stopped
-  for (const std::string& line : slotLines)
-    EXPECT_NE(line.find(" 名前=\"ウェブ 01\""), std::string::npos) << line;
+  for (const std::string& line : slotLines) EXPECT_NE(line.find(" 名前=\"ウェブ 01\""), std::string::npos) << line;
   EXPECT_EQ(slotLines.front().rfind(" TCP-PORT0 待ち受け開始 名前=\"ウェブ 01\" 待受=", 0), 0u) << slotLines.front();
 }
