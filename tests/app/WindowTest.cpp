@@ -423,7 +423,7 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   EXPECT_EQ(chooseFromMenu(target, about, QMessageBox::Yes, &entries),
             Texts{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
   EXPECT_EQ(entries.join('|').toStdString(),
-            "アクセス設定(&A)...|-TCP:10082 ON以降の累計|-処理した接続: 0|-拒否した接続: 0|-失敗した接続: 0|"
+            "アクセス設定(&A)...|詳細設定(&D)...|-TCP:10082 ON以降の累計|-処理した接続: 0|-拒否した接続: 0|-失敗した接続: 0|"
             "-受信: 0 バイト|-送信: 0 バイト||スロットを追加|このスロットを削除|ログ||" +
                 std::string(about));
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
