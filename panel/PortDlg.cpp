@@ -211,6 +211,10 @@ void CPortDlg::onAdvanced() {
   advanced::Settings working = advanced::read(slot);
   CAdvancedDlg dialog(working);
   if (dialog.doModal(window()) != IDOK) return;
+  if (slot.act != 0) {  // switched on from outside while the dialog was open
+    ui::messageBox(kPortInUse, this);
+    return;
+  }
   advanced::apply(slot, working);
   showListenCaption();  // TCP or UDP
   showName();
