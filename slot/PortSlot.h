@@ -93,7 +93,7 @@ public:
 
   // What a reload did to the slot that keeps its number.
   enum class Reloaded {
-    Kept,     // the same settings, and listening or not as the file says: untouched
+    Kept,     // the same settings, and listening or not as the file says: untouched (a new NAME aside)
     Changed,  // new settings taken: for the clients from now on, the live pairs carry on
     Started,  // saved ON and not listening before: switched on with the settings read
     Stopped,  // switched off in the file: no longer listening, the live pairs carry on
