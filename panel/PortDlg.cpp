@@ -3,6 +3,7 @@
 #include <QMenu>
 
 #include "dialogs/AccessDlg.h"
+#include "dialogs/AdvancedDlg.h"
 #include "dialogs/CountText.h"
 #include "dialogs/StatusDlg.h"
 #include "panel/PanelTooltip.h"
@@ -25,6 +26,7 @@ CPortDlg::CPortDlg(CPortSlot& shown) : ui::CDialog(IDD_PORT_PANEL), slot(shown) 
   onCommand(IDC_CONFIRM, &CPortDlg::onConfirm);
   onCommand(ID_PANEL_ACCESS, &CPortDlg::onAccess);
   onCommand(ID_PANEL_TOTALS, &CPortDlg::onTotals);
+  onCommand(ID_PANEL_ADVANCED, &CPortDlg::onAdvanced);
 }
 
 CPortDlg::~CPortDlg() {
@@ -64,6 +66,7 @@ void CPortDlg::initSlot(const std::string& refusal) {
   forwardPortText = std::to_string(slot.forwardPort);
   showListenCaption();
   setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
+  showName();
   updateData(false);
   showTooltips();
   if (!refusal.empty()) ui::messageBox(slot.sectionName() + ": " + refusal, this);
@@ -160,6 +163,10 @@ void CPortDlg::onConfirm() {
   status.forEachSession = [this](const std::function<void(const CUdpSession&)>& visit) { slot.forEachSession(visit); };
   slot.listenName(status.listenAddress, status.listenPort);
   status.closeConnection = [this](std::uint64_t serial, bool session) { return slot.closeBySerial(serial, session); };
+  status.create(window());
+  // The table's heading has no room for it: the slot's name goes after the title.
+  if (!slot.options.name.empty())
+    status.setWindowTitle(status.windowTitle() + QStringLiteral(" - ") + QString::fromStdString(slot.options.name));
   status.doModal(window());
 }
 
@@ -183,6 +190,9 @@ void CPortDlg::addContextEntries(QMenu& menu) {
   QAction* access = menu.addAction(QString::fromUtf8(kAccessEntry));
   access->setData(ID_PANEL_ACCESS);
   access->setEnabled(slot.act == 0);  // refused while ON: greyed before the click
+  QAction* advanced = menu.addAction(QString::fromUtf8(kAdvancedEntry));
+  advanced->setData(ID_PANEL_ADVANCED);
+  advanced->setEnabled(slot.act == 0);  // the settings of a running slot stay as they run
   menu.addAction(QString::fromUtf8(kTotalsEntry))->setData(ID_PANEL_TOTALS);
 }
 
@@ -207,5 +217,27 @@ void CPortDlg::onAccess() {
   if (dialog.doModal(window()) != IDOK) return;
   slot.takeAccess(slot.editFilter, slot.editListenHost);
   showTooltips();
+  slot.saveSettings();
+}
+
+// The panel's own tooltip: the user's name for the slot (none without one).
+void CPortDlg::showName() { setToolTip(QString::fromStdString(slot.options.name)); }
+
+void CPortDlg::onAdvanced() {
+  updateData(true);
+  if (slot.act != 0) {
+    ui::messageBox(kPortInUse, this);
+    return;
+  }
+  advanced::Settings working = advanced::read(slot);
+  CAdvancedDlg dialog(working);
+  if (dialog.doModal(window()) != IDOK) return;
+  if (slot.act != 0) {  // switched on from outside while the dialog was open
+    ui::messageBox(kPortInUse, this);
+    return;
+  }
+  advanced::apply(slot, working);
+  showListenCaption();  // TCP or UDP
+  showName();
   slot.saveSettings();
 }

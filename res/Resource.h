@@ -17,6 +17,7 @@ inline constexpr int IDD_STATUS = 132;
 inline constexpr int IDD_LOG = 133;
 inline constexpr int IDD_ACCESS = 134;
 inline constexpr int IDD_TOTALS = 141;
+inline constexpr int IDD_ADVANCED = 140;
 
 // Strings.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -58,6 +59,18 @@ inline constexpr int IDC_DENY_ADD = 1040;
 inline constexpr int IDC_DENY_REMOVE = 1041;
 inline constexpr int IDC_LISTEN_HOST_EDIT = 1042;
 
+// Advanced settings dialog (140). Each radio group has consecutive ids in value order and is
+// followed by a control that is no radio button.
+inline constexpr int IDC_ADV_NAME = 1101;
+inline constexpr int IDC_ADV_TCP = 1102;
+inline constexpr int IDC_ADV_UDP = 1103;
+inline constexpr int IDC_ADV_NUMBER0 = 1104;  // 1104..1112: the numbers, in advanced::Number order
+inline constexpr int IDC_ADV_SOURCE = 1113;
+inline constexpr int IDC_ADV_PROXY_NONE = 1114;  // 1114..1116: SENDPROXY 0, 1, 2
+inline constexpr int IDC_ADV_ACCEPT_PROXY = 1117;
+inline constexpr int IDC_ADV_FORWARD1 = 1118;  // 1118..1126: FORWARD1..9
+inline constexpr int IDC_ADV_BALANCE0 = 1127;  // 1127..1129: BALANCE 0, 1, 2
+
 // About box (100), status dialog (132), main window (102).
 inline constexpr int IDC_VERSION = 1028;
 inline constexpr int IDC_CONNECTION_LIST = 1029;
@@ -85,3 +98,4 @@ inline constexpr int ID_REMOVE_SLOT = 32774;   // a panel's context menu
 inline constexpr int ID_VIEW_LOG = 32775;      // main window's context menu
 inline constexpr int ID_PANEL_ACCESS = 32776;  // port panel's context menu: access dialog
 inline constexpr int ID_PANEL_TOTALS = 32786;  // port panel's context menu: totals dialog
+inline constexpr int ID_PANEL_ADVANCED = 32790;  // port panel's context menu: advanced settings

@@ -6,8 +6,10 @@
 
 #include "log/EventLog.h"
 #include "log/LogLines.h"
+#include "log/SlotNames.h"
 #include "net/LocalAddress.h"
 #include "slot/AccessSettings.h"
+#include "slot/AdvancedSettings.h"
 #include "slot/IniDocument.h"
 #include "slot/SaveReport.h"
 #include "slot/SettingNumber.h"
@@ -53,7 +55,10 @@ CPortSlot::CPortSlot() = default;
 CPortSlot::~CPortSlot() {
   // The members the repeater reports to go after it, but it must not report while it closes.
   repeater.setListener(nullptr);
+  evlog::forgetSlotName(slotIndex, this);
 }
+
+void CPortSlot::publishName() const { evlog::setSlotName(slotIndex, this, options.name); }
 
 std::string CPortSlot::sectionName() const { return slot_sections::sectionName(slotIndex); }
 
@@ -121,6 +126,10 @@ bool CPortSlot::saveSettings() {
   // Not part of a new section: these keys appear only once the user has changed them.
   for (const auto& [key, value] : slot_access::values(filter, listenHost))
     if (changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
+  // A key set back to its default needs no line: one is written only over the file's own.
+  for (const advanced::Value& v : advanced::values(*this))
+    if (changedKeys.count(v.key) && (!v.isDefault || doc.get(section, v.key)))
+      ok = doc.set(section, v.key, v.text) && ok;
   if (!doc.save(iniPath)) {
     const int error = errno;
     if (saveReport) saveReport->failed(iniPath, error);
@@ -207,6 +216,7 @@ std::string CPortSlot::startSlot(const ini::Document& doc, bool mayAddSection, c
     listenHost = newListenHost;
     markChanged("LISTENHOST");
   }
+  publishName();
   std::string refusal = switchTo(act);
   if (addSection) {
     for (const auto& [key, value] : savedValues()) markChanged(key);  // written as if the user set them
@@ -230,6 +240,7 @@ void CPortSlot::applyState() {
   repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
   configureOutgoing();
   repeater.filter = &filter;
+  publishName();  // the number may have moved since the name was read
   activity.switchedOn(slotIndex, forwardHost, forwardPort);
   repeater.start(listenPort, destinations());
   logListening();
