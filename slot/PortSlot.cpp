@@ -262,9 +262,9 @@ void CPortSlot::logListening() {
   std::string address;
   int port = 0;
   if (evlog::enabled() && listenName(address, port))
-    evlog::post(evlog::listeningLine(slotIndex, address, port, forwardHost, forwardPort,
-                                     slot_access::openToOtherMachines(filter, listenHost) ? slot_access::kOpenToOthers
-                                                                                          : ""));
+    evlog::post(
+        evlog::listeningLine(slotIndex, address, port, forwardHost, forwardPort,
+                             slot_access::openToOtherMachines(filter, listenHost) ? slot_access::kOpenToOthers : ""));
 }
 
 void CPortSlot::shutdownSlot() {

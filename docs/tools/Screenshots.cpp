@@ -1,7 +1,7 @@
 // Renders the port panel (switched on, with live connections), the settings dialog, the access
-// dialog, the status dialog (with live rows and their byte counts, then sorted with two rows
-// selected) and the log window into PNG
-// files, using the program's own widgets on real loopback connections. Run by hand:
+// dialog, the advanced settings, the status dialog (with live rows and their byte counts, then
+// sorted with two rows selected) and the log window into PNG files, using the program's own
+// widgets on real loopback connections. Run by hand:
 //   relvane_panel_screenshots <output dir>
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,6 +15,7 @@
 #include "Loopback.h"
 #include "TempDir.h"
 #include "dialogs/AccessDlg.h"
+#include "dialogs/AdvancedDlg.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "log/EventLog.h"
@@ -120,5 +121,17 @@ int main(int argc, char** argv) {
   access.create(&host);
   access.show();
   save(access, "access-dialog.png");
+  advanced::Settings more = advanced::read(slot);
+  more.name = "ビルドキャッシュ";
+  more.forwards[0] = "cache-02.example.org:8080";
+  more.forwards[1] = "[2001:db8::7]:8080";
+  more.balance = 1;
+  more.numbers[advanced::IdleTimeout] = "3600";
+  more.numbers[advanced::CheckInterval] = "5";
+  more.sendProxy = 2;
+  CAdvancedDlg advancedDialog(more);
+  advancedDialog.create(&host);
+  advancedDialog.show();
+  save(advancedDialog, "advanced-dialog.png");
   return ok ? 0 : 1;
 }
