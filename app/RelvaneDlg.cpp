@@ -182,7 +182,7 @@ void CRelvaneDlg::reportSettingProblems() {
 }
 
 void CRelvaneDlg::addSlot() {
-  const std::optional<std::string> refusal = allSlots->addSlot();
+  const std::optional<std::string> refusal = allSlots->addSlot(kNewSlotListenHost);
   if (!refusal) return;
   createPanel((*allSlots)[allSlots->size() - 1], *refusal);
   slotCount = allSlots->size();
@@ -297,7 +297,7 @@ void CRelvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
   QPointer<CPortDlg> panel = panelAt(mapFromGlobal(event->globalPos()));
   addSlotAction->setEnabled(!allSlots->full());
   removeSlotAction->setVisible(panel != nullptr);
-  removeSlotAction->setEnabled(panels.size() > 1);
+  removeSlotAction->setEnabled(panels.size() > 1 && panel && panel->slot.act == 0);
   // A right click on a panel offers that panel's own entries above the window's.
   QMenu menu;
   if (panel) {

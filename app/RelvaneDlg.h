@@ -27,6 +27,8 @@ public:
   static constexpr const char* kAddSlot = "スロットを追加";
   static constexpr const char* kRemoveSlot = "このスロットを削除";
   static constexpr const char* kRemoveWhileOn = "ONのスロットは削除できません。OFFにしてから削除して下さい";
+  // Where a slot added from the window listens: this PC only, until the user opens it wider.
+  static constexpr const char* kNewSlotListenHost = "127.0.0.1";
 
   // iniPath: the settings file; panelCount: how many panels to create, 0 for as many as
   // the file holds slot sections (at least one, at most 30).
@@ -53,7 +55,8 @@ public:
   // Saves and stops every slot in slot order, then hides and destroys the panels and the
   // settings dialog.
   void destroyPortPanels();
-  // "スロットを追加": a new last slot, switched off, its section saved with the four keys.
+  // "スロットを追加": a new last slot, switched off, its section saved with the four keys and
+  // LISTENHOST=kNewSlotListenHost.
   void addSlot();
   // "このスロットを削除" for `panel`: only while it is OFF and after the user said yes; the
   // later sections move down a number. False when nothing was removed.

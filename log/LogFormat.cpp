@@ -1,6 +1,7 @@
 #include "log/LogFormat.h"
 
 #include "log/EventLog.h"
+#include "log/SlotNames.h"
 
 namespace evlog {
 namespace {
@@ -129,6 +130,10 @@ std::string textLine(const Record& record) {
     line += "RelvaneTiv";
   line += ' ';
   line += record.label;
+  if (const std::string& name = slotName(record.slot); !name.empty()) {
+    line += " 名前=";
+    appendTextValue(line, name);
+  }
   for (const Field& field : record.fields) {
     if (!field.label) continue;
     line += ' ';
@@ -151,6 +156,10 @@ std::string jsonLine(const Record& record) {
   if (record.slot >= 0) {
     line += ",\"slot\":";
     line += std::to_string(record.slot);
+    if (const std::string& name = slotName(record.slot); !name.empty()) {
+      line += ",\"name\":";
+      appendJsonString(line, name);
+    }
   }
   for (const Field& field : record.fields) {
     if (!field.key) continue;

@@ -58,10 +58,12 @@ Record startLine(const std::string& version, const std::string& file, int slotsF
 }
 
 Record listeningLine(int slot, const std::string& address, int port, const std::string& destinationHost,
-                     int destinationPort) {
+                     int destinationPort, const std::string& warning) {
   Record record(Level::Notice, "listening", "待ち受け開始", slot);
-  return record.add("listen", "待受", endpoint(address, port))
+  record.add("listen", "待受", endpoint(address, port))
       .add("destination", "転送先", endpoint(destinationHost, destinationPort));
+  if (!warning.empty()) record.add("warning", "注意", warning);
+  return record;
 }
 
 Record stoppedLine(int slot) { return Record(Level::Notice, "stopped", "停止", slot); }

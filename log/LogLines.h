@@ -2,7 +2,7 @@
 // Every event the log knows, one record each (LogFormat.h gives its shapes). The text form's
 // keys are the user's words; JSON's are ASCII: client, listen, destination (address:port, an
 // IPv6 address in brackets), received and sent (bytes from and to the client), duration_ms,
-// end, reason, message, file, version, slots, started, count.
+// end, reason, message, file, version, slots, started, count, warning.
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -43,8 +43,9 @@ Record& addEnding(Record& record, std::chrono::milliseconds duration, const char
 
 // The program is running: its version, the settings file, the slots it found and started.
 Record startLine(const std::string& version, const std::string& file, int slotsFound, int slotsStarted);
+// `warning`, when not empty, is added last: what the user should know about how open it is.
 Record listeningLine(int slot, const std::string& address, int port, const std::string& destinationHost,
-                     int destinationPort);
+                     int destinationPort, const std::string& warning = "");
 Record stoppedLine(int slot);
 Record switchOnRefusedLine(int slot, const std::string& message);
 Record peerRefusedLine(int slot, const std::string& address, int port);

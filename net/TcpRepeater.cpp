@@ -166,6 +166,12 @@ void CTcpRepeater::stop() {
 
 CTcpStreamPair* CTcpRepeater::getNextPair(int& position) { return pairs.next(position); }
 
+bool CTcpRepeater::closeBySerial(std::uint64_t serial, PairEnding how) {
+  for (int position = 0; const CTcpStreamPair* pair = pairs.next(position);)
+    if (pair->serial == serial) return closePair(position - 1, how), true;
+  return false;
+}
+
 // Taking a client is cheap and connecting onward is not, so in a burst fewer are connected per
 // round than are taken; the rest wait their turn in arrival order.
 void CTcpRepeater::notifyOnAccept(int, std::string) {

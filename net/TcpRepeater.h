@@ -37,6 +37,7 @@ enum class PairEnding {
   HalfCloseTimedOut,  // one direction had ended and nothing moved for the half-close bound
   IdleTimedOut,       // nothing moved either way for the idle timeout
   Stopped,            // the slot was switched off or the program closed
+  ClosedByUser,       // one connection closed from the window, the others left as they are
 };
 
 // Told the number of fully connected pairs after every change (also when it stays the same).
@@ -111,6 +112,9 @@ public:
   // Pairs in the table, connected or still connecting.
   int livePairs() const { return pairs.live(); }
 
+  // Ends the live pair with this serial in order on both sides, reported as `how`; false when
+  // there is none.
+  bool closeBySerial(std::uint64_t serial, PairEnding how);
   // Walks the live pairs: start at 0, call until null (position then -1).
   CTcpStreamPair* getNextPair(int& position);
   bool isListening() const { return acceptor_->isListening(); }  // has a listening socket

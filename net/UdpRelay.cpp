@@ -78,6 +78,12 @@ void CUdpRelay::forEachSession(const std::function<void(const CUdpSession&)>& vi
   for (const auto& s : sessions_) visit(*s);
 }
 
+bool CUdpRelay::closeBySerial(std::uint64_t serial, UdpSessionEnding how) {
+  for (const auto& s : sessions_)
+    if (s->serial() == serial) return endSession(*s, how, 0), true;
+  return false;
+}
+
 void CUdpRelay::start(int listenPort, const std::string& forwardHost, int forwardPort) {
   stop();
   forwardHost_ = forwardHost;

@@ -28,6 +28,7 @@ enum class UdpSessionEnding {
   DestinationRefused,  // the destination answered with an ICMP error (ECONNREFUSED)
   DestinationFailed,   // the name had no address, no socket could be connected, or a send failed
   Stopped,             // the slot was switched off or the program closed
+  ClosedByUser,        // one session closed from the window, the others left as they are
 };
 
 // What a relay has done since it was made; never reset by stop().
@@ -88,6 +89,8 @@ public:
   // The live sessions, the one silent the longest first. visit must not stop the relay.
   void forEachSession(const std::function<void(const CUdpSession&)>& visit) const;
   const UdpTotals& totals() const { return totals_; }
+  // Ends the live session with this serial, reported as `how`; false when there is none.
+  bool closeBySerial(std::uint64_t serial, UdpSessionEnding how);
 
 private:
   using Order = std::list<std::unique_ptr<CUdpSession>>;

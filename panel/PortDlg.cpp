@@ -3,8 +3,10 @@
 #include <QMenu>
 
 #include "dialogs/AccessDlg.h"
+#include "dialogs/AdvancedDlg.h"
 #include "dialogs/CountText.h"
 #include "dialogs/StatusDlg.h"
+#include "panel/PanelTooltip.h"
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
 #include "ui/MessageBox.h"
@@ -23,6 +25,8 @@ CPortDlg::CPortDlg(CPortSlot& shown) : ui::CDialog(IDD_PORT_PANEL), slot(shown) 
   onCommand(IDC_SETTINGS, &CPortDlg::onSettings);
   onCommand(IDC_CONFIRM, &CPortDlg::onConfirm);
   onCommand(ID_PANEL_ACCESS, &CPortDlg::onAccess);
+  onCommand(ID_PANEL_TOTALS, &CPortDlg::onTotals);
+  onCommand(ID_PANEL_ADVANCED, &CPortDlg::onAdvanced);
 }
 
 CPortDlg::~CPortDlg() {
@@ -51,12 +55,20 @@ std::optional<QColor> CPortDlg::controlColor(int id, res::ControlKind kind) cons
 
 void CPortDlg::showListenCaption() { setItemText(IDC_LISTEN_GROUP, slot.listenCaption()); }
 
+void CPortDlg::showTooltips() {
+  const QString tip = QString::fromStdString(panel_tooltip::text(slot));
+  for (int id : {IDC_FORWARD_HOST, IDC_FORWARD_PORT, IDC_LISTEN_GROUP})
+    if (QWidget* control = item(id)) control->setToolTip(tip);
+}
+
 void CPortDlg::initSlot(const std::string& refusal) {
   countText = std::to_string(slot.connectionCount);
   forwardPortText = std::to_string(slot.forwardPort);
   showListenCaption();
   setItemText(IDC_ACTIVE, slot.act ? "ON" : "OFF");
+  showName();
   updateData(false);
+  showTooltips();
   if (!refusal.empty()) ui::messageBox(slot.sectionName() + ": " + refusal, this);
 }
 
@@ -132,6 +144,7 @@ void CPortDlg::onSettingOk() {
   forwardPortText = std::to_string(slot.forwardPort);
   slot.filter = slot.editFilter;
   updateData(false);
+  showTooltips();
   slot.saveSettings();
 }
 
@@ -149,28 +162,45 @@ void CPortDlg::onConfirm() {
   status.nextPair = [this](int& position) { return slot.nextPair(position); };
   status.forEachSession = [this](const std::function<void(const CUdpSession&)>& visit) { slot.forEachSession(visit); };
   slot.listenName(status.listenAddress, status.listenPort);
+  status.closeConnection = [this](std::uint64_t serial, bool session) { return slot.closeBySerial(serial, session); };
+  status.create(window());
+  // The table's heading has no room for it: the slot's name goes after the title.
+  if (!slot.options.name.empty())
+    status.setWindowTitle(status.windowTitle() + QStringLiteral(" - ") + QString::fromStdString(slot.options.name));
   status.doModal(window());
 }
 
-std::vector<std::string> CPortDlg::totalsLines() {
+std::vector<CTotalsDlg::Row> CPortDlg::totalsRows() {
   const SlotTotals t = slot.totals();
   if (slot.isUdp())
-    return {slot.listenCaption() + " ON以降の累計",
-            "処理したセッション: " + thousands(t.served),
-            "拒否したデータグラム: " + thousands(t.refused),
-            "失敗したセッション: " + thousands(t.failed),
-            "受信: " + thousands(t.datagramsFromClient) + " 個 " + thousands(t.fromClient) + " バイト",
-            "送信: " + thousands(t.datagramsToClient) + " 個 " + thousands(t.toClient) + " バイト",
-            "破棄したデータグラム: " + thousands(t.dropped)};
-  return {slot.listenCaption() + " ON以降の累計",         "処理した接続: " + thousands(t.served),
-          "拒否した接続: " + thousands(t.refused),        "失敗した接続: " + thousands(t.failed),
-          "受信: " + thousands(t.fromClient) + " バイト", "送信: " + thousands(t.toClient) + " バイト"};
+    return {{"処理したセッション", thousands(t.served)},
+            {"拒否したデータグラム", thousands(t.refused)},
+            {"失敗したセッション", thousands(t.failed)},
+            {"受信", thousands(t.datagramsFromClient) + " 個 " + thousands(t.fromClient) + " バイト"},
+            {"送信", thousands(t.datagramsToClient) + " 個 " + thousands(t.toClient) + " バイト"},
+            {"破棄したデータグラム", thousands(t.dropped)}};
+  return {{"処理した接続", thousands(t.served)},
+          {"拒否した接続", thousands(t.refused)},
+          {"失敗した接続", thousands(t.failed)},
+          {"受信", thousands(t.fromClient) + " バイト"},
+          {"送信", thousands(t.toClient) + " バイト"}};
 }
 
 void CPortDlg::addContextEntries(QMenu& menu) {
-  menu.addAction(QString::fromUtf8(kAccessEntry))->setData(ID_PANEL_ACCESS);
-  for (const std::string& line : totalsLines())
-    menu.addAction(QString::fromStdString(line))->setEnabled(false);  // figures to read
+  QAction* access = menu.addAction(QString::fromUtf8(kAccessEntry));
+  access->setData(ID_PANEL_ACCESS);
+  access->setEnabled(slot.act == 0);  // refused while ON: greyed before the click
+  QAction* advanced = menu.addAction(QString::fromUtf8(kAdvancedEntry));
+  advanced->setData(ID_PANEL_ADVANCED);
+  advanced->setEnabled(slot.act == 0);  // the settings of a running slot stay as they run
+  menu.addAction(QString::fromUtf8(kTotalsEntry))->setData(ID_PANEL_TOTALS);
+}
+
+void CPortDlg::onTotals() {
+  CTotalsDlg totals;
+  totals.heading = slot.listenCaption() + " ON以降の累計";
+  totals.read = [this] { return totalsRows(); };
+  totals.doModal(window());
 }
 
 void CPortDlg::onAccess() {
@@ -186,5 +216,28 @@ void CPortDlg::onAccess() {
   CAccessDlg dialog(slot.editFilter, slot.editListenHost);
   if (dialog.doModal(window()) != IDOK) return;
   slot.takeAccess(slot.editFilter, slot.editListenHost);
+  showTooltips();
+  slot.saveSettings();
+}
+
+// The panel's own tooltip: the user's name for the slot (none without one).
+void CPortDlg::showName() { setToolTip(QString::fromStdString(slot.options.name)); }
+
+void CPortDlg::onAdvanced() {
+  updateData(true);
+  if (slot.act != 0) {
+    ui::messageBox(kPortInUse, this);
+    return;
+  }
+  advanced::Settings working = advanced::read(slot);
+  CAdvancedDlg dialog(working);
+  if (dialog.doModal(window()) != IDOK) return;
+  if (slot.act != 0) {  // switched on from outside while the dialog was open
+    ui::messageBox(kPortInUse, this);
+    return;
+  }
+  advanced::apply(slot, working);
+  showListenCaption();  // TCP or UDP
+  showName();
   slot.saveSettings();
 }

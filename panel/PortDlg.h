@@ -12,6 +12,7 @@
 
 #include "dialogs/SettingDlg.h"
 #include "dialogs/SettingDlgListener.h"
+#include "dialogs/TotalsDlg.h"
 #include "slot/PortSlot.h"
 #include "ui/Dialog.h"
 
@@ -24,6 +25,8 @@ public:
   static constexpr const char* kSettingBusy = "現在PORTの設定中です";
   static constexpr const char* kNoConnections = "現在接続はありません.";
   static constexpr const char* kAccessEntry = "アクセス設定(&A)...";
+  static constexpr const char* kTotalsEntry = "累計(&T)...";
+  static constexpr const char* kAdvancedEntry = "詳細設定(&D)...";
 
   static inline const QColor kBackground{230, 230, 220};
   static inline const QColor kValue{255, 255, 180};
@@ -39,21 +42,26 @@ public:
   void onSettings();  // 1013 clicked
   void onConfirm();   // 1012 clicked
   void onAccess();    // context menu: the access dialog (ID_PANEL_ACCESS)
+  void onTotals();    // context menu: the totals dialog (ID_PANEL_TOTALS)
+  void onAdvanced();  // context menu: the advanced settings (ID_PANEL_ADVANCED), while OFF
   // A switch asked for from outside the window (the control socket), as a click on the check
   // box switches: the box and the colours follow, but a refusal is returned rather than shown.
   std::string switchFromOutside(bool on);
 
   // The panel's entries of the window's context menu, for a right click on this panel: the
-  // access dialog, then the slot's totals since switch-on (read now). The chosen entry's data
-  // is the command id to run with command().
+  // access dialog, the advanced settings (both disabled while ON: they are changed only while OFF), then the
+  // slot's totals. The chosen entry's data is the command id to run with command().
   void addContextEntries(QMenu& menu);
+  // The host, port and caption's tooltips, from the slot's settings as they are now; after every
+  // change of them.
+  void showTooltips();
 
   void onSettingOk() override;
   // The slot's repeater reported a count: the count field shows it, in its colour.
   void notifyOnConnectionCount(int count);
 
-  // The slot's totals since it was last switched on, one menu line each.
-  std::vector<std::string> totalsLines();
+  // The slot's totals since it was last switched on, one row each.
+  std::vector<CTotalsDlg::Row> totalsRows();
 
   CPortSlot& slot;                       // not owned; outlives the panel
   std::string countText;                 // control 1018
@@ -69,4 +77,5 @@ private:
   void refuseSwitchOn(const std::string& message);
   void showListenCaption();
   void fillSettingsDialog(CSettingDlg& dialog);
+  void showName();
 };

@@ -16,6 +16,8 @@ inline constexpr int IDD_SETTING = 131;
 inline constexpr int IDD_STATUS = 132;
 inline constexpr int IDD_LOG = 133;
 inline constexpr int IDD_ACCESS = 134;
+inline constexpr int IDD_TOTALS = 141;
+inline constexpr int IDD_ADVANCED = 140;
 
 // Strings.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -57,6 +59,18 @@ inline constexpr int IDC_DENY_ADD = 1040;
 inline constexpr int IDC_DENY_REMOVE = 1041;
 inline constexpr int IDC_LISTEN_HOST_EDIT = 1042;
 
+// Advanced settings dialog (140). Each radio group has consecutive ids in value order and is
+// followed by a control that is no radio button.
+inline constexpr int IDC_ADV_NAME = 1101;
+inline constexpr int IDC_ADV_TCP = 1102;
+inline constexpr int IDC_ADV_UDP = 1103;
+inline constexpr int IDC_ADV_NUMBER0 = 1104;  // 1104..1112: the numbers, in advanced::Number order
+inline constexpr int IDC_ADV_SOURCE = 1113;
+inline constexpr int IDC_ADV_PROXY_NONE = 1114;  // 1114..1116: SENDPROXY 0, 1, 2
+inline constexpr int IDC_ADV_ACCEPT_PROXY = 1117;
+inline constexpr int IDC_ADV_FORWARD1 = 1118;  // 1118..1126: FORWARD1..9
+inline constexpr int IDC_ADV_BALANCE0 = 1127;  // 1127..1129: BALANCE 0, 1, 2
+
 // About box (100), status dialog (132), main window (102).
 inline constexpr int IDC_VERSION = 1028;
 inline constexpr int IDC_CONNECTION_LIST = 1029;
@@ -65,12 +79,23 @@ inline constexpr int IDC_HOMEPAGE_LINK = 1057;
 // Log window (133).
 inline constexpr int IDC_LOG_TEXT = 1030;
 inline constexpr int IDC_LOG_COPY = 1031;
+inline constexpr int IDC_LOG_SEARCH = 1101;  // edit: shows only the lines holding its text
+inline constexpr int IDC_LOG_SAVE = 1102;    // button: the lines shown to a text file
+inline constexpr int IDC_LOG_CLEAR = 1103;   // button: empties the window
+inline constexpr int IDC_LOG_SHOWN = 1104;   // static: how many lines the search leaves
+
+// Totals dialog (141).
+inline constexpr int IDC_TOTALS_HEADING = 1111;  // static: the slot and since when
+inline constexpr int IDC_TOTALS_LABELS = 1112;   // static: one name a line
+inline constexpr int IDC_TOTALS_VALUES = 1113;   // static: the figures beside them
 
 // Commands.
 inline constexpr int ID_SYS_ABOUT = 0x0010;
 inline constexpr int ID_OPEN_MAINWINDOW = 32771;
 inline constexpr int ID_EXIT_APP = 32772;
-inline constexpr int ID_ADD_SLOT = 32773;      // main window's context menu
-inline constexpr int ID_REMOVE_SLOT = 32774;   // a panel's context menu
-inline constexpr int ID_VIEW_LOG = 32775;      // main window's context menu
-inline constexpr int ID_PANEL_ACCESS = 32776;  // port panel's context menu: access dialog
+inline constexpr int ID_ADD_SLOT = 32773;        // main window's context menu
+inline constexpr int ID_REMOVE_SLOT = 32774;     // a panel's context menu
+inline constexpr int ID_VIEW_LOG = 32775;        // main window's context menu
+inline constexpr int ID_PANEL_ACCESS = 32776;    // port panel's context menu: access dialog
+inline constexpr int ID_PANEL_TOTALS = 32786;    // port panel's context menu: totals dialog
+inline constexpr int ID_PANEL_ADVANCED = 32790;  // port panel's context menu: advanced settings

@@ -69,8 +69,14 @@ constexpr std::array kStatus{
     ControlTemplate{IDC_CONNECTION_LIST, K::ListView, "", 3, 19, 520, 72, Border | SingleSelection | TabStop},
 };
 
-// Log window: the newest lines last; copy takes them all.
+// Log window: the newest lines last; a search leaves the lines holding its text, and copy and
+// save take the lines shown. The search comes first in the tab order.
 constexpr std::array kLog{
+    ControlTemplate{IDC_STATIC, K::Static, "検索", 3, 4, 18, 14, VCenter | NoPrefix},
+    ControlTemplate{IDC_LOG_SEARCH, K::Edit, "", 22, 5, 150, 12, Border | AutoHScroll | TabStop},
+    ControlTemplate{IDC_LOG_SHOWN, K::Static, "", 176, 4, 100, 14, VCenter | NoPrefix},
+    ControlTemplate{IDC_LOG_SAVE, K::PushButton, "保存...", 311, 4, 50, 14, TabStop},
+    ControlTemplate{IDC_LOG_CLEAR, K::PushButton, "クリア", 365, 4, 50, 14, TabStop},
     ControlTemplate{IDC_LOG_COPY, K::PushButton, "コピー", 419, 4, 50, 14, TabStop},
     ControlTemplate{IDOK, K::PushButton, "閉じる", 473, 4, 50, 14, Default | TabStop},
     ControlTemplate{IDC_LOG_TEXT, K::Edit, "", 3, 19, 520, 178, Border | Multiline | ReadOnly | TabStop},
@@ -104,6 +110,78 @@ constexpr std::array kAccess{
     ControlTemplate{IDCANCEL, K::PushButton, "ｷｬﾝｾﾙ", 206, 210, 50, 14, TabStop},
 };
 
+// Totals of one slot since its switch-on: names on the left, figures right-aligned beside them.
+constexpr std::array kTotals{
+    ControlTemplate{IDC_TOTALS_HEADING, K::Static, "", 6, 5, 188, 10, VCenter | NoPrefix},
+    ControlTemplate{IDC_TOTALS_LABELS, K::Static, "", 6, 18, 76, 50, NoPrefix},
+    ControlTemplate{IDC_TOTALS_VALUES, K::Static, "", 82, 18, 112, 50, AlignRight | NoPrefix},
+    ControlTemplate{IDOK, K::PushButton, "閉じる", 144, 71, 50, 14, Default | TabStop},
+};
+
+// Advanced settings dialog: every key of a slot the other two dialogs do not hold. Left the slot
+// and its connections, right the further destinations and how clients are spread over them.
+constexpr uint32_t kLabel = VCenter | NoPrefix;
+constexpr uint32_t kNumberEdit = Border | AlignRight | AutoHScroll | TabStop;
+constexpr uint32_t kTextEdit = Border | AutoHScroll | TabStop;
+constexpr std::array kAdvanced{
+    ControlTemplate{IDC_STATIC, K::Static, "名前", 10, 8, 24, 12, kLabel},
+    ControlTemplate{IDC_ADV_NAME, K::Edit, "", 36, 8, 120, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::GroupBox, "プロトコル", 4, 24, 158, 24, 0},
+    ControlTemplate{IDC_ADV_TCP, K::RadioButton, "TCP", 12, 35, 60, 10, TabStop},
+    ControlTemplate{IDC_ADV_UDP, K::RadioButton, "UDP", 80, 35, 60, 10, 0},
+    ControlTemplate{IDC_STATIC, K::GroupBox, "接続", 4, 52, 158, 132, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "バッファサイズ (KiB)", 10, 63, 92, 12, kLabel},
+    ControlTemplate{IDC_ADV_NUMBER0 + 0, K::Edit, "", 104, 63, 52, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "接続タイムアウト (秒)", 10, 78, 92, 12, kLabel},
+    ControlTemplate{IDC_ADV_NUMBER0 + 1, K::Edit, "", 104, 78, 52, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "片側切断後の待ち (秒)", 10, 93, 92, 12, kLabel},
+    ControlTemplate{IDC_ADV_NUMBER0 + 2, K::Edit, "", 104, 93, 52, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "無通信タイムアウト (秒)", 10, 108, 92, 12, kLabel},
+    ControlTemplate{IDC_ADV_NUMBER0 + 3, K::Edit, "", 104, 108, 52, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "キープアライブ (秒)", 10, 123, 92, 12, kLabel},
+    ControlTemplate{IDC_ADV_NUMBER0 + 4, K::Edit, "", 104, 123, 52, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "最大接続数 (0=無制限)", 10, 138, 92, 12, kLabel},
+    ControlTemplate{IDC_ADV_NUMBER0 + 5, K::Edit, "", 104, 138, 52, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "UDPタイムアウト (秒)", 10, 153, 92, 12, kLabel},
+    ControlTemplate{IDC_ADV_NUMBER0 + 6, K::Edit, "", 104, 153, 52, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "送信元アドレス", 10, 168, 52, 12, kLabel},
+    ControlTemplate{IDC_ADV_SOURCE, K::Edit, "", 64, 168, 92, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::GroupBox, "PROXYプロトコル", 4, 188, 158, 38, 0},
+    ControlTemplate{IDC_ADV_PROXY_NONE, K::RadioButton, "送らない", 10, 198, 44, 10, TabStop},
+    ControlTemplate{IDC_ADV_PROXY_NONE + 1, K::RadioButton, "v1で送る", 56, 198, 48, 10, 0},
+    ControlTemplate{IDC_ADV_PROXY_NONE + 2, K::RadioButton, "v2で送る", 106, 198, 50, 10, 0},
+    ControlTemplate{IDC_ADV_ACCEPT_PROXY, K::CheckBox, "前段からのヘッダを受け取る", 10, 211, 146, 10, TabStop},
+    ControlTemplate{IDC_STATIC, K::GroupBox, "追加の転送先 (host:port)", 166, 4, 160, 142, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "1", 172, 15, 14, 12, kLabel},
+    ControlTemplate{IDC_ADV_FORWARD1 + 0, K::Edit, "", 188, 15, 132, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "2", 172, 29, 14, 12, kLabel},
+    ControlTemplate{IDC_ADV_FORWARD1 + 1, K::Edit, "", 188, 29, 132, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "3", 172, 43, 14, 12, kLabel},
+    ControlTemplate{IDC_ADV_FORWARD1 + 2, K::Edit, "", 188, 43, 132, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "4", 172, 57, 14, 12, kLabel},
+    ControlTemplate{IDC_ADV_FORWARD1 + 3, K::Edit, "", 188, 57, 132, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "5", 172, 71, 14, 12, kLabel},
+    ControlTemplate{IDC_ADV_FORWARD1 + 4, K::Edit, "", 188, 71, 132, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "6", 172, 85, 14, 12, kLabel},
+    ControlTemplate{IDC_ADV_FORWARD1 + 5, K::Edit, "", 188, 85, 132, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "7", 172, 99, 14, 12, kLabel},
+    ControlTemplate{IDC_ADV_FORWARD1 + 6, K::Edit, "", 188, 99, 132, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "8", 172, 113, 14, 12, kLabel},
+    ControlTemplate{IDC_ADV_FORWARD1 + 7, K::Edit, "", 188, 113, 132, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "9", 172, 127, 14, 12, kLabel},
+    ControlTemplate{IDC_ADV_FORWARD1 + 8, K::Edit, "", 188, 127, 132, 12, kTextEdit},
+    ControlTemplate{IDC_STATIC, K::GroupBox, "振り分け", 166, 150, 160, 76, 0},
+    ControlTemplate{IDC_ADV_BALANCE0 + 0, K::RadioButton, "稼働中の最初の転送先", 172, 160, 148, 10, TabStop},
+    ControlTemplate{IDC_ADV_BALANCE0 + 1, K::RadioButton, "順番に (ラウンドロビン)", 172, 171, 148, 10, 0},
+    ControlTemplate{IDC_ADV_BALANCE0 + 2, K::RadioButton, "接続数の少ない転送先", 172, 182, 148, 10, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "停止後の再試行 (秒)", 172, 195, 92, 12, kLabel},
+    ControlTemplate{IDC_ADV_NUMBER0 + 7, K::Edit, "", 266, 195, 54, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "ヘルスチェック間隔 (秒)", 172, 210, 92, 12, kLabel},
+    ControlTemplate{IDC_ADV_NUMBER0 + 8, K::Edit, "", 266, 210, 54, 12, kNumberEdit},
+    ControlTemplate{IDOK, K::PushButton, "OK", 4, 230, 50, 14, Default | TabStop},
+    ControlTemplate{IDCANCEL, K::PushButton, "ｷｬﾝｾﾙ", 276, 230, 50, 14, TabStop},
+};
+
 constexpr uint32_t kPopupDialog = DlgPopup | DlgCaption | DlgSysMenu | DlgModalFrame;
 
 constexpr std::array kDialogs{
@@ -115,6 +193,8 @@ constexpr std::array kDialogs{
     DialogTemplate{IDD_STATUS, "接続状況", 527, 96, kFont, kFontSize, kPopupDialog, kStatus},
     DialogTemplate{IDD_LOG, "ログ", 527, 200, kFont, kFontSize, kPopupDialog | DlgMinimizeBox, kLog},
     DialogTemplate{IDD_ACCESS, "アクセス設定", 260, 228, kFont, kFontSize, kPopupDialog, kAccess},
+    DialogTemplate{IDD_TOTALS, "累計", 200, 89, kFont, kFontSize, kPopupDialog, kTotals},
+    DialogTemplate{IDD_ADVANCED, "詳細設定", 330, 248, kFont, kFontSize, kPopupDialog, kAdvanced},
 };
 
 struct StringEntry {

@@ -45,6 +45,11 @@ std::string destinationsField(const CPortSlot& slot) {
   return list.empty() ? "" : field("destinations", list);
 }
 
+// The user's name for the slot, when it has one.
+std::string nameField(const CPortSlot& slot) {
+  return slot.options.name.empty() ? "" : field("name", token(slot.options.name));
+}
+
 }  // namespace
 
 std::string endpointText(const std::string& address, int port) {
@@ -73,7 +78,7 @@ std::string slotStatusLine(CPortSlot& slot) {
                                     ? field("received_datagrams", t.datagramsFromClient) +
                                           field("sent_datagrams", t.datagramsToClient) + field("dropped", t.dropped)
                                     : "";
-  return "slot=" + std::to_string(slot.slotIndex) + (slot.isUdp() ? field("protocol", "udp") : "") +
+  return "slot=" + std::to_string(slot.slotIndex) + (slot.isUdp() ? field("protocol", "udp") : "") + nameField(slot) +
          field("state", stateOf(slot)) + field("listen", token(listenText(slot))) +
          field("destination",
                slot.forwardHost.empty() ? "-" : token(endpointText(slot.forwardHost, slot.forwardPort))) +
@@ -95,6 +100,7 @@ std::vector<std::string> connectionRows(CPortSlot& slot) {
                       field("received", in ? in->receivedBytes : 0) + field("sent", in ? in->sentBytes : 0) +
                       field("seconds", static_cast<std::uint64_t>(age));
     if (pair->route) row += field("target", token(pair->target()));
+    row += nameField(slot);
     rows.push_back(row.substr(1));  // without the blank the first field begins with
   }
   std::string address;
@@ -111,7 +117,7 @@ std::vector<std::string> connectionRows(CPortSlot& slot) {
                    field("destination_buffer", "-") + field("received", s.toDestination.bytes) +
                    field("sent", s.toClient.bytes) + field("seconds", static_cast<std::uint64_t>(age)) +
                    field("received_datagrams", s.toDestination.datagrams) +
-                   field("sent_datagrams", s.toClient.datagrams));
+                   field("sent_datagrams", s.toClient.datagrams) + nameField(slot));
   });
   return rows;
 }

@@ -15,6 +15,9 @@
 // where a side not connected yet shows "-". With more than one destination the row ends with the
 // one the pair was sent to, as the settings name it: target=db2:5432.
 //
+// A slot with a name (NAME) has it after the slot number and the protocol, name=web, and at the
+// end of each of its rows.
+//
 // A UDP slot's line says so after the slot number, its connections are sessions, served counts
 // sessions and refused datagrams, and the line ends with the datagrams each way and those dropped:
 //   slot=3 protocol=udp state=on ... received_datagrams=40 sent_datagrams=40 dropped=0

@@ -1,5 +1,8 @@
 #include "slot/AccessSettings.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include "net/ListenAddress.h"
 #include "slot/SettingNumber.h"
 
@@ -62,6 +65,23 @@ std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHo
   }
   if (!listenHost.empty() && !net::isLocalAddress(listenHost)) return withText(kListenHostNotLocal, listenHost);
   return {};
+}
+
+namespace {
+
+// A literal loopback address; anything else (every address, a name) is not.
+bool isLoopback(const std::string& host) {
+  in_addr v4{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  if (inet_pton(AF_INET6, host.c_str(), &v6) != 1) return false;
+  return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+}
+
+}  // namespace
+
+bool openToOtherMachines(const CIpFilter& filter, const std::string& listenHost) {
+  return filter.mode == CIpFilter::ModeAcceptAll && !isLoopback(listenHost);
 }
 
 }  // namespace slot_access

@@ -27,6 +27,13 @@ std::vector<std::pair<std::string, std::string>> values(const CIpFilter& filter,
 // rule mode, a listen address that is not this machine's.
 std::string switchOnRefusal(const CIpFilter& filter, const std::string& listenHost, const std::string& modeText);
 
+// True when clients of other machines reach the slot unchecked: it listens on every address or
+// on one that is not loopback (127.0.0.0/8, ::1, ::ffff:127.x), and the filter serves everyone
+// (FILTER 0).
+bool openToOtherMachines(const CIpFilter& filter, const std::string& listenHost);
+
+// Where the user is told of such a slot: its panel's tooltip and its listening line.
+inline constexpr const char* kOpenToOthers = "他のPCから接続可能・フィルタなし";
 inline constexpr const char* kBadMode = "フィルタ設定 FILTER=%s は無効な値です (0～3)。OFFのまま設定を見直して下さい";
 inline constexpr const char* kBadAllowRule = "許可ルール「%s」を解釈できません。OFFのまま設定を見直して下さい";
 inline constexpr const char* kBadDenyRule = "拒否ルール「%s」を解釈できません。OFFのまま設定を見直して下さい";

@@ -6,8 +6,10 @@
 
 #include "log/EventLog.h"
 #include "log/LogLines.h"
+#include "log/SlotNames.h"
 #include "net/LocalAddress.h"
 #include "slot/AccessSettings.h"
+#include "slot/AdvancedSettings.h"
 #include "slot/IniDocument.h"
 #include "slot/SaveReport.h"
 #include "slot/SettingNumber.h"
@@ -53,7 +55,10 @@ CPortSlot::CPortSlot() = default;
 CPortSlot::~CPortSlot() {
   // The members the repeater reports to go after it, but it must not report while it closes.
   repeater.setListener(nullptr);
+  evlog::forgetSlotName(slotIndex, this);
 }
+
+void CPortSlot::publishName() const { evlog::setSlotName(slotIndex, this, options.name); }
 
 std::string CPortSlot::sectionName() const { return slot_sections::sectionName(slotIndex); }
 
@@ -121,6 +126,10 @@ bool CPortSlot::saveSettings() {
   // Not part of a new section: these keys appear only once the user has changed them.
   for (const auto& [key, value] : slot_access::values(filter, listenHost))
     if (changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
+  // A key set back to its default needs no line: one is written only over the file's own.
+  for (const advanced::Value& v : advanced::values(*this))
+    if (changedKeys.count(v.key) && (!v.isDefault || doc.get(section, v.key)))
+      ok = doc.set(section, v.key, v.text) && ok;
   if (!doc.save(iniPath)) {
     const int error = errno;
     if (saveReport) saveReport->failed(iniPath, error);
@@ -199,11 +208,17 @@ bool CPortSlot::listenFailed() const {
 
 std::string CPortSlot::startSlot() { return startSlot(ini::Document::load(iniPath), true); }
 
-std::string CPortSlot::startSlot(const ini::Document& doc, bool mayAddSection) {
+std::string CPortSlot::startSlot(const ini::Document& doc, bool mayAddSection, const std::string& newListenHost) {
   connectionCount = 0;
   loadSettings(doc);
+  const bool addSection = mayAddSection && !doc.hasSection(sectionName());
+  if (addSection && !newListenHost.empty()) {
+    listenHost = newListenHost;
+    markChanged("LISTENHOST");
+  }
+  publishName();
   std::string refusal = switchTo(act);
-  if (mayAddSection && !doc.hasSection(sectionName())) {
+  if (addSection) {
     for (const auto& [key, value] : savedValues()) markChanged(key);  // written as if the user set them
     saveSettings();
   }
@@ -225,6 +240,7 @@ void CPortSlot::applyState() {
   repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
   configureOutgoing();
   repeater.filter = &filter;
+  publishName();  // the number may have moved since the name was read
   activity.switchedOn(slotIndex, forwardHost, forwardPort);
   repeater.start(listenPort, destinations());
   logListening();
@@ -246,12 +262,19 @@ void CPortSlot::logListening() {
   std::string address;
   int port = 0;
   if (evlog::enabled() && listenName(address, port))
-    evlog::post(evlog::listeningLine(slotIndex, address, port, forwardHost, forwardPort));
+    evlog::post(
+        evlog::listeningLine(slotIndex, address, port, forwardHost, forwardPort,
+                             slot_access::openToOtherMachines(filter, listenHost) ? slot_access::kOpenToOthers : ""));
 }
 
 void CPortSlot::shutdownSlot() {
   if (hasUnsavedChanges()) saveSettings();  // nothing changed: the file is left as the user keeps it
   stopRepeater();
+}
+
+bool CPortSlot::closeBySerial(std::uint64_t serial, bool udpSession) {
+  if (udpSession) return udp && udp->relay.closeBySerial(serial, UdpSessionEnding::ClosedByUser);
+  return repeater.closeBySerial(serial, PairEnding::ClosedByUser);
 }
 
 void CPortSlot::notifyOnConnectionCount(int count) {

@@ -3,6 +3,7 @@
 // without any window. A port panel shows one and a headless run uses it directly; both get it
 // from the slot set that owns it. Every switch-on, refusal, stop, connection opening and end is
 // told to the event log.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
@@ -76,8 +77,9 @@ public:
   // The launch: loadSettings(doc), then the same switching as toggleSlot(act), but a refusal is
   // not the user switching off: ACT keeps its text, so the next launch tries again. When `doc`
   // lacks the section and `mayAddSection`, the file gets it (a file with problems is left as it
-  // is). Returns the refusal.
-  std::string startSlot(const ini::Document& doc, bool mayAddSection);
+  // is); `newListenHost`, when not empty, is then the slot's listen address and written with the
+  // four keys. Returns the refusal.
+  std::string startSlot(const ini::Document& doc, bool mayAddSection, const std::string& newListenHost = "");
   std::string startSlot();  // from the file as it is now, adding the section when it lacks it
   // Listening after the last switch (for datagrams, of a UDP slot).
   bool started() const;
@@ -93,7 +95,7 @@ public:
 
   // What a reload did to the slot that keeps its number.
   enum class Reloaded {
-    Kept,     // the same settings, and listening or not as the file says: untouched
+    Kept,     // the same settings, and listening or not as the file says: untouched (a new NAME aside)
     Changed,  // new settings taken: for the clients from now on, the live pairs carry on
     Started,  // saved ON and not listening before: switched on with the settings read
     Stopped,  // switched off in the file: no longer listening, the live pairs carry on
@@ -116,6 +118,9 @@ public:
   int livePairs() const;
   // The relayed pairs one after another, from position 0; null after the last.
   CTcpStreamPair* nextPair(int& position) { return repeater.getNextPair(position); }
+  // Ends one live connection as the user asked, logged as such: the pair with this serial, in
+  // order on both sides, or the UDP session with it. False when it has gone already.
+  bool closeBySerial(std::uint64_t serial, bool udpSession);
   // Connections served, refused, failed and bytes each way since the slot was last switched
   // on, live connections included.
   SlotTotals totals();
@@ -139,11 +144,15 @@ public:
   // "TCP-PORT<slotIndex>".
   std::string sectionName() const;
 
+  // Tells the log this slot's name under its number; again whenever either may have changed.
+  void publishName() const;
+
   // The user changed the setting kept under `key`: the next save writes it.
   void markChanged(const std::string& key) { changedKeys.insert(key); }
   bool hasUnsavedChanges() const { return !changedKeys.empty(); }
   // Every key a new section lists, with its value, in the order written. A new key joins
-  // here and is marked when the user changes it.
+  // here and is marked when the user changes it. The access keys (AccessSettings.h) and the
+  // advanced ones (AdvancedSettings.h) are written only once changed, never with a new section.
   std::vector<std::pair<std::string, std::string>> savedValues() const;
 
   std::string forwardHost;              // [FORWARDHOST] a host name or a literal address; "" starts nothing
@@ -153,7 +162,7 @@ public:
   int connectionCount = 0;              // connected pairs as last reported by the repeater
   int listenPort = 0;                   // [PORT] 0 = not set
   int forwardPort = 0;                  // [FORWARDPORT] 0 = not set
-  int bufferSize = kDefaultBufferSize;  // [BUFFERSIZE] KiB per stream buffer; never written
+  int bufferSize = kDefaultBufferSize;  // [BUFFERSIZE] KiB per stream buffer
   std::string listenHost;               // [LISTENHOST] literal local address; "" = every address
   std::string editListenHost;           // working copy handed to the access dialog
   // Hand-edited values that cannot be right or are not used, one text each naming the slot and
@@ -164,11 +173,10 @@ public:
   std::function<void(int count)> onConnectionCount;
   // The owning set's own hook, told after onConnectionCount; may be empty.
   std::function<void()> onPairsChanged;
-  // [CONNECTTIMEOUT], [HALFCLOSETIMEOUT] seconds 0..kMaxTimeout, 0 = the system's own / none;
-  // never written.
+  // [CONNECTTIMEOUT], [HALFCLOSETIMEOUT] seconds 0..kMaxTimeout, 0 = the system's own / none.
   int connectTimeout = CTcpRepeater::kDefaultConnectTimeout;
   int halfCloseTimeout = CTcpRepeater::kDefaultHalfCloseTimeout;
-  SlotOptions options;   // [FORWARD1..9, BALANCE, ..., MAXCONN] never written
+  SlotOptions options;   // [FORWARD1..9, BALANCE, ..., MAXCONN, PROTOCOL, UDPTIMEOUT, NAME]
   CIpFilter filter;      // [FILTER, ALLOW0..9, DENY0..9] live; the repeater points at it while on
   CIpFilter editFilter;  // working copy handed to the settings and access dialogs
 

@@ -33,9 +33,12 @@ void CPortSlot::copySettings(const CPortSlot& from) {
   problems = from.problems;
   sectionKnown = from.sectionKnown;
   changedKeys.clear();  // what was just read is what the file says
+  publishName();
 }
 
 CPortSlot::Reloaded CPortSlot::reloadFrom(const CPortSlot& fresh, std::string& refusal, bool quietRefusal) {
+  // A name labels the slot's lines and nothing it relays: taken at once, never a restart.
+  if (options.name != fresh.options.name) options.name = fresh.options.name, publishName();
   const bool same = sameSettings(fresh);
   const bool listening = started();
   if (fresh.act == 0) {
@@ -78,7 +81,10 @@ CPortSlot::Reloaded CPortSlot::takeLive(const CPortSlot& fresh, std::string& ref
   return Reloaded::Changed;
 }
 
-std::string CPortSlot::startLoaded() { return switchTo(act); }
+std::string CPortSlot::startLoaded() {
+  publishName();
+  return switchTo(act);
+}
 
 void CPortSlot::stopListening() {
   const bool wasListening = started();

@@ -27,6 +27,7 @@ EndingNames endingNames(PairEnding how) {
     case PairEnding::ConnectFailed: return {"connect_failed", "接続失敗"};
     case PairEnding::HalfCloseTimedOut: return {"half_close_timeout", "片側の終了後に無通信のため切断"};
     case PairEnding::IdleTimedOut: return {"idle_timeout", "無通信のため切断"};
+    case PairEnding::ClosedByUser: return {"closed_by_user", "ユーザーが切断"};
     case PairEnding::Stopped: break;
   }
   return {"stopped", "停止"};

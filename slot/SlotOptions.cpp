@@ -8,6 +8,22 @@
 
 namespace {
 
+// The code point at `at`, moving past it; -1 for a byte that opens no well-formed UTF-8 sequence.
+long nextCodePoint(std::string_view s, size_t& at) {
+  const auto lead = static_cast<unsigned char>(s[at++]);
+  if (lead < 0x80) return lead;
+  const int length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
+  if (length == 0 || at + length - 1 > s.size()) return -1;
+  long cp = lead & (0x7F >> length);
+  for (int i = 1; i < length; ++i, ++at) {
+    if ((static_cast<unsigned char>(s[at]) & 0xC0) != 0x80) return -1;
+    cp = (cp << 6) | (static_cast<unsigned char>(s[at]) & 0x3F);
+  }
+  constexpr long kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
+  return cp;
+}
+
 std::string withText(const char* format, const std::string& text) {
   char message[512];
   std::snprintf(message, sizeof message, format, text.c_str());
@@ -51,11 +67,30 @@ void SlotOptions::load(const ini::Document& doc, const std::string& section, std
   relay.keepAlive = readInt("KEEPALIVE", kMaxKeepAlive, 0, false);
   relay.maxConn = readInt("MAXCONN", kMaxConnections, 0, true);
   loadProtocol(doc, section, problems);
+  // A name the log could not show as written is not used, but leaves the slot as it works.
+  name = doc.get(section, "NAME").value_or("");
+  if (!isValidName(name)) {
+    problems.push_back(section + " の NAME は無効な値です (" + std::to_string(kMaxNameChars) +
+                       "文字まで、制御文字なし)");
+    name.clear();
+  }
   sourceAddress = doc.get(section, "SOURCEADDRESS").value_or("");
   if (!sourceAddress.empty() && net::literalFamily(sourceAddress) == 0) {
     problems.push_back(section + " の SOURCEADDRESS=" + sourceAddress + " は無効な値です (IPアドレス)");
     refuse("SOURCEADDRESS", sourceAddress);
   }
+}
+
+bool SlotOptions::isValidName(std::string_view text) {
+  if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) return false;
+  const bool quoted = text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.front() == text.back();
+  if (quoted) return false;  // the file's reader would take the quotes off
+  int count = 0;
+  for (size_t at = 0; at < text.size(); ++count) {
+    const long cp = nextCodePoint(text, at);
+    if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F) || count == kMaxNameChars) return false;
+  }
+  return true;
 }
 
 // A misspelt protocol refuses: the other one would listen where the user did not ask.

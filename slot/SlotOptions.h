@@ -13,13 +13,17 @@
 //                       slot: sessions at once, 0 (the default) 1000
 //   PROTOCOL            TCP (the default) or UDP
 //   UDPTIMEOUT          seconds without a datagram either way, then a UDP session ends (60)
+//   NAME                the user's name for the slot, at most kMaxNameChars characters, no
+//                       control character; shown beside the slot's number in the log, the
+//                       control socket and the window
 // Read strictly: an invalid value is named in the problems and never used. Where the default
 // would open the slot wider or send clients elsewhere than written (FORWARDn, SENDPROXY,
 // ACCEPTPROXY, SOURCEADDRESS, IDLETIMEOUT, MAXCONN, PROTOCOL) it refuses the switch-on; the
-// others (BALANCE, RETRYDOWN, CHECKINTERVAL, KEEPALIVE, UDPTIMEOUT) take their defaults. A UDP
-// slot names the keys only TCP uses as problems. No key is ever written: a file that never had
-// them keeps every byte.
+// others (BALANCE, RETRYDOWN, CHECKINTERVAL, KEEPALIVE, UDPTIMEOUT, NAME) take their defaults. A
+// UDP slot names the keys only TCP uses as problems. A key is written only when the user changes
+// it in the advanced settings (AdvancedSettings.h): a file that never had them keeps every byte.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/DestinationList.h"
@@ -32,12 +36,14 @@ struct SlotOptions {
   static constexpr int kMaxConnections = 1000000;
   static constexpr int kDefaultUdpTimeout = 60;
   static constexpr int kDefaultUdpSessions = 1000;  // each holds a socket
+  static constexpr int kMaxNameChars = 32;
 
   std::vector<net::HostPort> more;  // FORWARD1..9 that are set, in order
   std::string sourceAddress;        // "" for the system's choice
   net::RelayOptions relay;
   bool udp = false;  // PROTOCOL=UDP
   int udpTimeout = kDefaultUdpTimeout;
+  std::string name;     // NAME; "" for none
   std::string invalid;  // the first value that refuses the switch-on, as "KEY=text"
 
   // Fills from the section; every invalid value gets a line in `problems`.
@@ -46,6 +52,10 @@ struct SlotOptions {
   std::string switchOnRefusal() const;
   int udpSessions() const { return relay.maxConn > 0 ? relay.maxConn : kDefaultUdpSessions; }
   bool operator==(const SlotOptions&) const = default;
+  // A NAME that may be used: UTF-8 of at most kMaxNameChars characters (not bytes), none of
+  // them a control character, no blank at either end and no pair of quotes around it
+  // (the file's reader would take them off).
+  static bool isValidName(std::string_view text);
 
 private:
   void loadProtocol(const ini::Document& doc, const std::string& section, std::vector<std::string>& problems);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <set>
 
+#include "log/SlotNames.h"
 #include "slot/IniDocument.h"
 #include "slot/SaveReport.h"
 #include "slot/SettingsCheck.h"
@@ -48,9 +49,9 @@ void CSlotSet::startAll(const std::function<bool(CPortSlot&, const std::string&)
   }
 }
 
-std::optional<std::string> CSlotSet::addSlot() {
+std::optional<std::string> CSlotSet::addSlot(const std::string& listenHost) {
   if (full()) return std::nullopt;
-  return makeSlot().startSlot();
+  return makeSlot().startSlot(ini::Document::load(iniPath), true, listenHost);
 }
 
 std::unique_ptr<CPortSlot> CSlotSet::removeSlot(int index) {
@@ -63,7 +64,8 @@ std::unique_ptr<CPortSlot> CSlotSet::removeSlot(int index) {
   std::unique_ptr<CPortSlot> removed = std::move(owned[index]);
   removed->onPairsChanged = nullptr;  // no longer the set's
   owned.erase(owned.begin() + index);
-  for (int later = index; later < size(); ++later) --owned[later]->slotIndex;
+  for (int later = index; later < size(); ++later) --owned[later]->slotIndex, owned[later]->publishName();
+  evlog::setSlotName(size(), nullptr, {});  // the number no slot has now
   return removed;
 }
 

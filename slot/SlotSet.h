@@ -40,8 +40,9 @@ public:
   // each slot's), so a file the user must look at is not changed behind them.
   void startAll(const std::function<bool(CPortSlot&, const std::string& refusal)>& started);
   // A new last slot, started (switched off, its section saved with the four keys unless the
-  // file has it already). Its refusal; nullopt when the set is full and nothing was added.
-  std::optional<std::string> addSlot();
+  // file has it already; a new section gets LISTENHOST=`listenHost` too when that is not empty).
+  // Its refusal; nullopt when the set is full and nothing was added.
+  std::optional<std::string> addSlot(const std::string& listenHost = "");
   // Takes slot `index`'s section out of the file and the slot out of the set; the later slots
   // move down a number. The caller has made sure it is off. The slot is handed back so that
   // whatever shows it can go first; null (and the failure told) when the file keeps it.

@@ -20,6 +20,7 @@ UdpEndingNames namesOf(UdpSessionEnding how) {
     case UdpSessionEnding::Evicted: return {"evicted", "上限のため入れ替え"};
     case UdpSessionEnding::DestinationRefused: return {"destination_refused", "転送先が拒否"};
     case UdpSessionEnding::DestinationFailed: return {"destination_failed", "転送先側エラー"};
+    case UdpSessionEnding::ClosedByUser: return {"closed_by_user", "ユーザーが終了"};
     case UdpSessionEnding::Stopped: break;
   }
   return {"stopped", "停止"};

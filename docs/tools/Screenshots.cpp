@@ -1,10 +1,13 @@
 // Renders the port panel (switched on, with live connections), the settings dialog, the access
-// dialog, the status dialog (with live rows and their byte counts) and the log window into PNG
-// files, using the program's own widgets on real loopback connections. Run by hand:
+// dialog, the advanced settings, the status dialog (with live rows and their byte counts, then
+// sorted with two rows selected) and the log window into PNG files, using the program's own
+// widgets on real loopback connections. Run by hand:
 //   relvane_panel_screenshots <output dir>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +15,7 @@
 #include "Loopback.h"
 #include "TempDir.h"
 #include "dialogs/AccessDlg.h"
+#include "dialogs/AdvancedDlg.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "log/EventLog.h"
@@ -19,6 +23,7 @@
 #include "panel/PortDlg.h"
 #include "res/Resource.h"
 #include "ui/Application.h"
+#include "ui/ListView.h"
 #include "ui/NetLoopNotifier.h"
 
 using namespace testsupport;
@@ -74,6 +79,21 @@ int main(int argc, char** argv) {
   status.create(&host);
   status.show();
   save(status, "status-dialog.png");
+  // Two more clients from other loopback addresses, then the table by bytes received, largest
+  // first (a heading clicked twice), with two rows selected.
+  for (const char* source : {"127.0.0.12", "127.0.0.3"}) {
+    fds.push_back(connectLoopback(port, 5s, "127.0.0.1", source));
+    if (!QTest::qWaitFor([&] { return slot.connectionCount == static_cast<int>(fds.size() + 1) / 2; }, 5000)) return 1;
+    fds.push_back(destination.acceptOne());
+  }
+  sendAll(fds[6], std::string(98304, 'e'));
+  sendAll(fds[8], std::string(640, 'f'));
+  if (!QTest::qWaitFor([&] { return slot.totals().fromClient == 1500 + 98304 + 640; }, 5000)) return 1;
+  status.list->horizontalHeader()->setSortIndicator(10, Qt::DescendingOrder);
+  for (int row : {0, 2})
+    status.list->selectionModel()->select(status.list->model()->index(row, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  save(status, "status-sorted.png");
   for (int& fd : fds) closeFd(fd);
   if (!QTest::qWaitFor(
           [&] {
@@ -101,5 +121,17 @@ int main(int argc, char** argv) {
   access.create(&host);
   access.show();
   save(access, "access-dialog.png");
+  advanced::Settings more = advanced::read(slot);
+  more.name = "ビルドキャッシュ";
+  more.forwards[0] = "cache-02.example.org:8080";
+  more.forwards[1] = "[2001:db8::7]:8080";
+  more.balance = 1;
+  more.numbers[advanced::IdleTimeout] = "3600";
+  more.numbers[advanced::CheckInterval] = "5";
+  more.sendProxy = 2;
+  CAdvancedDlg advancedDialog(more);
+  advancedDialog.create(&host);
+  advancedDialog.show();
+  save(advancedDialog, "advanced-dialog.png");
   return ok ? 0 : 1;
 }

@@ -207,18 +207,18 @@ TEST_F(ProgramRun, HeadlessRunsEverySlotLogsOnStandardErrorAndEndsWithOneWhenNon
   EXPECT_EQ(readFile(ini), file) << "a refusal at launch changes nothing on disk";
   // Each slot's bad values follow its own log lines.
   const std::string problem = " 設定の問題 内容=\"";
-  const std::string expected = kStamp + "TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[0] +
-                               " 転送先=127\\.0\\.0\\.1:" + std::to_string(destination.port) + "\n" + kStamp +
-                               "TCP-PORT1 ON拒否 理由=Listenポートが無効な設定です\n" + kStamp + "TCP-PORT1" + problem +
-                               "TCP-PORT1 の PORT=-1 は無効な値です \\(0～65535\\)\"\n" + kStamp + "TCP-PORT1" +
-                               problem + "TCP-PORT1 の FORWARDPORT=80x は無効な値です \\(0～65535\\)\"\n" + kStamp +
-                               "TCP-PORT1" + problem + "TCP-PORT1 の BUFFERSIZE=0 は無効な値です \\(1～65536\\)\"\n" +
-                               kStamp + "TCP-PORT2 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[1] + " .*\n" + kStamp +
-                               "TCP-PORT3" + problem +
-                               "TCP-PORT3 の BUFFERSIZE=65537 は無効な値です \\(1～65536\\)\"\n" + kStamp +
-                               "TCP-PORT3" + problem + "TCP-PORT3 は ACT=1 ですが FORWARDHOST が空です\"\n" + kStamp +
-                               "RelvaneTiv 起動 版=" RELVANE_PROJECT_VERSION " 設定=" + ini.string() +
-                               " スロット数=4 起動数=2\n" + kStamp + "TCP-PORT0 停止\n" + kStamp + "TCP-PORT2 停止\n";
+  const std::string expected =
+      kStamp + "TCP-PORT0 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[0] +
+      " 転送先=127\\.0\\.0\\.1:" + std::to_string(destination.port) + " 注意=他のPCから接続可能・フィルタなし\n" +
+      kStamp + "TCP-PORT1 ON拒否 理由=Listenポートが無効な設定です\n" + kStamp + "TCP-PORT1" + problem +
+      "TCP-PORT1 の PORT=-1 は無効な値です \\(0～65535\\)\"\n" + kStamp + "TCP-PORT1" + problem +
+      "TCP-PORT1 の FORWARDPORT=80x は無効な値です \\(0～65535\\)\"\n" + kStamp + "TCP-PORT1" + problem +
+      "TCP-PORT1 の BUFFERSIZE=0 は無効な値です \\(1～65536\\)\"\n" + kStamp +
+      "TCP-PORT2 待ち受け開始 待受=0\\.0\\.0\\.0:" + ports[1] + " .*\n" + kStamp + "TCP-PORT3" + problem +
+      "TCP-PORT3 の BUFFERSIZE=65537 は無効な値です \\(1～65536\\)\"\n" + kStamp + "TCP-PORT3" + problem +
+      "TCP-PORT3 は ACT=1 ですが FORWARDHOST が空です\"\n" + kStamp +
+      "RelvaneTiv 起動 版=" RELVANE_PROJECT_VERSION " 設定=" + ini.string() + " スロット数=4 起動数=2\n" + kStamp +
+      "TCP-PORT0 停止\n" + kStamp + "TCP-PORT2 停止\n";
   EXPECT_TRUE(std::regex_match(child->err(), std::regex(expected))) << child->err();
   EXPECT_EQ(child->out(), "");
 

@@ -33,6 +33,7 @@
 #include "dialogs/AccessDlg.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/StatusDlg.h"
+#include "dialogs/TotalsDlg.h"
 #include "log/EventLog.h"
 #include "panel/PortDlg.h"
 #include "res/Resource.h"
@@ -129,7 +130,6 @@ TEST_F(Window, ThreeSlotsLaunchedOneRemovedSomeAddedInColumnsOfFive) {
   const char* remove = CRelvaneDlg::kRemoveSlot;
   EXPECT_EQ(chooseFromMenu(window.portPanels()[1], remove, QMessageBox::No),
             Texts{"TCP-PORT1 (TCP:1) を削除しますか？"});
-  EXPECT_EQ(chooseFromMenu(first->item(IDC_COUNT), remove), Texts{CRelvaneDlg::kRemoveWhileOn});
   chooseFromMenu(window.portPanels()[1]->item(IDC_FORWARD_HOST), remove);
   ASSERT_EQ(window.portPanels(), (std::vector<CPortDlg*>{first, third}));  // renumbered: its key goes to [TCP-PORT1]
   const std::string renamed = head + "[TCP-PORT1]" + tail.substr(tail.find('\n'));
@@ -149,7 +149,7 @@ TEST_F(Window, ThreeSlotsLaunchedOneRemovedSomeAddedInColumnsOfFive) {
   EXPECT_TRUE(window.screen()->availableGeometry().contains(window.frameGeometry()));
   while (window.portPanels().size() < 11) window.addSlot();
   EXPECT_EQ(window.portPanels()[10]->itemText(IDC_ACTIVE), "OFF");
-  for (int i = 2; i < 11; ++i) file += slotSection(i, 0, 0, 0);
+  for (int i = 2; i < 11; ++i) file += slotSection(i, 0, 0, 0, "127.0.0.1", "LISTENHOST=127.0.0.1\n");
   EXPECT_EQ(readFile(ini()), file);
   EXPECT_EQ(window.size(), QSize(3 * panel.width(), 20 + 5 * panel.height()));
   EXPECT_EQ(window.portPanels()[7]->geometry().topLeft(), QPoint(panel.width(), 20 + 2 * panel.height()));
@@ -186,7 +186,8 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   retype(settings.edit(IDC_LISTEN_PORT_EDIT), p.c_str()), retype(settings.edit(IDC_FORWARD_PORT_EDIT), to.c_str());
   click(settings.button(IDOK));
   EXPECT_EQ(panel->itemText(IDC_LISTEN_GROUP) + " " + panel->itemText(IDC_FORWARD_PORT), "TCP:" + p + " " + to);
-  file = "[OTHER]\nKEEP=me\n" + slotSection(0, 0, std::stoi(p), destination.port) + slotSection(1, 0, 0, 0);
+  file = "[OTHER]\nKEEP=me\n" + slotSection(0, 0, std::stoi(p), destination.port) +
+         slotSection(1, 0, 0, 0, "127.0.0.1", "LISTENHOST=127.0.0.1\n");
   EXPECT_EQ(readFile(ini()), file);
 
   // Taken on OK; only the changed key is written.
@@ -245,6 +246,56 @@ TEST_F(Window, APanelDrivenThroughItsButtonsAndDialogs) {
   EXPECT_EQ(colourOf(panel), CPortDlg::kBackground);
   EXPECT_EQ(colourOf(panel->item(IDC_FORWARD_HOST)), CPortDlg::kValue);
   window.close();
+}
+
+// "スロットを追加" makes a slot that listens on this PC only and says so in its section, while a
+// slot of an old file (every address, the filter off) warns on its tooltips and in its listening
+// line. While a slot is ON its menu greys what it would refuse; its totals open in a window.
+TEST_F(Window, ANewSlotListensOnThisPcOnlyAndTheMenuFollowsTheSlotsState) {
+  const int old = freePort(), p = freePort();
+  const std::string to = std::to_string(destination.port), first = slotSection(0, 1, old, destination.port);
+  writeFile(ini(), first);
+  CRelvaneDlg window(ini());
+  ASSERT_TRUE(window.create());
+  const std::string warning = "他のPCから接続可能・フィルタなし";
+  EXPECT_TRUE(window.portPanels()[0]->item(IDC_FORWARD_HOST)->toolTip().endsWith(QString::fromStdString(warning)));
+  chooseFromMenu(&window, CRelvaneDlg::kAddSlot);
+  ASSERT_EQ(window.portPanels().size(), 2u);
+  CPortDlg* added = window.portPanels()[1];
+  EXPECT_EQ(readFile(ini()), first + slotSection(1, 0, 0, 0, "127.0.0.1", "LISTENHOST=127.0.0.1\n"));
+
+  click(added->button(IDC_SETTINGS));
+  retype(added->settingsDialog->edit(IDC_LISTEN_PORT_EDIT), QString::number(p));
+  retype(added->settingsDialog->edit(IDC_FORWARD_PORT_EDIT), QString::fromStdString(to));
+  click(added->settingsDialog->button(IDOK));
+  EXPECT_EQ(added->item(IDC_FORWARD_PORT)->toolTip().toStdString(),
+            "転送先: 127.0.0.1:" + to + "\n待ち受け: 127.0.0.1 (TCP:" + std::to_string(p) +
+                ")\n接続を受け付ける相手: すべて受け付ける");
+  click(added->button(IDC_ACTIVE));
+  EXPECT_EQ(connectLoopback(p, 2s, "127.0.0.2"), -1) << "another local address finds nobody listening";
+  int client = connectLoopback(p);
+  ASSERT_TRUE(waitUntil([&] { return added->slot.totals().served == 1; })) << "served from 127.0.0.1";
+
+  QStringList entries;
+  chooseFromMenu(added->item(IDC_COUNT), "?", QMessageBox::Yes, &entries);  // no such entry: only looked at
+  EXPECT_EQ(entries.join('|').toStdString(),
+            "-アクセス設定(&A)...|-詳細設定(&D)...|累計(&T)...||スロットを追加|-このスロットを削除|ログ||"
+            "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報");
+  EXPECT_EQ(chooseFromMenu(added->item(IDC_COUNT), CPortDlg::kTotalsEntry), Texts{"累計"});
+  std::string figures;
+  whenModal<CTotalsDlg>([&](CTotalsDlg* d) {
+    figures = d->itemText(IDC_TOTALS_LABELS) + "|" + d->itemText(IDC_TOTALS_VALUES), click(d->button(IDOK));
+  });
+  added->command(ID_PANEL_TOTALS);
+  EXPECT_EQ(figures, "処理した接続\n拒否した接続\n失敗した接続\n受信\n送信|1\n0\n0\n0 バイト\n0 バイト");
+  closeFd(client);
+
+  window.command(ID_VIEW_LOG);
+  const std::string log = window.logWindow()->itemText(IDC_LOG_TEXT), dest = " 転送先=127.0.0.1:" + to;
+  EXPECT_NE(log.find(" TCP-PORT0 待ち受け開始 待受=0.0.0.0:" + std::to_string(old) + dest + " 注意=" + warning + "\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" TCP-PORT1 待ち受け開始 待受=127.0.0.1:" + std::to_string(p) + dest + "\n"), std::string::npos);
 }
 
 // A UDP slot in the window: headed UDP:<port>, its session counted and listed in the status table.
@@ -422,10 +473,9 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   QStringList entries;
   EXPECT_EQ(chooseFromMenu(target, about, QMessageBox::Yes, &entries),
             Texts{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
-  EXPECT_EQ(entries.join('|').toStdString(),
-            "アクセス設定(&A)...|-TCP:10082 ON以降の累計|-処理した接続: 0|-拒否した接続: 0|-失敗した接続: 0|"
-            "-受信: 0 バイト|-送信: 0 バイト||スロットを追加|このスロットを削除|ログ||" +
-                std::string(about));
+  EXPECT_EQ(
+      entries.join('|').toStdString(),
+      "アクセス設定(&A)...|詳細設定(&D)...|累計(&T)...||スロットを追加|このスロットを削除|ログ||" + std::string(about));
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
     EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
   EXPECT_EQ(chooseFromMenu(target, "アクセス設定(&A)..."), Texts{"アクセス設定"});

@@ -1,5 +1,5 @@
 // The connection status table over a real repeater with real loopback connections, and the
-// byte counts and ages as it shows them.
+// byte counts and ages as it shows them; sorting, copying and closing as a user does them.
 #include <gtest/gtest.h>
 
 #include "Loopback.h"
@@ -12,8 +12,11 @@
 #include "net/TcpRepeater.h"
 #include "ui/ListView.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <regex>
 
 namespace {
@@ -117,6 +120,80 @@ TEST_F(StatusDlgTest, ListsPairsInIndexOrderFollowsTheTableEverySecondAndWidensF
   for (int column : {0, 2})
     EXPECT_TRUE(dialog.list->itemText(0, column) == "::ffff:127.0.0.1" && dialog.list->columnWidth(column) > whole);
   EXPECT_EQ(dialog.list->columnWidth(7), 80) << "an IPv4 column keeps its width";
+}
+
+// Four clients from different loopback addresses, each having sent a different count of bytes:
+// sorted by value, two rows selected by clicks, copied with Ctrl+C, kept selected through a
+// refresh that adds a row between them, then closed from the context menu.
+TEST_F(StatusDlgTest, SortsByValueCopiesAndClosesTheSelectedConnectionsInOrder) {
+  ASSERT_TRUE(start());
+  const std::vector<std::string> sources{"127.0.0.10", "127.0.0.9", "127.0.0.100", "127.0.0.2", "127.0.0.50"};
+  const std::vector<std::string> sent{std::string(1200, 'a'), "bbbbb", std::string(90, 'c'), std::string(10000, 'd')};
+  auto connectFrom = [&](int i) {
+    clients.push_back(connectLoopback(listenPort, 5s, "127.0.0.1", sources[i].c_str()));
+    return waitUntil([&] { return count == i + 1; }) && (served.push_back(destination.acceptOne()), true);
+  };
+  for (int i = 0, at; i < 4; ++i) {
+    ASSERT_TRUE(connectFrom(i) && sendAll(clients[i], sent[i]));
+    ASSERT_TRUE(waitUntil([&] { return repeater.getNextPair(at = i)->acceptStream->receivedBytes == sent[i].size(); }));
+  }
+  dialog.nextPair = [this](int& at) { return repeater.getNextPair(at); };
+  dialog.closeConnection = [this](std::uint64_t serial, bool) {
+    return repeater.closeBySerial(serial, PairEnding::ClosedByUser);
+  };
+  ASSERT_TRUE(dialog.create());
+  dialog.show();
+  auto clickHeading = [&](int column) {  // sections are 50 pixels wide or more
+    QHeaderView* header = dialog.list->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, {header->sectionViewportPosition(column) + 25, 5});
+  };
+  auto at = [&](int row) { return dialog.list->visualRect(dialog.list->model()->index(row, 1)).center(); };
+
+  clickHeading(10);  // 受信, smallest first
+  EXPECT_EQ(rows(10, 11), (std::vector<std::string>{"5", "90", "1,200", "10,000"}));
+  clickHeading(0), clickHeading(0);  // the second click: the other way
+  EXPECT_EQ(rows(0, 1), (std::vector<std::string>{"127.0.0.100", "127.0.0.10", "127.0.0.9", "127.0.0.2"}));
+
+  QTest::mouseClick(dialog.list->viewport(), Qt::LeftButton, {}, at(1));
+  QTest::mouseClick(dialog.list->viewport(), Qt::LeftButton, Qt::ControlModifier, at(3));
+  QTest::keyClick(dialog.list, Qt::Key_C, Qt::ControlModifier);
+  auto tabbed = [&](int row) { return QString::fromStdString(rows(0, 13)[row]).replace('|', '\t') + '\n'; };
+  EXPECT_EQ(QApplication::clipboard()->text(),
+            "AcceptPeer\tPort\tBindIp\tPort\tUsedBuff\tBindIp\tPort\tConnectPeer\tPort\tUsedBuff\t受信\t送信\t時間\n" +
+                tabbed(1) + tabbed(3));
+
+  ASSERT_TRUE(connectFrom(4));
+  dialog.refresh();
+  EXPECT_EQ(rows(0, 1),
+            (std::vector<std::string>{"127.0.0.100", "127.0.0.50", "127.0.0.10", "127.0.0.9", "127.0.0.2"}));
+  const QModelIndexList selected = dialog.list->selectionModel()->selectedRows();
+  EXPECT_TRUE(selected.size() == 2 && selected[0].row() + selected[1].row() == 6) << "the same two stay selected";
+
+  // The menu a right click opens, answered by a click on its close item.
+  QTimer menuClicker;
+  QObject::connect(&menuClicker, &QTimer::timeout, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    for (QAction* action : menu ? menu->actions() : QList<QAction*>())
+      if (action->text() == CStatusDlg::kCloseItem && action->isEnabled())
+        return QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+    if (menu) menu->close();
+  });
+  menuClicker.start(10);
+  QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at(2), dialog.list->viewport()->mapToGlobal(at(2)));
+  QApplication::sendEvent(dialog.list->viewport(), &rightClick);
+  EXPECT_EQ(rows(0, 1), (std::vector<std::string>{"127.0.0.100", "127.0.0.50", "127.0.0.9"}));
+  // Each end gets what was on its way, then an orderly end, not a reset; the others relay on.
+  for (int i : {0, 3}) {
+    bool closed = false, reset = true, clientClosed = false, clientReset = true;
+    EXPECT_EQ(recvUntilEof(served[i], 5s, &closed, &reset), sent[i]);
+    EXPECT_EQ(recvUntilEof(clients[i], 5s, &clientClosed, &clientReset), "");
+    EXPECT_TRUE(closed && !reset && clientClosed && !clientReset) << sources[i];
+  }
+  for (int i : {1, 2, 4}) {
+    ASSERT_TRUE(sendAll(served[i], "alive"));
+    ASSERT_TRUE(waitUntil([&] { return readableWithin(clients[i], 0ms); }));
+    EXPECT_EQ(recvExact(clients[i], 5, 1s), "alive") << sources[i];
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "log/FdSink.h"
 #include "log/LogLines.h"
 #include "log/LogRing.h"
+#include "log/SlotNames.h"
 
 using namespace std::chrono;
 
@@ -169,4 +170,19 @@ TEST(EventLog, EveryEventInTheTextShapeAndAsJsonOnTheJournal) {
       "5 message event,level,message,time \"\"\n");
   EXPECT_NE(testsupport::readFile(jsonPath).find(R"("received":5000000000,"sent":7,"duration_ms":3723004,)"),
             std::string::npos);
+}
+
+// A named slot's lines carry its name in both shapes; a slot going away forgets only a number
+// that is still its own.
+TEST(EventLog, ANamedSlotsLinesCarryItsNameUntilItsOwnerForgetsIt) {
+  int owner = 0, later = 0;
+  evlog::setSlotName(3, &owner, "db \"main\"");
+  const evlog::Record stopped = evlog::stoppedLine(3);
+  EXPECT_TRUE(evlog::textLine(stopped).ends_with(" TCP-PORT3 停止 名前=\"db \\\"main\\\"\""));
+  EXPECT_TRUE(evlog::jsonLine(stopped).ends_with(",\"slot\":3,\"name\":\"db \\\"main\\\"\"}"));
+  evlog::setSlotName(3, &later, "moved");
+  evlog::forgetSlotName(3, &owner);
+  EXPECT_EQ(evlog::slotName(3), "moved");
+  evlog::forgetSlotName(3, &later);
+  EXPECT_EQ(evlog::slotName(3), "");
 }
