@@ -22,6 +22,7 @@
 #include "Affinity.h"
 #include "BenchClient.h"
 #include "BenchServer.h"
+#include "Figures.h"
 #include "IdleSet.h"
 #include "ProcStat.h"
 
@@ -129,23 +130,11 @@ bool parse(int argc, char** argv, Options& o, std::vector<Target>& targets) {
          o.clients > 0;
 }
 
-std::string fmt(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 const char* const kRttP50 = "RTT p50 us (1-byte echo)";
 const char* const kRttP99 = "RTT p99 us";
 const char* const kConnCpu = "relay CPU us per connection with many clients (user + system)";
 const char* const kRttPinnedP50 = "RTT p50 us, all on 1 CPU";
 const char* const kRttPinnedP99 = "RTT p99 us, all on 1 CPU";
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 OutsideCpu* outsideCpu = nullptr;  // set in main for the whole run
 
@@ -443,9 +432,7 @@ void printTable(const std::vector<Target>& targets, const std::vector<std::strin
     std::printf("\n");
   }
   std::printf("| other processes' CPU %%, worst measurement |");
-  for (const Target& t : targets)
-    std::printf(" %s |",
-                t.outside.empty() ? "-" : fmt("%.0f", *std::max_element(t.outside.begin(), t.outside.end())).c_str());
+  for (const Target& t : targets) std::printf(" %s |", worst(t.outside).c_str());
   std::printf("\n");
 }
 

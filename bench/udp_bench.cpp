@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Figures.h"
 #include "ProcStat.h"
 #include "UdpClient.h"
 #include "UdpEchoServer.h"
@@ -121,18 +122,6 @@ bool parse(int argc, char** argv, Options& o, std::vector<Target>& targets) {
   const bool sizesOk = std::all_of(o.sizes.begin(), o.sizes.end(), [](std::size_t s) { return s >= 8 && s <= 65507; });
   return o.serverPort > 0 && !targets.empty() && o.reps > 0 && o.roundTrips > 0 && o.seconds > 0 && o.count > 0 &&
          o.window > 0 && o.clients > 0 && o.lossMs > 0 && sizesOk;
-}
-
-std::string fmt(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 OutsideCpu* outsideCpu = nullptr;  // set in main for the whole run
@@ -261,9 +250,7 @@ void printTable(const std::vector<Target>& targets, const std::vector<std::strin
     std::printf(" %s |", t.cpuAtStart >= 0 && now >= 0 ? fmt("%.2f", now - t.cpuAtStart).c_str() : "-");
   }
   std::printf("\n| other processes' CPU %%, worst measurement |");
-  for (const Target& t : targets)
-    std::printf(" %s |",
-                t.outside.empty() ? "-" : fmt("%.0f", *std::max_element(t.outside.begin(), t.outside.end())).c_str());
+  for (const Target& t : targets) std::printf(" %s |", worst(t.outside).c_str());
   std::printf("\n");
 }
 
