@@ -266,6 +266,7 @@ void CTcpRepeater::connectedOptions(CTcpStreamPair& pair, int index) {
   if (route && balancer_->connected(route->destination, steady_clock::now()))
     destinationChanged(route->destination, true);
   if (options_.keepAlive > 0) net::setKeepAlive(*pair.connectStream, options_.keepAlive);
+  if (faults_.any()) applyFaults(pair);
   if (options_.idleTimeout <= 0) return;
   pair.acceptStream->watchIdle();
   pair.connectStream->watchIdle();

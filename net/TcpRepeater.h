@@ -14,6 +14,7 @@
 #include "filter/IpFilter.h"
 #include "net/Balancer.h"
 #include "net/DestinationList.h"
+#include "net/Faults.h"
 #include "net/HealthCheck.h"
 #include "net/PairTable.h"
 #include "net/RelayOptions.h"
@@ -80,6 +81,10 @@ public:
   // The options for the pairs taken from now on (a changed balance starts the destinations' states
   // afresh; the live pairs keep their timers).
   void setOptions(const net::RelayOptions& options);
+  // Faults on the pairs from now on and on the live ones (up on what goes to the destination,
+  // down on what goes back to the client).
+  void setFaults(const net::Faults& faults);
+  const net::Faults& faults() const { return faults_; }
   const net::RelayOptions& options() const { return options_; }
 
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
@@ -129,6 +134,7 @@ public:
   void notifyOnError(int index, std::string kind, int err) override;
   void notifyOnHalfClose(int index, std::string kind) override;
   bool notifyOnArrival(int index, std::string kind) override;
+  void notifyOnFault(int index, std::string kind, bool reset) override;
 
 private:
   int addPair(CTcpStreamPair* pair);
@@ -183,6 +189,8 @@ private:
   std::unique_ptr<net::Balancer> balancer_;
   std::uint64_t balancerGeneration_ = 0;
   net::RelayOptions options_;
+  net::Faults faults_;
+  void applyFaults(CTcpStreamPair& pair) const;
   std::unique_ptr<net::HealthCheck> health_;  // with several destinations and a check interval
   void probed(std::uint64_t generation, int destination, bool answered);
   int connectors_ = 0;

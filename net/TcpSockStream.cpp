@@ -68,6 +68,7 @@ void CTcpSockStream::dropQueued(uint32_t length) {
 }
 
 void CTcpSockStream::noteQueued() {
+  if (gate_) gate_->arrived(sendQueue_.size() - sRemainCount, Clock::now());
   sRemainCount = sendQueue_.size();
   if (sRemainCount > maxRemainCount) maxRemainCount = sRemainCount;
 }
@@ -78,6 +79,11 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
   int n = 0;
   while (sRemainCount > 0) {
     std::span<const char> part = sendQueue_.readable();
+    if (gate_) {
+      const uint32_t may = gate_->allowance(sRemainCount, Clock::now());
+      if (may == 0) break;  // held: the gate wakes us
+      part = part.first(std::min<std::size_t>(part.size(), may));
+    }
     n = Send(part.data(), static_cast<int>(part.size()), 0);
     trace("★SEND reqSize=%d, sendSize=%d\n", static_cast<int>(part.size()), n);
     if (n <= 0) break;
@@ -86,6 +92,10 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     sentBytes += static_cast<uint32_t>(n);
     sRemainCount = sendQueue_.size();
     noteMoved();
+    if (gate_ && gate_->sent(static_cast<uint32_t>(n), Clock::now())) {
+      gateCut(gate_->cutKind());
+      return false;
+    }
   }
   if (n < 0) {
     int err = GetLastError();
@@ -169,6 +179,29 @@ void CTcpSockStream::OnSend(int nErrorCode) {
     trace("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n");
     partner->inputDelivered();
   }
+}
+
+void CTcpSockStream::setFaults(const net::FaultSet& set) {
+  if (gate_ ? gate_->set() == set : !set.any()) return;
+  if (!set.any() && sRemainCount == 0) {
+    gate_.reset();
+    return;
+  }
+  // Cleared with bytes held, a gate without faults stays until it has woken the sends once: the
+  // change may come in the middle of the repeater's walk over its pairs, where no pair may end.
+  gate_ = std::make_unique<net::FaultGate>(set, [this] { gateWoke(); },
+                                           [this](net::FaultGate::Cut how) { gateCut(how); });
+  gate_->arrived(sRemainCount, Clock::now());  // what waits now is held as if it had just come
+  gate_->wakeSoon();
+}
+
+void CTcpSockStream::gateWoke() {
+  if (!gate_->set().any()) gate_.reset();
+  if (connectState == STREAM_CONNECTED && output_ != Output::Blocked) OnSend(0);  // else an event comes
+}
+
+void CTcpSockStream::gateCut(net::FaultGate::Cut how) {
+  if (parent) parent->notifyOnFault(index, kind, how == net::FaultGate::Cut::Reset);
 }
 
 void CTcpSockStream::offerQueued() {

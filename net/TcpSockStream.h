@@ -10,10 +10,12 @@
 // when both directions have ended.
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "net/AsyncSocket.h"
 #include "net/ByteRing.h"
+#include "net/FaultGate.h"
 
 class CTcpSockStreamParent;
 
@@ -89,6 +91,11 @@ public:
   // is room: for a stream whose connection failed while bytes it had acknowledged were unread.
   void takeArrived();
 
+  // Faults on what this stream sends to its peer; none (the default) takes the gate away, and
+  // bytes it held go at once.
+  void setFaults(const net::FaultSet& set);
+  bool faulted() const { return gate_ != nullptr; }
+
   // From watchIdle() on, the stream notes when a byte last moved through it (either way).
   using Clock = std::chrono::steady_clock;
   void watchIdle() { lastMoved_ = Clock::now(); }
@@ -119,6 +126,10 @@ private:
   using Output = StreamOutput;
   bool peerHasClosed() const { return input_ == Input::Closing || input_ == Input::Delivered; }
   void noteMoved();
+  void gateWoke();
+  void gateCut(net::FaultGate::Cut how);
+
+  std::unique_ptr<net::FaultGate> gate_;  // only while faults are set on this direction
 
   net::ByteRing sendQueue_;
   Input input_ = Input::Open;
