@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 
 #include "net/EventLoop.h"
 #include "net/TcpSockStreamParent.h"
@@ -192,6 +194,10 @@ void CTcpSockStream::setFaults(const net::FaultSet& set) {
   gate_ = std::make_unique<net::FaultGate>(set, [this] { gateWoke(); },
                                            [this](net::FaultGate::Cut how) { gateCut(how); });
   gate_->arrived(sRemainCount, Clock::now());  // what waits now is held as if it had just come
+  if (set.sliceBytes > 0) {  // each piece its own segment, not held back for the last one's ack
+    int on = 1;
+    SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
+  }
   gate_->wakeSoon();
 }
 
