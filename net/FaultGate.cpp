@@ -11,7 +11,7 @@ using std::chrono::nanoseconds;
 
 namespace {
 // A cap lets this much go at once, so that it is not a string of tiny sends.
-constexpr milliseconds kBandwidthBurst{5};
+constexpr milliseconds kBandwidthBurst{10};  // also what a late wake may catch up
 }  // namespace
 
 FaultGate::FaultGate(const FaultSet& set, std::function<void()> wake, std::function<void(Cut)> cut)
@@ -79,6 +79,12 @@ bool FaultGate::sent(std::uint32_t n, Clock::time_point now) {
   }
   if (set_.sliceBytes > 0) nextSlice_ = now + milliseconds(set_.sliceDelayMs);
   return (set_.limitBytes && sentTotal_ >= set_.limitBytes) || (set_.resetBytes && sentTotal_ >= set_.resetBytes);
+}
+
+bool FaultGate::holdsClose(std::function<void()> then) {
+  if (set_.slowCloseMs <= 0) return false;
+  if (!closeHeld_) closeHeld_ = true, closeTimer_.start(milliseconds(set_.slowCloseMs), std::move(then));
+  return closeTimer_.active();
 }
 
 void FaultGate::wakeAt(Clock::time_point when) {

@@ -29,6 +29,9 @@ public:
   // n bytes were sent; true when that reached the limit or the reset: the caller ends the pair.
   bool sent(std::uint32_t n, Clock::time_point now);
   void wakeSoon() { wakeAt(Clock::now()); }
+  // Whether the end of input is still held back; the first ask starts the slow close, after
+  // which `then` runs (and may destroy the gate).
+  bool holdsClose(std::function<void()> then);
   Cut cutKind() const { return set_.resetBytes && sentTotal_ >= set_.resetBytes ? Cut::Reset : Cut::Close; }
 
 private:
@@ -40,6 +43,8 @@ private:
   std::function<void(Cut)> cut_;
   Timer wakeTimer_;
   Timer cutTimer_;  // timeout, or the reset drawn at the start
+  Timer closeTimer_;
+  bool closeHeld_ = false;
   // Latency: the end (in bytes arrived so far) of each read and when it may go; few, since a
   // read takes whatever the kernel holds.
   struct Mark {

@@ -293,8 +293,9 @@ void CTcpSockStream::peerClosed() {
 
 // False when the pair has been closed (this stream included).
 bool CTcpSockStream::inputDelivered() {
-  input_ = Input::Delivered;
   CTcpSockStream* partner = pairSocket;
+  if (partner->gate_ && partner->gate_->holdsClose([this] { inputDelivered(); })) return true;
+  input_ = Input::Delivered;
   // The last direction to end: the pair closes now, and the close itself sends the partner's
   // end of input (nothing is left unread on it to turn that into a reset).
   const bool last = partner->input_ == Input::Delivered && parent;

@@ -107,6 +107,15 @@ TEST(Faults, EachFaultShapesALiveConnectionWithoutChangingAByte) {
 
   r.repeater.setFaults({});
   EXPECT_LT(oneWay(c, d, 31), base + 30.0);
+
+  // The destination's end reaches the client late.
+  r.repeater.setFaults(faults("slow_close=80 direction=down"));
+  ASSERT_TRUE(runWithPeer([&] {
+    const auto t0 = Clock::now();
+    ::shutdown(d, SHUT_WR), got = recvUntilEof(c, 2s), took = Clock::now() - t0;
+  }, 5s));
+  EXPECT_TRUE(got.empty());
+  EXPECT_NEAR(ms(took), 90.0, 12.0);  // never early; a busy machine wakes a little late
   closeFd(c), closeFd(d);
 
   // Cuts: exactly N bytes reach the peer, then a reset or a close.
