@@ -6,8 +6,7 @@ namespace {
 int index(Direction d) { return d == Direction::up ? 0 : 1; }
 }  // namespace
 
-void CaptureStore::opened(std::uint64_t serial, const Endpoint& client, const Endpoint& listener,
-                          Transport transport) {
+void CaptureStore::opened(std::uint64_t serial, const Endpoint& client, const Endpoint& listener, Transport transport) {
   if (bySerial_.count(serial)) return;
   CapturedConnection& c = bySerial_[serial];
   c.serial = serial;
@@ -55,9 +54,8 @@ void CaptureStore::closed(std::uint64_t serial, Direction direction) {
   if (!c) return;
   append(*c, Piece::Kind::fin, direction);
   const Direction other = direction == Direction::up ? Direction::down : Direction::up;
-  c->ended = std::any_of(c->pieces.begin(), c->pieces.end(), [other](const Piece& p) {
-    return p.kind == Piece::Kind::fin && p.direction == other;
-  });
+  c->ended = std::any_of(c->pieces.begin(), c->pieces.end(),
+                         [other](const Piece& p) { return p.kind == Piece::Kind::fin && p.direction == other; });
 }
 
 void CaptureStore::reset(std::uint64_t serial, Direction direction) {

@@ -18,7 +18,7 @@ struct CaptureLimits {
 // more than its bound, the oldest connections go first, whole, so that what remains of each
 // connection is its true beginning.
 class CaptureStore {
- public:
+public:
   explicit CaptureStore(CaptureLimits limits = {}) : limits_(limits) {}
 
   void opened(std::uint64_t serial, const Endpoint& client, const Endpoint& listener,
@@ -36,7 +36,7 @@ class CaptureStore {
   std::uint64_t heldBytes() const { return held_; }
   const CaptureLimits& limits() const { return limits_; }
 
- private:
+private:
   CapturedConnection* live(std::uint64_t serial);
   Piece& append(CapturedConnection& c, Piece::Kind kind, Direction direction);
   void dropOldestBut(std::uint64_t keep);

@@ -14,7 +14,7 @@ constexpr std::uint32_t clientIsn = 0x10000000, listenerIsn = 0x20000000;
 int index(Direction d) { return d == Direction::up ? 0 : 1; }
 
 class TcpLeg {
- public:
+public:
   TcpLeg(const CapturedConnection& c, std::vector<SynthPacket>& out) : c_(c), out_(out) {}
 
   void handshake() {
@@ -42,12 +42,12 @@ class TcpLeg {
     }
   }
 
- private:
+private:
   void emit(std::chrono::system_clock::time_point wall, Direction d, std::uint32_t seq, std::uint32_t ackNo,
             std::uint8_t flags, std::string_view payload) {
     const bool up = d == Direction::up;
-    out_.push_back({wall, packet_synth::tcp(up ? c_.client : c_.listener, up ? c_.listener : c_.client, seq,
-                                            ackNo, flags, payload)});
+    out_.push_back({wall, packet_synth::tcp(up ? c_.client : c_.listener, up ? c_.listener : c_.client, seq, ackNo,
+                                            flags, payload)});
   }
 
   const CapturedConnection& c_;

@@ -28,9 +28,7 @@ std::uint16_t fold(std::uint32_t acc) {
   return static_cast<std::uint16_t>(~acc & 0xffff);
 }
 
-std::string_view addr(const Endpoint& e) {
-  return {reinterpret_cast<const char*>(e.address.data()), e.addressSize()};
-}
+std::string_view addr(const Endpoint& e) { return {reinterpret_cast<const char*>(e.address.data()), e.addressSize()}; }
 
 // The IP header for a transport segment of `length` bytes, followed by the segment's space.
 std::string ipPacket(const Endpoint& from, const Endpoint& to, std::uint8_t proto, std::size_t length) {
@@ -72,8 +70,8 @@ std::string finish(const Endpoint& from, const Endpoint& to, std::uint8_t proto,
 
 std::size_t maxTcpPayload(bool v6) { return 65535 - tcpHeader - (v6 ? 0 : ipv4Header); }
 
-std::string tcp(const Endpoint& from, const Endpoint& to, std::uint32_t seq, std::uint32_t ack,
-                std::uint8_t flags, std::string_view payload) {
+std::string tcp(const Endpoint& from, const Endpoint& to, std::uint32_t seq, std::uint32_t ack, std::uint8_t flags,
+                std::string_view payload) {
   std::string s(tcpHeader, '\0');
   put16(s, 0, from.port);
   put16(s, 2, to.port);

@@ -12,7 +12,7 @@ enum class PcapFormat { pcapng, pcap };
 // Writes raw IP packets (link type RAW, so IPv4 and IPv6 share one file) to a capture file.
 // Owns the file it opened; the header goes out on opening.
 class PcapWriter {
- public:
+public:
   PcapWriter(const std::string& path, PcapFormat format);
   ~PcapWriter();
   PcapWriter(const PcapWriter&) = delete;
@@ -22,7 +22,7 @@ class PcapWriter {
   void packet(std::chrono::system_clock::time_point wall, std::string_view ip);
   bool close();  // flushes; false when any write failed
 
- private:
+private:
   void write(const void* bytes, std::size_t n);
   void write32(std::uint32_t v) { write(&v, 4); }
   void write16(std::uint16_t v) { write(&v, 2); }

@@ -41,7 +41,8 @@ bool haveTshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0
 
 std::string unhex(const std::string& hex) {
   std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
   return out;
 }
 
@@ -56,14 +57,16 @@ Followed follow(const std::string& file, const char* proto, int stream) {
   bool body = false;
   for (std::string line; std::getline(in, line);) {
     if (line.rfind("Node 1:", 0) == 0) body = true;
-    else if (line.rfind("====", 0) == 0) body = false;
-    else if (body && !line.empty()) (line[0] == '\t' ? f.fromSecond : f.fromFirst) += unhex(line.substr(line[0] == '\t'));
+    else if (line.rfind("====", 0) == 0)
+      body = false;
+    else if (body && !line.empty())
+      (line[0] == '\t' ? f.fromSecond : f.fromFirst) += unhex(line.substr(line[0] == '\t'));
   }
   return f;
 }
 
 class CaptureTest : public ::testing::Test {
- protected:
+protected:
   // A v4 connection closed by FIN both ways with a piece larger than an IP packet, a v6 one
   // reset by the destination, and UDP datagrams.
   void feed(CaptureStore& store) {
@@ -144,7 +147,8 @@ TEST_F(CaptureTest, PcapFilesGiveTheBytesBothWaysWithHandshakeFinAndReset) {
 
   // Flags and checksums per packet, the checksums verified by tshark.
   const std::string file = (dir / "all.pcapng").string();
-  std::istringstream fields(run("tshark -r " + file + " -o tcp.check_checksum:TRUE -o ip.check_checksum:TRUE"
+  std::istringstream fields(run("tshark -r " + file +
+                                " -o tcp.check_checksum:TRUE -o ip.check_checksum:TRUE"
                                 " -o udp.check_checksum:TRUE -T fields -E separator=, -e tcp.stream -e tcp.flags"
                                 " -e tcp.checksum.status -e udp.checksum.status"));
   std::vector<std::string> flags[2];
@@ -163,7 +167,8 @@ TEST_F(CaptureTest, PcapFilesGiveTheBytesBothWaysWithHandshakeFinAndReset) {
   ASSERT_GE(flags[1].size(), 5u);
   EXPECT_EQ(std::vector<std::string>(flags[0].begin(), flags[0].begin() + 3), handshake);
   EXPECT_EQ(std::vector<std::string>(flags[1].begin(), flags[1].begin() + 3), handshake);
-  EXPECT_EQ(std::vector<std::string>(flags[0].end() - 2, flags[0].end()), (std::vector<std::string>{"0x0011", "0x0011"}));
+  EXPECT_EQ(std::vector<std::string>(flags[0].end() - 2, flags[0].end()),
+            (std::vector<std::string>{"0x0011", "0x0011"}));
   EXPECT_EQ(flags[1].back(), "0x0014");
 }
 
