@@ -18,9 +18,9 @@ public:
   TcpLeg(const CapturedConnection& c, std::vector<SynthPacket>& out) : c_(c), out_(out) {}
 
   void handshake() {
-    emit(c_.openedWall, Direction::up, clientIsn, 0, syn, {});
-    emit(c_.openedWall, Direction::down, listenerIsn, clientIsn + 1, syn | ack, {});
-    emit(c_.openedWall, Direction::up, clientIsn + 1, listenerIsn + 1, ack, {});
+    emit(c_.openedSteady, c_.openedWall, Direction::up, clientIsn, 0, syn, {});
+    emit(c_.openedSteady, c_.openedWall, Direction::down, listenerIsn, clientIsn + 1, syn | ack, {});
+    emit(c_.openedSteady, c_.openedWall, Direction::up, clientIsn + 1, listenerIsn + 1, ack, {});
   }
 
   void piece(const Piece& p) {
@@ -30,24 +30,25 @@ public:
       const std::size_t most = packet_synth::maxTcpPayload(c_.client.v6);
       for (std::size_t at = 0; at < p.bytes.size(); at += most) {
         std::string_view part = std::string_view(p.bytes).substr(at, most);
-        emit(p.wall, p.direction, seq, next_[1 - i], psh | ack, part);
+        emit(p.steady, p.wall, p.direction, seq, next_[1 - i], psh | ack, part);
         seq += static_cast<std::uint32_t>(part.size());
       }
       next_[i] = seq;
     } else if (p.kind == Piece::Kind::fin) {
-      emit(p.wall, p.direction, seq, next_[1 - i], fin | ack, {});
+      emit(p.steady, p.wall, p.direction, seq, next_[1 - i], fin | ack, {});
       next_[i] = seq + 1;
     } else {
-      emit(p.wall, p.direction, seq, next_[1 - i], rst | ack, {});
+      emit(p.steady, p.wall, p.direction, seq, next_[1 - i], rst | ack, {});
     }
   }
 
 private:
-  void emit(std::chrono::system_clock::time_point wall, Direction d, std::uint32_t seq, std::uint32_t ackNo,
-            std::uint8_t flags, std::string_view payload) {
+  void emit(std::chrono::steady_clock::time_point steady, std::chrono::system_clock::time_point wall, Direction d,
+            std::uint32_t seq, std::uint32_t ackNo, std::uint8_t flags, std::string_view payload) {
     const bool up = d == Direction::up;
-    out_.push_back({wall, packet_synth::tcp(up ? c_.client : c_.listener, up ? c_.listener : c_.client, seq, ackNo,
-                                            flags, payload)});
+    out_.push_back(
+        {steady, wall,
+         packet_synth::tcp(up ? c_.client : c_.listener, up ? c_.listener : c_.client, seq, ackNo, flags, payload)});
   }
 
   const CapturedConnection& c_;
@@ -64,7 +65,8 @@ std::vector<SynthPacket> connectionPackets(const CapturedConnection& c) {
     for (const Piece& p : c.pieces) {
       if (p.kind != Piece::Kind::data) continue;
       const bool up = p.direction == Direction::up;
-      out.push_back({p.wall, packet_synth::udp(up ? c.client : c.listener, up ? c.listener : c.client, p.bytes)});
+      out.push_back(
+          {p.steady, p.wall, packet_synth::udp(up ? c.client : c.listener, up ? c.listener : c.client, p.bytes)});
     }
     return out;
   }

@@ -7,7 +7,8 @@
 
 // One synthesized IP packet and when it passed.
 struct SynthPacket {
-  std::chrono::system_clock::time_point wall;
+  std::chrono::steady_clock::time_point steady;  // orders packets of several connections
+  std::chrono::system_clock::time_point wall;    // stamped in the file
   std::string ip;
 };
 

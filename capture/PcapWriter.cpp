@@ -91,7 +91,8 @@ bool writeStore(const CaptureStore& store, const std::string& path, PcapFormat f
     std::vector<SynthPacket> one = connectionPackets(*c);
     std::move(one.begin(), one.end(), std::back_inserter(all));
   }
-  std::stable_sort(all.begin(), all.end(), [](const SynthPacket& a, const SynthPacket& b) { return a.wall < b.wall; });
+  std::stable_sort(all.begin(), all.end(),
+                   [](const SynthPacket& a, const SynthPacket& b) { return a.steady < b.steady; });
   PcapWriter w(path, format);
   for (const SynthPacket& p : all) w.packet(p.wall, p.ip);
   return w.ok() && w.close();
