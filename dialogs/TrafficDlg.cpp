@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QSyntaxHighlighter>
 #include <QTextCursor>
 #include <array>
 
@@ -37,6 +38,28 @@ constexpr std::array<Column, 6> kColumns{{
 
 constexpr const char* kEnded = "終了";
 
+// Each way in a colour of its own, the headings in bold, the view's own notes in grey. A block's
+// state is the way of the heading above it, so only appended blocks are coloured as they come.
+class WayColours : public QSyntaxHighlighter {
+public:
+  using QSyntaxHighlighter::QSyntaxHighlighter;
+
+protected:
+  void highlightBlock(const QString& line) override {
+    static const QString up = QStringLiteral("【上り】"), down = QStringLiteral("【下り】");
+    int way = previousBlockState();
+    const bool heading = line.startsWith(up) || line.startsWith(down);
+    if (heading) way = line.startsWith(up) ? 0 : 1;
+    setCurrentBlockState(way);
+    QTextCharFormat format;
+    if (line.startsWith(QStringLiteral("（"))) format.setForeground(Qt::gray);
+    else if (way >= 0)
+      format.setForeground(way == 0 ? QColor(0x10, 0x40, 0xA0) : QColor(0xA0, 0x28, 0x20));
+    format.setFontWeight(heading ? QFont::Bold : QFont::Normal);
+    setFormat(0, static_cast<int>(line.size()), format);
+  }
+};
+
 }  // namespace
 
 CTrafficDlg::CTrafficDlg(std::function<const CaptureStore*()> capture, std::uint64_t serial)
@@ -64,6 +87,7 @@ bool CTrafficDlg::onInitDialog() {
   fixed.setPointSize(font().pointSize());
   text()->setFont(fixed);
   text()->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  new WayColours(text()->document());  // owned by the document
   setCheckState(IDC_TRAFFIC_HEX, 1);
   if (auto* encoding = itemAs<QComboBox>(IDC_TRAFFIC_ENCODING)) {
     encoding->setEnabled(false);  // the hex view shows ASCII only
