@@ -194,6 +194,7 @@ void CTrafficDlg::showPieces(const CaptureStore* store) {
       showMessage(QString::fromUtf8(kGone).arg(serial_));
     return;
   }
+  if (transcript_ && !transcript_->follows(*c)) transcript_.reset();
   if (!transcript_) {
     message_.clear();
     text()->clear();

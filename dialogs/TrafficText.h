@@ -55,6 +55,10 @@ public:
 
   // The text of the pieces not written yet, and of the end once the connection has ended.
   std::string append(const CapturedConnection& connection);
+  // False for another connection under the same serial: what was written is not its beginning.
+  bool follows(const CapturedConnection& connection) const {
+    return connection.openedSteady == opened_ && connection.pieces.size() >= taken_;
+  }
   std::size_t size() const { return size_; }
 
 private:
