@@ -226,10 +226,11 @@ void CTrafficDlg::onSave(bool all) {
                            : QStringLiteral("relvanetiv-%1-%2.pcapng").arg(stamp).arg(serial_);
   const QString pcapng = QString::fromUtf8(kPcapngFilter), pcap = QString::fromUtf8(kPcapFilter);
   QString filter = pcapng;
-  const QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(kSaveTitle), QDir::home().filePath(name),
-                                                    pcapng + ";;" + pcap, &filter);
+  QString path = QFileDialog::getSaveFileName(this, QString::fromUtf8(kSaveTitle), QDir::home().filePath(name),
+                                              pcapng + ";;" + pcap, &filter);
   if (path.isEmpty()) return;
   const bool classic = filter == pcap || path.endsWith(QStringLiteral(".pcap"));
+  if (classic && path.endsWith(QStringLiteral(".pcapng"))) path.chop(2);  // the name offered first, kept by the user
   exportTo(QFile::encodeName(path).toStdString(), all, classic ? PcapFormat::pcap : PcapFormat::pcapng);
 }
 
