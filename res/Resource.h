@@ -18,6 +18,7 @@ inline constexpr int IDD_LOG = 133;
 inline constexpr int IDD_ACCESS = 134;
 inline constexpr int IDD_TOTALS = 141;
 inline constexpr int IDD_ADVANCED = 140;
+inline constexpr int IDD_TRAFFIC = 146;
 
 // Strings.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -88,6 +89,15 @@ inline constexpr int IDC_LOG_SHOWN = 1104;   // static: how many lines the searc
 inline constexpr int IDC_TOTALS_HEADING = 1111;  // static: the slot and since when
 inline constexpr int IDC_TOTALS_LABELS = 1112;   // static: one name a line
 inline constexpr int IDC_TOTALS_VALUES = 1113;   // static: the figures beside them
+
+// Traffic view (146). The two layout radio buttons have consecutive ids, hex first.
+inline constexpr int IDC_TRAFFIC_LIST = 1150;      // list view: the connections held
+inline constexpr int IDC_TRAFFIC_HEX = 1151;       // radio: hex and text
+inline constexpr int IDC_TRAFFIC_PLAIN = 1152;     // radio: text only
+inline constexpr int IDC_TRAFFIC_ENCODING = 1153;  // combo: UTF-8, Shift-JIS
+inline constexpr int IDC_TRAFFIC_SAVE_ONE = 1154;  // button: the chosen connection to a file
+inline constexpr int IDC_TRAFFIC_SAVE_ALL = 1155;  // button: every connection held to a file
+inline constexpr int IDC_TRAFFIC_TEXT = 1156;      // multi-line edit: the chosen connection's pieces
 
 // Commands.
 inline constexpr int ID_SYS_ABOUT = 0x0010;

@@ -182,6 +182,20 @@ constexpr std::array kAdvanced{
     ControlTemplate{IDCANCEL, K::PushButton, "ｷｬﾝｾﾙ", 276, 230, 50, 14, TabStop},
 };
 
+// Traffic view: the connections held above, the chosen one's pieces below; how they are written
+// and the saving between.
+constexpr std::array kTraffic{
+    ControlTemplate{IDC_TRAFFIC_LIST, K::ListView, "", 3, 3, 474, 72, Border | SingleSelection | TabStop},
+    ControlTemplate{IDC_TRAFFIC_HEX, K::RadioButton, "16進とテキスト", 5, 80, 66, 10, TabStop},
+    ControlTemplate{IDC_TRAFFIC_PLAIN, K::RadioButton, "テキストのみ", 73, 80, 56, 10, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "文字コード", 134, 78, 38, 14, VCenter | NoPrefix},
+    ControlTemplate{IDC_TRAFFIC_ENCODING, K::ComboBox, "UTF-8\nShift-JIS", 172, 78, 60, 14, TabStop},
+    ControlTemplate{IDC_TRAFFIC_SAVE_ONE, K::PushButton, "この接続を保存...", 270, 78, 72, 14, TabStop},
+    ControlTemplate{IDC_TRAFFIC_SAVE_ALL, K::PushButton, "全接続を保存...", 346, 78, 72, 14, TabStop},
+    ControlTemplate{IDOK, K::PushButton, "閉じる", 427, 78, 50, 14, Default | TabStop},
+    ControlTemplate{IDC_TRAFFIC_TEXT, K::Edit, "", 3, 96, 474, 200, Border | Multiline | ReadOnly | TabStop},
+};
+
 constexpr uint32_t kPopupDialog = DlgPopup | DlgCaption | DlgSysMenu | DlgModalFrame;
 
 constexpr std::array kDialogs{
@@ -195,6 +209,7 @@ constexpr std::array kDialogs{
     DialogTemplate{IDD_ACCESS, "アクセス設定", 260, 228, kFont, kFontSize, kPopupDialog, kAccess},
     DialogTemplate{IDD_TOTALS, "累計", 200, 89, kFont, kFontSize, kPopupDialog, kTotals},
     DialogTemplate{IDD_ADVANCED, "詳細設定", 330, 248, kFont, kFontSize, kPopupDialog, kAdvanced},
+    DialogTemplate{IDD_TRAFFIC, "通信内容", 480, 299, kFont, kFontSize, kPopupDialog | DlgMinimizeBox, kTraffic},
 };
 
 struct StringEntry {
