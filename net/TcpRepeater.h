@@ -85,6 +85,9 @@ public:
   // down on what goes back to the client).
   void setFaults(const net::Faults& faults);
   const net::Faults& faults() const { return faults_; }
+  // Captures the pairs taken from now on into `store` (not owned; null for none). The pairs it
+  // captured until now stop, ended in their store, which must still be there.
+  void setCapture(CaptureStore* store);
   const net::RelayOptions& options() const { return options_; }
 
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
@@ -191,6 +194,11 @@ private:
   net::RelayOptions options_;
   net::Faults faults_;
   void applyFaults(CTcpStreamPair& pair) const;
+  CaptureStore* capture_ = nullptr;
+  void captureOpened(CTcpStreamPair& pair);
+  void captureReset(const CTcpStreamPair& pair, Direction direction);
+  void captureQueued(const CTcpStreamPair& pair);  // the client's bytes behind a PROXY header
+  void captureEnded(const CTcpStreamPair& pair, bool abortive);
   std::unique_ptr<net::HealthCheck> health_;  // with several destinations and a check interval
   void probed(std::uint64_t generation, int destination, bool answered);
   int connectors_ = 0;

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include "capture/CaptureStore.h"
 #include "net/EventLoop.h"
 #include "net/TcpSockStreamParent.h"
 #include "net/Trace.h"
@@ -119,6 +120,9 @@ CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
   if (room.empty())  // full, or free but no memory to hold the bytes in
     return pairSocket->sendQueue_.freeSpace() == 0 ? ReadResult::Full : ReadResult::NoMemory;
   int n = Receive(room.data(), static_cast<int>(room.size()), 0);
+  // A PROXY header read ahead of the client's bytes is not theirs: the repeater tells the rest.
+  if (capture_ && n > 0 && !reportArrivals)
+    capture_->data(captureSerial_, captureDirection_, {room.data(), static_cast<std::size_t>(n)});
   pairSocket->sendQueue_.commit(n > 0 ? static_cast<uint32_t>(n) : 0);  // 0: an empty ring lets go
   if (n > 0) {
     receivedBytes += static_cast<uint32_t>(n);
@@ -191,14 +195,20 @@ void CTcpSockStream::setFaults(const net::FaultSet& set) {
   }
   // Cleared with bytes held, a gate without faults stays until it has woken the sends once: the
   // change may come in the middle of the repeater's walk over its pairs, where no pair may end.
-  gate_ = std::make_unique<net::FaultGate>(set, [this] { gateWoke(); },
-                                           [this](net::FaultGate::Cut how) { gateCut(how); });
+  gate_ = std::make_unique<net::FaultGate>(
+      set, [this] { gateWoke(); }, [this](net::FaultGate::Cut how) { gateCut(how); });
   gate_->arrived(sRemainCount, Clock::now());  // what waits now is held as if it had just come
-  if (set.sliceBytes > 0) {  // each piece its own segment, not held back for the last one's ack
+  if (set.sliceBytes > 0) {                    // each piece its own segment, not held back for the last one's ack
     int on = 1;
     SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
   }
   gate_->wakeSoon();
+}
+
+void CTcpSockStream::setCapture(CaptureStore* store, std::uint64_t serial, Direction direction) {
+  capture_ = store;
+  captureSerial_ = serial;
+  captureDirection_ = direction;
 }
 
 void CTcpSockStream::gateWoke() {
@@ -276,6 +286,7 @@ void CTcpSockStream::resumeReading() {
 // peer; until then the partner's OnSend finishes the job.
 void CTcpSockStream::peerClosed() {
   input_ = Input::Closing;
+  if (capture_) capture_->closed(captureSerial_, captureDirection_);
   if (parent) parent->notifyOnHalfClose(index, kind);
   CTcpSockStream* partner = pairSocket;
   if (!partner) {

@@ -59,6 +59,8 @@ protected:
   ~CUdpRelayListener() = default;
 };
 
+class CaptureStore;
+
 class CUdpRelay final : private net::EventLoop::Watcher, private CUdpSession::Owner {
 public:
   CIpFilter* filter = nullptr;  // not owned; null serves everyone
@@ -91,6 +93,9 @@ public:
   const UdpTotals& totals() const { return totals_; }
   // Ends the live session with this serial, reported as `how`; false when there is none.
   bool closeBySerial(std::uint64_t serial, UdpSessionEnding how);
+  // Captures the sessions started from now on into `store` (not owned; null for none), each
+  // datagram whole as it is read. The sessions it captured until now stop, ended in their store.
+  void setCapture(CaptureStore* store);
 
 private:
   using Order = std::list<std::unique_ptr<CUdpSession>>;
@@ -117,6 +122,7 @@ private:
   void armExpiry();
   void tellCount();
   bool alive(const std::string& key, std::uint64_t serial) const;
+  void captureOpened(CUdpSession& session);
 
   net::EventLoop& loop_;
   CUdpRelayListener* listener_ = nullptr;
@@ -141,4 +147,5 @@ private:
   bool stopping_ = false;
   UdpTotals totals_;
   std::unique_ptr<char[]> buffer_;  // one datagram, either way
+  CaptureStore* capture_ = nullptr;
 };
