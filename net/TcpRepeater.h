@@ -3,6 +3,7 @@
 // address filter serves, connects to the destination and joins the two streams into a pair.
 // The acceptor takes the clients, a connector per pair makes the outgoing connection; the
 // repeater keeps the table of pairs, the count of connected ones, and tears pairs down.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -130,6 +131,10 @@ public:
   // The listening socket's own address and port; false when there is none.
   bool listenName(std::string& address, int& port) const;
   int pairTableSize() const { return pairs.size(); }  // free entries included
+  // The last serial given, and a floor for the next: a slot keeps serials unique across the
+  // relays it runs, as its capture holds connections by serial.
+  std::uint64_t lastSerial() const { return nextSerial_; }
+  void serialsAfter(std::uint64_t serial) { nextSerial_ = std::max(nextSerial_, serial); }
 
   void notifyOnAccept(int index, std::string kind) override;
   void notifyOnConnect(int index, std::string kind) override;

@@ -8,6 +8,7 @@
 // Sessions are kept in order of their last datagram, so the one silent the longest is always at
 // the front: it is the next to time out and the one a client beyond the bound replaces. One
 // loop timer stands for the front's deadline.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -93,6 +94,9 @@ public:
   const UdpTotals& totals() const { return totals_; }
   // Ends the live session with this serial, reported as `how`; false when there is none.
   bool closeBySerial(std::uint64_t serial, UdpSessionEnding how);
+  // The last serial given, and a floor for the next (as CTcpRepeater's).
+  std::uint64_t lastSerial() const { return nextSerial_; }
+  void serialsAfter(std::uint64_t serial) { nextSerial_ = std::max(nextSerial_, serial); }
   // Captures the sessions started from now on into `store` (not owned; null for none), each
   // datagram whole as it is read. The sessions it captured until now stop, ended in their store.
   void setCapture(CaptureStore* store);

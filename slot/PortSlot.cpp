@@ -244,7 +244,8 @@ void CPortSlot::applyState() {
   repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
   configureOutgoing();
   repeater.filter = &filter;
-  publishName();  // the number may have moved since the name was read
+  if (udp) repeater.serialsAfter(udp->relay.lastSerial());  // serials stay unique in the slot's capture
+  publishName();                                            // the number may have moved since the name was read
   activity.switchedOn(slotIndex, forwardHost, forwardPort);
   repeater.start(listenPort, destinations());
   logListening();

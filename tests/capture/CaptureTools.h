@@ -10,6 +10,12 @@
 
 namespace capturetest {
 
+inline std::string pattern(std::size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (char& c : s) seed = seed * 1103515245 + 12345, c = static_cast<char>(seed >> 16);
+  return s;
+}
+
 // What one direction of a connection holds, its pieces joined in order.
 inline std::string held(const CaptureStore& store, std::uint64_t serial, Direction d) {
   std::string out;
