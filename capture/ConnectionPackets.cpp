@@ -24,9 +24,9 @@ ConnectionSynth::ConnectionSynth(const CapturedConnection& c)
 
 void ConnectionSynth::opening(std::vector<SynthPacket>& out) const {
   if (transport_ == Transport::udp) return;
-  emit(out, openedSteady_, openedWall_, Direction::up, clientIsn, 0, syn, {});
-  emit(out, openedSteady_, openedWall_, Direction::down, listenerIsn, clientIsn + 1, syn | ack, {});
-  emit(out, openedSteady_, openedWall_, Direction::up, clientIsn + 1, listenerIsn + 1, ack, {});
+  push(out, openedSteady_, openedWall_, Direction::up, clientIsn, 0, syn, {});
+  push(out, openedSteady_, openedWall_, Direction::down, listenerIsn, clientIsn + 1, syn | ack, {});
+  push(out, openedSteady_, openedWall_, Direction::up, clientIsn + 1, listenerIsn + 1, ack, {});
 }
 
 void ConnectionSynth::piece(const Piece& p, std::vector<SynthPacket>& out) {
@@ -43,19 +43,19 @@ void ConnectionSynth::piece(const Piece& p, std::vector<SynthPacket>& out) {
     const std::size_t most = packet_synth::maxTcpPayload(client_.v6);
     for (std::size_t at = 0; at < p.bytes.size(); at += most) {
       std::string_view part = std::string_view(p.bytes).substr(at, most);
-      emit(out, p.steady, p.wall, p.direction, seq, next_[1 - i], psh | ack, part);
+      push(out, p.steady, p.wall, p.direction, seq, next_[1 - i], psh | ack, part);
       seq += static_cast<std::uint32_t>(part.size());
     }
     next_[i] = seq;
   } else if (p.kind == Piece::Kind::fin) {
-    emit(out, p.steady, p.wall, p.direction, seq, next_[1 - i], fin | ack, {});
+    push(out, p.steady, p.wall, p.direction, seq, next_[1 - i], fin | ack, {});
     next_[i] = seq + 1;
   } else {
-    emit(out, p.steady, p.wall, p.direction, seq, next_[1 - i], rst | ack, {});
+    push(out, p.steady, p.wall, p.direction, seq, next_[1 - i], rst | ack, {});
   }
 }
 
-void ConnectionSynth::emit(std::vector<SynthPacket>& out, std::chrono::steady_clock::time_point steady,
+void ConnectionSynth::push(std::vector<SynthPacket>& out, std::chrono::steady_clock::time_point steady,
                            std::chrono::system_clock::time_point wall, Direction d, std::uint32_t seq,
                            std::uint32_t ackNo, std::uint8_t flags, std::string_view payload) const {
   const bool up = d == Direction::up;

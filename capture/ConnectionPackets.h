@@ -24,7 +24,7 @@ public:
   void piece(const Piece& piece, std::vector<SynthPacket>& out);
 
 private:
-  void emit(std::vector<SynthPacket>& out, std::chrono::steady_clock::time_point steady,
+  void push(std::vector<SynthPacket>& out, std::chrono::steady_clock::time_point steady,
             std::chrono::system_clock::time_point wall, Direction d, std::uint32_t seq, std::uint32_t ackNo,
             std::uint8_t flags, std::string_view payload) const;
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "capture/CaptureFile.h"
 #include "log/EventLog.h"
 #include "log/LogLines.h"
 #include "slot/PortSlot.h"
@@ -35,6 +36,9 @@ bool CaptureSettings::isValidFile(const std::string& text) {
   const std::string name = std::filesystem::path(text).filename().string();
   return text.empty() || (name != "" && name != "." && name != "..");
 }
+
+CSlotCapture::CSlotCapture() = default;
+CSlotCapture::~CSlotCapture() = default;
 
 CaptureStore* CSlotCapture::apply(const std::string& path, const std::function<void()>& detach,
                                   const std::function<void(int err)>& failed) {

@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "capture/CaptureFile.h"
 #include "capture/CaptureStore.h"
 #include "slot/IniDocument.h"
+
+class CaptureFile;
 
 struct CaptureSettings {
   static constexpr int kDefaultKB = 256, kMaxKB = 1048576, kDefaultMB = 16, kMaxMB = 4096;
@@ -39,6 +40,11 @@ struct CaptureSettings {
 // What a slot's capture runs on: the store, kept while the slot lives, and the file.
 class CSlotCapture {
 public:
+  CSlotCapture();
+  ~CSlotCapture();
+  CSlotCapture(const CSlotCapture&) = delete;
+  CSlotCapture& operator=(const CSlotCapture&) = delete;
+
   CaptureSettings settings;
 
   const CaptureStore* store() const { return store_.get(); }
