@@ -7,7 +7,7 @@ int index(Direction d) { return d == Direction::up ? 0 : 1; }
 }  // namespace
 
 void CaptureStore::opened(std::uint64_t serial, const Endpoint& client, const Endpoint& listener, Transport transport) {
-  if (bySerial_.count(serial)) return;
+  forget(serial);
   CapturedConnection& c = bySerial_[serial];
   c.serial = serial;
   c.transport = transport;
@@ -16,6 +16,18 @@ void CaptureStore::opened(std::uint64_t serial, const Endpoint& client, const En
   c.openedSteady = std::chrono::steady_clock::now();
   c.openedWall = std::chrono::system_clock::now();
   order_.push_back(serial);
+  if (sink_) sink_->opened(c);
+}
+
+void CaptureStore::forget(std::uint64_t serial) {
+  auto it = bySerial_.find(serial);
+  if (it == bySerial_.end()) return;
+  if (!it->second.ended && sink_) sink_->ended(serial);
+  if (it->second.inMemory) {
+    held_ -= it->second.heldBytes();
+    order_.erase(std::find(order_.begin(), order_.end(), serial));
+  }
+  bySerial_.erase(it);
 }
 
 CapturedConnection* CaptureStore::live(std::uint64_t serial) {
@@ -23,8 +35,8 @@ CapturedConnection* CaptureStore::live(std::uint64_t serial) {
   return it == bySerial_.end() || it->second.ended ? nullptr : &it->second;
 }
 
-Piece& CaptureStore::append(CapturedConnection& c, Piece::Kind kind, Direction direction) {
-  Piece& p = c.pieces.emplace_back();
+Piece CaptureStore::make(const CapturedConnection& c, Piece::Kind kind, Direction direction) {
+  Piece p;
   p.kind = kind;
   p.direction = direction;
   p.steady = std::chrono::steady_clock::now();
@@ -33,36 +45,55 @@ Piece& CaptureStore::append(CapturedConnection& c, Piece::Kind kind, Direction d
   return p;
 }
 
+void CaptureStore::record(CapturedConnection& c, Piece piece) {
+  if (sink_) sink_->piece(c.serial, piece);
+  if (c.inMemory) c.pieces.push_back(std::move(piece));
+}
+
 void CaptureStore::data(std::uint64_t serial, Direction direction, std::string_view bytes) {
   CapturedConnection* c = live(serial);
   if (!c || bytes.empty()) return;
   const int i = index(direction);
-  std::uint64_t room = limits_.perDirection - std::min(limits_.perDirection, c->kept[i]);
+  // One connection alone never holds more than the whole bound.
+  const std::uint64_t most = std::min(limits_.perDirection, limits_.total - std::min(limits_.total, c->kept[1 - i]));
+  std::uint64_t room = most - std::min(most, c->kept[i]);
   if (c->transport == Transport::udp && bytes.size() > room) room = 0;  // datagrams stay whole
   const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(room, bytes.size()));
   if (take > 0) {
-    append(*c, Piece::Kind::data, direction).bytes.assign(bytes.substr(0, take));
+    Piece p = make(*c, Piece::Kind::data, direction);
+    p.bytes.assign(bytes.substr(0, take));
     c->kept[i] += take;
-    held_ += take;
-    dropOldestBut(serial);
+    if (c->inMemory) held_ += take;
+    record(*c, std::move(p));
+    if (c->inMemory) dropOldestBut(serial);
   }
   c->seen[i] += bytes.size();
 }
 
 void CaptureStore::closed(std::uint64_t serial, Direction direction) {
   CapturedConnection* c = live(serial);
-  if (!c) return;
-  append(*c, Piece::Kind::fin, direction);
-  const Direction other = direction == Direction::up ? Direction::down : Direction::up;
-  c->ended = std::any_of(c->pieces.begin(), c->pieces.end(),
-                         [other](const Piece& p) { return p.kind == Piece::Kind::fin && p.direction == other; });
+  const int i = index(direction);
+  if (!c || c->finished[i]) return;
+  c->finished[i] = true;
+  record(*c, make(*c, Piece::Kind::fin, direction));
+  if (c->finished[1 - i]) end(*c);
 }
 
 void CaptureStore::reset(std::uint64_t serial, Direction direction) {
   CapturedConnection* c = live(serial);
   if (!c) return;
-  append(*c, Piece::Kind::rst, direction);
-  c->ended = true;
+  record(*c, make(*c, Piece::Kind::rst, direction));
+  end(*c);
+}
+
+void CaptureStore::ended(std::uint64_t serial) {
+  if (CapturedConnection* c = live(serial)) end(*c);
+}
+
+void CaptureStore::end(CapturedConnection& c) {
+  c.ended = true;
+  if (sink_) sink_->ended(c.serial);
+  if (!c.inMemory) bySerial_.erase(c.serial);
 }
 
 void CaptureStore::dropOldestBut(std::uint64_t keep) {
@@ -71,8 +102,14 @@ void CaptureStore::dropOldestBut(std::uint64_t keep) {
       ++it;
       continue;
     }
-    held_ -= bySerial_[*it].heldBytes();
-    bySerial_.erase(*it);
+    CapturedConnection& c = bySerial_.at(*it);
+    held_ -= c.heldBytes();
+    if (c.ended) {
+      bySerial_.erase(*it);
+    } else {
+      c.inMemory = false;
+      c.pieces = {};
+    }
     it = order_.erase(it);
   }
 }
@@ -86,7 +123,7 @@ std::vector<const CapturedConnection*> CaptureStore::connections() const {
 
 const CapturedConnection* CaptureStore::find(std::uint64_t serial) const {
   auto it = bySerial_.find(serial);
-  return it == bySerial_.end() ? nullptr : &it->second;
+  return it == bySerial_.end() || !it->second.inMemory ? nullptr : &it->second;
 }
 
 const std::vector<Piece>& CaptureStore::pieces(std::uint64_t serial) const {

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/CaptureSink.h"
 #include "capture/CapturedConnection.h"
 
 // Limits of one slot's capture, in bytes.
@@ -16,17 +17,23 @@ struct CaptureLimits {
 
 // One slot's capture: what each connection carried, within the limits. When the slot holds
 // more than its bound, the oldest connections go first, whole, so that what remains of each
-// connection is its true beginning.
+// connection is its true beginning. A live connection dropped so goes on to the sink.
 class CaptureStore {
 public:
   explicit CaptureStore(CaptureLimits limits = {}) : limits_(limits) {}
 
+  void setSink(CaptureSink* sink) { sink_ = sink; }  // not owned; null for none
+
+  // A serial used again (a relay made afresh counts from 1) starts a new connection.
   void opened(std::uint64_t serial, const Endpoint& client, const Endpoint& listener,
               Transport transport = Transport::tcp);
   // TCP bytes or one whole UDP datagram.
   void data(std::uint64_t serial, Direction direction, std::string_view bytes);
-  void closed(std::uint64_t serial, Direction direction);  // FIN from that side
+  void closed(std::uint64_t serial, Direction direction);  // FIN from that side; once a side
   void reset(std::uint64_t serial, Direction direction);   // RST from that side
+  // Nothing more of it will be captured: a UDP session's end, or a connection the relay stopped
+  // capturing. A connection that has ended already stays as it is.
+  void ended(std::uint64_t serial);
 
   // The connections held, oldest first.
   std::vector<const CapturedConnection*> connections() const;
@@ -38,11 +45,16 @@ public:
 
 private:
   CapturedConnection* live(std::uint64_t serial);
-  Piece& append(CapturedConnection& c, Piece::Kind kind, Direction direction);
+  static Piece make(const CapturedConnection& c, Piece::Kind kind, Direction direction);
+  void record(CapturedConnection& c, Piece piece);
+  void end(CapturedConnection& c);
+  void forget(std::uint64_t serial);
   void dropOldestBut(std::uint64_t keep);
 
   CaptureLimits limits_;
+  CaptureSink* sink_ = nullptr;
+  // Those held, and the live ones dropped for the bound (their tallies go on for the sink).
   std::map<std::uint64_t, CapturedConnection> bySerial_;
-  std::deque<std::uint64_t> order_;  // serials by opening time
+  std::deque<std::uint64_t> order_;  // serials of those held, by opening time
   std::uint64_t held_ = 0;
 };

@@ -29,9 +29,11 @@ struct CapturedConnection {
   std::chrono::steady_clock::time_point openedSteady;
   std::chrono::system_clock::time_point openedWall;
   std::vector<Piece> pieces;
-  std::uint64_t seen[2] = {0, 0};  // bytes passed each way, captured or not
-  std::uint64_t kept[2] = {0, 0};  // bytes held each way
-  bool ended = false;              // reset, or FIN both ways
+  std::uint64_t seen[2] = {0, 0};     // bytes passed each way, captured or not
+  std::uint64_t kept[2] = {0, 0};     // bytes captured each way, within the bound per direction
+  bool finished[2] = {false, false};  // FIN seen each way
+  bool ended = false;                 // reset, FIN both ways, or the relay let go of it
+  bool inMemory = true;               // false once dropped for the store's bound while still live
 
   std::uint64_t heldBytes() const { return kept[0] + kept[1]; }
 };

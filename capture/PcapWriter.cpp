@@ -1,6 +1,7 @@
 #include "capture/PcapWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 
 #include "capture/CaptureStore.h"
@@ -14,7 +15,10 @@ constexpr std::uint32_t shbType = 0x0A0D0D0A, idbType = 1, epbType = 6;
 // Both formats are written in this machine's byte order; their magic numbers tell a reader which.
 PcapWriter::PcapWriter(const std::string& path, PcapFormat format)
     : file_(std::fopen(path.c_str(), "wb")), format_(format) {
-  if (!file_) return;
+  if (!file_) {
+    fail();
+    return;
+  }
   if (format_ == PcapFormat::pcap) {
     write32(0xa1b2c3d4);
     write16(2);
@@ -43,8 +47,24 @@ PcapWriter::PcapWriter(const std::string& path, PcapFormat format)
 
 PcapWriter::~PcapWriter() { close(); }
 
+void PcapWriter::fail() {
+  if (!failed_) error_ = errno ? errno : EIO;
+  failed_ = true;
+}
+
 void PcapWriter::write(const void* bytes, std::size_t n) {
-  if (file_ && std::fwrite(bytes, 1, n, file_) != n) failed_ = true;
+  if (!file_) return;
+  if (std::fwrite(bytes, 1, n, file_) != n) fail();
+  size_ += n;
+}
+
+std::uint64_t PcapWriter::packetSize(PcapFormat format, std::size_t ipLength) {
+  return format == PcapFormat::pcap ? 16 + ipLength : 32 + ((ipLength + 3) & ~std::size_t{3});
+}
+
+bool PcapWriter::flush() {
+  if (file_ && std::fflush(file_) != 0) fail();
+  return ok();
 }
 
 void PcapWriter::packet(std::chrono::system_clock::time_point wall, std::string_view ip) {
@@ -74,7 +94,7 @@ void PcapWriter::packet(std::chrono::system_clock::time_point wall, std::string_
 }
 
 bool PcapWriter::close() {
-  if (file_ && std::fclose(file_) != 0) failed_ = true;
+  if (file_ && std::fclose(file_) != 0) fail();
   file_ = nullptr;
   return !failed_;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -20,9 +21,15 @@ public:
 
   bool ok() const { return file_ && !failed_; }
   void packet(std::chrono::system_clock::time_point wall, std::string_view ip);
-  bool close();  // flushes; false when any write failed
+  bool flush();                                 // what stdio holds goes to the file; false when any write failed
+  bool close();                                 // flushes; false when any write failed
+  int error() const { return error_; }          // errno of the first failure, 0 for none
+  std::uint64_t size() const { return size_; }  // bytes written, header included
+  // What a packet of `ipLength` bytes takes in a file of this format.
+  static std::uint64_t packetSize(PcapFormat format, std::size_t ipLength);
 
 private:
+  void fail();
   void write(const void* bytes, std::size_t n);
   void write32(std::uint32_t v) { write(&v, 4); }
   void write16(std::uint16_t v) { write(&v, 2); }
@@ -30,6 +37,8 @@ private:
   std::FILE* file_ = nullptr;
   PcapFormat format_;
   bool failed_ = false;
+  int error_ = 0;
+  std::uint64_t size_ = 0;
 };
 
 // One connection, or every connection of a slot in time order; false when the file failed.

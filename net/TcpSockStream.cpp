@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include "capture/CaptureStore.h"
 #include "net/EventLoop.h"
 #include "net/TcpSockStreamParent.h"
 #include "net/Trace.h"
@@ -119,6 +120,9 @@ CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
   if (room.empty())  // full, or free but no memory to hold the bytes in
     return pairSocket->sendQueue_.freeSpace() == 0 ? ReadResult::Full : ReadResult::NoMemory;
   int n = Receive(room.data(), static_cast<int>(room.size()), 0);
+  // A PROXY header read ahead of the client's bytes is not theirs: the repeater tells the rest.
+  if (capture_ && n > 0 && !reportArrivals)
+    capture_->data(captureSerial_, captureDirection_, {room.data(), static_cast<std::size_t>(n)});
   pairSocket->sendQueue_.commit(n > 0 ? static_cast<uint32_t>(n) : 0);  // 0: an empty ring lets go
   if (n > 0) {
     receivedBytes += static_cast<uint32_t>(n);
@@ -201,6 +205,12 @@ void CTcpSockStream::setFaults(const net::FaultSet& set) {
   gate_->wakeSoon();
 }
 
+void CTcpSockStream::setCapture(CaptureStore* store, std::uint64_t serial, Direction direction) {
+  capture_ = store;
+  captureSerial_ = serial;
+  captureDirection_ = direction;
+}
+
 void CTcpSockStream::gateWoke() {
   if (!gate_->set().any()) gate_.reset();
   if (connectState == STREAM_CONNECTED && output_ != Output::Blocked) OnSend(0);  // else an event comes
@@ -276,6 +286,7 @@ void CTcpSockStream::resumeReading() {
 // peer; until then the partner's OnSend finishes the job.
 void CTcpSockStream::peerClosed() {
   input_ = Input::Closing;
+  if (capture_) capture_->closed(captureSerial_, captureDirection_);
   if (parent) parent->notifyOnHalfClose(index, kind);
   CTcpSockStream* partner = pairSocket;
   if (!partner) {

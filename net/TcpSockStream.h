@@ -13,11 +13,13 @@
 #include <memory>
 #include <string>
 
+#include "capture/CapturedConnection.h"
 #include "net/AsyncSocket.h"
 #include "net/ByteRing.h"
 #include "net/FaultGate.h"
 
 class CTcpSockStreamParent;
+class CaptureStore;
 
 enum { STREAM_IDLE = 0, STREAM_CONNECTING = 1, STREAM_CONNECTED = 2 };
 
@@ -96,6 +98,11 @@ public:
   void setFaults(const net::FaultSet& set);
   bool faulted() const { return gate_ != nullptr; }
 
+  // While the slot captures: what this stream reads and its peer's close are told to `store`
+  // (not owned; null stops it) under the pair's serial, as the bytes going `direction`.
+  void setCapture(CaptureStore* store, std::uint64_t serial, Direction direction);
+  CaptureStore* capture() const { return capture_; }
+
   // From watchIdle() on, the stream notes when a byte last moved through it (either way).
   using Clock = std::chrono::steady_clock;
   void watchIdle() { lastMoved_ = Clock::now(); }
@@ -130,6 +137,9 @@ private:
   void gateCut(net::FaultGate::Cut how);
 
   std::unique_ptr<net::FaultGate> gate_;  // only while faults are set on this direction
+  CaptureStore* capture_ = nullptr;
+  std::uint64_t captureSerial_ = 0;
+  Direction captureDirection_ = Direction::up;
 
   net::ByteRing sendQueue_;
   Input input_ = Input::Open;

@@ -85,6 +85,7 @@ void CPortSlot::loadSettings(const ini::Document& doc) {
   connectTimeout = readInt("CONNECTTIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultConnectTimeout);
   halfCloseTimeout = readInt("HALFCLOSETIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultHalfCloseTimeout);
   options.load(doc, section, problems);
+  captureState.settings.load(doc, section, problems);
   filterModeText = slot_access::load(doc, section, filter, listenHost);
   if (!filterModeText.empty())
     problems.push_back(
@@ -130,6 +131,8 @@ bool CPortSlot::saveSettings() {
   for (const advanced::Value& v : advanced::values(*this))
     if (changedKeys.count(v.key) && (!v.isDefault || doc.get(section, v.key)))
       ok = doc.set(section, v.key, v.text) && ok;
+  if (changedKeys.count("CAPTURE") && (capturing() || doc.get(section, "CAPTURE")))
+    ok = doc.set(section, "CAPTURE", capturing() ? "1" : "0") && ok;
   if (!doc.save(iniPath)) {
     const int error = errno;
     if (saveReport) saveReport->failed(iniPath, error);
@@ -180,6 +183,7 @@ std::string CPortSlot::switchTo(int newAct) {
     }
   }
   applyState();
+  applyCapture();
   if (listenFailed()) {
     const int error = listenError();
     stopRepeater();
@@ -240,7 +244,8 @@ void CPortSlot::applyState() {
   repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
   configureOutgoing();
   repeater.filter = &filter;
-  publishName();  // the number may have moved since the name was read
+  if (udp) repeater.serialsAfter(udp->relay.lastSerial());  // serials stay unique in the slot's capture
+  publishName();                                            // the number may have moved since the name was read
   activity.switchedOn(slotIndex, forwardHost, forwardPort);
   repeater.start(listenPort, destinations());
   logListening();

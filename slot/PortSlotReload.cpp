@@ -39,6 +39,7 @@ void CPortSlot::copySettings(const CPortSlot& from) {
 CPortSlot::Reloaded CPortSlot::reloadFrom(const CPortSlot& fresh, std::string& refusal, bool quietRefusal) {
   // A name labels the slot's lines and nothing it relays: taken at once, never a restart.
   if (options.name != fresh.options.name) options.name = fresh.options.name, publishName();
+  takeCapture(fresh.captureState.settings);
   const bool same = sameSettings(fresh);
   const bool listening = started();
   if (fresh.act == 0) {
