@@ -27,6 +27,8 @@ public:
   static constexpr const char* kAccessEntry = "アクセス設定(&A)...";
   static constexpr const char* kTotalsEntry = "累計(&T)...";
   static constexpr const char* kAdvancedEntry = "詳細設定(&D)...";
+  static constexpr const char* kCaptureEntry = "通信内容を記録(&C)";
+  static constexpr const char* kTrafficEntry = "通信内容(&V)...";
 
   static inline const QColor kBackground{230, 230, 220};
   static inline const QColor kValue{255, 255, 180};
@@ -44,6 +46,8 @@ public:
   void onAccess();    // context menu: the access dialog (ID_PANEL_ACCESS)
   void onTotals();    // context menu: the totals dialog (ID_PANEL_TOTALS)
   void onAdvanced();  // context menu: the advanced settings (ID_PANEL_ADVANCED), while OFF
+  void onCapture();   // context menu: capture on or off (ID_PANEL_CAPTURE), live, saved
+  void onTraffic();   // context menu: the traffic view (ID_PANEL_TRAFFIC), the newest connection
   // A switch asked for from outside the window (the control socket), as a click on the check
   // box switches: the box and the colours follow, but a refusal is returned rather than shown.
   std::string switchFromOutside(bool on);
@@ -78,4 +82,5 @@ private:
   void showListenCaption();
   void fillSettingsDialog(CSettingDlg& dialog);
   void showName();
+  void showTraffic(std::uint64_t serial);  // 0: the newest connection
 };

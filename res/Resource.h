@@ -109,3 +109,5 @@ inline constexpr int ID_VIEW_LOG = 32775;        // main window's context menu
 inline constexpr int ID_PANEL_ACCESS = 32776;    // port panel's context menu: access dialog
 inline constexpr int ID_PANEL_TOTALS = 32786;    // port panel's context menu: totals dialog
 inline constexpr int ID_PANEL_ADVANCED = 32790;  // port panel's context menu: advanced settings
+inline constexpr int ID_PANEL_CAPTURE = 32796;   // port panel's context menu: capture on or off
+inline constexpr int ID_PANEL_TRAFFIC = 32797;   // port panel's context menu: the traffic view
