@@ -85,6 +85,7 @@ void CPortSlot::loadSettings(const ini::Document& doc) {
   connectTimeout = readInt("CONNECTTIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultConnectTimeout);
   halfCloseTimeout = readInt("HALFCLOSETIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultHalfCloseTimeout);
   options.load(doc, section, problems);
+  faults.load(doc, section, problems);
   filterModeText = slot_access::load(doc, section, filter, listenHost);
   if (!filterModeText.empty())
     problems.push_back(
@@ -130,6 +131,8 @@ bool CPortSlot::saveSettings() {
   for (const advanced::Value& v : advanced::values(*this))
     if (changedKeys.count(v.key) && (!v.isDefault || doc.get(section, v.key)))
       ok = doc.set(section, v.key, v.text) && ok;
+  for (const auto& [key, value] : faults.values())
+    if (changedKeys.count(key) && (!value.empty() || doc.get(section, key))) ok = doc.set(section, key, value) && ok;
   if (!doc.save(iniPath)) {
     const int error = errno;
     if (saveReport) saveReport->failed(iniPath, error);
@@ -239,6 +242,7 @@ void CPortSlot::applyState() {
   // No listen address keeps the old way: every local address, and the old placeholder.
   repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
   configureOutgoing();
+  repeater.setFaults(faults.live);
   repeater.filter = &filter;
   publishName();  // the number may have moved since the name was read
   activity.switchedOn(slotIndex, forwardHost, forwardPort);
