@@ -5,6 +5,7 @@
 #include "dialogs/AccessDlg.h"
 #include "dialogs/AdvancedDlg.h"
 #include "dialogs/CountText.h"
+#include "dialogs/FaultDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "panel/PanelTooltip.h"
 #include "res/Resource.h"
@@ -27,6 +28,7 @@ CPortDlg::CPortDlg(CPortSlot& shown) : ui::CDialog(IDD_PORT_PANEL), slot(shown) 
   onCommand(ID_PANEL_ACCESS, &CPortDlg::onAccess);
   onCommand(ID_PANEL_TOTALS, &CPortDlg::onTotals);
   onCommand(ID_PANEL_ADVANCED, &CPortDlg::onAdvanced);
+  onCommand(ID_PANEL_FAULTS, &CPortDlg::onFaults);
 }
 
 CPortDlg::~CPortDlg() {
@@ -194,6 +196,19 @@ void CPortDlg::addContextEntries(QMenu& menu) {
   advanced->setData(ID_PANEL_ADVANCED);
   advanced->setEnabled(slot.act == 0);  // the settings of a running slot stay as they run
   menu.addAction(QString::fromUtf8(kTotalsEntry))->setData(ID_PANEL_TOTALS);
+  QAction* faults = menu.addAction(QString::fromUtf8(kFaultEntry));
+  faults->setData(ID_PANEL_FAULTS);
+  faults->setEnabled(!slot.isUdp());
+}
+
+// Faults change while the slot runs: the live pairs get them at once, and the keys are saved.
+void CPortDlg::onFaults() {
+  if (slot.isUdp()) return;  // the entry is greyed; a command from elsewhere changes nothing
+  net::Faults working = slot.faults.live;
+  CFaultDlg dialog(working);
+  if (dialog.doModal(window()) != IDOK || slot.isUdp()) return;
+  slot.setFaults(working, true);
+  slot.saveSettings();
 }
 
 void CPortDlg::onTotals() {

@@ -27,6 +27,7 @@ public:
   static constexpr const char* kAccessEntry = "アクセス設定(&A)...";
   static constexpr const char* kTotalsEntry = "累計(&T)...";
   static constexpr const char* kAdvancedEntry = "詳細設定(&D)...";
+  static constexpr const char* kFaultEntry = "障害シミュレーション(&F)...";
 
   static inline const QColor kBackground{230, 230, 220};
   static inline const QColor kValue{255, 255, 180};
@@ -44,6 +45,7 @@ public:
   void onAccess();    // context menu: the access dialog (ID_PANEL_ACCESS)
   void onTotals();    // context menu: the totals dialog (ID_PANEL_TOTALS)
   void onAdvanced();  // context menu: the advanced settings (ID_PANEL_ADVANCED), while OFF
+  void onFaults();    // context menu: the fault dialog (ID_PANEL_FAULTS), live while ON; TCP only
   // A switch asked for from outside the window (the control socket), as a click on the check
   // box switches: the box and the colours follow, but a refusal is returned rather than shown.
   std::string switchFromOutside(bool on);

@@ -1,5 +1,5 @@
 // Renders the port panel (switched on, with live connections), the settings dialog, the access
-// dialog, the advanced settings, the status dialog (with live rows and their byte counts, then
+// dialog, the advanced settings, the fault dialog, the status dialog (with live rows and their byte counts, then
 // sorted with two rows selected) and the log window into PNG files, using the program's own
 // widgets on real loopback connections. Run by hand:
 //   relvane_panel_screenshots <output dir>
@@ -16,6 +16,7 @@
 #include "TempDir.h"
 #include "dialogs/AccessDlg.h"
 #include "dialogs/AdvancedDlg.h"
+#include "dialogs/FaultDlg.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "log/EventLog.h"
@@ -27,6 +28,21 @@
 #include "ui/NetLoopNotifier.h"
 
 using namespace testsupport;
+
+// The fault dialog with a slow, jittery answer and a first request cut into small pieces.
+bool saveFaultDialog(QWidget& host, const QDir& out) {
+  net::Faults faults;
+  std::string error;
+  net::applyFaultText("latency=200 jitter=20 bandwidth=64 direction=down", faults, error);
+  net::applyFaultText("slice=16 slice_delay=5 reset_percent=10 direction=up", faults, error);
+  CFaultDlg dialog(faults);
+  dialog.create(&host);
+  dialog.show();
+  QTest::qWait(100);
+  const bool saved = dialog.grab().save(out.filePath("fault-dialog.png"), "PNG");
+  std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(out.filePath("fault-dialog.png")));
+  return saved;
+}
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -133,5 +149,6 @@ int main(int argc, char** argv) {
   advancedDialog.create(&host);
   advancedDialog.show();
   save(advancedDialog, "advanced-dialog.png");
+  ok = saveFaultDialog(host, out) && ok;
   return ok ? 0 : 1;
 }
