@@ -137,3 +137,32 @@ TEST_F(Strict, NewKeysWhoseDefaultOpensNothingWiderFallBack) {
   EXPECT_TRUE(slot.startSlot().empty() && slot.started() && slot.problems.size() == 4u);
   EXPECT_EQ(slot.options.relay, net::RelayOptions{});
 }
+
+// Faults fall back to none, the safe side: the slot switches on, the valid direction is read and
+// the invalid one named; nothing is written back.
+TEST_F(Strict, AnInvalidFaultTextIsNamedAndLeavesItsDirectionWithoutFaults) {
+  const struct {
+    std::string keys, up, down;
+    std::vector<std::string> named;
+  } cases[] = {
+      {"FAULTUP=latency=200 speed=3\nFAULTDOWN=latency=50 jitter=5\n",
+       "",
+       "latency=50 jitter=5",
+       {"FAULTUP=latency=200 speed=3" + kBad + "(不明な障害です: speed)"}},
+      {"FAULTUP=latency=20 direction=down\nFAULTDOWN=reset_percent=101\n",
+       "",
+       "",
+       {"FAULTUP=latency=20 direction=down" + kBad + "(direction と clear は書けません)",
+        "FAULTDOWN=reset_percent=101" + kBad + "(reset_percent=101 は使えません (0～100))"}},
+      {"FAULTUP=slice=10 slice_delay=05\nFAULTDOWN=\n", "slice=10 slice_delay=5", "", {}},
+  };
+  for (const auto& c : cases) {
+    writeFile(ini, section(1, c.keys));
+    EXPECT_TRUE(slot.startSlot().empty() && slot.started()) << c.keys;
+    for (std::string& problem : slot.problems) problem.erase(0, std::string("TCP-PORT0 の ").size());
+    EXPECT_EQ(slot.problems, c.named) << c.keys;
+    EXPECT_EQ(net::faultText(slot.faults.live.up) + "|" + net::faultText(slot.faults.live.down), c.up + "|" + c.down);
+    slot.shutdownSlot();
+    EXPECT_EQ(readFile(ini), section(1, c.keys));
+  }
+}
