@@ -52,7 +52,7 @@ public:
 
   // The panel's entries of the window's context menu, for a right click on this panel: the
   // access dialog, the advanced settings (both disabled while ON: they are changed only while OFF), then the
-  // slot's totals. The chosen entry's data is the command id to run with command().
+  // slot's totals, then the faults (greyed for a UDP slot). The chosen entry's data is the command id to run with command().
   void addContextEntries(QMenu& menu);
   // The host, port and caption's tooltips, from the slot's settings as they are now; after every
   // change of them.

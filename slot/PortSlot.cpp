@@ -85,7 +85,7 @@ void CPortSlot::loadSettings(const ini::Document& doc) {
   connectTimeout = readInt("CONNECTTIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultConnectTimeout);
   halfCloseTimeout = readInt("HALFCLOSETIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultHalfCloseTimeout);
   options.load(doc, section, problems);
-  faults.load(doc, section, problems);
+  faults.load(doc, section, options.udp, problems);
   filterModeText = slot_access::load(doc, section, filter, listenHost);
   if (!filterModeText.empty())
     problems.push_back(

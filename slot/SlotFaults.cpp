@@ -2,11 +2,16 @@
 
 #include "slot/PortSlot.h"
 
-void SlotFaults::load(const ini::Document& doc, const std::string& section, std::vector<std::string>& problems) {
+void SlotFaults::load(const ini::Document& doc, const std::string& section, bool udp,
+                      std::vector<std::string>& problems) {
   *this = {};
   for (net::FaultSet* set : {&kept.up, &kept.down}) {
     const char* key = set == &kept.up ? kUpKey : kDownKey;
     const std::string text = doc.get(section, key).value_or("");
+    if (udp && !text.empty()) {
+      problems.push_back(section + " の " + key + " はUDPスロットでは使いません");
+      continue;
+    }
     std::string error;
     if (const std::optional<net::FaultSet> read = parse(text, error)) *set = *read;
     else

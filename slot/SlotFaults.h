@@ -7,7 +7,7 @@
 // switch-on is never refused for it: no fault is the safe side. The keys are written only when the
 // user sets them in the fault dialog (a direction cleared is written empty where the file has its
 // key), so a file that never had them keeps every byte. The control socket changes the live
-// faults only, never the file. Faults work on TCP slots; a UDP slot keeps its keys unused.
+// faults only, never the file. Faults work on TCP slots: a UDP slot names its keys as unused.
 #include <array>
 #include <optional>
 #include <string>
@@ -24,7 +24,7 @@ struct SlotFaults {
   net::Faults kept;  // as the keys hold them: read from the file or set in the dialog
   net::Faults live;  // what the relay runs: `kept`, changed since by the control socket
 
-  void load(const ini::Document& doc, const std::string& section, std::vector<std::string>& problems);
+  void load(const ini::Document& doc, const std::string& section, bool udp, std::vector<std::string>& problems);
   // A reload's `fresh` keys: taken, the live faults with them, when they differ from `kept`;
   // otherwise the live faults stay as the control socket left them. True when taken.
   bool reload(const SlotFaults& fresh);

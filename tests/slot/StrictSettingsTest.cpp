@@ -155,6 +155,7 @@ TEST_F(Strict, AnInvalidFaultTextIsNamedAndLeavesItsDirectionWithoutFaults) {
        {"FAULTUP=latency=20 direction=down" + kBad + "(direction と clear は書けません)",
         "FAULTDOWN=reset_percent=101" + kBad + "(reset_percent=101 は使えません (0～100))"}},
       {"FAULTUP=slice=10 slice_delay=05\nFAULTDOWN=\n", "slice=10 slice_delay=5", "", {}},
+      {"PROTOCOL=UDP\nFAULTDOWN=latency=5\n", "", "", {"FAULTDOWN はUDPスロットでは使いません"}},
   };
   for (const auto& c : cases) {
     writeFile(ini, section(1, c.keys));
