@@ -17,9 +17,15 @@ constexpr milliseconds kBandwidthBurst{10};  // also what a late wake may catch 
 FaultGate::FaultGate(const FaultSet& set, std::function<void()> wake, std::function<void(Cut)> cut)
     : set_(set), wake_(std::move(wake)), cut_(std::move(cut)), random_(std::random_device{}()) {
   if (set_.resetPercent > 0 && static_cast<int>(random_() % 100) < set_.resetPercent) {
-    cutTimer_.start(milliseconds(0), [this] { auto ending = cut_; ending(Cut::Reset); });
+    cutTimer_.start(milliseconds(0), [this] {
+      auto ending = cut_;
+      ending(Cut::Reset);
+    });
   } else if (set_.timeoutMs > 0) {
-    cutTimer_.start(milliseconds(set_.timeoutMs), [this] { auto ending = cut_; ending(Cut::Close); });
+    cutTimer_.start(milliseconds(set_.timeoutMs), [this] {
+      auto ending = cut_;
+      ending(Cut::Close);
+    });
   }
 }
 
@@ -90,7 +96,10 @@ bool FaultGate::holdsClose(std::function<void()> then) {
 void FaultGate::wakeAt(Clock::time_point when) {
   if (wakeTimer_.active()) return;
   const auto after = duration_cast<milliseconds>(when - Clock::now()) + milliseconds(1);
-  wakeTimer_.start(std::max(after, milliseconds(0)), [this] { auto wake = wake_; wake(); });
+  wakeTimer_.start(std::max(after, milliseconds(0)), [this] {
+    auto wake = wake_;
+    wake();
+  });
 }
 
 }  // namespace net

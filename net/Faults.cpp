@@ -11,40 +11,73 @@ bool FaultSet::any() const { return *this != FaultSet{}; }
 
 namespace {
 
-bool number(const std::string& text, long long lo, long long hi, long long& out) {
-  const char* end = text.data() + text.size();
-  auto [p, ec] = std::from_chars(text.data(), end, out);
-  return ec == std::errc() && p == end && out >= lo && out <= hi;
-}
+constexpr long long kMs = 3600 * 1000, kBytes = 1LL << 50;
+constexpr std::array<FaultKey, kFaultKeys> kKeys{{
+    {"latency", 0, kMs, 0},
+    {"jitter", 0, kMs, 0},
+    {"bandwidth", 0, 1 << 22, 0},
+    {"limit_data", 0, kBytes, 0},
+    {"reset_after", 0, kBytes, 0},
+    {"slice", 0, 1 << 20, 0},
+    {"slice_delay", 0, kMs, 0},
+    {"timeout", -1, kMs, -1},
+    {"slow_close", 0, kMs, 0},
+    {"reset_percent", 0, 100, 0},
+}};
 
-// Sets one key in `set`; false for an unknown key or a bad value.
-bool setKey(FaultSet& set, const std::string& key, const std::string& value) {
-  long long v = 0;
-  constexpr long long kMs = 3600 * 1000, kBytes = 1LL << 50;
-  auto asInt = [&](int& field, long long lo, long long hi) {
-    if (!number(value, lo, hi, v)) return false;
-    field = static_cast<int>(v);
-    return true;
-  };
-  auto asBytes = [&](std::uint64_t& field) {
-    if (!number(value, 0, kBytes, v)) return false;
-    field = static_cast<std::uint64_t>(v);
-    return true;
-  };
-  if (key == "latency") return asInt(set.latencyMs, 0, kMs);
-  if (key == "jitter") return asInt(set.jitterMs, 0, kMs);
-  if (key == "bandwidth") return asInt(set.bandwidthKiBs, 0, 1 << 22);
-  if (key == "limit_data") return asBytes(set.limitBytes);
-  if (key == "reset_after") return asBytes(set.resetBytes);
-  if (key == "slice") return asInt(set.sliceBytes, 0, 1 << 20);
-  if (key == "slice_delay") return asInt(set.sliceDelayMs, 0, kMs);
-  if (key == "timeout") return asInt(set.timeoutMs, -1, kMs);
-  if (key == "slow_close") return asInt(set.slowCloseMs, 0, kMs);
-  if (key == "reset_percent") return asInt(set.resetPercent, 0, 100);
+// The field of each key, in kKeys' order: an int, or a byte count.
+struct Field {
+  int FaultSet::*asInt;
+  std::uint64_t FaultSet::*asBytes;
+};
+constexpr std::array<Field, kFaultKeys> kFields{{
+    {&FaultSet::latencyMs, nullptr},
+    {&FaultSet::jitterMs, nullptr},
+    {&FaultSet::bandwidthKiBs, nullptr},
+    {nullptr, &FaultSet::limitBytes},
+    {nullptr, &FaultSet::resetBytes},
+    {&FaultSet::sliceBytes, nullptr},
+    {&FaultSet::sliceDelayMs, nullptr},
+    {&FaultSet::timeoutMs, nullptr},
+    {&FaultSet::slowCloseMs, nullptr},
+    {&FaultSet::resetPercent, nullptr},
+}};
+
+std::string range(const FaultKey& key) { return std::to_string(key.low) + "～" + std::to_string(key.high); }
+
+// Sets one key in `set`; false, with `error` naming it and what it takes, for an unknown key or a
+// bad value.
+bool setKey(FaultSet& set, const std::string& key, const std::string& value, std::string& error) {
+  for (std::size_t i = 0; i < kFaultKeys; ++i) {
+    if (key != kKeys[i].name) continue;
+    long long v = 0;
+    const char* end = value.data() + value.size();
+    const auto [p, ec] = std::from_chars(value.data(), end, v);
+    if (ec == std::errc() && p == end && setFaultValue(set, i, v)) return true;
+    error = key + "=" + value + " は使えません (" + range(kKeys[i]) + ")";
+    return false;
+  }
+  error = "不明な障害です: " + key;
   return false;
 }
 
 }  // namespace
+
+const std::array<FaultKey, kFaultKeys>& faultKeys() { return kKeys; }
+
+long long faultValue(const FaultSet& set, std::size_t key) {
+  const Field& f = kFields[key];
+  return f.asInt ? static_cast<long long>(set.*f.asInt) : static_cast<long long>(set.*f.asBytes);
+}
+
+bool setFaultValue(FaultSet& set, std::size_t key, long long value) {
+  if (key >= kFaultKeys || value < kKeys[key].low || value > kKeys[key].high) return false;
+  const Field& f = kFields[key];
+  if (f.asInt) set.*f.asInt = static_cast<int>(value);
+  else
+    set.*f.asBytes = static_cast<std::uint64_t>(value);
+  return true;
+}
 
 bool applyFaultText(const std::string& text, Faults& faults, std::string& error) {
   std::istringstream in(text);
@@ -57,7 +90,7 @@ bool applyFaultText(const std::string& text, Faults& faults, std::string& error)
     }
     const auto eq = word.find('=');
     if (eq == std::string::npos) {
-      error = "bad word: " + word;
+      error = "「key=値」ではありません: " + word;
       return false;
     }
     std::string key = word.substr(0, eq), value = word.substr(eq + 1);
@@ -67,7 +100,7 @@ bool applyFaultText(const std::string& text, Faults& faults, std::string& error)
       up = value != "down";
       down = value != "up";
     } else {
-      error = "bad direction: " + value;
+      error = "direction=" + value + " は使えません (up、down、both)";
       return false;
     }
   }
@@ -76,32 +109,18 @@ bool applyFaultText(const std::string& text, Faults& faults, std::string& error)
     if (!set) continue;
     if (clear) *set = FaultSet{};
     for (const auto& [key, value] : settings)
-      if (!setKey(*set, key, value)) {
-        error = "bad setting: " + key + "=" + value;
-        return false;
-      }
+      if (!setKey(*set, key, value, error)) return false;
   }
   faults = next;
   return true;
 }
 
 std::string faultText(const FaultSet& set) {
-  std::ostringstream out;
-  const FaultSet none;
-  auto put = [&](const char* key, auto value, auto unset) {
-    if (value != unset) out << (out.tellp() > 0 ? " " : "") << key << '=' << value;
-  };
-  put("latency", set.latencyMs, none.latencyMs);
-  put("jitter", set.jitterMs, none.jitterMs);
-  put("bandwidth", set.bandwidthKiBs, none.bandwidthKiBs);
-  put("limit_data", set.limitBytes, none.limitBytes);
-  put("reset_after", set.resetBytes, none.resetBytes);
-  put("slice", set.sliceBytes, none.sliceBytes);
-  put("slice_delay", set.sliceDelayMs, none.sliceDelayMs);
-  put("timeout", set.timeoutMs, none.timeoutMs);
-  put("slow_close", set.slowCloseMs, none.slowCloseMs);
-  put("reset_percent", set.resetPercent, none.resetPercent);
-  return out.str();
+  std::string out;
+  for (std::size_t i = 0; i < kFaultKeys; ++i)
+    if (const long long value = faultValue(set, i); value != kKeys[i].unset)
+      out += (out.empty() ? "" : " ") + std::string(kKeys[i].name) + "=" + std::to_string(value);
+  return out;
 }
 
 }  // namespace net

@@ -3,6 +3,7 @@
 // what the destination sends back. A fault only delays, slices or cuts; it never changes a byte.
 // The text form is the one typed at the control socket and kept in the slot's keys:
 //   "latency=200 jitter=20 direction=down", "bandwidth=64", "clear".
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -29,6 +30,18 @@ struct Faults {
   bool any() const { return up.any() || down.any(); }
   bool operator==(const Faults&) const = default;
 };
+
+// One key of the text form: the values it takes, and the one that means "not set".
+struct FaultKey {
+  const char* name;
+  long long low, high, unset;
+};
+inline constexpr std::size_t kFaultKeys = 10;
+// Every key, in the text form's order; an index into it names a key below.
+const std::array<FaultKey, kFaultKeys>& faultKeys();
+long long faultValue(const FaultSet& set, std::size_t key);
+// False, leaving `set` as it was, for a value outside the key's range.
+bool setFaultValue(FaultSet& set, std::size_t key, long long value);
 
 // Applies one line of the text form to `faults` (to the directions it names, both by default).
 // False, with `error` set and `faults` unchanged, for an unknown key or a value out of range.

@@ -5,6 +5,7 @@
 #include "dialogs/AccessDlg.h"
 #include "dialogs/AdvancedDlg.h"
 #include "dialogs/CountText.h"
+#include "dialogs/FaultDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "dialogs/TrafficDlg.h"
 #include "panel/PanelTooltip.h"
@@ -30,6 +31,7 @@ CPortDlg::CPortDlg(CPortSlot& shown) : ui::CDialog(IDD_PORT_PANEL), slot(shown) 
   onCommand(ID_PANEL_ADVANCED, &CPortDlg::onAdvanced);
   onCommand(ID_PANEL_CAPTURE, &CPortDlg::onCapture);
   onCommand(ID_PANEL_TRAFFIC, &CPortDlg::onTraffic);
+  onCommand(ID_PANEL_FAULTS, &CPortDlg::onFaults);
 }
 
 CPortDlg::~CPortDlg() {
@@ -205,6 +207,9 @@ void CPortDlg::addContextEntries(QMenu& menu) {
   QAction* traffic = menu.addAction(QString::fromUtf8(kTrafficEntry));
   traffic->setData(ID_PANEL_TRAFFIC);
   traffic->setEnabled(slot.capture() != nullptr);
+  QAction* faults = menu.addAction(QString::fromUtf8(kFaultEntry));
+  faults->setData(ID_PANEL_FAULTS);
+  faults->setEnabled(!slot.isUdp());
 }
 
 void CPortDlg::onCapture() {
@@ -221,6 +226,16 @@ void CPortDlg::showTraffic(std::uint64_t serial) {
   if (!slot.options.name.empty())
     view.setWindowTitle(view.windowTitle() + QStringLiteral(" - ") + QString::fromStdString(slot.options.name));
   view.doModal(window());
+}
+
+// Faults change while the slot runs: the live pairs get them at once, and the keys are saved.
+void CPortDlg::onFaults() {
+  if (slot.isUdp()) return;  // the entry is greyed; a command from elsewhere changes nothing
+  net::Faults working = slot.faults.live;
+  CFaultDlg dialog(working);
+  if (dialog.doModal(window()) != IDOK || slot.isUdp()) return;
+  slot.setFaults(working, true);
+  slot.saveSettings();
 }
 
 void CPortDlg::onTotals() {

@@ -19,6 +19,7 @@ inline constexpr int IDD_ACCESS = 134;
 inline constexpr int IDD_TOTALS = 141;
 inline constexpr int IDD_ADVANCED = 140;
 inline constexpr int IDD_TRAFFIC = 146;
+inline constexpr int IDD_FAULT = 145;
 
 // Strings.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -72,6 +73,11 @@ inline constexpr int IDC_ADV_ACCEPT_PROXY = 1117;
 inline constexpr int IDC_ADV_FORWARD1 = 1118;  // 1118..1126: FORWARD1..9
 inline constexpr int IDC_ADV_BALANCE0 = 1127;  // 1127..1129: BALANCE 0, 1, 2
 
+// Fault dialog (145): one edit box per key of the faults' text form, in its order, each direction.
+inline constexpr int IDC_FAULT_UP0 = 1200;    // 1200..1209: up
+inline constexpr int IDC_FAULT_DOWN0 = 1210;  // 1210..1219: down
+inline constexpr int IDC_FAULT_CLEAR = 1220;  // button: empties every field
+
 // About box (100), status dialog (132), main window (102).
 inline constexpr int IDC_VERSION = 1028;
 inline constexpr int IDC_CONNECTION_LIST = 1029;
@@ -111,3 +117,4 @@ inline constexpr int ID_PANEL_TOTALS = 32786;    // port panel's context menu: t
 inline constexpr int ID_PANEL_ADVANCED = 32790;  // port panel's context menu: advanced settings
 inline constexpr int ID_PANEL_CAPTURE = 32796;   // port panel's context menu: capture on or off
 inline constexpr int ID_PANEL_TRAFFIC = 32797;   // port panel's context menu: the traffic view
+inline constexpr int ID_PANEL_FAULTS = 32795;    // port panel's context menu: the fault dialog

@@ -86,6 +86,7 @@ void CPortSlot::loadSettings(const ini::Document& doc) {
   halfCloseTimeout = readInt("HALFCLOSETIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultHalfCloseTimeout);
   options.load(doc, section, problems);
   captureState.settings.load(doc, section, problems);
+  faults.load(doc, section, options.udp, problems);
   filterModeText = slot_access::load(doc, section, filter, listenHost);
   if (!filterModeText.empty())
     problems.push_back(
@@ -133,6 +134,8 @@ bool CPortSlot::saveSettings() {
       ok = doc.set(section, v.key, v.text) && ok;
   if (changedKeys.count("CAPTURE") && (capturing() || doc.get(section, "CAPTURE")))
     ok = doc.set(section, "CAPTURE", capturing() ? "1" : "0") && ok;
+  for (const auto& [key, value] : faults.values())
+    if (changedKeys.count(key) && (!value.empty() || doc.get(section, key))) ok = doc.set(section, key, value) && ok;
   if (!doc.save(iniPath)) {
     const int error = errno;
     if (saveReport) saveReport->failed(iniPath, error);
@@ -243,6 +246,7 @@ void CPortSlot::applyState() {
   // No listen address keeps the old way: every local address, and the old placeholder.
   repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
   configureOutgoing();
+  repeater.setFaults(faults.live);
   repeater.filter = &filter;
   if (udp) repeater.serialsAfter(udp->relay.lastSerial());  // serials stay unique in the slot's capture
   publishName();                                            // the number may have moved since the name was read

@@ -15,6 +15,7 @@
 #include "net/TcpRepeater.h"
 #include "slot/SlotActivity.h"
 #include "slot/SlotCapture.h"
+#include "slot/SlotFaults.h"
 #include "slot/SlotOptions.h"
 
 class CSaveReport;
@@ -155,6 +156,10 @@ public:
   // Tells the log this slot's name under its number; again whenever either may have changed.
   void publishName() const;
 
+  // Faults on the relayed bytes of a TCP slot from now on and on its live pairs. `keep`: the
+  // user set them in the fault dialog, and the keys whose text changes are marked for the save.
+  void setFaults(const net::Faults& next, bool keep);
+
   // The user changed the setting kept under `key`: the next save writes it.
   void markChanged(const std::string& key) { changedKeys.insert(key); }
   bool hasUnsavedChanges() const { return !changedKeys.empty(); }
@@ -187,6 +192,7 @@ public:
   SlotOptions options;   // [FORWARD1..9, BALANCE, ..., MAXCONN, PROTOCOL, UDPTIMEOUT, NAME]
   CIpFilter filter;      // [FILTER, ALLOW0..9, DENY0..9] live; the repeater points at it while on
   CIpFilter editFilter;  // working copy handed to the settings and access dialogs
+  SlotFaults faults;     // [FAULTUP, FAULTDOWN]; change the live ones with setFaults
 
 private:
   bool listenFailed() const;

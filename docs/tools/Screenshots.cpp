@@ -1,7 +1,7 @@
 // Renders the port panel (switched on, with live connections), the settings dialog, the access
-// dialog, the advanced settings, the status dialog (with live rows and their byte counts, then
-// sorted with two rows selected), the log window and the traffic view into PNG files, using the program's own
-// widgets on real loopback connections. Run by hand:
+// dialog, the advanced settings, the fault dialog, the status dialog (with live rows and their byte
+// counts, then sorted with two rows selected), the log window and the traffic view into PNG files,
+// using the program's own widgets on real loopback connections. Run by hand:
 //   relvane_panel_screenshots <output dir>
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,6 +17,7 @@
 #include "capture/CaptureStore.h"
 #include "dialogs/AccessDlg.h"
 #include "dialogs/AdvancedDlg.h"
+#include "dialogs/FaultDlg.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/StatusDlg.h"
 #include "dialogs/TrafficDlg.h"
@@ -51,6 +52,21 @@ bool saveTrafficView(QWidget& host, const QDir& out) {
   QTest::qWait(100);
   const bool saved = view.grab().save(out.filePath("traffic-view.png"), "PNG");
   std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(out.filePath("traffic-view.png")));
+  return saved;
+}
+
+// The fault dialog with a slow, jittery answer and a first request cut into small pieces.
+bool saveFaultDialog(QWidget& host, const QDir& out) {
+  net::Faults faults;
+  std::string error;
+  net::applyFaultText("latency=200 jitter=20 bandwidth=64 direction=down", faults, error);
+  net::applyFaultText("slice=16 slice_delay=5 reset_percent=10 direction=up", faults, error);
+  CFaultDlg dialog(faults);
+  dialog.create(&host);
+  dialog.show();
+  QTest::qWait(100);
+  const bool saved = dialog.grab().save(out.filePath("fault-dialog.png"), "PNG");
+  std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(out.filePath("fault-dialog.png")));
   return saved;
 }
 
@@ -160,5 +176,6 @@ int main(int argc, char** argv) {
   advancedDialog.show();
   save(advancedDialog, "advanced-dialog.png");
   ok = saveTrafficView(host, out) && ok;
+  ok = saveFaultDialog(host, out) && ok;
   return ok ? 0 : 1;
 }

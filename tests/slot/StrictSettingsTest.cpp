@@ -135,9 +135,15 @@ TEST(GlobalSection, KeysAreReadOnlyWhenRightAndNamedOtherwise) {
 }
 
 // Keys whose default opens nothing wider fall back to it and the slot switches on (a reload that
-// changes the new keys is in MetricsTest.cpp).
+// changes the new keys is in MetricsTest.cpp). No fault is the safe side: an invalid direction
+// has none, the valid one is read.
 TEST_F(Strict, NewKeysWhoseDefaultOpensNothingWiderFallBack) {
-  writeFile(ini, section(1, "BALANCE=3\nRETRYDOWN=x\nCHECKINTERVAL=1.5\nKEEPALIVE=-1\n"));
-  EXPECT_TRUE(slot.startSlot().empty() && slot.started() && slot.problems.size() == 4u);
+  writeFile(ini, section(1,
+                         "BALANCE=3\nRETRYDOWN=x\nCHECKINTERVAL=1.5\nKEEPALIVE=-1\nFAULTUP=latency=9 direction=up\n"
+                         "FAULTDOWN=latency=50 jitter=5\n"));
+  EXPECT_TRUE(slot.startSlot().empty() && slot.started() && slot.problems.size() == 5u);
+  EXPECT_EQ(slot.problems[4],
+            "TCP-PORT0 の FAULTUP=latency=9 direction=up は無効な値です (direction と clear は書けません)");
   EXPECT_EQ(slot.options.relay, net::RelayOptions{});
+  EXPECT_EQ(net::faultText(slot.faults.live.up) + "|" + net::faultText(slot.faults.live.down), "|latency=50 jitter=5");
 }
