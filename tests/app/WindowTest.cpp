@@ -279,7 +279,8 @@ TEST_F(Window, ANewSlotListensOnThisPcOnlyAndTheMenuFollowsTheSlotsState) {
   QStringList entries;
   chooseFromMenu(added->item(IDC_COUNT), "?", QMessageBox::Yes, &entries);  // no such entry: only looked at
   EXPECT_EQ(entries.join('|').toStdString(),
-            "-アクセス設定(&A)...|-詳細設定(&D)...|累計(&T)...|障害シミュレーション(&F)...||スロットを追加|-"
+            "-アクセス設定(&A)...|-詳細設定(&D)...|累計(&T)...|通信内容を記録(&C)|-通信内容(&V)...|"
+            "障害シミュレーション(&F)...||スロットを追加|-"
             "このスロットを削除|ログ||"
             "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報");
   EXPECT_EQ(chooseFromMenu(added->item(IDC_COUNT), CPortDlg::kTotalsEntry), Texts{"累計"});
@@ -475,7 +476,8 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   EXPECT_EQ(chooseFromMenu(target, about, QMessageBox::Yes, &entries),
             Texts{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
   EXPECT_EQ(entries.join('|').toStdString(),
-            "アクセス設定(&A)...|詳細設定(&D)...|累計(&T)...|障害シミュレーション(&F)...||スロットを追加|"
+            "アクセス設定(&A)...|詳細設定(&D)...|累計(&T)...|通信内容を記録(&C)|-通信内容(&V)...|障害シミュレーション(&"
+            "F)...||スロットを追加|"
             "このスロットを削除|ログ||" +
                 std::string(about));
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
