@@ -195,10 +195,10 @@ void CTcpSockStream::setFaults(const net::FaultSet& set) {
   }
   // Cleared with bytes held, a gate without faults stays until it has woken the sends once: the
   // change may come in the middle of the repeater's walk over its pairs, where no pair may end.
-  gate_ = std::make_unique<net::FaultGate>(set, [this] { gateWoke(); },
-                                           [this](net::FaultGate::Cut how) { gateCut(how); });
+  gate_ = std::make_unique<net::FaultGate>(
+      set, [this] { gateWoke(); }, [this](net::FaultGate::Cut how) { gateCut(how); });
   gate_->arrived(sRemainCount, Clock::now());  // what waits now is held as if it had just come
-  if (set.sliceBytes > 0) {  // each piece its own segment, not held back for the last one's ack
+  if (set.sliceBytes > 0) {                    // each piece its own segment, not held back for the last one's ack
     int on = 1;
     SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
   }
