@@ -17,6 +17,13 @@ void CaptureStore::opened(std::uint64_t serial, const Endpoint& client, const En
   c.openedWall = std::chrono::system_clock::now();
   order_.push_back(serial);
   if (sink_) sink_->opened(c);
+  charge(c, kConnectionCost);
+}
+
+void CaptureStore::charge(CapturedConnection& c, std::uint64_t cost) {
+  c.cost += cost;
+  held_ += cost;
+  dropOldestBut(c.serial);
 }
 
 void CaptureStore::forget(std::uint64_t serial) {
@@ -24,7 +31,7 @@ void CaptureStore::forget(std::uint64_t serial) {
   if (it == bySerial_.end()) return;
   if (!it->second.ended && sink_) sink_->ended(serial);
   if (it->second.inMemory) {
-    held_ -= it->second.heldBytes();
+    held_ -= it->second.cost;
     order_.erase(std::find(order_.begin(), order_.end(), serial));
   }
   bySerial_.erase(it);
@@ -47,7 +54,10 @@ Piece CaptureStore::make(const CapturedConnection& c, Piece::Kind kind, Directio
 
 void CaptureStore::record(CapturedConnection& c, Piece piece) {
   if (sink_) sink_->piece(c.serial, piece);
-  if (c.inMemory) c.pieces.push_back(std::move(piece));
+  if (!c.inMemory) return;
+  const std::uint64_t cost = kPieceCost + piece.bytes.size();
+  c.pieces.push_back(std::move(piece));
+  charge(c, cost);
 }
 
 void CaptureStore::data(std::uint64_t serial, Direction direction, std::string_view bytes) {
@@ -63,9 +73,7 @@ void CaptureStore::data(std::uint64_t serial, Direction direction, std::string_v
     Piece p = make(*c, Piece::Kind::data, direction);
     p.bytes.assign(bytes.substr(0, take));
     c->kept[i] += take;
-    if (c->inMemory) held_ += take;
     record(*c, std::move(p));
-    if (c->inMemory) dropOldestBut(serial);
   }
   c->seen[i] += bytes.size();
 }
@@ -103,12 +111,13 @@ void CaptureStore::dropOldestBut(std::uint64_t keep) {
       continue;
     }
     CapturedConnection& c = bySerial_.at(*it);
-    held_ -= c.heldBytes();
+    held_ -= c.cost;
     if (c.ended) {
       bySerial_.erase(*it);
     } else {
       c.inMemory = false;
       c.pieces = {};
+      c.cost = 0;
     }
     it = order_.erase(it);
   }

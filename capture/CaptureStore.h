@@ -40,7 +40,10 @@ public:
   const CapturedConnection* find(std::uint64_t serial) const;
   // One connection's pieces in time order; empty when it is not held.
   const std::vector<Piece>& pieces(std::uint64_t serial) const;
+  // The cost of everything held (CapturedConnection::cost), at most the total bound.
   std::uint64_t heldBytes() const { return held_; }
+  static constexpr std::uint64_t kConnectionCost = sizeof(CapturedConnection) + 64;  // its map and order entries
+  static constexpr std::uint64_t kPieceCost = sizeof(Piece);
   const CaptureLimits& limits() const { return limits_; }
 
 private:
@@ -50,6 +53,7 @@ private:
   void end(CapturedConnection& c);
   void forget(std::uint64_t serial);
   void dropOldestBut(std::uint64_t keep);
+  void charge(CapturedConnection& c, std::uint64_t cost);  // then drops the oldest over the bound
 
   CaptureLimits limits_;
   CaptureSink* sink_ = nullptr;

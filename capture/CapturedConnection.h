@@ -34,6 +34,7 @@ struct CapturedConnection {
   bool finished[2] = {false, false};  // FIN seen each way
   bool ended = false;                 // reset, FIN both ways, or the relay let go of it
   bool inMemory = true;               // false once dropped for the store's bound while still live
-
-  std::uint64_t heldBytes() const { return kept[0] + kept[1]; }
+  // What it takes in the store's bound: the bytes kept and a share for each piece and for itself,
+  // so that a flood of tiny connections is bounded as surely as a few large ones.
+  std::uint64_t cost = 0;
 };
