@@ -6,10 +6,10 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
-#include <sstream>
 
 #include "Modal.h"
 #include "TempDir.h"
+#include "Tshark.h"
 #include "capture/CaptureStore.h"
 #include "dialogs/TrafficDlg.h"
 #include "res/Resource.h"
@@ -18,38 +18,6 @@
 namespace {
 
 using namespace testsupport;
-
-std::string run(const std::string& command) {
-  std::string out;
-  if (std::FILE* f = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-    ::pclose(f);
-  }
-  return out;
-}
-
-std::string unhex(const std::string& hex) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return out;
-}
-
-// The client's and the destination's bytes of the first TCP stream as tshark reassembles them.
-std::pair<std::string, std::string> follow(const std::string& file) {
-  std::istringstream in(run("tshark -r " + file + " -qz follow,tcp,raw,0"));
-  std::string up, down;
-  bool body = false;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("Node 1:", 0) == 0) body = true;
-    else if (line.rfind("====", 0) == 0)
-      body = false;
-    else if (body && !line.empty())
-      (line[0] == '\t' ? down : up) += unhex(line.substr(line[0] == '\t'));
-  }
-  return {up, down};
-}
 
 // What the hex view shows: the headings in order, and each way's bytes read back from the hex
 // columns, checked against the offset column as they go.
@@ -133,7 +101,7 @@ TEST(TrafficDlg, FollowsAConnectionLiveInBothViewsSavesItAndSaysWhenTheBoundDrop
 
   const std::string one = (temp / "one.pcapng").string(), all = (temp / "all.pcap").string();
   ASSERT_TRUE(dialog.exportTo(one, false, PcapFormat::pcapng));
-  EXPECT_EQ(follow(one), std::make_pair(sent[0], sent[1] + "late"));
+  EXPECT_EQ(follow(one), (Followed{sent[0], sent[1] + "late"}));
   whenModal<QFileDialog>([&](QFileDialog* files) {
     files->selectNameFilter(QString::fromUtf8(CTrafficDlg::kPcapFilter)),
         files->selectFile(QString::fromStdString(all + "ng"));  // the first format's name kept

@@ -56,23 +56,6 @@ std::vector<std::size_t> pieces(int fd, std::size_t n, std::string& got) {
 
 }  // namespace
 
-TEST(Faults, TextFormSetsEachDirectionAndRefusesWhatItDoesNotKnow) {
-  net::Faults f = faults("latency=200 jitter=20 direction=down");
-  EXPECT_EQ(net::faultText(f.down), "latency=200 jitter=20");
-  EXPECT_FALSE(f.up.any());
-  f = faults("bandwidth=64 slice=10 slice_delay=5");
-  EXPECT_EQ(net::faultText(f.up), net::faultText(f.down));
-  std::string error;
-  for (const char* bad : {"latency=-1", "latency=x", "speed=3", "direction=sideways", "latency"}) {
-    net::Faults kept = f;
-    EXPECT_FALSE(net::applyFaultText(bad, kept, error)) << bad;
-    EXPECT_EQ(kept, f) << bad;
-  }
-  ASSERT_TRUE(net::applyFaultText("clear direction=up", f, error));
-  EXPECT_FALSE(f.up.any());
-  EXPECT_EQ(net::faultText(f.down), "bandwidth=64 slice=10 slice_delay=5");
-}
-
 // One connection lives through latency, a bandwidth cap, the slicer and their clearing; then
 // the cuts, each on a connection of its own.
 TEST(Faults, EachFaultShapesALiveConnectionWithoutChangingAByte) {

@@ -43,6 +43,10 @@ TEST_F(FaultControl, ALatencySwitchedOnAndClearedWhileAConnectionRunsChangesNoBy
   EXPECT_EQ(ask("fault 0 latency=100 direction=down").lines, (Lines{"up=", "down=latency=100"}));
   EXPECT_NEAR(tripMs(live) - base, 100.0, 5.0) << "the path's own " << base << " ms";
   EXPECT_EQ(ask("fault 0 slice=9 direction=up").lines, (Lines{"up=slice=9", "down=latency=100"}));
+  EXPECT_EQ(ask("fault 0 clear direction=up").lines, (Lines{"up=", "down=latency=100"}));
+  for (const char* bad : {"latency=-1", "speed=3", "direction=sideways", "latency"})  // a bad line changes nothing
+    EXPECT_FALSE(ask("fault 0 bandwidth=64 " + std::string(bad)).ok) << bad;
+  EXPECT_EQ(ask("fault 0").lines, (Lines{"up=", "down=latency=100"}));
   EXPECT_EQ(ask("fault 0 clear").lines, (Lines{"up=", "down="}));
   const double cleared = tripMs(live);  // the path's own again, measured as close as may be to the next
   EXPECT_LT(cleared - base, 50.0) << "the latency has gone";
