@@ -3,7 +3,10 @@
 # a default-thread haproxy in TCP mode, the program itself (RelvaneTiv --headless,
 # from an INI beside a copy of it) and the engine demo relvane-relay -q, with and
 # without its event log (-l, one line per connection to a file), all on loopback,
-# and measures a direct connection and each relay with relvane-bench.
+# and measures a direct connection and each relay with relvane-bench. A second
+# copy of the program runs with capture on (CAPTURE=1, the default bounds;
+# BENCH_CAPTURE_KEYS gives it other INI lines), so the cost of holding what each
+# connection carried shows beside the same program without it.
 #
 # BENCH_BEFORE=<git revision> also builds that revision's relay (into
 # build-bench/before) and measures it in the same run, as "relvane-before", so
@@ -145,7 +148,7 @@ INI
 }
 start_program program "$program_port" ""
 program_pid=$!
-start_program capture "$capture_port" "CAPTURE=1"
+start_program capture "$capture_port" "${BENCH_CAPTURE_KEYS:-CAPTURE=1}"
 capture_pid=$!
 
 listening+=($program_port $capture_port)
