@@ -71,11 +71,7 @@ void CPortSlot::loadSettings(const ini::Document& doc) {
   sectionKnown = doc.hasSection(section);
   // A value that is not a whole decimal number in range is named and never used.
   auto readInt = [&](const char* key, int low, int high, int def) {
-    const std::string text = doc.get(section, key).value_or("");
-    if (text.empty()) return def;
-    const std::optional<int> value = setting_number::parse(text, low, high);
-    if (!value) problems.push_back(setting_number::invalidLine(section, key, text, low, high));
-    return value.value_or(def);
+    return setting_number::read(doc, section, key, low, high, def, problems);
   };
   act = readInt("ACT", 0, 1, 0);
   listenPort = readInt("PORT", 0, kMaxPort, 0);  // 0: refused at switch-on, like a missing port

@@ -13,11 +13,7 @@
 void CaptureSettings::load(const ini::Document& doc, const std::string& section, std::vector<std::string>& problems) {
   *this = {};
   auto readInt = [&](const char* key, int low, int high, int def) {
-    const std::string text = doc.get(section, key).value_or("");
-    if (text.empty()) return def;
-    const std::optional<int> value = setting_number::parse(text, low, high);
-    if (!value) problems.push_back(setting_number::invalidLine(section, key, text, low, high));
-    return value.value_or(def);
+    return setting_number::read(doc, section, key, low, high, def, problems);
   };
   on = readInt("CAPTURE", 0, 1, 0) == 1;
   kb = readInt("CAPTUREKB", 1, kMaxKB, kDefaultKB);
