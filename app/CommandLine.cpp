@@ -62,6 +62,10 @@ const Option options[] =
          [](CommandLine& l, const char* v) { setControl(l, "on", v); }},
         {"--off", "N", "動作中のプログラムのスロット N を OFF にします",
          [](CommandLine& l, const char* v) { setControl(l, "off", v); }},
+        {"--fault", "N [設定...]",
+         "動作中のプログラムのスロット N の障害を変えます (例: --fault 0 latency=200 direction=down、"
+         "--fault 0 clear; 設定なしで表示)",
+         [](CommandLine& l, const char* v) { setControl(l, "fault", v); }},
         {"-D583", nullptr, nullptr, [](CommandLine& l, const char*) { l.debugMode = 1; }},
 };
 
@@ -98,6 +102,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
       }
     }
     option->apply(line, value.c_str());
+    // The fault's settings are the words that follow, up to the next option.
+    while (line.control == "fault" && i + 1 < argc && std::string(argv[i + 1]).rfind("--", 0) != 0)
+      line.controlText += (line.controlText.empty() ? "" : " ") + std::string(argv[++i]);
   }
   if (line.error.empty() && !line.control.empty() && (line.check || line.headless))
     line.error = "--" + line.control + " は --check や --headless と一緒には使えません";

@@ -17,8 +17,9 @@ struct CommandLine {
   // The request the program sends, as a client, to the program that serves the settings file:
   // "status", "connections", "reload", "on" or "off"; empty when it runs as itself.
   std::string control;
-  int controlSlot = -1;  // the slot number (n of TCP-PORTn) for connections, on and off
-  std::string error;     // not empty: the command line is refused, and this says why
+  int controlSlot = -1;     // the slot number (n of TCP-PORTn) for connections, on, off and fault
+  std::string controlText;  // fault: the words after N ("latency=200 direction=down"), may be empty
+  std::string error;        // not empty: the command line is refused, and this says why
 };
 
 // Reads arguments 1..argc-1. Stops at the first argument it cannot take.

@@ -7,8 +7,11 @@
 #include "service/ControlClient.h"
 
 std::string controlRequestLine(const CommandLine& line) {
-  const bool numbered = line.control == "connections" || line.control == "on" || line.control == "off";
-  return numbered ? line.control + " " + std::to_string(line.controlSlot) : line.control;
+  const bool numbered = line.control == "connections" || line.control == "on" || line.control == "off" ||
+                        line.control == "fault";
+  if (!numbered) return line.control;
+  const std::string request = line.control + " " + std::to_string(line.controlSlot);
+  return line.controlText.empty() ? request : request + " " + line.controlText;
 }
 
 int runControlRequest(const CommandLine& line, const std::string& settingsPath) {

@@ -3,7 +3,10 @@
 # a default-thread haproxy in TCP mode, the program itself (RelvaneTiv --headless,
 # from an INI beside a copy of it) and the engine demo relvane-relay -q, with and
 # without its event log (-l, one line per connection to a file), all on loopback,
-# and measures a direct connection and each relay with relvane-bench.
+# and measures a direct connection and each relay with relvane-bench. A second
+# copy of the program runs with capture on (CAPTURE=1, the default bounds;
+# BENCH_CAPTURE_KEYS gives it other INI lines), so the cost of holding what each
+# connection carried shows beside the same program without it.
 #
 # BENCH_BEFORE=<git revision> also builds that revision's relay (into
 # build-bench/before) and measures it in the same run, as "relvane-before", so
@@ -15,7 +18,7 @@
 # --quick shrinks every measurement for a smoke run. --wait-quiet waits up to
 # that long (default 120) for the one-minute load average to fall below 0.5,
 # since other work on the machine skews every figure. BENCH_PORT picks the
-# first of seven consecutive ports (default 19200). Everything it starts is
+# first of eight consecutive ports (default 19200). Everything it starts is
 # stopped on exit, and the whole run is bounded by a timeout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,6 +44,7 @@ relay_port=$((base + 3))
 program_port=$((base + 4))
 log_port=$((base + 5))
 before_port=$((base + 6))
+capture_port=$((base + 7))
 
 # --- build ---
 generator=()
@@ -80,7 +84,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-for port in $server_port $ha1_port $ha_port $relay_port $program_port $log_port $before_port; do
+for port in $server_port $ha1_port $ha_port $relay_port $program_port $log_port $before_port $capture_port; do
   if ss -Htln "sport = :$port" | grep -q .; then
     echo "port $port is taken; set BENCH_PORT to another base" >&2
     exit 1
@@ -126,21 +130,28 @@ fi
 
 # The program as a user runs it: a portable copy reads the INI beside it. Its own
 # runtime directory keeps its single-instance lock apart from any other copy.
-mkdir -p "$tmp/program" "$tmp/runtime"
-chmod 700 "$tmp/runtime"
-cp "$program" "$tmp/program/"
-cat >"$tmp/program/RelvaneTiv.ini" <<INI
+start_program() {  # $1 name, $2 port, $3 extra INI line
+  mkdir -p "$tmp/$1" "$tmp/runtime-$1"
+  chmod 700 "$tmp/runtime-$1"
+  cp "$program" "$tmp/$1/"
+  cat >"$tmp/$1/RelvaneTiv.ini" <<INI
 [TCP-PORT0]
 ACT=1
-PORT=$program_port
+PORT=$2
 FORWARDHOST=127.0.0.1
 FORWARDPORT=$server_port
 BUFFERSIZE=128
+$3
 INI
-XDG_RUNTIME_DIR="$tmp/runtime" "$tmp/program/RelvaneTiv" --headless >"$tmp/program.log" 2>&1 &
-program_pid=$!; pids+=("$program_pid")
+  XDG_RUNTIME_DIR="$tmp/runtime-$1" "$tmp/$1/RelvaneTiv" --headless >"$tmp/$1.log" 2>&1 &
+  pids+=("$!")
+}
+start_program program "$program_port" ""
+program_pid=$!
+start_program capture "$capture_port" "${BENCH_CAPTURE_KEYS:-CAPTURE=1}"
+capture_pid=$!
 
-listening+=($program_port)
+listening+=($program_port $capture_port)
 for port in "${listening[@]}"; do
   for _ in $(seq 50); do
     ss -Htln "sport = :$port" | grep -q . && break
@@ -187,6 +198,7 @@ timeout 3600 "$bench" --server-port "$server_port" \
   --target "haproxy-1t=$ha1_port:$ha1_pid" \
   --target "haproxy-${ha_threads}t=$ha_port:$ha_pid" \
   --target "relvane=$program_port:$program_pid" \
+  --target "relvane-capture=$capture_port:$capture_pid" \
   --target "engine-demo=$relay_port:$relay_pid" \
   --target "engine-demo-log=$log_port:$log_pid" \
   "${before_target[@]}" "${sizes[@]}" "${extra[@]}" || status=$?

@@ -179,6 +179,8 @@ void CStatusDlg::showMenu(const QPoint& at) {
   menu.addAction(QString::fromUtf8(kCopyItem) + "\tCtrl+C", this, &CStatusDlg::copySelection)->setEnabled(selected);
   menu.addAction(QString::fromUtf8(kCloseItem), this, &CStatusDlg::closeSelection)
       ->setEnabled(selected && closeConnection != nullptr);
+  menu.addAction(QString::fromUtf8(kTrafficItem), this, &CStatusDlg::showCurrentTraffic)
+      ->setEnabled(currentSerial() != 0 && showTraffic != nullptr);
   menu.exec(list->viewport()->mapToGlobal(at));
 }
 
@@ -200,6 +202,11 @@ void CStatusDlg::closeSelection() {
   for (std::uint64_t serial : selectedSerials())
     closeConnection(serial & ~kSessionSerial, (serial & kSessionSerial) != 0);
   refresh();
+}
+
+void CStatusDlg::showCurrentTraffic() {
+  const std::uint64_t serial = currentSerial();
+  if (serial != 0 && showTraffic) showTraffic(serial & ~kSessionSerial);
 }
 
 std::set<std::uint64_t> CStatusDlg::selectedSerials() const {

@@ -27,6 +27,7 @@ public:
   static constexpr int kRefreshMs = 1000;
   static constexpr const char* kCopyItem = "コピー";
   static constexpr const char* kCloseItem = "接続を切断";
+  static constexpr const char* kTrafficItem = "通信内容...";
 
   CStatusDlg();
   ~CStatusDlg() override;
@@ -43,6 +44,9 @@ public:
   // Ends one live connection in order on both sides: a pair by its serial, or with `session` a
   // UDP session by its own; may be empty, and the menu's close item is then disabled.
   std::function<bool(std::uint64_t serial, bool session)> closeConnection;
+  // Shows what the current row's connection carried (its serial, a session's too); may be
+  // empty, and the menu's traffic item is then disabled.
+  std::function<void(std::uint64_t serial)> showTraffic;
 
   // Reads the connection table into the list; the timer calls it while the dialog is open.
   void refresh();
@@ -50,6 +54,8 @@ public:
   void copySelection();
   // Ends every selected connection (closeConnection), then reads the table again.
   void closeSelection();
+  // showTraffic for the current row.
+  void showCurrentTraffic();
 
 protected:
   void doDataExchange(ui::CDataExchange& dx) override;

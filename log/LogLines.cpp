@@ -112,6 +112,12 @@ Record saveFailedLine(const std::string& file, const std::string& message) {
   return withFile(Level::Error, "save_failed", "保存失敗", file, message);
 }
 
+Record captureFailedLine(int slot, const std::string& file, const std::string& message) {
+  return Record(Level::Error, "capture_failed", "キャプチャ書込失敗", slot)
+      .add("file", "ファイル", file)
+      .add("message", "内容", message);
+}
+
 Record startRefusedLine(const std::string& file, const std::string& message) {
   return withFile(Level::Error, "start_refused", "起動拒否", file, message);
 }

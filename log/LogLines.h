@@ -58,6 +58,8 @@ Record connectionEndLine(const ConnectionEnd& end);
 // A value of the settings file that is not used; slot -1 for the file as a whole.
 Record problemLine(int slot, const std::string& message);
 Record saveFailedLine(const std::string& file, const std::string& message);
+// The slot's capture file could not be written and is no longer written to.
+Record captureFailedLine(int slot, const std::string& file, const std::string& message);
 // The program does not run on this settings file, and why.
 Record startRefusedLine(const std::string& file, const std::string& message);
 // The settings file was found elsewhere and copied to `file`.

@@ -201,6 +201,7 @@ void CTcpRepeater::taken(std::unique_ptr<CTcpSockStream> accepted, std::unique_p
   pair->serial = ++nextSerial_;
   const int index = addPair(pair);
   pair->acceptStream->index = pair->connectStream->index = index;
+  if (capture_) captureOpened(*pair);
   if (options_.keepAlive > 0) net::setKeepAlive(*pair->acceptStream, options_.keepAlive);
   if (options_.sendProxy > 0 && !options_.acceptProxy) {
     const CTcpSockStream& client = *pair->acceptStream;
@@ -266,6 +267,7 @@ void CTcpRepeater::connectedOptions(CTcpStreamPair& pair, int index) {
   if (route && balancer_->connected(route->destination, steady_clock::now()))
     destinationChanged(route->destination, true);
   if (options_.keepAlive > 0) net::setKeepAlive(*pair.connectStream, options_.keepAlive);
+  if (faults_.any()) applyFaults(pair);
   if (options_.idleTimeout <= 0) return;
   pair.acceptStream->watchIdle();
   pair.connectStream->watchIdle();
@@ -309,6 +311,7 @@ void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
   if (kind == "connectSocket" && pair->connector && pair->connector->retry(err)) return;
   if (kind == "connectSocket" && pair->connector && failOver(index, err)) return;
   CTcpSockStream* failed = kind == "acceptSocket" ? pair->acceptStream.get() : pair->connectStream.get();
+  if (failed == pair->acceptStream.get() && (err == ECONNRESET || err == EPIPE)) captureReset(*pair, Direction::up);
   abortPair(index, failed, endingOfError(*pair, kind, err), err);
 }
 
@@ -327,6 +330,7 @@ void CTcpRepeater::endPair(int index, bool abortive, CTcpSockStream* failed, Pai
     destinationEnded(*pair);
     const bool connecting = pair->connector != nullptr;
     if (abortive) pair->offerQueued(failed);  // first, so the report counts what it delivers
+    captureEnded(*pair, abortive);
     if (listener) listener->notifyOnPairEnd(*pair, how, err);
     if (abortive) {
       pair->abortBoth(failed);

@@ -3,6 +3,7 @@
 // address filter serves, connects to the destination and joins the two streams into a pair.
 // The acceptor takes the clients, a connector per pair makes the outgoing connection; the
 // repeater keeps the table of pairs, the count of connected ones, and tears pairs down.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -14,6 +15,7 @@
 #include "filter/IpFilter.h"
 #include "net/Balancer.h"
 #include "net/DestinationList.h"
+#include "net/Faults.h"
 #include "net/HealthCheck.h"
 #include "net/PairTable.h"
 #include "net/RelayOptions.h"
@@ -80,6 +82,13 @@ public:
   // The options for the pairs taken from now on (a changed balance starts the destinations' states
   // afresh; the live pairs keep their timers).
   void setOptions(const net::RelayOptions& options);
+  // Faults on the pairs from now on and on the live ones (up on what goes to the destination,
+  // down on what goes back to the client).
+  void setFaults(const net::Faults& faults);
+  const net::Faults& faults() const { return faults_; }
+  // Captures the pairs taken from now on into `store` (not owned; null for none). The pairs it
+  // captured until now stop, ended in their store, which must still be there.
+  void setCapture(CaptureStore* store);
   const net::RelayOptions& options() const { return options_; }
 
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
@@ -122,6 +131,10 @@ public:
   // The listening socket's own address and port; false when there is none.
   bool listenName(std::string& address, int& port) const;
   int pairTableSize() const { return pairs.size(); }  // free entries included
+  // The last serial given, and a floor for the next: a slot keeps serials unique across the
+  // relays it runs, as its capture holds connections by serial.
+  std::uint64_t lastSerial() const { return nextSerial_; }
+  void serialsAfter(std::uint64_t serial) { nextSerial_ = std::max(nextSerial_, serial); }
 
   void notifyOnAccept(int index, std::string kind) override;
   void notifyOnConnect(int index, std::string kind) override;
@@ -129,6 +142,7 @@ public:
   void notifyOnError(int index, std::string kind, int err) override;
   void notifyOnHalfClose(int index, std::string kind) override;
   bool notifyOnArrival(int index, std::string kind) override;
+  void notifyOnFault(int index, std::string kind, bool reset) override;
 
 private:
   int addPair(CTcpStreamPair* pair);
@@ -183,6 +197,13 @@ private:
   std::unique_ptr<net::Balancer> balancer_;
   std::uint64_t balancerGeneration_ = 0;
   net::RelayOptions options_;
+  net::Faults faults_;
+  void applyFaults(CTcpStreamPair& pair) const;
+  CaptureStore* capture_ = nullptr;
+  void captureOpened(CTcpStreamPair& pair);
+  void captureReset(const CTcpStreamPair& pair, Direction direction);
+  void captureQueued(const CTcpStreamPair& pair);  // the client's bytes behind a PROXY header
+  void captureEnded(const CTcpStreamPair& pair, bool abortive);
   std::unique_ptr<net::HealthCheck> health_;  // with several destinations and a check interval
   void probed(std::uint64_t generation, int destination, bool answered);
   int connectors_ = 0;

@@ -57,6 +57,7 @@ bool CTcpRepeater::notifyOnArrival(int index, std::string) {
   pair->silenceTimer.reset();
   pair->connectStream->dropQueued(static_cast<uint32_t>(read.length));
   client.receivedBytes -= read.length;  // the balancer's bytes, not the client's
+  captureQueued(*pair);
   net::SocketAddress source = client.knownPeer(), destination = net::SocketAddress::localOf(client.handle());
   if (read.carriesAddress()) {
     source = read.source, destination = read.destination;
@@ -83,6 +84,7 @@ bool CTcpRepeater::refuseCarried(int index) {
   const int port = pair->acceptStream->peerPort;
   trace("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), port);
   destinationEnded(*pair);
+  captureEnded(*pair, false);
   pair->closeBoth();
   delete pair;
   connectorDone();

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 
+#include "capture/CaptureStore.h"
 #include "net/EventLoop.h"
 #include "net/TcpSockStreamParent.h"
 #include "net/Trace.h"
@@ -68,6 +71,7 @@ void CTcpSockStream::dropQueued(uint32_t length) {
 }
 
 void CTcpSockStream::noteQueued() {
+  if (gate_) gate_->arrived(sendQueue_.size() - sRemainCount, Clock::now());
   sRemainCount = sendQueue_.size();
   if (sRemainCount > maxRemainCount) maxRemainCount = sRemainCount;
 }
@@ -78,6 +82,11 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
   int n = 0;
   while (sRemainCount > 0) {
     std::span<const char> part = sendQueue_.readable();
+    if (gate_) {
+      const uint32_t may = gate_->allowance(sRemainCount, Clock::now());
+      if (may == 0) break;  // held: the gate wakes us
+      part = part.first(std::min<std::size_t>(part.size(), may));
+    }
     n = Send(part.data(), static_cast<int>(part.size()), 0);
     trace("★SEND reqSize=%d, sendSize=%d\n", static_cast<int>(part.size()), n);
     if (n <= 0) break;
@@ -86,6 +95,10 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     sentBytes += static_cast<uint32_t>(n);
     sRemainCount = sendQueue_.size();
     noteMoved();
+    if (gate_ && gate_->sent(static_cast<uint32_t>(n), Clock::now())) {
+      gateCut(gate_->cutKind());
+      return false;
+    }
   }
   if (n < 0) {
     int err = GetLastError();
@@ -107,6 +120,9 @@ CTcpSockStream::ReadResult CTcpSockStream::receiveOnce() {
   if (room.empty())  // full, or free but no memory to hold the bytes in
     return pairSocket->sendQueue_.freeSpace() == 0 ? ReadResult::Full : ReadResult::NoMemory;
   int n = Receive(room.data(), static_cast<int>(room.size()), 0);
+  // A PROXY header read ahead of the client's bytes is not theirs: the repeater tells the rest.
+  if (capture_ && n > 0 && !reportArrivals)
+    capture_->data(captureSerial_, captureDirection_, {room.data(), static_cast<std::size_t>(n)});
   pairSocket->sendQueue_.commit(n > 0 ? static_cast<uint32_t>(n) : 0);  // 0: an empty ring lets go
   if (n > 0) {
     receivedBytes += static_cast<uint32_t>(n);
@@ -169,6 +185,39 @@ void CTcpSockStream::OnSend(int nErrorCode) {
     trace("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n");
     partner->inputDelivered();
   }
+}
+
+void CTcpSockStream::setFaults(const net::FaultSet& set) {
+  if (gate_ ? gate_->set() == set : !set.any()) return;
+  if (!set.any() && sRemainCount == 0) {
+    gate_.reset();
+    return;
+  }
+  // Cleared with bytes held, a gate without faults stays until it has woken the sends once: the
+  // change may come in the middle of the repeater's walk over its pairs, where no pair may end.
+  gate_ = std::make_unique<net::FaultGate>(
+      set, [this] { gateWoke(); }, [this](net::FaultGate::Cut how) { gateCut(how); });
+  gate_->arrived(sRemainCount, Clock::now());  // what waits now is held as if it had just come
+  if (set.sliceBytes > 0) {                    // each piece its own segment, not held back for the last one's ack
+    int on = 1;
+    SetSockOpt(TCP_NODELAY, &on, sizeof on, IPPROTO_TCP);
+  }
+  gate_->wakeSoon();
+}
+
+void CTcpSockStream::setCapture(CaptureStore* store, std::uint64_t serial, Direction direction) {
+  capture_ = store;
+  captureSerial_ = serial;
+  captureDirection_ = direction;
+}
+
+void CTcpSockStream::gateWoke() {
+  if (!gate_->set().any()) gate_.reset();
+  if (connectState == STREAM_CONNECTED && output_ != Output::Blocked) OnSend(0);  // else an event comes
+}
+
+void CTcpSockStream::gateCut(net::FaultGate::Cut how) {
+  if (parent) parent->notifyOnFault(index, kind, how == net::FaultGate::Cut::Reset);
 }
 
 void CTcpSockStream::offerQueued() {
@@ -237,6 +286,7 @@ void CTcpSockStream::resumeReading() {
 // peer; until then the partner's OnSend finishes the job.
 void CTcpSockStream::peerClosed() {
   input_ = Input::Closing;
+  if (capture_) capture_->closed(captureSerial_, captureDirection_);
   if (parent) parent->notifyOnHalfClose(index, kind);
   CTcpSockStream* partner = pairSocket;
   if (!partner) {
@@ -254,8 +304,9 @@ void CTcpSockStream::peerClosed() {
 
 // False when the pair has been closed (this stream included).
 bool CTcpSockStream::inputDelivered() {
-  input_ = Input::Delivered;
   CTcpSockStream* partner = pairSocket;
+  if (partner->gate_ && partner->gate_->holdsClose([this] { inputDelivered(); })) return true;
+  input_ = Input::Delivered;
   // The last direction to end: the pair closes now, and the close itself sends the partner's
   // end of input (nothing is left unread on it to turn that into a reset).
   const bool last = partner->input_ == Input::Delivered && parent;

@@ -10,12 +10,16 @@
 // when both directions have ended.
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "capture/CapturedConnection.h"
 #include "net/AsyncSocket.h"
 #include "net/ByteRing.h"
+#include "net/FaultGate.h"
 
 class CTcpSockStreamParent;
+class CaptureStore;
 
 enum { STREAM_IDLE = 0, STREAM_CONNECTING = 1, STREAM_CONNECTED = 2 };
 
@@ -89,6 +93,16 @@ public:
   // is room: for a stream whose connection failed while bytes it had acknowledged were unread.
   void takeArrived();
 
+  // Faults on what this stream sends to its peer; none (the default) takes the gate away, and
+  // bytes it held go at once.
+  void setFaults(const net::FaultSet& set);
+  bool faulted() const { return gate_ != nullptr; }
+
+  // While the slot captures: what this stream reads and its peer's close are told to `store`
+  // (not owned; null stops it) under the pair's serial, as the bytes going `direction`.
+  void setCapture(CaptureStore* store, std::uint64_t serial, Direction direction);
+  CaptureStore* capture() const { return capture_; }
+
   // From watchIdle() on, the stream notes when a byte last moved through it (either way).
   using Clock = std::chrono::steady_clock;
   void watchIdle() { lastMoved_ = Clock::now(); }
@@ -119,6 +133,13 @@ private:
   using Output = StreamOutput;
   bool peerHasClosed() const { return input_ == Input::Closing || input_ == Input::Delivered; }
   void noteMoved();
+  void gateWoke();
+  void gateCut(net::FaultGate::Cut how);
+
+  std::unique_ptr<net::FaultGate> gate_;  // only while faults are set on this direction
+  CaptureStore* capture_ = nullptr;
+  std::uint64_t captureSerial_ = 0;
+  Direction captureDirection_ = Direction::up;
 
   net::ByteRing sendQueue_;
   Input input_ = Input::Open;

@@ -16,5 +16,7 @@ public:
   // Bytes arrived for a partner not connected yet, on a stream whose reportArrivals is set.
   // False when the reporting stream is gone.
   virtual bool notifyOnArrival(int /*index*/, std::string /*kind*/) { return true; }
+  // A fault set on the reporting stream's direction ends the pair: reset, or closed.
+  virtual void notifyOnFault(int /*index*/, std::string /*kind*/, bool /*reset*/) {}
   virtual ~CTcpSockStreamParent();
 };

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "capture/CaptureStore.h"
 #include "net/OwnEndpoints.h"
 #include "net/Resolver.h"
 #include "net/Trace.h"
@@ -174,6 +175,7 @@ void CUdpRelay::fromClient(const net::SocketAddress& from, const char* data, std
   CUdpSession* session = found != byClient_.end() ? found->second : startSession(from);
   if (!session) return;
   touch(*session);
+  if (session->captured) capture_->data(session->serial(), Direction::up, {data, n});
   forward(*session, data, n);
 }
 
@@ -198,6 +200,7 @@ CUdpSession* CUdpRelay::startSession(const net::SocketAddress& from) {
   trace("CUdpRelay::startSession() PeerAddress=%s, port=%d\n", from.text().c_str(), from.port());
   const std::string key = s.clientKey();
   const std::uint64_t serial = s.serial();
+  if (capture_) captureOpened(s);
   if (listener_) listener_->notifyOnSessionStart(s);
   if (alive(key, serial)) {
     if (!literal_.empty()) {
@@ -271,6 +274,7 @@ void CUdpRelay::sessionReadable(CUdpSession& s) {
       return endSession(s, endingOf(err), err);
     }
     touch(s);
+    if (s.captured) capture_->data(s.serial(), Direction::down, {buffer_.get(), static_cast<std::size_t>(got)});
     reply(s, buffer_.get(), static_cast<std::size_t>(got));
   }
 }
@@ -302,6 +306,7 @@ void CUdpRelay::endSession(CUdpSession& s, UdpSessionEnding how, int err, bool c
   trace("CUdpRelay::endSession() PeerAddress=%s, port=%d how=%d err=%d\n", ended->client().text().c_str(),
         ended->client().port(), static_cast<int>(how), err);
   if (listener_) listener_->notifyOnSessionEnd(*ended, how, err);
+  if (ended->captured) capture_->ended(ended->serial());
   ended.reset();
   if (count) tellCount();
 }

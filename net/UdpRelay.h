@@ -8,6 +8,7 @@
 // Sessions are kept in order of their last datagram, so the one silent the longest is always at
 // the front: it is the next to time out and the one a client beyond the bound replaces. One
 // loop timer stands for the front's deadline.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -59,6 +60,8 @@ protected:
   ~CUdpRelayListener() = default;
 };
 
+class CaptureStore;
+
 class CUdpRelay final : private net::EventLoop::Watcher, private CUdpSession::Owner {
 public:
   CIpFilter* filter = nullptr;  // not owned; null serves everyone
@@ -91,6 +94,12 @@ public:
   const UdpTotals& totals() const { return totals_; }
   // Ends the live session with this serial, reported as `how`; false when there is none.
   bool closeBySerial(std::uint64_t serial, UdpSessionEnding how);
+  // The last serial given, and a floor for the next (as CTcpRepeater's).
+  std::uint64_t lastSerial() const { return nextSerial_; }
+  void serialsAfter(std::uint64_t serial) { nextSerial_ = std::max(nextSerial_, serial); }
+  // Captures the sessions started from now on into `store` (not owned; null for none), each
+  // datagram whole as it is read. The sessions it captured until now stop, ended in their store.
+  void setCapture(CaptureStore* store);
 
 private:
   using Order = std::list<std::unique_ptr<CUdpSession>>;
@@ -117,6 +126,7 @@ private:
   void armExpiry();
   void tellCount();
   bool alive(const std::string& key, std::uint64_t serial) const;
+  void captureOpened(CUdpSession& session);
 
   net::EventLoop& loop_;
   CUdpRelayListener* listener_ = nullptr;
@@ -141,4 +151,5 @@ private:
   bool stopping_ = false;
   UdpTotals totals_;
   std::unique_ptr<char[]> buffer_;  // one datagram, either way
+  CaptureStore* capture_ = nullptr;
 };

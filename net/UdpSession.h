@@ -64,6 +64,7 @@ public:
   UdpFlow toDestination;
   UdpFlow toClient;
   std::uint64_t dropped = 0;  // datagrams of this session lost to a full buffer or hold
+  bool captured = false;      // its datagrams go to the relay's capture
   Clock::time_point started{};
   Clock::time_point lastActive{};  // the last datagram either way
   std::string failure;             // the resolver's reason when the destination's name had no address

@@ -5,7 +5,9 @@
 #include "dialogs/AccessDlg.h"
 #include "dialogs/AdvancedDlg.h"
 #include "dialogs/CountText.h"
+#include "dialogs/FaultDlg.h"
 #include "dialogs/StatusDlg.h"
+#include "dialogs/TrafficDlg.h"
 #include "panel/PanelTooltip.h"
 #include "res/Resource.h"
 #include "ui/DataExchange.h"
@@ -27,6 +29,9 @@ CPortDlg::CPortDlg(CPortSlot& shown) : ui::CDialog(IDD_PORT_PANEL), slot(shown) 
   onCommand(ID_PANEL_ACCESS, &CPortDlg::onAccess);
   onCommand(ID_PANEL_TOTALS, &CPortDlg::onTotals);
   onCommand(ID_PANEL_ADVANCED, &CPortDlg::onAdvanced);
+  onCommand(ID_PANEL_CAPTURE, &CPortDlg::onCapture);
+  onCommand(ID_PANEL_TRAFFIC, &CPortDlg::onTraffic);
+  onCommand(ID_PANEL_FAULTS, &CPortDlg::onFaults);
 }
 
 CPortDlg::~CPortDlg() {
@@ -163,6 +168,7 @@ void CPortDlg::onConfirm() {
   status.forEachSession = [this](const std::function<void(const CUdpSession&)>& visit) { slot.forEachSession(visit); };
   slot.listenName(status.listenAddress, status.listenPort);
   status.closeConnection = [this](std::uint64_t serial, bool session) { return slot.closeBySerial(serial, session); };
+  if (slot.capture()) status.showTraffic = [this](std::uint64_t serial) { showTraffic(serial); };
   status.create(window());
   // The table's heading has no room for it: the slot's name goes after the title.
   if (!slot.options.name.empty())
@@ -194,6 +200,42 @@ void CPortDlg::addContextEntries(QMenu& menu) {
   advanced->setData(ID_PANEL_ADVANCED);
   advanced->setEnabled(slot.act == 0);  // the settings of a running slot stay as they run
   menu.addAction(QString::fromUtf8(kTotalsEntry))->setData(ID_PANEL_TOTALS);
+  QAction* capture = menu.addAction(QString::fromUtf8(kCaptureEntry));
+  capture->setData(ID_PANEL_CAPTURE);
+  capture->setCheckable(true);
+  capture->setChecked(slot.capturing());
+  QAction* traffic = menu.addAction(QString::fromUtf8(kTrafficEntry));
+  traffic->setData(ID_PANEL_TRAFFIC);
+  traffic->setEnabled(slot.capture() != nullptr);
+  QAction* faults = menu.addAction(QString::fromUtf8(kFaultEntry));
+  faults->setData(ID_PANEL_FAULTS);
+  faults->setEnabled(!slot.isUdp());
+}
+
+void CPortDlg::onCapture() {
+  slot.setCapturing(!slot.capturing());
+  slot.saveSettings();
+}
+
+void CPortDlg::onTraffic() { showTraffic(0); }
+
+// The capture is asked for again at each refresh: a reload or a new bound may replace it.
+void CPortDlg::showTraffic(std::uint64_t serial) {
+  CTrafficDlg view([this] { return slot.capture(); }, serial);
+  view.create(window());
+  if (!slot.options.name.empty())
+    view.setWindowTitle(view.windowTitle() + QStringLiteral(" - ") + QString::fromStdString(slot.options.name));
+  view.doModal(window());
+}
+
+// Faults change while the slot runs: the live pairs get them at once, and the keys are saved.
+void CPortDlg::onFaults() {
+  if (slot.isUdp()) return;  // the entry is greyed; a command from elsewhere changes nothing
+  net::Faults working = slot.faults.live;
+  CFaultDlg dialog(working);
+  if (dialog.doModal(window()) != IDOK || slot.isUdp()) return;
+  slot.setFaults(working, true);
+  slot.saveSettings();
 }
 
 void CPortDlg::onTotals() {

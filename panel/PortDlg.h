@@ -27,6 +27,9 @@ public:
   static constexpr const char* kAccessEntry = "アクセス設定(&A)...";
   static constexpr const char* kTotalsEntry = "累計(&T)...";
   static constexpr const char* kAdvancedEntry = "詳細設定(&D)...";
+  static constexpr const char* kCaptureEntry = "通信内容を記録(&C)";
+  static constexpr const char* kTrafficEntry = "通信内容(&V)...";
+  static constexpr const char* kFaultEntry = "障害シミュレーション(&F)...";
 
   static inline const QColor kBackground{230, 230, 220};
   static inline const QColor kValue{255, 255, 180};
@@ -44,13 +47,16 @@ public:
   void onAccess();    // context menu: the access dialog (ID_PANEL_ACCESS)
   void onTotals();    // context menu: the totals dialog (ID_PANEL_TOTALS)
   void onAdvanced();  // context menu: the advanced settings (ID_PANEL_ADVANCED), while OFF
+  void onCapture();   // context menu: capture on or off (ID_PANEL_CAPTURE), live, saved
+  void onTraffic();   // context menu: the traffic view (ID_PANEL_TRAFFIC), the newest connection
+  void onFaults();    // context menu: the fault dialog (ID_PANEL_FAULTS), live while ON; TCP only
   // A switch asked for from outside the window (the control socket), as a click on the check
   // box switches: the box and the colours follow, but a refusal is returned rather than shown.
   std::string switchFromOutside(bool on);
 
   // The panel's entries of the window's context menu, for a right click on this panel: the
   // access dialog, the advanced settings (both disabled while ON: they are changed only while OFF), then the
-  // slot's totals. The chosen entry's data is the command id to run with command().
+  // slot's totals, then the faults (greyed for a UDP slot). The chosen entry's data is the command id to run with command().
   void addContextEntries(QMenu& menu);
   // The host, port and caption's tooltips, from the slot's settings as they are now; after every
   // change of them.
@@ -78,4 +84,5 @@ private:
   void showListenCaption();
   void fillSettingsDialog(CSettingDlg& dialog);
   void showName();
+  void showTraffic(std::uint64_t serial);  // 0: the newest connection
 };

@@ -19,6 +19,7 @@ enum class ControlKind {
   Icon,         // the application icon
   RadioButton,  // auto; the radio buttons of one dialog exclude each other
   ListBox,      // a single-column list of texts, one selectable at a time
+  ComboBox,     // a drop-down choice; its text holds the items, one a line
 };
 
 // Style bits of a control.

@@ -18,6 +18,8 @@ inline constexpr int IDD_LOG = 133;
 inline constexpr int IDD_ACCESS = 134;
 inline constexpr int IDD_TOTALS = 141;
 inline constexpr int IDD_ADVANCED = 140;
+inline constexpr int IDD_TRAFFIC = 146;
+inline constexpr int IDD_FAULT = 145;
 
 // Strings.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -71,6 +73,11 @@ inline constexpr int IDC_ADV_ACCEPT_PROXY = 1117;
 inline constexpr int IDC_ADV_FORWARD1 = 1118;  // 1118..1126: FORWARD1..9
 inline constexpr int IDC_ADV_BALANCE0 = 1127;  // 1127..1129: BALANCE 0, 1, 2
 
+// Fault dialog (145): one edit box per key of the faults' text form, in its order, each direction.
+inline constexpr int IDC_FAULT_UP0 = 1200;    // 1200..1209: up
+inline constexpr int IDC_FAULT_DOWN0 = 1210;  // 1210..1219: down
+inline constexpr int IDC_FAULT_CLEAR = 1220;  // button: empties every field
+
 // About box (100), status dialog (132), main window (102).
 inline constexpr int IDC_VERSION = 1028;
 inline constexpr int IDC_CONNECTION_LIST = 1029;
@@ -89,6 +96,15 @@ inline constexpr int IDC_TOTALS_HEADING = 1111;  // static: the slot and since w
 inline constexpr int IDC_TOTALS_LABELS = 1112;   // static: one name a line
 inline constexpr int IDC_TOTALS_VALUES = 1113;   // static: the figures beside them
 
+// Traffic view (146). The two layout radio buttons have consecutive ids, hex first.
+inline constexpr int IDC_TRAFFIC_LIST = 1150;      // list view: the connections held
+inline constexpr int IDC_TRAFFIC_HEX = 1151;       // radio: hex and text
+inline constexpr int IDC_TRAFFIC_PLAIN = 1152;     // radio: text only
+inline constexpr int IDC_TRAFFIC_ENCODING = 1153;  // combo: UTF-8, Shift-JIS
+inline constexpr int IDC_TRAFFIC_SAVE_ONE = 1154;  // button: the chosen connection to a file
+inline constexpr int IDC_TRAFFIC_SAVE_ALL = 1155;  // button: every connection held to a file
+inline constexpr int IDC_TRAFFIC_TEXT = 1156;      // multi-line edit: the chosen connection's pieces
+
 // Commands.
 inline constexpr int ID_SYS_ABOUT = 0x0010;
 inline constexpr int ID_OPEN_MAINWINDOW = 32771;
@@ -99,3 +115,6 @@ inline constexpr int ID_VIEW_LOG = 32775;        // main window's context menu
 inline constexpr int ID_PANEL_ACCESS = 32776;    // port panel's context menu: access dialog
 inline constexpr int ID_PANEL_TOTALS = 32786;    // port panel's context menu: totals dialog
 inline constexpr int ID_PANEL_ADVANCED = 32790;  // port panel's context menu: advanced settings
+inline constexpr int ID_PANEL_CAPTURE = 32796;   // port panel's context menu: capture on or off
+inline constexpr int ID_PANEL_TRAFFIC = 32797;   // port panel's context menu: the traffic view
+inline constexpr int ID_PANEL_FAULTS = 32795;    // port panel's context menu: the fault dialog

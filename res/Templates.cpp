@@ -182,6 +182,70 @@ constexpr std::array kAdvanced{
     ControlTemplate{IDCANCEL, K::PushButton, "ｷｬﾝｾﾙ", 276, 230, 50, 14, TabStop},
 };
 
+// Traffic view: the connections held above, the chosen one's pieces below; how they are written
+// and the saving between.
+constexpr std::array kTraffic{
+    ControlTemplate{IDC_TRAFFIC_LIST, K::ListView, "", 3, 3, 474, 72, Border | SingleSelection | TabStop},
+    ControlTemplate{IDC_TRAFFIC_HEX, K::RadioButton, "16進とテキスト", 5, 80, 66, 10, TabStop},
+    ControlTemplate{IDC_TRAFFIC_PLAIN, K::RadioButton, "テキストのみ", 73, 80, 56, 10, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "文字コード", 134, 78, 38, 14, VCenter | NoPrefix},
+    ControlTemplate{IDC_TRAFFIC_ENCODING, K::ComboBox, "UTF-8\nShift-JIS", 172, 78, 60, 14, TabStop},
+    ControlTemplate{IDC_TRAFFIC_SAVE_ONE, K::PushButton, "この接続を保存...", 270, 78, 72, 14, TabStop},
+    ControlTemplate{IDC_TRAFFIC_SAVE_ALL, K::PushButton, "全接続を保存...", 346, 78, 72, 14, TabStop},
+    ControlTemplate{IDOK, K::PushButton, "閉じる", 427, 78, 50, 14, Default | TabStop},
+    ControlTemplate{IDC_TRAFFIC_TEXT, K::Edit, "", 3, 96, 474, 200, Border | Multiline | ReadOnly | TabStop},
+};
+
+// Fault dialog: each direction's faults, a row per key, in the same rows on both sides; an empty
+// field sets no fault. The edit boxes' ids follow the text form's order, the rows the user's.
+constexpr std::array kFault{
+    ControlTemplate{IDC_STATIC, K::GroupBox, "上り (クライアント→転送先)", 4, 4, 152, 166, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "遅延 (ms)", 10, 16, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_UP0 + 0, K::Edit, "", 104, 16, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "ゆらぎ (ms)", 10, 31, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_UP0 + 1, K::Edit, "", 104, 31, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "帯域 (KiB/s)", 10, 46, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_UP0 + 2, K::Edit, "", 104, 46, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "切断の遅れ (ms)", 10, 61, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_UP0 + 8, K::Edit, "", 104, 61, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "タイムアウト (ms)", 10, 76, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_UP0 + 7, K::Edit, "", 104, 76, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "リセットまでのバイト数", 10, 91, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_UP0 + 4, K::Edit, "", 104, 91, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "リセットの確率 (%)", 10, 106, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_UP0 + 9, K::Edit, "", 104, 106, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "分割サイズ (バイト)", 10, 121, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_UP0 + 5, K::Edit, "", 104, 121, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "分割の間隔 (ms)", 10, 136, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_UP0 + 6, K::Edit, "", 104, 136, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "転送上限 (バイト)", 10, 151, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_UP0 + 3, K::Edit, "", 104, 151, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::GroupBox, "下り (転送先→クライアント)", 160, 4, 152, 166, 0},
+    ControlTemplate{IDC_STATIC, K::Static, "遅延 (ms)", 166, 16, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_DOWN0 + 0, K::Edit, "", 260, 16, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "ゆらぎ (ms)", 166, 31, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_DOWN0 + 1, K::Edit, "", 260, 31, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "帯域 (KiB/s)", 166, 46, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_DOWN0 + 2, K::Edit, "", 260, 46, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "切断の遅れ (ms)", 166, 61, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_DOWN0 + 8, K::Edit, "", 260, 61, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "タイムアウト (ms)", 166, 76, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_DOWN0 + 7, K::Edit, "", 260, 76, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "リセットまでのバイト数", 166, 91, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_DOWN0 + 4, K::Edit, "", 260, 91, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "リセットの確率 (%)", 166, 106, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_DOWN0 + 9, K::Edit, "", 260, 106, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "分割サイズ (バイト)", 166, 121, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_DOWN0 + 5, K::Edit, "", 260, 121, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "分割の間隔 (ms)", 166, 136, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_DOWN0 + 6, K::Edit, "", 260, 136, 46, 12, kNumberEdit},
+    ControlTemplate{IDC_STATIC, K::Static, "転送上限 (バイト)", 166, 151, 92, 12, kLabel},
+    ControlTemplate{IDC_FAULT_DOWN0 + 3, K::Edit, "", 260, 151, 46, 12, kNumberEdit},
+    ControlTemplate{IDOK, K::PushButton, "OK", 4, 176, 50, 14, Default | TabStop},
+    ControlTemplate{IDC_FAULT_CLEAR, K::PushButton, "すべてクリア", 133, 176, 50, 14, TabStop},
+    ControlTemplate{IDCANCEL, K::PushButton, "ｷｬﾝｾﾙ", 262, 176, 50, 14, TabStop},
+};
+
 constexpr uint32_t kPopupDialog = DlgPopup | DlgCaption | DlgSysMenu | DlgModalFrame;
 
 constexpr std::array kDialogs{
@@ -195,6 +259,8 @@ constexpr std::array kDialogs{
     DialogTemplate{IDD_ACCESS, "アクセス設定", 260, 228, kFont, kFontSize, kPopupDialog, kAccess},
     DialogTemplate{IDD_TOTALS, "累計", 200, 89, kFont, kFontSize, kPopupDialog, kTotals},
     DialogTemplate{IDD_ADVANCED, "詳細設定", 330, 248, kFont, kFontSize, kPopupDialog, kAdvanced},
+    DialogTemplate{IDD_TRAFFIC, "通信内容", 480, 299, kFont, kFontSize, kPopupDialog | DlgMinimizeBox, kTraffic},
+    DialogTemplate{IDD_FAULT, "障害シミュレーション", 316, 194, kFont, kFontSize, kPopupDialog, kFault},
 };
 
 struct StringEntry {

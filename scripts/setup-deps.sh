@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and running the program need; the arguments
 # add the extras of one use:
 #   --test     the tests, the fuzzers and the format check (GoogleTest, clang with its fuzzer
-#              runtime, clang-format, the checkers)
+#              runtime, clang-format, haproxy, tshark to read capture files, the checkers)
 #   --package  building and checking the Debian packages (debhelper, lintian, systemd for
 #              systemd-analyze, the checkers)
 # Idempotent: when everything is present it only checks and returns.
@@ -18,7 +18,7 @@ packages=(
 checkers=(desktop-file-utils appstream man-db python3)  # run by the checks of docs and package
 for extra in "$@"; do
   case "$extra" in
-    --test) packages+=(libgtest-dev googletest clang libclang-rt-14-dev clang-format-14 haproxy "${checkers[@]}") ;;
+    --test) packages+=(libgtest-dev googletest clang libclang-rt-14-dev clang-format-14 haproxy tshark "${checkers[@]}") ;;
     --package) packages+=(dpkg-dev debhelper file lintian systemd "${checkers[@]}") ;;
     *) echo "usage: $0 [--test] [--package]" >&2; exit 2 ;;
   esac

@@ -48,12 +48,14 @@ std::string ControlCommands::answer(const std::string& line) {
   const std::string& verb = w[0];
   if (w.size() == 1 && verb == "status") return status();
   if (w.size() == 1 && verb == "reload") return reload();
-  const bool numbered = verb == "connections" || verb == "on" || verb == "off";
+  const bool numbered = verb == "connections" || verb == "on" || verb == "off" || verb == "fault";
   if (!numbered) return err("不明な要求です: " + token(verb.substr(0, 32)));
-  const int n = w.size() == 2 ? slotNumber(w[1]) : -1;
-  if (n < 0) return err("使い方: " + verb + " N");
+  const bool withText = verb == "fault" && w.size() >= 2;
+  const int n = w.size() == 2 || withText ? slotNumber(w[1]) : -1;
+  if (n < 0) return err("使い方: " + verb + (verb == "fault" ? " N [障害 | clear]" : " N"));
   if (n >= slots_.size())
     return err("スロット " + std::to_string(n) + " はありません (スロット数 " + std::to_string(slots_.size()) + ")");
+  if (verb == "fault") return fault(n, line.substr(line.find(w[1]) + w[1].size()));
   return verb == "connections" ? connections(n) : switchSlot(n, verb == "on");
 }
 
@@ -89,6 +91,16 @@ std::string ControlCommands::switchSlot(int n, bool on) {
     if (const std::string refusal = hooks_.switchSlot(n, on); !refusal.empty()) return err(refusal);
   }
   return ok({slotStatusLine(slots_[n])});
+}
+
+std::string ControlCommands::fault(int n, const std::string& text) {
+  CPortSlot& slot = slots_[n];
+  if (slot.isUdp()) return err("スロット " + std::to_string(n) + " はUDPです。障害はTCPスロットにだけ設定できます");
+  net::Faults next = slot.faults.live;
+  std::string error;
+  if (!net::applyFaultText(text, next, error)) return err(error);
+  if (next != slot.faults.live) slot.setFaults(next, false);
+  return ok({"up=" + net::faultText(next.up), "down=" + net::faultText(next.down)});
 }
 
 }  // namespace service

@@ -1,7 +1,7 @@
 #pragma once
 // The requests of the control socket and their answers, read from the slot set as it is now.
-// A request is one line: "status", "connections N", "reload", "on N" or "off N", where N is the
-// n of TCP-PORTn. The answer is "OK" or "ERR <reason>" on its first line, then its lines (see
+// A request is one line: "status", "connections N", "reload", "on N", "off N" or "fault N ...",
+// where N is the n of TCP-PORTn. The answer is "OK" or "ERR <reason>" on its first line, then its lines (see
 // service/SlotReport.h), then an empty line.
 //   status         one status line per slot, in slot order
 //   connections N  one row per live connection of slot N; when the rows would pass
@@ -9,6 +9,10 @@
 //                  how many
 //   reload         the line the run's reload hook answers
 //   on N, off N    slot N's status line after the switch; a slot already so is left as it is
+//   fault N [TEXT] TEXT in the faults' text form (net/Faults.h) changes slot N's live faults, the
+//                  pairs running included; none shows them. Answered with "up=<text>" and
+//                  "down=<text>". The settings file is never written: a test run that switches
+//                  faults leaves the user's file as it was. A UDP slot has no faults.
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -46,6 +50,7 @@ private:
   std::string connections(int n);
   std::string reload();
   std::string switchSlot(int n, bool on);
+  std::string fault(int n, const std::string& text);
 
   CSlotSet& slots_;
   ControlHooks hooks_;

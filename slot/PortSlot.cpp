@@ -71,11 +71,7 @@ void CPortSlot::loadSettings(const ini::Document& doc) {
   sectionKnown = doc.hasSection(section);
   // A value that is not a whole decimal number in range is named and never used.
   auto readInt = [&](const char* key, int low, int high, int def) {
-    const std::string text = doc.get(section, key).value_or("");
-    if (text.empty()) return def;
-    const std::optional<int> value = setting_number::parse(text, low, high);
-    if (!value) problems.push_back(setting_number::invalidLine(section, key, text, low, high));
-    return value.value_or(def);
+    return setting_number::read(doc, section, key, low, high, def, problems);
   };
   act = readInt("ACT", 0, 1, 0);
   listenPort = readInt("PORT", 0, kMaxPort, 0);  // 0: refused at switch-on, like a missing port
@@ -85,6 +81,8 @@ void CPortSlot::loadSettings(const ini::Document& doc) {
   connectTimeout = readInt("CONNECTTIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultConnectTimeout);
   halfCloseTimeout = readInt("HALFCLOSETIMEOUT", 0, kMaxTimeout, CTcpRepeater::kDefaultHalfCloseTimeout);
   options.load(doc, section, problems);
+  captureState.settings.load(doc, section, problems);
+  faults.load(doc, section, options.udp, problems);
   filterModeText = slot_access::load(doc, section, filter, listenHost);
   if (!filterModeText.empty())
     problems.push_back(
@@ -130,6 +128,10 @@ bool CPortSlot::saveSettings() {
   for (const advanced::Value& v : advanced::values(*this))
     if (changedKeys.count(v.key) && (!v.isDefault || doc.get(section, v.key)))
       ok = doc.set(section, v.key, v.text) && ok;
+  if (changedKeys.count("CAPTURE") && (capturing() || doc.get(section, "CAPTURE")))
+    ok = doc.set(section, "CAPTURE", capturing() ? "1" : "0") && ok;
+  for (const auto& [key, value] : faults.values())
+    if (changedKeys.count(key) && (!value.empty() || doc.get(section, key))) ok = doc.set(section, key, value) && ok;
   if (!doc.save(iniPath)) {
     const int error = errno;
     if (saveReport) saveReport->failed(iniPath, error);
@@ -180,6 +182,7 @@ std::string CPortSlot::switchTo(int newAct) {
     }
   }
   applyState();
+  applyCapture();
   if (listenFailed()) {
     const int error = listenError();
     stopRepeater();
@@ -239,8 +242,10 @@ void CPortSlot::applyState() {
   // No listen address keeps the old way: every local address, and the old placeholder.
   repeater.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost.empty() ? "localhost" : listenHost);
   configureOutgoing();
+  repeater.setFaults(faults.live);
   repeater.filter = &filter;
-  publishName();  // the number may have moved since the name was read
+  if (udp) repeater.serialsAfter(udp->relay.lastSerial());  // serials stay unique in the slot's capture
+  publishName();                                            // the number may have moved since the name was read
   activity.switchedOn(slotIndex, forwardHost, forwardPort);
   repeater.start(listenPort, destinations());
   logListening();

@@ -14,6 +14,8 @@
 #include "filter/IpFilter.h"
 #include "net/TcpRepeater.h"
 #include "slot/SlotActivity.h"
+#include "slot/SlotCapture.h"
+#include "slot/SlotFaults.h"
 #include "slot/SlotOptions.h"
 
 class CSaveReport;
@@ -125,6 +127,13 @@ public:
   // on, live connections included.
   SlotTotals totals();
   bool isUdp() const { return options.udp; }
+  // The slot's capture (SlotCapture.h); null until capture was first on. It stays with the slot:
+  // ended connections remain viewable after capture is switched off and while the slot is OFF.
+  const CaptureStore* capture() const;
+  bool capturing() const;
+  // The panel's switch: live at once for the connections from then on (those captured so far
+  // stop when it goes off); CAPTURE is marked for the next save.
+  void setCapturing(bool on);
   // A UDP slot's live sessions, the one silent the longest first; none for a TCP slot.
   void forEachSession(const std::function<void(const CUdpSession&)>& visit) const;
   // The address and port listened on; false when not listening.
@@ -146,6 +155,10 @@ public:
 
   // Tells the log this slot's name under its number; again whenever either may have changed.
   void publishName() const;
+
+  // Faults on the relayed bytes of a TCP slot from now on and on its live pairs. `keep`: the
+  // user set them in the fault dialog, and the keys whose text changes are marked for the save.
+  void setFaults(const net::Faults& next, bool keep);
 
   // The user changed the setting kept under `key`: the next save writes it.
   void markChanged(const std::string& key) { changedKeys.insert(key); }
@@ -179,6 +192,7 @@ public:
   SlotOptions options;   // [FORWARD1..9, BALANCE, ..., MAXCONN, PROTOCOL, UDPTIMEOUT, NAME]
   CIpFilter filter;      // [FILTER, ALLOW0..9, DENY0..9] live; the repeater points at it while on
   CIpFilter editFilter;  // working copy handed to the settings and access dialogs
+  SlotFaults faults;     // [FAULTUP, FAULTDOWN]; change the live ones with setFaults
 
 private:
   bool listenFailed() const;
@@ -198,11 +212,14 @@ private:
   bool udpListening() const;
   int listenError() const;
   std::string restartAs(const CPortSlot& fresh, Reloaded& outcome);  // a reload to or of a UDP slot
+  void applyCapture();                                               // the store and file the keys ask for
+  void takeCapture(const CaptureSettings& fresh);                    // a reload's keys, live
 
   std::set<std::string> changedKeys;
   std::string filterModeText;  // a FILTER text that names no mode, for the refusal to name
   bool sectionKnown = false;   // the section was in the file at a save of this run
   CSlotActivity activity;
+  CSlotCapture captureState;      // outlives the relays below, which capture into it
   std::unique_ptr<CSlotUdp> udp;  // since a UDP slot's last switch-on
   // Declared last, so it is destroyed first, before anything it reports to.
   CTcpRepeater repeater;

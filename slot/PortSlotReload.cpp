@@ -39,11 +39,15 @@ void CPortSlot::copySettings(const CPortSlot& from) {
 CPortSlot::Reloaded CPortSlot::reloadFrom(const CPortSlot& fresh, std::string& refusal, bool quietRefusal) {
   // A name labels the slot's lines and nothing it relays: taken at once, never a restart.
   if (options.name != fresh.options.name) options.name = fresh.options.name, publishName();
+  takeCapture(fresh.captureState.settings);
+  const bool faultsTaken = faults.reload(fresh.faults);
+  if (faultsTaken) setFaults(faults.live, false);
+  const Reloaded unchanged = faultsTaken ? Reloaded::Changed : Reloaded::Kept;  // faults need no restart
   const bool same = sameSettings(fresh);
   const bool listening = started();
   if (fresh.act == 0) {
     copySettings(fresh);
-    if (!listening) return same ? Reloaded::Kept : Reloaded::Changed;
+    if (!listening) return same ? unchanged : Reloaded::Changed;
     stopListening();
     return Reloaded::Stopped;
   }
@@ -52,7 +56,7 @@ CPortSlot::Reloaded CPortSlot::reloadFrom(const CPortSlot& fresh, std::string& r
     refusal = switchTo(1);
     return refusal.empty() ? Reloaded::Started : Reloaded::Refused;
   }
-  return same ? Reloaded::Kept : takeLive(fresh, refusal, quietRefusal);
+  return same ? unchanged : takeLive(fresh, refusal, quietRefusal);
 }
 
 // The new listener first: when it cannot open, nothing of the old settings has gone.

@@ -1,5 +1,7 @@
 // The slot's UDP side: a slot with PROTOCOL=UDP relays datagrams through a UDP relay in place of
 // the TCP repeater, with the same port, destination, listen address, filter and source address.
+#include <algorithm>
+
 #include "log/LogLines.h"
 #include "slot/PortSlot.h"
 #include "slot/SlotUdp.h"
@@ -28,8 +30,10 @@ std::string CPortSlot::listenCaption() const { return (options.udp ? "UDP:" : "T
 
 void CPortSlot::startUdp() {
   stopUdp();
+  const std::uint64_t lastSerial = std::max(repeater.lastSerial(), udp ? udp->relay.lastSerial() : 0);
   udp = std::make_unique<CSlotUdp>(slotIndex, evlog::endpoint(forwardHost, forwardPort),
                                    [this](int count) { notifyOnConnectionCount(count); });
+  udp->relay.serialsAfter(lastSerial);
   CUdpRelay& relay = udp->relay;
   relay.setListenBindAddress(listenHost.empty() ? 0 : 1, listenHost);
   relay.setConnectBindAddress(options.sourceAddress.empty() ? 0 : 1, options.sourceAddress);

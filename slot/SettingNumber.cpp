@@ -1,5 +1,7 @@
 #include "slot/SettingNumber.h"
 
+#include "slot/IniDocument.h"
+
 namespace setting_number {
 
 std::optional<int> parse(std::string_view text, int low, int high) {
@@ -18,6 +20,15 @@ std::string invalidLine(const std::string& section, const std::string& key, cons
                         int high) {
   return section + " の " + key + "=" + text + " は無効な値です (" + std::to_string(low) + "～" + std::to_string(high) +
          ")";
+}
+
+int read(const ini::Document& doc, const std::string& section, const char* key, int low, int high, int absent,
+         std::vector<std::string>& problems) {
+  const std::string text = doc.get(section, key).value_or("");
+  if (text.empty()) return absent;
+  const std::optional<int> value = parse(text, low, high);
+  if (!value) problems.push_back(invalidLine(section, key, text, low, high));
+  return value.value_or(absent);
 }
 
 }  // namespace setting_number

@@ -5,6 +5,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+namespace ini {
+class Document;
+}
 
 namespace setting_number {
 
@@ -15,5 +20,10 @@ std::optional<int> parse(std::string_view text, int low, int high);
 // The launch line that names a value which is not used: "<section> の <key>=<text> は無効な値です
 // (<low>～<high>)".
 std::string invalidLine(const std::string& section, const std::string& key, const std::string& text, int low, int high);
+
+// The key's value in the section: `absent` when it is missing or empty; `absent` too, with the
+// invalid line in `problems`, when it is not a number in low..high.
+int read(const ini::Document& doc, const std::string& section, const char* key, int low, int high, int absent,
+         std::vector<std::string>& problems);
 
 }  // namespace setting_number

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -102,6 +103,12 @@ QWidget* makeListBox(const res::ControlTemplate& c) {
   return list;
 }
 
+QWidget* makeComboBox(const QString& items) {
+  auto* combo = new QComboBox;
+  combo->addItems(items.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+  return combo;
+}
+
 QWidget* makeIcon() {
   auto* label = new QLabel;
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -131,6 +138,7 @@ QWidget* makeWidget(const res::ControlTemplate& c, const QString& text) {
     case ControlKind::Icon: return makeIcon();
     case ControlKind::RadioButton: return new QRadioButton;
     case ControlKind::ListBox: return makeListBox(c);
+    case ControlKind::ComboBox: return makeComboBox(text);
   }
   return new QWidget;
 }

@@ -1,7 +1,7 @@
 // Renders the port panel (switched on, with live connections), the settings dialog, the access
-// dialog, the advanced settings, the status dialog (with live rows and their byte counts, then
-// sorted with two rows selected) and the log window into PNG files, using the program's own
-// widgets on real loopback connections. Run by hand:
+// dialog, the advanced settings, the fault dialog, the status dialog (with live rows and their byte
+// counts, then sorted with two rows selected), the log window and the traffic view into PNG files,
+// using the program's own widgets on real loopback connections. Run by hand:
 //   relvane_panel_screenshots <output dir>
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,10 +14,13 @@
 
 #include "Loopback.h"
 #include "TempDir.h"
+#include "capture/CaptureStore.h"
 #include "dialogs/AccessDlg.h"
 #include "dialogs/AdvancedDlg.h"
+#include "dialogs/FaultDlg.h"
 #include "dialogs/LogDlg.h"
 #include "dialogs/StatusDlg.h"
+#include "dialogs/TrafficDlg.h"
 #include "log/EventLog.h"
 #include "net/AsyncSocket.h"
 #include "panel/PortDlg.h"
@@ -27,6 +30,45 @@
 #include "ui/NetLoopNotifier.h"
 
 using namespace testsupport;
+
+// The traffic view in hex and text over a capture holding a small HTTP-like exchange, the
+// connections before it ended.
+bool saveTrafficView(QWidget& host, const QDir& out) {
+  CaptureStore store;
+  const Endpoint listener = *Endpoint::fromText("127.0.0.1", 8080);
+  for (std::uint64_t serial = 1; serial <= 3; ++serial) {
+    store.opened(serial, *Endpoint::fromText("127.0.0.1", 51230 + serial), listener);
+    store.data(serial, Direction::up, "GET /status HTTP/1.1\r\nHost: localhost:8080\r\n\r\n");
+    QTest::qWait(12);
+    store.data(serial, Direction::down, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    if (serial < 3) store.closed(serial, Direction::up), store.closed(serial, Direction::down);
+  }
+  store.data(3, Direction::up, "POST /notes HTTP/1.1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nこんにちは");
+  QTest::qWait(30);
+  store.data(3, Direction::down, "HTTP/1.1 201 Created\r\nLocation: /notes/7\r\n\r\n");
+  CTrafficDlg view([&] { return &store; });
+  view.create(&host);
+  view.show();
+  QTest::qWait(100);
+  const bool saved = view.grab().save(out.filePath("traffic-view.png"), "PNG");
+  std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(out.filePath("traffic-view.png")));
+  return saved;
+}
+
+// The fault dialog with a slow, jittery answer and a first request cut into small pieces.
+bool saveFaultDialog(QWidget& host, const QDir& out) {
+  net::Faults faults;
+  std::string error;
+  net::applyFaultText("latency=200 jitter=20 bandwidth=64 direction=down", faults, error);
+  net::applyFaultText("slice=16 slice_delay=5 reset_percent=10 direction=up", faults, error);
+  CFaultDlg dialog(faults);
+  dialog.create(&host);
+  dialog.show();
+  QTest::qWait(100);
+  const bool saved = dialog.grab().save(out.filePath("fault-dialog.png"), "PNG");
+  std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(out.filePath("fault-dialog.png")));
+  return saved;
+}
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -133,5 +175,7 @@ int main(int argc, char** argv) {
   advancedDialog.create(&host);
   advancedDialog.show();
   save(advancedDialog, "advanced-dialog.png");
+  ok = saveTrafficView(host, out) && ok;
+  ok = saveFaultDialog(host, out) && ok;
   return ok ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 
 #include "TempDir.h"
 #include "app/CommandLine.h"
+#include "app/ControlRequest.h"
 #include "app/SettingsPath.h"
 #include "app/SignalPipe.h"
 #include "app/SingleInstance.h"
@@ -38,6 +39,11 @@ TEST(CommandLineOptions, TheDebugSwitchExactlyAConfigValueTakenWholeAndWhatIsRef
   const CommandLine on = parse({"--config", "x.ini", "--on=29"});
   EXPECT_TRUE(on.error.empty() && on.control == "on" && on.controlSlot == 29) << on.error;
   EXPECT_EQ(parse({"--status"}).controlSlot, -1);
+  // A fault's words run up to the next option and go out as one request line.
+  const CommandLine fault = parse({"--fault", "3", "latency=200", "direction=down", "--config", "x.ini"});
+  EXPECT_TRUE(fault.error.empty() && fault.configPath == "x.ini") << fault.error;
+  EXPECT_EQ(controlRequestLine(fault), "fault 3 latency=200 direction=down");
+  EXPECT_EQ(controlRequestLine(parse({"--fault=0"})), "fault 0");
   for (std::vector<const char*> refused : std::vector<std::vector<const char*>>{{"--on", "30"},
                                                                                 {"--off", "-1"},
                                                                                 {"--connections", "1x"},

@@ -279,8 +279,8 @@ TEST_F(Window, ANewSlotListensOnThisPcOnlyAndTheMenuFollowsTheSlotsState) {
   QStringList entries;
   chooseFromMenu(added->item(IDC_COUNT), "?", QMessageBox::Yes, &entries);  // no such entry: only looked at
   EXPECT_EQ(entries.join('|').toStdString(),
-            "-アクセス設定(&A)...|-詳細設定(&D)...|累計(&T)...||スロットを追加|-このスロットを削除|ログ||"
-            "レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報");
+            "-アクセス設定(&A)...|-詳細設定(&D)...|累計(&T)...|通信内容を記録(&C)|-通信内容(&V)...|"
+            "障害シミュレーション(&F)...||スロットを追加|-このスロットを削除|ログ||レルベイン Tiv のﾊﾞｰｼﾞｮﾝ情報");
   EXPECT_EQ(chooseFromMenu(added->item(IDC_COUNT), CPortDlg::kTotalsEntry), Texts{"累計"});
   std::string figures;
   whenModal<CTotalsDlg>([&](CTotalsDlg* d) {
@@ -473,9 +473,10 @@ TEST_F(Window, PictureMenusAboutBoxLogWindowAndTheOpenCommand) {
   QStringList entries;
   EXPECT_EQ(chooseFromMenu(target, about, QMessageBox::Yes, &entries),
             Texts{"レルベイン Tiv. Ver.:" RELVANE_PROJECT_VERSION});  // our record
-  EXPECT_EQ(
-      entries.join('|').toStdString(),
-      "アクセス設定(&A)...|詳細設定(&D)...|累計(&T)...||スロットを追加|このスロットを削除|ログ||" + std::string(about));
+  EXPECT_EQ(entries.join('|').toStdString(),
+            "アクセス設定(&A)...|詳細設定(&D)...|累計(&T)...|通信内容を記録(&C)|-通信内容(&V)...|"
+            "障害シミュレーション(&F)...||スロットを追加|このスロットを削除|ログ||" +
+                std::string(about));
   for (int id : {0x0010, 0x0013, 0x001F, 0x0020, 0xF060})  // the low four bits do not count
     EXPECT_EQ(answerWhile([&] { window.onSysCommand(id); }).size(), id < 0x20 ? 1u : 0u) << id;
   EXPECT_EQ(chooseFromMenu(target, "アクセス設定(&A)..."), Texts{"アクセス設定"});

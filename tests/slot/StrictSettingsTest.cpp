@@ -38,10 +38,13 @@ TEST_F(Strict, AValueThatIsNotPlainlyRightIsNamedAndNeverOpensTheSlotWider) {
       {keys("FORWARDPORT=-1\n"),
        CPortSlot::kForwardPortInvalid,
        {"FORWARDPORT=-1" + kBad + "(0～65535)", "FORWARDPORT" + kTwice}},
-      {keys("ACT=yes\nBUFFERSIZE=12k\nCONNECTTIMEOUT=abc\nHALFCLOSETIMEOUT=86401\n"),
+      {keys("ACT=yes\nBUFFERSIZE=12k\nCONNECTTIMEOUT=abc\nHALFCLOSETIMEOUT=86401\nCAPTURE=on\nCAPTUREKB=0\n"
+            "CAPTUREMB=4097\nCAPTUREFILE=logs/\nCAPTUREFILEMB=1.5\n"),
        "",
        {"ACT=yes" + kBad + "(0～1)", "BUFFERSIZE=12k" + kBad + "(1～65536)", "CONNECTTIMEOUT=abc" + kBad + "(0～86400)",
-        "HALFCLOSETIMEOUT=86401" + kBad + "(0～86400)", "ACT" + kTwice}},
+        "HALFCLOSETIMEOUT=86401" + kBad + "(0～86400)", "CAPTURE=on" + kBad + "(0～1)",
+        "CAPTUREKB=0" + kBad + "(1～1048576)", "CAPTUREMB=4097" + kBad + "(1～4096)",
+        "CAPTUREFILEMB=1.5" + kBad + "(1～4096)", "CAPTUREFILE=logs/" + kBad + "(ファイルのパス)", "ACT" + kTwice}},
       {"[TCP-PORT0]\nACT=1\nPORT=8080\n", noPort, {}},
       {"[TCP-PORT0]\nACT=1\nPORT=8080\nFORWARDHOST=\n", noPort, {"ACT=1 ですが FORWARDHOST が空です"}},
       {self("127.0.0.2"), itself, {}},
@@ -66,8 +69,9 @@ TEST_F(Strict, AValueThatIsNotPlainlyRightIsNamedAndNeverOpensTheSlotWider) {
     EXPECT_EQ(slot.startSlot(), c.refusal) << c.file;
     for (std::string& problem : slot.problems) problem.erase(0, std::string("TCP-PORT0 の ").size());
     EXPECT_EQ(slot.problems, c.named) << c.file;
-    EXPECT_EQ(std::make_tuple(slot.act, slot.started(), slot.bufferSize, slot.connectTimeout, slot.halfCloseTimeout),
-              std::make_tuple(0, false, 128, 30, 600))
+    EXPECT_EQ(std::make_tuple(slot.act, slot.started(), slot.bufferSize, slot.connectTimeout, slot.halfCloseTimeout,
+                              slot.capturing()),
+              std::make_tuple(0, false, 128, 30, 600, false))
         << c.file;
     slot.shutdownSlot();
     EXPECT_EQ(readFile(ini), c.file) << "nothing is written while the user changed nothing";
@@ -131,9 +135,15 @@ TEST(GlobalSection, KeysAreReadOnlyWhenRightAndNamedOtherwise) {
 }
 
 // Keys whose default opens nothing wider fall back to it and the slot switches on (a reload that
-// changes the new keys is in MetricsTest.cpp).
+// changes the new keys is in MetricsTest.cpp). No fault is the safe side: an invalid direction
+// has none, the valid one is read.
 TEST_F(Strict, NewKeysWhoseDefaultOpensNothingWiderFallBack) {
-  writeFile(ini, section(1, "BALANCE=3\nRETRYDOWN=x\nCHECKINTERVAL=1.5\nKEEPALIVE=-1\n"));
-  EXPECT_TRUE(slot.startSlot().empty() && slot.started() && slot.problems.size() == 4u);
+  writeFile(ini, section(1,
+                         "BALANCE=3\nRETRYDOWN=x\nCHECKINTERVAL=1.5\nKEEPALIVE=-1\nFAULTUP=latency=9 direction=up\n"
+                         "FAULTDOWN=latency=50 jitter=5\n"));
+  EXPECT_TRUE(slot.startSlot().empty() && slot.started() && slot.problems.size() == 5u);
+  EXPECT_EQ(slot.problems[4],
+            "TCP-PORT0 の FAULTUP=latency=9 direction=up は無効な値です (direction と clear は書けません)");
   EXPECT_EQ(slot.options.relay, net::RelayOptions{});
+  EXPECT_EQ(net::faultText(slot.faults.live.up) + "|" + net::faultText(slot.faults.live.down), "|latency=50 jitter=5");
 }
