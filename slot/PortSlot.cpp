@@ -125,13 +125,12 @@ bool CPortSlot::saveSettings() {
   for (const auto& [key, value] : slot_access::values(filter, listenHost))
     if (changedKeys.count(key)) ok = doc.set(section, key, value) && ok;
   // A key set back to its default needs no line: one is written only over the file's own.
-  for (const advanced::Value& v : advanced::values(*this))
-    if (changedKeys.count(v.key) && (!v.isDefault || doc.get(section, v.key)))
-      ok = doc.set(section, v.key, v.text) && ok;
-  if (changedKeys.count("CAPTURE") && (capturing() || doc.get(section, "CAPTURE")))
-    ok = doc.set(section, "CAPTURE", capturing() ? "1" : "0") && ok;
-  for (const auto& [key, value] : faults.values())
-    if (changedKeys.count(key) && (!value.empty() || doc.get(section, key))) ok = doc.set(section, key, value) && ok;
+  const auto setChanged = [&](const std::string& key, const std::string& text, bool isDefault) {
+    if (changedKeys.count(key) && (!isDefault || doc.get(section, key))) ok = doc.set(section, key, text) && ok;
+  };
+  for (const advanced::Value& v : advanced::values(*this)) setChanged(v.key, v.text, v.isDefault);
+  setChanged("CAPTURE", capturing() ? "1" : "0", !capturing());
+  for (const auto& [key, value] : faults.values()) setChanged(key, value, value.empty());
   if (!doc.save(iniPath)) {
     const int error = errno;
     if (saveReport) saveReport->failed(iniPath, error);
